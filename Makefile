@@ -1,0 +1,72 @@
+# Quick start on a fresh Debian 12 machine:
+#   make demo   build in Release and render the demo pictures into build/demo/
+#   make test   install what is missing, build, run the test suite
+JOBS ?= $(shell nproc)
+
+BUILD_PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev \
+  libopenimageio-dev libcli11-dev nlohmann-json3-dev
+BENCH_PACKAGES := libbenchmark-dev libopencv-dev
+FUZZ_PACKAGES  := clang libclang-rt-14-dev
+
+.PHONY: all deps deps-bench deps-fuzz configure build test demo bench \
+  test-asan test-tsan fuzz install clean
+
+all: build
+
+# Installs missing Debian packages when run as root; otherwise prints the
+# exact command and stops.
+define apt_install
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null \
+	  | grep -q 'ok installed' || echo $$p; done); \
+	if [ -z "$$missing" ]; then exit 0; fi; \
+	if [ "$$(id -u)" = 0 ]; then \
+	  echo "installing:" $$missing; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	else \
+	  echo "missing packages; run:"; \
+	  echo "  sudo apt-get install -y" $$missing; exit 1; \
+	fi
+endef
+
+deps:
+	$(call apt_install,$(BUILD_PACKAGES))
+
+deps-bench: deps
+	$(call apt_install,$(BENCH_PACKAGES))
+
+deps-fuzz: deps
+	$(call apt_install,$(FUZZ_PACKAGES))
+
+configure: deps
+	cmake --preset default
+
+build: configure
+	cmake --build build -j $(JOBS)
+
+test: build
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+demo: build
+	@if [ -x tools/demo.sh ]; then tools/demo.sh build; else echo "built into build/"; fi
+
+bench: deps-bench
+	cmake --preset bench
+	cmake --build build-bench -j $(JOBS)
+	@if [ -x bench/run.sh ]; then bench/run.sh build-bench; fi
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build build-asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L threads
+
+install: build
+	cmake --install build
+
+clean:
+	rm -rf build build-debug build-asan build-tsan build-bench build-fuzz
