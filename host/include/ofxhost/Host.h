@@ -1,0 +1,470 @@
+// The headless OpenFX host: loads plug-in bundles, implements the suites a
+// filter effect needs, and drives its actions. It stands in for an editing
+// application in tests, benchmarks and the ofxrender command line.
+//
+// Everything a plug-in sees goes through the real C interface; this header is
+// the host side's C++ face. Failures are reported as ActionResult values that
+// name the action and the status, never as crashes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ofxCore.h"
+#include "ofxImageEffect.h"
+#include "ofxParam.h"
+#include "ofxProperty.h"
+
+namespace ofxhost {
+
+// ---------------------------------------------------------------- statuses
+
+// "kOfxStatErrFormat" for 7, and so on; "status 1234" for unknown values.
+std::string statusName(OfxStatus status);
+
+// What one action (or host operation) answered.
+struct ActionResult {
+  OfxStatus status = kOfxStatOK;
+  // Empty on success; otherwise names the action and the status, e.g.
+  // "OfxImageEffectActionRender failed: kOfxStatErrFormat (7)".
+  std::string message;
+
+  // kOfxStatReplyDefault counts as success: the host applied its default.
+  bool ok() const {
+    return status == kOfxStatOK || status == kOfxStatReplyDefault;
+  }
+  static ActionResult failure(const std::string &action, OfxStatus status);
+};
+
+// ---------------------------------------------------------------- pixels
+
+enum class BitDepth { None, Byte, Short, Half, Float };
+enum class Components { None, RGBA, RGB, Alpha };
+
+const char *bitDepthName(BitDepth depth);         // kOfxBitDepth* text
+const char *componentsName(Components components); // kOfxImageComponent* text
+BitDepth bitDepthFromName(const std::string &name);       // None if unknown
+Components componentsFromName(const std::string &name);   // None if unknown
+int bytesPerComponent(BitDepth depth);      // 1, 2, 2, 4; 0 for None
+int componentCount(Components components);  // 4, 3, 1; 0 for None
+
+// How an image's rows are laid out in memory, for tests of plug-ins that
+// must honour the host's row bytes.
+struct ImageLayout {
+  int rowPaddingBytes = 0;       // extra bytes after each row
+  bool negativeRowBytes = false; // rows stored top row first in memory
+};
+
+// A host-owned pixel buffer, zero-filled on construction. Pixel (x, y) of
+// the bounds is at data() + (y - y1) * rowBytes() + (x - x1) * pixelBytes.
+class Image {
+public:
+  Image(OfxRectI bounds, BitDepth depth, Components components,
+        ImageLayout layout = {});
+
+  const OfxRectI &bounds() const { return bounds_; }
+  BitDepth depth() const { return depth_; }
+  Components components() const { return components_; }
+  int width() const { return bounds_.x2 - bounds_.x1; }
+  int height() const { return bounds_.y2 - bounds_.y1; }
+  int pixelBytes() const;
+  std::ptrdiff_t rowBytes() const { return rowBytes_; } // may be negative
+  // Address of pixel (x1, y1): what kOfxImagePropData carries.
+  void *data();
+  const void *data() const;
+  // Address of pixel (x, y), or nullptr outside the bounds.
+  void *pixelAddress(int x, int y);
+  const void *pixelAddress(int x, int y) const;
+  template <class T> T *pixel(int x, int y) {
+    return static_cast<T *>(pixelAddress(x, y));
+  }
+  template <class T> const T *pixel(int x, int y) const {
+    return static_cast<const T *>(pixelAddress(x, y));
+  }
+  // Fills every byte of the pixel area (not the padding) with value.
+  void fillBytes(unsigned char value);
+
+  // Properties the host reports with the image.
+  OfxPointD renderScale{1.0, 1.0};
+  double pixelAspectRatio = 1.0;
+  std::string premultiplication = kOfxImagePreMultiplied;
+  std::string field = kOfxImageFieldNone;
+
+private:
+  OfxRectI bounds_;
+  BitDepth depth_;
+  Components components_;
+  std::ptrdiff_t rowBytes_ = 0;
+  std::vector<unsigned char> storage_;
+  unsigned char *origin_ = nullptr; // pixel (x1, y1)
+};
+using ImagePtr = std::shared_ptr<Image>;
+
+// ---------------------------------------------------------------- properties
+
+// A set of named, typed, indexed values, as the property suite exposes it.
+// Getters throw std::out_of_range with a clear message for a missing name or
+// index, std::invalid_argument for the wrong type.
+class PropertySet {
+public:
+  enum class Type { Int, Double, String, Pointer };
+
+  PropertySet() = default;
+  PropertySet(const PropertySet &) = delete;
+  PropertySet &operator=(const PropertySet &) = delete;
+
+  bool has(const std::string &name) const;
+  Type type(const std::string &name) const;
+  int dimension(const std::string &name) const;
+  std::vector<std::string> names() const; // in order of first definition
+
+  int getInt(const std::string &name, int index = 0) const;
+  double getDouble(const std::string &name, int index = 0) const;
+  std::string getString(const std::string &name, int index = 0) const;
+  void *getPointer(const std::string &name, int index = 0) const;
+  std::vector<int> getInts(const std::string &name) const;
+  std::vector<double> getDoubles(const std::string &name) const;
+  std::vector<std::string> getStrings(const std::string &name) const;
+
+  // Setters create the property when it is missing and grow it when the
+  // index lies just past its end.
+  void setInt(const std::string &name, int value, int index = 0);
+  void setDouble(const std::string &name, double value, int index = 0);
+  void setString(const std::string &name, const std::string &value,
+                 int index = 0);
+  void setPointer(const std::string &name, void *value, int index = 0);
+  void setInts(const std::string &name, const std::vector<int> &values);
+  void setDoubles(const std::string &name, const std::vector<double> &values);
+  void setStrings(const std::string &name,
+                  const std::vector<std::string> &values);
+  void remove(const std::string &name);
+
+  // The handle handed to plug-ins.
+  OfxPropertySetHandle handle();
+
+  struct Impl;
+  Impl *impl() const { return impl_.get(); }
+
+private:
+  std::shared_ptr<Impl> impl_;
+};
+
+// ---------------------------------------------------------------- descriptors
+
+// What a plug-in declared: the effect descriptor of the plain describe
+// action, or of one context.
+class Descriptor {
+public:
+  PropertySet &props();
+  std::vector<std::string> clipNames() const;  // in definition order
+  PropertySet &clipProps(const std::string &name); // throws if unknown
+  std::vector<std::string> paramNames() const; // in definition order
+  PropertySet &paramProps(const std::string &name); // throws if unknown
+  std::string paramType(const std::string &name) const;
+
+  struct Impl;
+  Impl *impl() const { return impl_.get(); }
+  explicit Descriptor(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+private:
+  std::shared_ptr<Impl> impl_;
+};
+
+// ---------------------------------------------------------------- host options
+
+struct HostOptions {
+  // CPUs reported by the multi-thread suite and threads in the pool;
+  // 0 means std::thread::hardware_concurrency().
+  unsigned cpuCount = 0;
+  // Suites fetchSuite answers NULL for, e.g. {"OfxMessageSuite"}.
+  std::set<std::string> withheldSuites;
+  // Host properties left out of the host's property set, to test that a
+  // plug-in falls back to the standard's defaults.
+  std::set<std::string> omittedHostProperties;
+  // Pixel depths the host says it supports (kOfxBitDepth* names).
+  std::vector<std::string> supportedDepths = {kOfxBitDepthByte,
+                                              kOfxBitDepthShort,
+                                              kOfxBitDepthFloat};
+  // Also search /usr/OFX/Plugins when scanning.
+  bool searchDefaultPath = true;
+  // Also search the directories listed in OFX_PLUGIN_PATH when scanning.
+  bool searchEnvironmentPath = true;
+  // Make multiThreadNumCPUs fail with this status (kOfxStatOK: it works).
+  OfxStatus numCpusStatus = kOfxStatOK;
+};
+
+// A bundle that could not be used, and why.
+struct BundleError {
+  std::string path;
+  std::string reason;
+};
+
+class Instance;
+
+// ---------------------------------------------------------------- plug-ins
+
+// One plug-in record of a loaded bundle.
+class Plugin {
+public:
+  const std::string &identifier() const;
+  unsigned versionMajor() const;
+  unsigned versionMinor() const;
+  const std::string &bundlePath() const; // the NAME.ofx.bundle directory
+  const std::string &binaryPath() const; // the .ofx file
+  const std::string &apiName() const;
+  int apiVersion() const;
+
+  // setHost and the load action, once. Later calls return the first result.
+  ActionResult load();
+  // load() and the describe action, once.
+  ActionResult describe();
+  // describe() and the describe-in-context action for the context
+  // (kOfxImageEffectContext* name), once per context.
+  ActionResult describeInContext(const std::string &context);
+
+  // After describe(): the effect descriptor. Label convenience: the
+  // descriptor's kOfxPropLabel, or "" before describe().
+  Descriptor &descriptor();
+  std::string label();
+  // After describeInContext(context); nullptr before.
+  Descriptor *contextDescriptor(const std::string &context);
+
+  // describeInContext(context), then the create-instance action. Returns
+  // nullptr and fills *result (when given) if any step fails.
+  std::unique_ptr<Instance> createInstance(const std::string &context,
+                                           ActionResult *result = nullptr);
+
+  struct Impl;
+  Impl *impl() const { return impl_.get(); }
+  explicit Plugin(std::unique_ptr<Impl> impl);
+  ~Plugin();
+
+private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// ---------------------------------------------------------------- host
+
+class Host {
+public:
+  explicit Host(HostOptions options = {});
+  ~Host(); // unload actions, then the libraries are closed
+  Host(const Host &) = delete;
+  Host &operator=(const Host &) = delete;
+
+  const HostOptions &options() const;
+  // Changes the CPU count of the multi-thread suite (and resizes the pool).
+  void setCpuCount(unsigned count);
+
+  // The host's own property set (kOfxPropName, supported depths, ...).
+  PropertySet &props();
+
+  // Directories searched by scan(), before OFX_PLUGIN_PATH and the default.
+  void addSearchPath(const std::string &dir);
+  // Finds NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx in the search
+  // paths, opens each bundle and runs the load action of each plug-in. A
+  // bundle or plug-in that fails is recorded in errors() with the reason and
+  // the scan goes on. Loaded plug-ins appear in plugins().
+  void scan();
+  // Opens one bundle directory (or a .ofx file) and loads its plug-ins.
+  // Returns the plug-ins that loaded; failures go to errors() and, for the
+  // first one, to *error when given.
+  std::vector<Plugin *> addBundle(const std::string &path,
+                                  std::string *error = nullptr);
+  // Like addBundle but does not run the load action: for tests of it.
+  std::vector<Plugin *> openBundle(const std::string &path,
+                                   std::string *error = nullptr);
+
+  std::vector<Plugin *> plugins() const;
+  const std::vector<BundleError> &errors() const;
+  // A plug-in by identifier, by the last label of its identifier
+  // ("qgradient"), or by its label, when that names exactly one plug-in.
+  // nullptr (and *error when given) if none or several match.
+  Plugin *find(const std::string &name, std::string *error = nullptr);
+
+  // Messages posted through the message suite: "type: text".
+  std::vector<std::string> messages() const;
+
+  struct Impl;
+  Impl *impl() const { return impl_.get(); }
+
+private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// ---------------------------------------------------------------- clips
+
+// A clip of an instance. Images are supplied by the caller; a fetch at a
+// time with no image answers kOfxStatFailed.
+class Clip {
+public:
+  const std::string &name() const;
+  PropertySet &props();
+
+  // The clip's pixel depth and components (what the plug-in reads from the
+  // clip's properties). Images handed out need not match: tests use that.
+  void setFormat(BitDepth depth, Components components);
+  BitDepth depth() const;
+  Components components() const;
+
+  void setConnected(bool connected);
+  bool connected() const;
+
+  // The image for every time, for one time, or from a provider.
+  void setImage(ImagePtr image);
+  void setImageAt(double time, ImagePtr image);
+  void setImageProvider(std::function<ImagePtr(double time)> provider);
+  void clearImages();
+  ImagePtr imageAt(double time) const; // what a fetch would hand out
+
+  // The region of definition the clip reports. Default: the image's bounds
+  // at that time divided by its render scale (and its pixel aspect ratio in
+  // x); an empty rectangle when there is no image. For the output clip the
+  // default is the effect's region of definition action.
+  void setRegionOfDefinition(OfxRectD rod);
+  void clearRegionOfDefinition();
+
+  // Number of images handed out and not yet released.
+  int imagesOutstanding() const;
+  // Number of successful image fetches so far.
+  int imagesFetched() const;
+
+  struct Impl;
+  Impl *impl() const { return impl_.get(); }
+  explicit Clip(std::unique_ptr<Impl> impl);
+  ~Clip();
+
+private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// ---------------------------------------------------------------- params
+
+// A parameter of an instance. Numeric values of every type (integer,
+// boolean, choice, double, RGB/RGBA, 2D/3D) are vectors of doubles, one per
+// dimension; setting clamps each component to the parameter's range (a
+// choice to its options). Keys interpolate linearly; before the first and
+// after the last key the value is that key's.
+class Param {
+public:
+  const std::string &name() const;
+  const std::string &type() const; // kOfxParamType*
+  PropertySet &props();
+  int dimension() const;
+
+  void setValue(const std::vector<double> &value); // clears keys
+  void setKey(double time, const std::vector<double> &value);
+  std::vector<double> valueAt(double time) const;
+  int numKeys() const;
+
+  void setString(const std::string &value); // string parameters
+  std::string stringValue() const;
+
+  struct Impl;
+  Impl *impl() const { return impl_.get(); }
+  explicit Param(std::unique_ptr<Impl> impl);
+  ~Param();
+
+private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// ---------------------------------------------------------------- instances
+
+struct RenderRequest {
+  double time = 0.0;
+  OfxRectI window{0, 0, 0, 0}; // pixel coordinates
+  OfxPointD scale{1.0, 1.0};
+  std::string field = kOfxImageFieldNone;
+  bool sequential = false;
+  bool interactive = false;
+};
+
+// Failures the host injects, for tests of how a plug-in copes.
+struct Faults {
+  // clipGetImage answers this status instead of an image (kOfxStatOK: no
+  // fault) for the clip named imageFetchClip, or for every clip when empty.
+  OfxStatus imageFetch = kOfxStatOK;
+  std::string imageFetchClip;
+  // clipGetRegionOfDefinition answers this status.
+  OfxStatus regionQuery = kOfxStatOK;
+  // paramGetValue / paramGetValueAtTime answer this status.
+  OfxStatus paramGet = kOfxStatOK;
+};
+
+// An effect instance. Destroying it runs the destroy-instance action.
+class Instance {
+public:
+  ~Instance();
+  Instance(const Instance &) = delete;
+  Instance &operator=(const Instance &) = delete;
+
+  Plugin &plugin();
+  const std::string &context() const;
+  PropertySet &props(); // the effect instance's property set
+
+  std::vector<std::string> clipNames() const;
+  Clip &clip(const std::string &name); // throws std::out_of_range if unknown
+  std::vector<std::string> paramNames() const;
+  Param &param(const std::string &name); // throws std::out_of_range
+
+  // Connects an image to the "Source" clip: the clip takes the image's
+  // format, then the clip preferences are resolved (by default the output
+  // takes the source's depth and components).
+  void setSource(ImagePtr image);
+  // The image handed out for the "Output" clip; without one a fetch of the
+  // output answers kOfxStatFailed.
+  void setOutput(ImagePtr image);
+
+  // The clip-preferences action, applying the default when the plug-in
+  // answers kOfxStatReplyDefault.
+  ActionResult clipPreferences();
+
+  ActionResult render(const RenderRequest &request);
+  ActionResult beginSequenceRender(double first, double last,
+                                   OfxPointD scale = {1.0, 1.0});
+  ActionResult endSequenceRender(double first, double last,
+                                 OfxPointD scale = {1.0, 1.0});
+  // The region-of-definition action; on kOfxStatReplyDefault rod is the
+  // default (the source clip's region).
+  ActionResult regionOfDefinition(double time, OfxPointD scale, OfxRectD &rod);
+  // The regions-of-interest action for the region roi of the output. rois
+  // receives one entry per input clip: what the plug-in set, or roi itself
+  // where it set nothing (the standard's default). setByPlugin, when given,
+  // receives the names of the clips the plug-in did set.
+  ActionResult regionsOfInterest(double time, OfxPointD scale,
+                                 const OfxRectD &roi,
+                                 std::map<std::string, OfxRectD> &rois,
+                                 std::set<std::string> *setByPlugin = nullptr);
+  // Any other action, with the given in-arguments (may be null).
+  ActionResult callAction(const std::string &action,
+                          PropertySet *inArgs = nullptr,
+                          PropertySet *outArgs = nullptr);
+
+  Faults &faults();
+  // abort() answers true from poll number n + 1 on (n < 0: never).
+  void setAbortAfterPolls(long n);
+  // abort() answers predicate(poll index, counting from 0).
+  void setAbortPredicate(std::function<bool(long poll)> predicate);
+  long abortPolls() const;
+
+  struct Impl;
+  Impl *impl() const { return impl_.get(); }
+  explicit Instance(std::unique_ptr<Impl> impl);
+
+private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Where ofx_add_bundle puts bundle NAME under dir:
+// dir/NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx
+std::string bundleBinaryPath(const std::string &bundleDir);
+std::string bundlePathIn(const std::string &dir, const std::string &name);
+
+} // namespace ofxhost
