@@ -1,0 +1,123 @@
+#include "FillPlugin.h"
+
+#include "FillProcessor.h"
+
+#include <memory>
+
+namespace tintrow {
+
+FillPlugin::FillPlugin(OfxImageEffectHandle handle) : OFX::ImageEffect(handle) {
+  dstClip_ = fetchClip(kOfxImageEffectOutputClipName);
+  srcClip_ = fetchClip(kOfxImageEffectSimpleSourceClipName);
+  startColor_ = fetchRGBAParam("startColor");
+  endColor_ = fetchRGBAParam("endColor");
+  startPosition_ = fetchDouble2DParam("startPosition");
+  endPosition_ = fetchDouble2DParam("endPosition");
+  gradientType_ = fetchChoiceParam("gradientType");
+}
+
+template <class PIX, int nComponents, int maxValue>
+void FillPlugin::renderFormat(const OFX::RenderArguments &args,
+                              PixelFormat format) {
+  FillProcessor<PIX, nComponents, maxValue> processor(*this);
+  setupAndProcess(processor, args, format);
+}
+
+// The six formats the effect renders, each with its processor. Anything
+// else (half floats, RGB, custom layouts) has no processor that could write
+// it correctly.
+FillPlugin::FormatRenderer FillPlugin::findRenderer(PixelFormat format) {
+  struct Entry {
+    OFX::BitDepthEnum depth;
+    OFX::PixelComponentEnum components;
+    FormatRenderer renderer;
+  };
+  static const Entry kRenderers[] = {
+      {OFX::eBitDepthUByte, OFX::ePixelComponentRGBA,
+       &FillPlugin::renderFormat<unsigned char, 4, 255>},
+      {OFX::eBitDepthUShort, OFX::ePixelComponentRGBA,
+       &FillPlugin::renderFormat<unsigned short, 4, 65535>},
+      {OFX::eBitDepthFloat, OFX::ePixelComponentRGBA,
+       &FillPlugin::renderFormat<float, 4, 1>},
+      {OFX::eBitDepthUByte, OFX::ePixelComponentAlpha,
+       &FillPlugin::renderFormat<unsigned char, 1, 255>},
+      {OFX::eBitDepthUShort, OFX::ePixelComponentAlpha,
+       &FillPlugin::renderFormat<unsigned short, 1, 65535>},
+      {OFX::eBitDepthFloat, OFX::ePixelComponentAlpha,
+       &FillPlugin::renderFormat<float, 1, 1>},
+  };
+  for (const Entry &entry : kRenderers) {
+    if (entry.depth == format.depth && entry.components == format.components)
+      return entry.renderer;
+  }
+  return nullptr;
+}
+
+void FillPlugin::render(const OFX::RenderArguments &args) {
+  // Chosen from the clip before any image is fetched, so an unsupported
+  // format fails without touching the host's buffers.
+  const PixelFormat format{dstClip_->getPixelDepth(),
+                           dstClip_->getPixelComponents()};
+  const FormatRenderer renderer = findRenderer(format);
+  if (!renderer)
+    OFX::throwSuiteStatusException(kOfxStatErrUnsupported);
+  (this->*renderer)(args, format);
+}
+
+void FillPlugin::setupAndProcess(FillProcessorBase &processor,
+                                 const OFX::RenderArguments &args,
+                                 PixelFormat format) {
+  // Declared output first so that the source is released first.
+  std::unique_ptr<OFX::Image> dst(dstClip_->fetchImage(args.time));
+  if (!dst)
+    OFX::throwSuiteStatusException(kOfxStatFailed);
+  const OFX::BitDepthEnum dstDepth = dst->getPixelDepth();
+  const OFX::PixelComponentEnum dstComponents = dst->getPixelComponents();
+  // The processor was picked from the clip; writing an image of another
+  // layout with it would run past the image's memory.
+  if (dstDepth != format.depth || dstComponents != format.components)
+    OFX::throwSuiteStatusException(kOfxStatErrFormat);
+
+  // A missing source is allowed: the processor writes zeros where it has
+  // no source pixel.
+  std::unique_ptr<OFX::Image> src(srcClip_->fetchImage(args.time));
+  if (src && (src->getPixelDepth() != dstDepth ||
+              src->getPixelComponents() != dstComponents))
+    OFX::throwSuiteStatusException(kOfxStatErrFormat);
+
+  const OfxRGBAColourD startColor = startColor_->getValueAtTime(args.time);
+  const OfxRGBAColourD endColor = endColor_->getValueAtTime(args.time);
+  const OfxPointD startPosition = startPosition_->getValueAtTime(args.time);
+  const OfxPointD endPosition = endPosition_->getValueAtTime(args.time);
+  const int typeIndex = gradientType_->getValueAtTime(args.time);
+
+  // The colours' alpha components are declared for the user but take no
+  // part in the blend: the source alpha is always kept.
+  processor.setDstImg(dst.get());
+  processor.setSrcImg(src.get());
+  processor.setRenderWindow(args.renderWindow);
+  processor.setColors(startColor.r, startColor.g, startColor.b, endColor.r,
+                      endColor.g, endColor.b);
+  processor.setPositions(startPosition.x, startPosition.y, endPosition.x,
+                         endPosition.y);
+  processor.setTypeIndex(typeIndex);
+  processor.setImageBounds(dst->getBounds());
+  processor.process();
+}
+
+bool FillPlugin::getRegionOfDefinition(
+    const OFX::RegionOfDefinitionArguments &args, OfxRectD &rod) {
+  // The gradient only recolours existing pixels, so it never reaches past
+  // the source, wherever its positions lie.
+  rod = srcClip_->getRegionOfDefinition(args.time);
+  return true;
+}
+
+void FillPlugin::getRegionsOfInterest(
+    const OFX::RegionsOfInterestArguments &args,
+    OFX::RegionOfInterestSetter &setter) {
+  // Each output pixel reads only the source pixel at the same place.
+  setter.setRegionOfInterest(*srcClip_, args.regionOfInterest);
+}
+
+} // namespace tintrow
