@@ -1,0 +1,114 @@
+// The outline's distance field: one single-precision cell per destination
+// pixel holding the smallest sum, over the covered source pixels, of a
+// negative seed (deeper for more opaque pixels) and the chamfer distance to
+// that pixel. The pixel rules turn this one number into the outline.
+//
+// The field is a plain row-major array of width x height cells; row r + 1
+// is one step higher in y. These functions work on the array alone, so the
+// seeding can be fed from an OpenFX image or from a plain test buffer, and
+// the field's origin is a parameter rather than a property of the images.
+#pragma once
+
+#include <cstdint>
+
+#include "OutlinePixelFormat.h"
+
+namespace rimlet {
+
+// A cell no covered pixel has reached. Adding a step leaves it unchanged.
+constexpr float kFieldFar = 1e20f;
+constexpr float kOrthogonalStep = 1.0f;
+constexpr float kDiagonalStep = 1.4142135f;
+// The two-pass transform never changes a cell at or below this value, so a
+// very deep seed (a float alpha above 1.5) stays what it was.
+constexpr float kSkipThreshold = -3.0f;
+// Draft gives every covered pixel the same seed whatever its alpha.
+constexpr float kDraftSeed = -2.0f;
+
+enum class FieldSeeding { Draft, Smooth };
+
+// Columns and rows of a field. Cell counts and indices are 64-bit so that
+// no destination size can wrap them around.
+struct FieldExtent {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+
+  std::int64_t cellCount() const { return width * height; }
+  bool isEmpty() const { return width <= 0 || height <= 0; }
+  std::int64_t indexOf(std::int64_t c, std::int64_t r) const {
+    return r * width + c;
+  }
+};
+
+// Seed of a covered pixel at Good and Best: -2 scaled by how opaque it is.
+template <class PIX, int maxValue>
+float smoothSeed(PIX alpha, const AlphaTable& alphaTable) {
+  if constexpr (std::is_same_v<PIX, unsigned char>) {
+    return -2.0f * alphaTable[alpha];
+  } else if constexpr (std::is_floating_point_v<PIX>) {
+    // Not clamped: alpha above 1.5 seeds below the skip threshold.
+    return static_cast<float>(-2.0 * static_cast<double>(alpha));
+  } else {
+    return static_cast<float>(-2.0 * (alpha / static_cast<double>(maxValue)));
+  }
+}
+
+// Writes the seed of every cell. Cell (c, r) stands for pixel
+// (originX + c, originY + r); sourceAt(x, y) returns that source pixel or
+// null when there is none. Single-component formats never cover a pixel:
+// their one component is not an alpha to outline, so the field stays far.
+template <class PIX, int nComponents, int maxValue, class SourceLookup>
+void seedField(float* cells, FieldExtent extent, int originX, int originY,
+               FieldSeeding seeding, const AlphaTable& alphaTable,
+               SourceLookup&& sourceAt) {
+  if (extent.isEmpty())
+    return;
+  if constexpr (nComponents != 4) {
+    for (std::int64_t i = 0, n = extent.cellCount(); i < n; ++i)
+      cells[i] = kFieldFar;
+    return;
+  } else {
+    using Component = OutlineComponent<PIX, maxValue>;
+    for (std::int64_t r = 0; r < extent.height; ++r) {
+      float* row = cells + extent.indexOf(0, r);
+      const int y = static_cast<int>(originY + r);
+      for (std::int64_t c = 0; c < extent.width; ++c) {
+        const PIX* src = sourceAt(static_cast<int>(originX + c), y);
+        if (src == nullptr || !Component::isCovered(src[3])) {
+          row[c] = kFieldFar;
+          continue;
+        }
+        row[c] = seeding == FieldSeeding::Draft
+                     ? kDraftSeed
+                     : smoothSeed<PIX, maxValue>(src[3], alphaTable);
+      }
+    }
+  }
+}
+
+// Draft: one pass towards larger x and y only, over far cells only. Row 0
+// and column 0 keep their seeds. Cheap, and lopsided on purpose.
+void sweepForwardOnly(float* cells, FieldExtent extent);
+
+// Good and Best: a forward and a backward sweep of the 8-connected chamfer
+// transform, in place.
+void sweepTwoPass(float* cells, FieldExtent extent);
+
+inline float fieldAt(const float* cells, FieldExtent extent, std::int64_t c,
+                     std::int64_t r) {
+  return cells[extent.indexOf(c, r)];
+}
+
+// The mean of the cell and its neighbours at larger x and y (not centred),
+// summed in that order in single precision; the last column and the last
+// row, which lack those neighbours, read the raw cell.
+inline float fieldSmoothedAt(const float* cells, FieldExtent extent,
+                             std::int64_t c, std::int64_t r) {
+  if (c >= extent.width - 1 || r >= extent.height - 1)
+    return fieldAt(cells, extent, c, r);
+  const float* row = cells + extent.indexOf(c, r);
+  const float* above = row + extent.width;
+  return (row[0] + row[1] + above[0] + above[1]) * 0.25f;
+}
+
+} // namespace rimlet

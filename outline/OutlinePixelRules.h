@@ -1,0 +1,227 @@
+// How one field value, the outline width, the source pixel and the outline
+// colour become one output pixel. The outline is drawn first and the source
+// is laid over it, so the source stays visible inside its outline.
+//
+// Everything here is per pixel: no allocation, no host call, and the only
+// tables read are the alpha and falloff tables handed in. All blending is
+// in double precision; the field value and the width arrive in single
+// precision and the thresholds on them are formed in single precision.
+#pragma once
+
+#include <array>
+
+#include "OutlinePixelFormat.h"
+
+namespace rimlet {
+
+enum class OutlineQuality { Draft, Good, Best };
+
+// Best's coverage beyond the solid part of the outline, in tenths of a
+// pixel: full for half a pixel, then falling to nothing one pixel later.
+using FalloffTable = std::array<float, 201>;
+
+inline FalloffTable makeFalloffTable() {
+  FalloffTable table{};
+  for (int i = 0; i < static_cast<int>(table.size()); ++i) {
+    const float a = static_cast<float>(i) * 0.1f;
+    if (a <= 0.5f) {
+      table[i] = 1.0f;
+    } else if (a >= 1.5f) {
+      table[i] = 0.0f;
+    } else {
+      const float remaining = 1.0f - (a - 0.5f);
+      table[i] = remaining * remaining;
+    }
+  }
+  return table;
+}
+
+// The outline has no alpha of its own: its alpha is always the coverage.
+struct OutlineColor {
+  double red = 1.0;
+  double green = 1.0;
+  double blue = 1.0;
+};
+
+template <class PIX, int nComponents, int maxValue>
+class OutlinePixelRules {
+  static_assert(nComponents == 4 || nComponents == 1,
+                "the outline effect serves RGBA and alpha-only images");
+
+public:
+  using Component = OutlineComponent<PIX, maxValue>;
+  static constexpr double kMax = Component::kMax;
+  static constexpr int kAlpha = 3;
+
+  OutlinePixelRules(OutlineColor color, const AlphaTable& alphaTable,
+                    const FalloffTable& falloffTable)
+      : color_(color), alphaTable_(alphaTable), falloffTable_(falloffTable) {}
+
+  // The rule of the given quality for this format. Alpha-only images pass
+  // the source through at every quality: they carry no colour to outline
+  // and their one component is not treated as coverage.
+  template <OutlineQuality quality>
+  void renderPixel(const PIX* src, PIX* dst, float f, float w) const {
+    if constexpr (nComponents == 1) {
+      passThrough(src, dst);
+    } else if constexpr (quality == OutlineQuality::Draft) {
+      draftPixel(src, dst, f, w);
+    } else if constexpr (quality == OutlineQuality::Good) {
+      goodPixel(src, dst, f, w);
+    } else {
+      bestPixel(src, dst, f, w);
+    }
+  }
+
+  static bool isCovered(const PIX* src) {
+    return src != nullptr && Component::isCovered(src[kAlpha]);
+  }
+
+  // Draft: full coverage up to f = w - 1, then linear down to 0 at f = w.
+  void draftPixel(const PIX* src, PIX* dst, float f, float w) const {
+    if (!(f <= w)) {
+      clearPixel(dst);
+      return;
+    }
+    const double coverage = f > w - 1.0f ? static_cast<double>(w - f) : 1.0;
+    writeOutline(dst, coverage);
+    if (isCovered(src))
+      blendSourceOver(dst, src);
+  }
+
+  void goodPixel(const PIX* src, PIX* dst, float f, float w) const {
+    const bool inWindow = f >= -3.0f && f <= w + 1.0f;
+    if (inWindow) {
+      const double coverage = goodCoverage(f, w);
+      if (coverage > 0.001) {
+        writeOutline(dst, coverage);
+        if (isCovered(src))
+          blendSourceOverOpaque(dst, src);
+        return;
+      }
+    }
+    if (isCovered(src)) {
+      copySource(dst, src);
+      return;
+    }
+    clearPixel(dst);
+  }
+
+  void bestPixel(const PIX* src, PIX* dst, float f, float w) const {
+    const bool covered = isCovered(src);
+    if (!covered && f > w) {
+      // A faint ring just beyond a thin outline; it exists only for w < 3.
+      if (f <= 3.0f)
+        writeOutline(dst, 0.5);
+      else
+        clearPixel(dst);
+      return;
+    }
+    if (f >= -3.0f && f <= w + 1.0f) {
+      writeOutline(dst, bestCoverage(f, w));
+      if (covered)
+        blendSourceWeighted(dst, src, f < 0.0f ? 1.0 : 0.85);
+      return;
+    }
+    if (covered) {
+      copySource(dst, src);
+      return;
+    }
+    clearPixel(dst);
+  }
+
+  static void passThrough(const PIX* src, PIX* dst) {
+    dst[0] = src != nullptr ? src[0] : PIX(0);
+  }
+
+  static double goodCoverage(float f, float w) {
+    if (f <= 0.0f)
+      return 1.0;
+    if (f >= w)
+      return 0.0;
+    if (f < w - 1.0f)
+      return 1.0;
+    return 1.0 - static_cast<double>(f - (w - 1.0f));
+  }
+
+  // Solid up to f = w - 0.5, then the falloff table indexed by how far f
+  // lies beyond w - 1, in tenths of a pixel: so the edge falls to nothing
+  // at f = w + 0.5. Deep inside a shape (f <= -2.5) it is always solid.
+  double bestCoverage(float f, float w) const {
+    if (f <= -2.5f || f < w - 0.5f)
+      return 1.0;
+    const float tenths = (f - (w - 1.0f)) * 10.0f;
+    // Checked as a float so that the conversion below is always defined;
+    // this is exactly "the truncated index lies in 0 to 200".
+    if (tenths > -1.0f && tenths < 201.0f)
+      return falloffTable_[static_cast<int>(tenths)];
+    const double beyond = static_cast<double>(w) - static_cast<double>(f);
+    return beyond * beyond;
+  }
+
+  // The outline colour premultiplied by the coverage, with the coverage as
+  // alpha. Integer formats clamp to [0, M]; floats are not clamped.
+  void writeOutline(PIX* dst, double coverage) const {
+    dst[0] = Component::store(color_.red * coverage * kMax);
+    dst[1] = Component::store(color_.green * coverage * kMax);
+    dst[2] = Component::store(color_.blue * coverage * kMax);
+    dst[kAlpha] = Component::store(coverage * kMax);
+  }
+
+  static void clearPixel(PIX* dst) {
+    for (int i = 0; i < nComponents; ++i)
+      dst[i] = PIX(0);
+  }
+
+  static void copySource(PIX* dst, const PIX* src) {
+    for (int i = 0; i < nComponents; ++i)
+      dst[i] = src[i];
+  }
+
+  // The source over the outline already in dst. A transparent outline is
+  // simply replaced by the source (a float NaN alpha is not transparent).
+  static void blendSourceOver(PIX* dst, const PIX* src) {
+    if (dst[kAlpha] == PIX(0)) {
+      copySource(dst, src);
+      return;
+    }
+    const double as = src[kAlpha] / kMax;
+    const double ao = as + (dst[kAlpha] / kMax) * (1.0 - as);
+    if (!(ao > 0.001))
+      return;
+    for (int i = 0; i < 3; ++i)
+      dst[i] = Component::store((src[i] * as + dst[i] * (1.0 - as)) / ao);
+    dst[kAlpha] = Component::store(ao * kMax);
+  }
+
+  // A source that is as good as opaque replaces the outline outright, which
+  // keeps shapes crisp; anything more transparent is blended.
+  void blendSourceOverOpaque(PIX* dst, const PIX* src) const {
+    if (Component::opacity(src[kAlpha], alphaTable_) > 0.98) {
+      copySource(dst, src);
+      return;
+    }
+    blendSourceOver(dst, src);
+  }
+
+  // Best lets the outline show slightly through the source's edge pixels
+  // (weight below 1); results are clamped for every format.
+  static void blendSourceWeighted(PIX* dst, const PIX* src, double weight) {
+    const double as = (src[kAlpha] / kMax) * weight;
+    const double ad = dst[kAlpha] / kMax;
+    const double ao = as + ad * (1.0 - as);
+    if (!(ao > 0.001))
+      return;
+    const double inverse = 1.0 / ao;
+    for (int i = 0; i < 3; ++i)
+      dst[i] = Component::storeClamped((src[i] * as + dst[i] * ad * (1.0 - as)) * inverse);
+    dst[kAlpha] = Component::storeClamped(ao * kMax);
+  }
+
+private:
+  OutlineColor color_;
+  const AlphaTable& alphaTable_;
+  const FalloffTable& falloffTable_;
+};
+
+} // namespace rimlet
