@@ -1,0 +1,215 @@
+// The outline processor: renders one output image for one render call.
+//
+// The instance configures it through the setters (destination, source,
+// render window, colour, width, quality, destination bounds) and calls
+// process(). The distance field is built once, in preProcess, over the whole
+// destination bounds; the bands that the support library then runs on the
+// host's threads only read it and write disjoint rows of the window.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "ofxsImageEffect.h"
+#include "ofxsProcessing.h"
+
+#include "OutlineField.h"
+#include "OutlinePixelRules.h"
+
+class FastOutlineProcessorBase : public OFX::ImageProcessor {
+public:
+  explicit FastOutlineProcessorBase(OFX::ImageEffect& effect);
+  ~FastOutlineProcessorBase() override;
+
+  // Not owned; null when the host has no source image for this render.
+  void setSrcImg(OFX::Image* image) { srcImg_ = image; }
+  void setOutlineColor(double red, double green, double blue);
+  void setOutlineWidth(double widthPx) { widthPx_ = widthPx; }
+  // 0 Draft, 2 Best, anything else Good.
+  void setQuality(int quality) { qualityLevel_ = quality; }
+  // The destination image's bounds; sizes the field. Throws std::bad_alloc
+  // when the field cannot be had, however large the bounds.
+  void setImageBounds(const OfxRectI& bounds);
+
+  rimlet::OutlineQuality quality() const;
+
+protected:
+  rimlet::FieldExtent fieldExtent() const { return {fieldWidth_, fieldHeight_}; }
+  float fieldAt(std::int64_t c, std::int64_t r) const {
+    return rimlet::fieldAt(field_.data(), fieldExtent(), c, r);
+  }
+  float fieldSmoothedAt(std::int64_t c, std::int64_t r) const {
+    return rimlet::fieldSmoothedAt(field_.data(), fieldExtent(), c, r);
+  }
+
+  // The part of a band that may be written: inside the destination bounds
+  // the field covers and inside the destination image itself, so that every
+  // row is addressed from a pixel that exists.
+  OfxRectI writableArea(const OfxRectI& band) const;
+
+  OFX::Image* srcImg_ = nullptr;
+  double colorR_ = 1.0;
+  double colorG_ = 1.0;
+  double colorB_ = 1.0;
+  double widthPx_ = 2.0;
+  OfxRectI bounds_{0, 0, 0, 0};
+  int qualityLevel_ = 1;
+  std::vector<float> field_;
+  // 64-bit so that the cell count of any bounds is formed without overflow.
+  std::int64_t fieldWidth_ = 0;
+  std::int64_t fieldHeight_ = 0;
+  rimlet::AlphaTable alphaTable_;
+  rimlet::FalloffTable falloffTable_;
+};
+
+template <class PIX, int nComponents, int maxValue>
+class FastOutlineProcessor : public FastOutlineProcessorBase {
+public:
+  using Rules = rimlet::OutlinePixelRules<PIX, nComponents, maxValue>;
+
+  explicit FastOutlineProcessor(OFX::ImageEffect& effect)
+      : FastOutlineProcessorBase(effect) {}
+  ~FastOutlineProcessor() override = default;
+
+  // The one field build of the render, before any band writes a pixel.
+  void preProcess() override {
+    if (quality() == rimlet::OutlineQuality::Draft)
+      buildDraftField();
+    else
+      buildSmoothField();
+  }
+
+  void multiThreadProcessImages(OfxRectI band) override {
+    const OfxRectI area = writableArea(band);
+    if (area.x1 >= area.x2 || area.y1 >= area.y2)
+      return;
+    const Rules rules({colorR_, colorG_, colorB_}, alphaTable_, falloffTable_);
+    const float w = static_cast<float>(widthPx_);
+    switch (quality()) {
+    case rimlet::OutlineQuality::Draft:
+      processDraftRows(rules, w, area);
+      return;
+    case rimlet::OutlineQuality::Good:
+      processTiles<rimlet::OutlineQuality::Good>(rules, w, area);
+      return;
+    case rimlet::OutlineQuality::Best:
+      processTiles<rimlet::OutlineQuality::Best>(rules, w, area);
+      return;
+    }
+  }
+
+private:
+  // Good and Best walk the window in tiles of this many pixels square, so
+  // that the source, destination and field rows of a tile stay in cache.
+  static constexpr int kTileSize = 256;
+
+  // One row of the source image: pixel x is first + (x - x1) components
+  // on, for x1 <= x < x2. Rows are looked up once, not pixel by pixel.
+  struct SourceRow {
+    const PIX* first = nullptr;
+    int x1 = 0;
+    int x2 = 0;
+
+    const PIX* at(int x) const {
+      if (first == nullptr || x < x1 || x >= x2)
+        return nullptr;
+      return first + static_cast<std::int64_t>(x - x1) * nComponents;
+    }
+  };
+
+  SourceRow sourceRow(int y) const {
+    if (srcImg_ == nullptr)
+      return {};
+    const OfxRectI b = srcImg_->getBounds();
+    const auto* first = static_cast<const PIX*>(srcImg_->getPixelAddress(b.x1, y));
+    if (first == nullptr)
+      return {};
+    return {first, b.x1, b.x2};
+  }
+
+  void seed(rimlet::FieldSeeding seeding) {
+    SourceRow row;
+    int rowY = 0;
+    bool haveRow = false;
+    auto sourceAt = [&](int x, int y) {
+      if (!haveRow || y != rowY) {
+        row = sourceRow(y);
+        rowY = y;
+        haveRow = true;
+      }
+      return row.at(x);
+    };
+    rimlet::seedField<PIX, nComponents, maxValue>(field_.data(), fieldExtent(),
+                                                  bounds_.x1, bounds_.y1, seeding,
+                                                  alphaTable_, sourceAt);
+  }
+
+  void buildDraftField() {
+    seed(rimlet::FieldSeeding::Draft);
+    rimlet::sweepForwardOnly(field_.data(), fieldExtent());
+  }
+
+  void buildSmoothField() {
+    seed(rimlet::FieldSeeding::Smooth);
+    rimlet::sweepTwoPass(field_.data(), fieldExtent());
+  }
+
+  // Draft polls the host's abort once per row; an aborted row keeps
+  // whatever the destination held and the next row is still tried.
+  void processDraftRows(const Rules& rules, float w, const OfxRectI& area) const {
+    for (int y = area.y1; y < area.y2; ++y) {
+      if (_effect.abort())
+        continue;
+      processRow<rimlet::OutlineQuality::Draft>(rules, w, y, area.x1, area.x2);
+    }
+  }
+
+  // Good and Best poll once per run of up to kTileSize rows.
+  template <rimlet::OutlineQuality quality>
+  void processTiles(const Rules& rules, float w, const OfxRectI& area) const {
+    for (int y0 = area.y1; y0 < area.y2; y0 = nextTileStart(y0, area.y2)) {
+      if (_effect.abort())
+        continue;
+      const int ye = nextTileStart(y0, area.y2);
+      for (int x0 = area.x1; x0 < area.x2; x0 = nextTileStart(x0, area.x2))
+        processTile<quality>(rules, w, x0, y0, nextTileStart(x0, area.x2), ye);
+    }
+  }
+
+  static int nextTileStart(int start, int end) {
+    return start + static_cast<int>(std::min<std::int64_t>(
+                       kTileSize, static_cast<std::int64_t>(end) - start));
+  }
+
+  template <rimlet::OutlineQuality quality>
+  void processTile(const Rules& rules, float w, int x0, int y0, int xe, int ye) const {
+    for (int y = y0; y < ye; ++y)
+      processRow<quality>(rules, w, y, x0, xe);
+  }
+
+  // Writes pixels xs to xe - 1 of row y, all inside the destination bounds
+  // and the destination image (writableArea saw to that).
+  template <rimlet::OutlineQuality quality>
+  void processRow(const Rules& rules, float w, int y, int xs, int xe) const {
+    auto* dst = static_cast<PIX*>(_dstImg->getPixelAddress(xs, y));
+    if (dst == nullptr)
+      return;
+    const SourceRow src = sourceRow(y);
+    const std::int64_t r = static_cast<std::int64_t>(y) - bounds_.y1;
+    for (int x = xs; x < xe; ++x, dst += nComponents) {
+      const std::int64_t c = static_cast<std::int64_t>(x) - bounds_.x1;
+      const float f = quality == rimlet::OutlineQuality::Best ? fieldSmoothedAt(c, r)
+                                                              : fieldAt(c, r);
+      rules.template renderPixel<quality>(src.at(x), dst, f, w);
+    }
+  }
+};
+
+// The six formats the effect renders, compiled once in the library.
+extern template class FastOutlineProcessor<unsigned char, 4, 255>;
+extern template class FastOutlineProcessor<unsigned short, 4, 65535>;
+extern template class FastOutlineProcessor<float, 4, 1>;
+extern template class FastOutlineProcessor<unsigned char, 1, 255>;
+extern template class FastOutlineProcessor<unsigned short, 1, 65535>;
+extern template class FastOutlineProcessor<float, 1, 1>;
