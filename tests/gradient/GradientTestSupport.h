@@ -1,0 +1,300 @@
+// Shared pieces of the gradient effect's tests: the six pixel formats, a
+// host with the Tintrow bundle loaded, image helpers, and a plain reference
+// of the effect's per-pixel formula written from its description, so the
+// tests never ask the plug-in's own code what the answer should be.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "ofxhost/Host.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <type_traits>
+
+namespace gradient_test {
+
+using ofxhost::BitDepth;
+using ofxhost::Components;
+
+// ------------------------------------------------------------ pixel formats
+
+template <class PIX, int N, int M, BitDepth D, Components C>
+struct Format {
+  using Pix = PIX;
+  static constexpr int kComponents = N;
+  static constexpr int kMax = M;
+  static constexpr BitDepth kDepth = D;
+  static constexpr Components kLayout = C;
+  static constexpr bool kIsFloat = std::is_floating_point_v<PIX>;
+  static std::string name() {
+    return std::string(ofxhost::bitDepthName(D)) + "/" +
+           ofxhost::componentsName(C);
+  }
+};
+
+using ByteRGBA = Format<unsigned char, 4, 255, BitDepth::Byte, Components::RGBA>;
+using ShortRGBA =
+    Format<unsigned short, 4, 65535, BitDepth::Short, Components::RGBA>;
+using FloatRGBA = Format<float, 4, 1, BitDepth::Float, Components::RGBA>;
+using ByteAlpha = Format<unsigned char, 1, 255, BitDepth::Byte, Components::Alpha>;
+using ShortAlpha =
+    Format<unsigned short, 1, 65535, BitDepth::Short, Components::Alpha>;
+using FloatAlpha = Format<float, 1, 1, BitDepth::Float, Components::Alpha>;
+
+using AllFormats = ::testing::Types<ByteRGBA, ShortRGBA, FloatRGBA, ByteAlpha,
+                                    ShortAlpha, FloatAlpha>;
+using RGBAFormats = ::testing::Types<ByteRGBA, ShortRGBA, FloatRGBA>;
+
+struct FormatNames {
+  template <class F> static std::string GetName(int) {
+    std::string name = F::name();
+    std::string out;
+    for (char c : name)
+      if (std::isalnum(static_cast<unsigned char>(c)))
+        out += c;
+    return out;
+  }
+};
+
+// ------------------------------------------------------------ settings
+
+// The effect's parameters as the tests set them; defaults are the
+// effect's declared defaults.
+struct GradientSettings {
+  std::array<double, 4> startColor{1.0, 0.0, 0.0, 1.0};
+  std::array<double, 4> endColor{0.0, 0.0, 1.0, 1.0};
+  std::array<double, 2> startPosition{0.0, 0.5};
+  std::array<double, 2> endPosition{1.0, 0.5};
+  int type = 0; // 0 linear, 1 radial
+};
+
+// ------------------------------------------------------------ reference
+
+// Gradient factor of pixel (x, y) of an image with the given bounds.
+inline double referenceFactor(const GradientSettings &s, int x, int y,
+                              const OfxRectI &bounds) {
+  const int width = bounds.x2 - bounds.x1;
+  const int height = bounds.y2 - bounds.y1;
+  const double nx = double(x - bounds.x1) / width;
+  const double ny = double(y - bounds.y1) / height;
+  const double sx = s.startPosition[0], sy = s.startPosition[1];
+  const double dx = s.endPosition[0] - sx, dy = s.endPosition[1] - sy;
+  double t;
+  if (s.type == 0) {
+    const double l2 = dx * dx + dy * dy;
+    t = l2 > 0.0001 ? ((nx - sx) * dx + (ny - sy) * dy) / l2 : 0.0;
+  } else {
+    const double d = std::sqrt((nx - sx) * (nx - sx) + (ny - sy) * (ny - sy));
+    const double r = std::sqrt(dx * dx + dy * dy);
+    t = r > 0.0001 ? d / r : 0.0;
+  }
+  return std::min(std::max(t, 0.0), 1.0);
+}
+
+template <class F> typename F::Pix referenceStore(double v) {
+  using Pix = typename F::Pix;
+  if constexpr (F::kIsFloat) {
+    return static_cast<Pix>(v);
+  } else {
+    if (std::isnan(v) || v <= 0.0)
+      return 0;
+    if (v >= F::kMax)
+      return static_cast<Pix>(F::kMax);
+    return static_cast<Pix>(std::trunc(v));
+  }
+}
+
+// The expected output pixel for source pixel src (nullptr: no source).
+template <class F>
+std::array<typename F::Pix, F::kComponents>
+referencePixel(const GradientSettings &s, int x, int y, const OfxRectI &bounds,
+               const typename F::Pix *src) {
+  using Pix = typename F::Pix;
+  std::array<Pix, F::kComponents> out{};
+  if (!src)
+    return out;
+  if constexpr (F::kComponents == 1) {
+    out[0] = src[0];
+    return out;
+  } else {
+    const Pix alpha = src[3];
+    const bool visible = F::kIsFloat ? (alpha > 0) : (alpha != 0);
+    if (!visible) {
+      for (int c = 0; c < 4; ++c)
+        out[c] = src[c];
+      return out;
+    }
+    const double t = referenceFactor(s, x, y, bounds);
+    const double a = double(alpha) / F::kMax;
+    const double w = std::sqrt(a);
+    for (int c = 0; c < 3; ++c) {
+      const double g = s.startColor[c] + (s.endColor[c] - s.startColor[c]) * t;
+      const double straight = a > 0.001 ? (double(src[c]) / F::kMax) / a : 0.0;
+      const double m = g * w + straight * (1.0 - w);
+      out[c] = referenceStore<F>((m * a) * F::kMax);
+    }
+    out[3] = alpha;
+    return out;
+  }
+}
+
+// ------------------------------------------------------------ images
+
+template <class F>
+ofxhost::ImagePtr makeImage(OfxRectI bounds, ofxhost::ImageLayout layout = {}) {
+  return std::make_shared<ofxhost::Image>(bounds, F::kDepth, F::kLayout, layout);
+}
+
+// Fills each pixel with fill(x, y, channels); channels are F::Pix values.
+template <class F>
+void fillImage(ofxhost::Image &image,
+               const std::function<void(int, int, typename F::Pix *)> &fill) {
+  const OfxRectI b = image.bounds();
+  for (int y = b.y1; y < b.y2; ++y)
+    for (int x = b.x1; x < b.x2; ++x)
+      fill(x, y, image.pixel<typename F::Pix>(x, y));
+}
+
+// Fills with one normalised colour (1.0 = kMax); alpha-only images take
+// the alpha.
+template <class F> void fillConstant(ofxhost::Image &image,
+                                     std::array<double, 4> value) {
+  fillImage<F>(image, [&](int, int, typename F::Pix *p) {
+    for (int c = 0; c < F::kComponents; ++c)
+      p[c] = static_cast<typename F::Pix>(
+          (F::kComponents == 1 ? value[3] : value[c]) * F::kMax);
+  });
+}
+
+// Premultiplied random pixels; about one in eight fully transparent, and a
+// few with tiny alphas so the low-alpha rules are exercised too.
+template <class F> void fillRandom(ofxhost::Image &image, unsigned seed) {
+  using Pix = typename F::Pix;
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  fillImage<F>(image, [&](int, int, Pix *p) {
+    const double pick = unit(rng);
+    double a = unit(rng);
+    if (pick < 0.125)
+      a = 0.0;
+    else if (pick < 0.2)
+      a = unit(rng) * 0.002;
+    const Pix alpha = F::kIsFloat ? Pix(a) : Pix(a * F::kMax);
+    if (F::kComponents == 1) {
+      p[0] = alpha;
+      return;
+    }
+    for (int c = 0; c < 3; ++c)
+      p[c] = Pix(unit(rng) * double(alpha));
+    p[3] = alpha;
+  });
+}
+
+inline std::string pixelText(const char *what, int x, int y) {
+  std::ostringstream os;
+  os << what << " pixel (" << x << ", " << y << ")";
+  return os.str();
+}
+
+template <class Pix> std::string channelsText(const Pix *p, int n) {
+  std::ostringstream os;
+  os << "(";
+  for (int c = 0; c < n; ++c)
+    os << (c ? ", " : "") << +p[c];
+  os << ")";
+  return os.str();
+}
+
+// Compares one output pixel with what it should hold, bit for bit (a NaN
+// equals a NaN); the message names the format, the pixel and both values.
+template <class F>
+::testing::AssertionResult pixelEquals(const ofxhost::Image &image, int x, int y,
+                                       const typename F::Pix *expected) {
+  const auto *actual = image.pixel<typename F::Pix>(x, y);
+  if (!actual)
+    return ::testing::AssertionFailure()
+           << F::name() << ": pixel (" << x << ", " << y << ") outside image";
+  if (std::memcmp(actual, expected, sizeof(typename F::Pix) * F::kComponents) ==
+      0)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << F::name() << " pixel (" << x << ", " << y << "): expected "
+         << channelsText(expected, F::kComponents) << ", got "
+         << channelsText(actual, F::kComponents);
+}
+
+// ------------------------------------------------------------ host
+
+inline std::string tintrowBundle() {
+  return ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, "Tintrow");
+}
+
+inline ofxhost::HostOptions hermeticOptions(unsigned cpuCount = 1) {
+  ofxhost::HostOptions options;
+  options.cpuCount = cpuCount;
+  options.searchDefaultPath = false;
+  options.searchEnvironmentPath = false;
+  return options;
+}
+
+// A host with the gradient module loaded and its one plug-in at hand.
+class GradientHost {
+public:
+  explicit GradientHost(unsigned cpuCount = 1) : host_(hermeticOptions(cpuCount)) {
+    std::string error;
+    const std::vector<ofxhost::Plugin *> plugins =
+        host_.addBundle(tintrowBundle(), &error);
+    if (plugins.size() == 1)
+      plugin_ = plugins.front();
+    loadError_ = error;
+  }
+
+  ofxhost::Host &host() { return host_; }
+  ofxhost::Plugin *plugin() { return plugin_; }
+  const std::string &loadError() const { return loadError_; }
+
+  std::unique_ptr<ofxhost::Instance> createFilter() {
+    ofxhost::ActionResult result;
+    auto instance =
+        plugin_->createInstance(kOfxImageEffectContextFilter, &result);
+    EXPECT_TRUE(instance) << result.message;
+    return instance;
+  }
+
+private:
+  ofxhost::Host host_;
+  ofxhost::Plugin *plugin_ = nullptr;
+  std::string loadError_;
+};
+
+inline void applySettings(ofxhost::Instance &instance,
+                          const GradientSettings &s) {
+  instance.param("startColor")
+      .setValue({s.startColor[0], s.startColor[1], s.startColor[2],
+                 s.startColor[3]});
+  instance.param("endColor")
+      .setValue({s.endColor[0], s.endColor[1], s.endColor[2], s.endColor[3]});
+  instance.param("startPosition")
+      .setValue({s.startPosition[0], s.startPosition[1]});
+  instance.param("endPosition").setValue({s.endPosition[0], s.endPosition[1]});
+  instance.param("gradientType").setValue({double(s.type)});
+}
+
+inline ofxhost::RenderRequest renderOf(OfxRectI window, double time = 0.0) {
+  ofxhost::RenderRequest request;
+  request.time = time;
+  request.window = window;
+  return request;
+}
+
+} // namespace gradient_test
