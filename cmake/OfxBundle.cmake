@@ -20,10 +20,12 @@ function(ofx_add_bundle name)
     C_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
     LINK_DEPENDS "${OFX_EXPORTS_MAP}")
+  # The version script alone decides what is exported. (--exclude-libs
+  # must not be used: the two entry points come from the static support
+  # library, and it would hide them too.)
   target_link_options(${name} PRIVATE
     "LINKER:--version-script=${OFX_EXPORTS_MAP}"
-    "LINKER:--no-undefined"
-    "LINKER:--exclude-libs,ALL")
+    "LINKER:--no-undefined")
   install(TARGETS ${name}
     LIBRARY DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/Linux-x86-64")
 endfunction()
