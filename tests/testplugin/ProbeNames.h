@@ -35,6 +35,8 @@ enum Mode {
   eModeBands = 1,  // each pixel: band first row, band end row (relative to
                    // the window), thread index, 1
   eModeThrow = 2,  // throws throwKind at throwWhere
+  eModeInspect = 3, // each pixel: the source image's render scale x and y,
+                    // pixel aspect ratio and premultiplication enum
 };
 
 enum ThrowKind {

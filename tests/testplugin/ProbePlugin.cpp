@@ -189,6 +189,7 @@ public:
     mode->appendOption("Normal", "Source times gain plus tint");
     mode->appendOption("Bands", "Band rows and thread index");
     mode->appendOption("Throw", "Throw the chosen exception");
+    mode->appendOption("Inspect", "Source image properties");
     mode->setDefault(eModeNormal);
     mode->setAnimates(false);
     page->addChild(*mode);

@@ -77,6 +77,10 @@ public:
       drawBand(procWindow);
       return;
     }
+    if (mode_ == eModeInspect) {
+      drawSourceProperties(procWindow);
+      return;
+    }
     for (int y = procWindow.y1; y < procWindow.y2; ++y) {
       // Skip, don't stop: tests count which rows an abort left untouched.
       if (_effect.abort())
@@ -114,6 +118,20 @@ private:
     const double values[4] = {double(band.y1 - _renderWindow.y1),
                               double(band.y2 - _renderWindow.y1),
                               double(OFX::MultiThread::getThreadIndex()), 1.0};
+    fill(band, values);
+  }
+
+  void drawSourceProperties(OfxRectI band) {
+    if (!srcImg_)
+      return;
+    const double values[4] = {srcImg_->getRenderScale().x, srcImg_->getRenderScale().y,
+                              srcImg_->getPixelAspectRatio(),
+                              double(srcImg_->getPremultiplication())};
+    fill(band, values);
+  }
+
+  // Writes raw values, not normalised ones, so tests read them back exactly.
+  void fill(OfxRectI band, const double (&values)[4]) {
     for (int y = band.y1; y < band.y2; ++y) {
       for (int x = band.x1; x < band.x2; ++x) {
         PIX *dst = static_cast<PIX *>(_dstImg->getPixelAddress(x, y));
