@@ -27,6 +27,8 @@ constexpr float kDraftSeed = -2.0f;
 
 enum class FieldSeeding { Draft, Smooth };
 
+AlphaTable makeAlphaTable();
+
 // Columns and rows of a field. Cell counts and indices are 64-bit so that
 // no destination size can wrap them around.
 struct FieldExtent {

@@ -13,8 +13,6 @@ namespace rimlet {
 // 8-bit alpha into a seed and into an opacity without a root per pixel.
 using AlphaTable = std::array<float, 256>;
 
-AlphaTable makeAlphaTable();
-
 template <class PIX, int maxValue>
 struct OutlineComponent {
   static_assert(std::is_same_v<PIX, unsigned char> ||

@@ -44,6 +44,7 @@ using FloatAlpha = Format<float, 1, 1>;
 using AllFormats = ::testing::Types<ByteRGBA, ShortRGBA, FloatRGBA, ByteAlpha,
                                     ShortAlpha, FloatAlpha>;
 using RgbaFormats = ::testing::Types<ByteRGBA, ShortRGBA, FloatRGBA>;
+using IntegerRgbaFormats = ::testing::Types<ByteRGBA, ShortRGBA>;
 using AlphaFormats = ::testing::Types<ByteAlpha, ShortAlpha, FloatAlpha>;
 
 struct FormatNames {
