@@ -1,0 +1,277 @@
+// Instance lifetime, region answers, default replies and the mapping of
+// every exception to the status the host receives.
+
+#include "ProbeTestSupport.h"
+
+#include <tuple>
+
+namespace probetest {
+namespace {
+
+constexpr OfxRectI kBounds{0, 0, 64, 32};
+
+// A session with one instance whose source and output are 8-bit RGBA.
+struct ConnectedProbe {
+  explicit ConnectedProbe(unsigned cpus = 1) : session(isolatedOptions(cpus)) {
+    ofxhost::Instance &instance = session.createInstance();
+    src = makeImage<RGBAByte>(kBounds);
+    dst = makeImage<RGBAByte>(kBounds);
+    instance.setSource(src);
+    instance.setOutput(dst);
+  }
+
+  ofxhost::Instance &instance() { return *session.instance; }
+
+  ProbeSession session;
+  ofxhost::ImagePtr src;
+  ofxhost::ImagePtr dst;
+};
+
+// ---------------------------------------------------------------------------
+// Create and destroy
+
+TEST(SupportInstance, CreateStoresTheInstanceAndDestroyClearsIt) {
+  ConnectedProbe probe;
+  ofxhost::Instance &instance = probe.instance();
+  EXPECT_NE(instance.props().getPointer(kOfxPropInstanceData), nullptr);
+  ASSERT_EQ(instance.render({0.0, kBounds}).status, kOfxStatOK);
+
+  EXPECT_EQ(instance.callAction(kOfxActionDestroyInstance).status, kOfxStatOK);
+  EXPECT_EQ(instance.props().getPointer(kOfxPropInstanceData), nullptr);
+  // An action on a destroyed instance is refused, not a use after free.
+  EXPECT_EQ(instance.render({0.0, kBounds}).status, kOfxStatErrBadHandle);
+}
+
+TEST(SupportInstance, InstancesAreIndependent) {
+  ProbeSession session;
+  auto first = session.plugin->createInstance(kOfxImageEffectContextFilter);
+  auto second = session.plugin->createInstance(kOfxImageEffectContextFilter);
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first->props().getPointer(kOfxPropInstanceData),
+            second->props().getPointer(kOfxPropInstanceData));
+}
+
+TEST(SupportInstance, ImagesAreReleasedAfterEveryRender) {
+  ConnectedProbe probe(3);
+  ofxhost::Instance &instance = probe.instance();
+  ASSERT_EQ(instance.render({0.0, kBounds}).status, kOfxStatOK);
+  instance.faults().imageFetch = kOfxStatErrMemory;
+  instance.faults().imageFetchClip = "Source";
+  EXPECT_EQ(instance.render({0.0, kBounds}).status, kOfxStatErrMemory);
+  EXPECT_EQ(instance.clip("Output").imagesOutstanding(), 0);
+  EXPECT_EQ(instance.clip("Source").imagesOutstanding(), 0);
+}
+
+TEST(SupportInstance, NoOutputImageFailsTheRender) {
+  ConnectedProbe probe;
+  probe.instance().setOutput(nullptr);
+  EXPECT_EQ(probe.instance().render({0.0, kBounds}).status, kOfxStatFailed);
+}
+
+TEST(SupportInstance, UnsupportedOutputFormatIsReported) {
+  ConnectedProbe probe;
+  probe.instance().clip("Output").setFormat(BitDepth::Half, Components::RGBA);
+  EXPECT_EQ(probe.instance().render({0.0, kBounds}).status, kOfxStatErrUnsupported);
+  EXPECT_EQ(probe.instance().clip("Output").imagesFetched(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Default replies for what the probe does not handle
+
+TEST(SupportDefaults, UnhandledActionsGetTheDefaultReply) {
+  ConnectedProbe probe;
+  ofxhost::Instance &instance = probe.instance();
+
+  ofxhost::PropertySet identityIn, identityOut;
+  identityIn.setDouble(kOfxPropTime, 0.0);
+  identityIn.setString(kOfxImageEffectPropFieldToRender, kOfxImageFieldNone);
+  identityIn.setInts(kOfxImageEffectPropRenderWindow, {0, 0, 64, 32});
+  identityIn.setDoubles(kOfxImageEffectPropRenderScale, {1.0, 1.0});
+  EXPECT_EQ(instance.callAction(kOfxImageEffectActionIsIdentity, &identityIn, &identityOut).status,
+            kOfxStatReplyDefault);
+
+  ofxhost::PropertySet changedIn;
+  changedIn.setString(kOfxPropType, kOfxTypeParameter);
+  changedIn.setString(kOfxPropName, probe::kGain);
+  changedIn.setString(kOfxPropChangeReason, kOfxChangeUserEdited);
+  changedIn.setDouble(kOfxPropTime, 0.0);
+  changedIn.setDoubles(kOfxImageEffectPropRenderScale, {1.0, 1.0});
+  EXPECT_EQ(instance.callAction(kOfxActionInstanceChanged, &changedIn).status,
+            kOfxStatReplyDefault);
+
+  ofxhost::PropertySet prefsOut;
+  EXPECT_EQ(instance.callAction(kOfxImageEffectActionGetClipPreferences, nullptr, &prefsOut).status,
+            kOfxStatReplyDefault);
+
+  for (const char *action : {kOfxActionPurgeCaches, kOfxActionSyncPrivateData,
+                             kOfxActionBeginInstanceChanged, kOfxActionEndInstanceChanged,
+                             kOfxImageEffectActionGetTimeDomain, "NoSuchAction"})
+    EXPECT_EQ(instance.callAction(action).status, kOfxStatReplyDefault) << action;
+}
+
+TEST(SupportDefaults, SequenceRenderReachesTheInstance) {
+  ConnectedProbe probe;
+  EXPECT_EQ(probe.instance().beginSequenceRender(0.0, 10.0).status, kOfxStatOK);
+  EXPECT_EQ(probe.instance().endSequenceRender(0.0, 10.0).status, kOfxStatOK);
+}
+
+// ---------------------------------------------------------------------------
+// Regions
+
+TEST(SupportRegions, RegionOfDefinitionGrowsByTheMarginAtTheGivenTime) {
+  ConnectedProbe probe;
+  ofxhost::Instance &instance = probe.instance();
+  ofxhost::Param &margin = probe.session.param(probe::kMargin);
+  margin.setKey(0.0, {1.0});
+  margin.setKey(10.0, {3.0});
+
+  OfxRectD rod{};
+  ASSERT_EQ(instance.regionOfDefinition(0.0, {1.0, 1.0}, rod).status, kOfxStatOK);
+  expectRect({-1.0, -1.0, 65.0, 33.0}, rod, "time 0");
+  ASSERT_EQ(instance.regionOfDefinition(5.0, {0.5, 0.5}, rod).status, kOfxStatOK);
+  expectRect({-2.0, -2.0, 66.0, 34.0}, rod, "time 5");
+}
+
+TEST(SupportRegions, DeclinedRegionOfDefinitionGetsTheDefaultReply) {
+  ConnectedProbe probe;
+  probe.session.param(probe::kAnswerRegions).setValue({0.0});
+  probe.session.param(probe::kMargin).setValue({4.0});
+  OfxRectD rod{};
+  EXPECT_EQ(probe.instance().regionOfDefinition(0.0, {1.0, 1.0}, rod).status,
+            kOfxStatReplyDefault);
+  expectRect({0.0, 0.0, 64.0, 32.0}, rod, "host default");
+}
+
+TEST(SupportRegions, FailedClipQueryFailsTheAction) {
+  for (OfxStatus status : {kOfxStatFailed, kOfxStatErrBadHandle}) {
+    ConnectedProbe probe;
+    probe.instance().faults().regionQuery = status;
+    OfxRectD rod{};
+    EXPECT_EQ(probe.instance().regionOfDefinition(0.0, {1.0, 1.0}, rod).status, status);
+  }
+}
+
+TEST(SupportRegions, RegionOfInterestIsWrittenForTheSourceClip) {
+  ConnectedProbe probe;
+  probe.session.param(probe::kMargin).setValue({2.5});
+  std::map<std::string, OfxRectD> rois;
+  std::set<std::string> setByPlugin;
+  ASSERT_EQ(probe.instance()
+                .regionsOfInterest(0.0, {1.0, 1.0}, {10.0, 10.0, 20.0, 20.0}, rois, &setByPlugin)
+                .status,
+            kOfxStatOK);
+  EXPECT_EQ(setByPlugin, (std::set<std::string>{"Source"}));
+  expectRect({7.5, 7.5, 22.5, 22.5}, rois.at("Source"), "source region of interest");
+}
+
+TEST(SupportRegions, DeclinedRegionsOfInterestGetTheDefaultReply) {
+  ConnectedProbe probe;
+  probe.session.param(probe::kAnswerRegions).setValue({0.0});
+  std::map<std::string, OfxRectD> rois;
+  std::set<std::string> setByPlugin;
+  EXPECT_EQ(probe.instance()
+                .regionsOfInterest(0.0, {1.0, 1.0}, {10.0, 10.0, 20.0, 20.0}, rois, &setByPlugin)
+                .status,
+            kOfxStatReplyDefault);
+  EXPECT_TRUE(setByPlugin.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Exceptions: whatever the plug-in throws, and wherever, the host gets a
+// status and the process goes on.
+
+struct ThrowCase {
+  const char *name;
+  probe::ThrowKind kind;
+  OfxStatus thrownStatus; // for Suite
+  OfxStatus expected;
+};
+
+const ThrowCase kThrowCases[] = {
+    {"SuiteFormat", probe::eThrowSuite, kOfxStatErrFormat, kOfxStatErrFormat},
+    {"SuiteImageFormat", probe::eThrowSuite, kOfxStatErrImageFormat, kOfxStatErrImageFormat},
+    // A failure carrying "OK" must not reach the host as success.
+    {"SuiteOK", probe::eThrowSuite, kOfxStatOK, kOfxStatFailed},
+    {"HostInadequate", probe::eThrowHostInadequate, 0, kOfxStatErrMissingHostFeature},
+    {"PropertyUnknownToHost", probe::eThrowPropertyUnknown, 0, kOfxStatErrMissingHostFeature},
+    {"BadAlloc", probe::eThrowBadAlloc, 0, kOfxStatErrMemory},
+    {"RuntimeError", probe::eThrowRuntimeError, 0, kOfxStatFailed},
+    {"Int", probe::eThrowInt, 0, kOfxStatFailed},
+};
+
+enum class Site { Render, BandsOneThread, BandsFourThreads, BeginSequence, Definition, Interest };
+
+const char *siteName(Site site) {
+  switch (site) {
+  case Site::Render: return "Render";
+  case Site::BandsOneThread: return "BandsOneThread";
+  case Site::BandsFourThreads: return "BandsFourThreads";
+  case Site::BeginSequence: return "BeginSequence";
+  case Site::Definition: return "RegionOfDefinition";
+  case Site::Interest: return "RegionsOfInterest";
+  }
+  return "";
+}
+
+class SupportExceptions : public ::testing::TestWithParam<std::tuple<ThrowCase, Site>> {};
+
+TEST_P(SupportExceptions, MapToTheirStatus) {
+  const ThrowCase &c = std::get<0>(GetParam());
+  const Site site = std::get<1>(GetParam());
+  ConnectedProbe probe(site == Site::BandsFourThreads ? 4 : 1);
+  ofxhost::Instance &instance = probe.instance();
+
+  probe::ThrowWhere where = probe::eThrowInRender;
+  if (site == Site::BandsOneThread || site == Site::BandsFourThreads)
+    where = probe::eThrowInBands;
+  else if (site == Site::BeginSequence)
+    where = probe::eThrowInBeginSequence;
+  else if (site == Site::Definition || site == Site::Interest)
+    where = probe::eThrowInRegions;
+  probe.session.param(probe::kMode).setValue({double(probe::eModeThrow)});
+  probe.session.param(probe::kThrowKind).setValue({double(c.kind)});
+  probe.session.param(probe::kThrowWhere).setValue({double(where)});
+  probe.session.param(probe::kThrowStatus).setValue({double(c.thrownStatus)});
+
+  ofxhost::ActionResult result;
+  OfxRectD rod{};
+  std::map<std::string, OfxRectD> rois;
+  switch (site) {
+  case Site::Render:
+  case Site::BandsOneThread:
+  case Site::BandsFourThreads:
+    result = instance.render({0.0, kBounds});
+    break;
+  case Site::BeginSequence:
+    result = instance.beginSequenceRender(0.0, 10.0);
+    break;
+  case Site::Definition:
+    result = instance.regionOfDefinition(0.0, {1.0, 1.0}, rod);
+    break;
+  case Site::Interest:
+    result = instance.regionsOfInterest(0.0, {1.0, 1.0}, {0, 0, 8, 8}, rois);
+    break;
+  }
+  EXPECT_EQ(result.status, c.expected) << c.name << " thrown in " << siteName(site) << ": "
+                                       << result.message;
+  EXPECT_EQ(instance.clip("Output").imagesOutstanding(), 0);
+  EXPECT_EQ(instance.clip("Source").imagesOutstanding(), 0);
+
+  // The instance survives and renders normally afterwards.
+  probe.session.param(probe::kMode).setValue({double(probe::eModeNormal)});
+  EXPECT_EQ(instance.render({0.0, kBounds}).status, kOfxStatOK);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    KindsAndSites, SupportExceptions,
+    ::testing::Combine(::testing::ValuesIn(kThrowCases),
+                       ::testing::Values(Site::Render, Site::BandsOneThread,
+                                         Site::BandsFourThreads, Site::BeginSequence,
+                                         Site::Definition, Site::Interest)),
+    [](const ::testing::TestParamInfo<std::tuple<ThrowCase, Site>> &info) {
+      return std::string(std::get<0>(info.param).name) + "_in_" +
+             siteName(std::get<1>(info.param));
+    });
+
+} // namespace
+} // namespace probetest
