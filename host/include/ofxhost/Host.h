@@ -115,7 +115,8 @@ class PropertySet {
 public:
   enum class Type { Int, Double, String, Pointer };
 
-  PropertySet() = default;
+  PropertySet();
+  ~PropertySet();
   PropertySet(const PropertySet &) = delete;
   PropertySet &operator=(const PropertySet &) = delete;
 

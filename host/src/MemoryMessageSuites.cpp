@@ -1,0 +1,103 @@
+// The memory suite (plain heap blocks, tracked so a foreign pointer is
+// refused) and the message suite (messages are recorded on the host).
+#include "Internal.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <unordered_set>
+
+namespace ofxhost {
+namespace {
+
+OfxStatus memoryAlloc(void * /*handle*/, size_t nBytes, void **data) {
+  if (!data)
+    return kOfxStatErrValue;
+  void *block = std::calloc(nBytes ? nBytes : 1, 1);
+  if (!block)
+    return kOfxStatErrMemory;
+  registerHandle(block, HandleKind::Memory);
+  *data = block;
+  return kOfxStatOK;
+}
+
+OfxStatus memoryFree(void *data) {
+  if (!data)
+    return kOfxStatOK;
+  if (!isHandle(data, HandleKind::Memory))
+    return kOfxStatErrBadHandle;
+  unregisterHandle(data);
+  std::free(data);
+  return kOfxStatOK;
+}
+
+const OfxMemorySuiteV1 memory = {memoryAlloc, memoryFree};
+
+// The host a message belongs to: the one of the effect it names, or the
+// current one.
+Host::Impl *hostOf(void *handle) {
+  if (isHandle(handle, HandleKind::Effect)) {
+    EffectImpl *effect = static_cast<EffectImpl *>(handle);
+    if (effect->plugin && effect->plugin->host)
+      return effect->plugin->host;
+  }
+  return currentHost();
+}
+
+std::string format(const char *fmt, va_list ap) {
+  if (!fmt)
+    return "";
+  va_list copy;
+  va_copy(copy, ap);
+  const int size = std::vsnprintf(nullptr, 0, fmt, copy);
+  va_end(copy);
+  if (size <= 0)
+    return "";
+  std::string text(static_cast<size_t>(size) + 1, '\0');
+  std::vsnprintf(&text[0], text.size(), fmt, ap);
+  text.resize(static_cast<size_t>(size));
+  return text;
+}
+
+OfxStatus post(void *handle, const char *type, const char *fmt, va_list ap) {
+  const std::string text = format(fmt, ap);
+  const std::string kind = type ? type : "";
+  if (Host::Impl *host = hostOf(handle))
+    host->postMessage(kind, text);
+  // Nobody is there to answer a question; take the cautious answer.
+  if (kind == kOfxMessageQuestion)
+    return kOfxStatReplyNo;
+  return kOfxStatOK;
+}
+
+OfxStatus message(void *handle, const char *type, const char * /*id*/,
+                  const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  OfxStatus status = post(handle, type, fmt, ap);
+  va_end(ap);
+  return status;
+}
+
+OfxStatus setPersistentMessage(void *handle, const char *type,
+                               const char * /*id*/, const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  OfxStatus status = post(handle, type, fmt, ap);
+  va_end(ap);
+  return status;
+}
+
+OfxStatus clearPersistentMessage(void *) { return kOfxStatOK; }
+
+const OfxMessageSuiteV1 messageV1 = {message};
+const OfxMessageSuiteV2 messageV2 = {message, setPersistentMessage,
+                                     clearPersistentMessage};
+
+} // namespace
+
+const OfxMemorySuiteV1 *memorySuite() { return &memory; }
+const OfxMessageSuiteV1 *messageSuiteV1() { return &messageV1; }
+const OfxMessageSuiteV2 *messageSuiteV2() { return &messageV2; }
+
+} // namespace ofxhost
