@@ -98,6 +98,13 @@ private:
     return static_cast<PIX>(std::lround(value));
   }
 
+  // Integer formats saturate; float keeps the value as it is.
+  static PIX storeRaw(double value) {
+    if (maxValue == 1)
+      return static_cast<PIX>(value);
+    return static_cast<PIX>(std::min<double>(std::max(value, 0.0), maxValue));
+  }
+
   void processRow(int y, int x1, int x2) {
     // The alpha-only layout keeps its one channel in the tint's alpha slot.
     const int tintOffset = nComponents == 1 ? 3 : 0;
@@ -138,7 +145,7 @@ private:
         if (!dst)
           continue;
         for (int c = 0; c < nComponents; ++c)
-          dst[c] = static_cast<PIX>(std::min<double>(values[c], maxValue));
+          dst[c] = storeRaw(values[c]);
       }
     }
   }
