@@ -118,6 +118,18 @@ OfxImageEffectSuiteV1 makeEffectSuite() {
     *set = nullptr;
     return kOfxStatOK;
   };
+  // Clips "Source" and "Output" exist; anything else is unknown.
+  suite.clipGetHandle = [](OfxImageEffectHandle, const char *name, OfxImageClipHandle *clip,
+                           OfxPropertySetHandle *props) {
+    static FakeProps clipProps;
+    const std::string clipName = name;
+    if (clipName != "Source" && clipName != "Output")
+      return kOfxStatErrUnknown;
+    *clip = reinterpret_cast<OfxImageClipHandle>(&clipProps);
+    if (props)
+      *props = reinterpret_cast<OfxPropertySetHandle>(&clipProps);
+    return kOfxStatOK;
+  };
   suite.clipReleaseImage = [](OfxPropertySetHandle) {
     ++gReleasedImages;
     return kOfxStatOK;
@@ -161,7 +173,24 @@ OfxMultiThreadSuiteV1 makeMultiThreadSuite() {
   return suite;
 }
 
+// The parameter suite: one double parameter "gain" whose value is the time.
+OfxParameterSuiteV1 makeParameterSuite() {
+  OfxParameterSuiteV1 suite{};
+  suite.paramGetHandle = [](OfxParamSetHandle, const char *name, OfxParamHandle *param,
+                            OfxPropertySetHandle *props) {
+    static FakeProps gainProps{{{kOfxParamPropType, {std::string(kOfxParamTypeDouble)}}}};
+    if (std::string(name) != "gain")
+      return kOfxStatErrUnknown;
+    *param = reinterpret_cast<OfxParamHandle>(&gainProps);
+    if (props)
+      *props = reinterpret_cast<OfxPropertySetHandle>(&gainProps);
+    return kOfxStatOK;
+  };
+  return suite;
+}
+
 const OfxPropertySuiteV1 kPropertySuite = makePropertySuite();
+const OfxParameterSuiteV1 kParameterSuite = makeParameterSuite();
 const OfxImageEffectSuiteV1 kEffectSuite = makeEffectSuite();
 const OfxMultiThreadSuiteV1 kMultiThreadSuite = makeMultiThreadSuite();
 
@@ -173,6 +202,7 @@ protected:
     s.property = &kPropertySuite;
     s.effect = &kEffectSuite;
     s.multiThread = &kMultiThreadSuite;
+    s.parameter = &kParameterSuite;
     gCpus = 1;
     gCpuStatus = kOfxStatOK;
     gMultiThreadStatus = kOfxStatOK;
@@ -462,6 +492,86 @@ TEST_F(SupportLibrary, ImageDefaultsAndRelease) {
   broken.props().values.erase(kOfxImagePropBounds);
   EXPECT_THROW(OFX::Image image(broken.handle()), OFX::Exception::PropertyUnknownToHost);
   EXPECT_EQ(gReleasedImages, 2);
+}
+
+// ---------------------------------------------------------------------------
+// Fetching clips and parameters
+
+TEST_F(SupportLibrary, RepeatedFetchesReturnTheSameObject) {
+  FakeEffect effect;
+  OFX::Clip *source = effect.fetchClip("Source");
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(effect.fetchClip("Source"), source);
+  EXPECT_NE(effect.fetchClip("Output"), source);
+  EXPECT_EQ(source->name(), "Source");
+
+  OFX::DoubleParam *gain = effect.fetchDoubleParam("gain");
+  ASSERT_NE(gain, nullptr);
+  EXPECT_EQ(effect.fetchDoubleParam("gain"), gain);
+}
+
+TEST_F(SupportLibrary, BadFetchesThrowTheHostStatus) {
+  FakeEffect effect;
+  try {
+    effect.fetchClip("Matte");
+    ADD_FAILURE() << "unknown clip fetched";
+  } catch (const OFX::Exception::Suite &e) {
+    EXPECT_EQ(e.status(), kOfxStatErrUnknown);
+  }
+  EXPECT_THROW(effect.fetchDoubleParam("nothing"), OFX::Exception::Suite);
+  // A double read as a choice would hand the host the wrong varargs.
+  EXPECT_THROW(effect.fetchChoiceParam("gain"), OFX::Exception::Suite);
+}
+
+// ---------------------------------------------------------------------------
+// Descriptors
+
+class DescriptorProps : public SupportLibrary {
+protected:
+  OfxPropertySetHandle handle() { return reinterpret_cast<OfxPropertySetHandle>(&props_); }
+  std::string hint() { return std::get<std::string>(props_.values.at(kOfxParamPropHint).at(0)); }
+  FakeProps props_;
+};
+
+TEST_F(DescriptorProps, LabelledOptionsExtendTheHint) {
+  OFX::ChoiceParamDescriptor choice("gradientType", handle());
+  choice.setHint("Type of gradient calculation");
+  choice.appendOption("Linear", "Linear gradient between two points");
+  choice.appendOption("Radial", "Radial gradient from start to end position");
+  EXPECT_EQ(hint(), "Type of gradient calculation\n\n"
+                    "Linear: Linear gradient between two points\n"
+                    "Radial: Radial gradient from start to end position");
+  EXPECT_EQ(props_.values.at(kOfxParamPropChoiceOption),
+            (std::vector<Value>{std::string("Linear"), std::string("Radial")}));
+  EXPECT_EQ(choice.getNOptions(), 2);
+}
+
+TEST_F(DescriptorProps, UnlabelledOptionsLeaveTheHintAlone) {
+  OFX::ChoiceParamDescriptor choice("quality", handle());
+  choice.setHint("Processing quality and speed trade-off");
+  choice.appendOption("Draft (Fastest)");
+  choice.appendOption("Good (Balanced)", "");
+  EXPECT_EQ(hint(), "Processing quality and speed trade-off");
+}
+
+TEST_F(DescriptorProps, HintSetAfterTheOptionsStillListsThem) {
+  OFX::ChoiceParamDescriptor choice("mode", handle());
+  choice.appendOption("A");
+  choice.appendOption("B", "second");
+  EXPECT_EQ(hint(), "B: second"); // no leading blank line without a hint
+  choice.setHint("Pick one");
+  EXPECT_EQ(hint(), "Pick one\n\nB: second");
+}
+
+TEST_F(DescriptorProps, PageChildrenAreAppendedInOrder) {
+  FakeProps aProps, bProps;
+  OFX::PageParamDescriptor page("Controls", handle());
+  OFX::DoubleParamDescriptor a("a", reinterpret_cast<OfxPropertySetHandle>(&aProps));
+  OFX::RGBAParamDescriptor b("b", reinterpret_cast<OfxPropertySetHandle>(&bProps));
+  page.addChild(a);
+  page.addChild(b);
+  EXPECT_EQ(props_.values.at(kOfxParamPropPageChild),
+            (std::vector<Value>{std::string("a"), std::string("b")}));
 }
 
 // ---------------------------------------------------------------------------

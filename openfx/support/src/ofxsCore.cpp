@@ -95,7 +95,9 @@ void PropertySet::setDoubles(const char *name, const std::vector<double> &values
 }
 
 void PropertySet::appendString(const char *name, const std::string &value) const {
-  setString(name, value, getDimension(name));
+  // A host that has not created the property yet has an empty list; the
+  // write below still fails if the host does not know the name at all.
+  setString(name, value, getDimensionOr(name, 0));
 }
 
 std::string PropertySet::getString(const char *name, int index) const {
