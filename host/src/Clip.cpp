@@ -228,4 +228,8 @@ int Clip::imagesFetched() const {
   return impl_->fetched;
 }
 
+OfxImageClipHandle Clip::handle() {
+  return reinterpret_cast<OfxImageClipHandle>(impl_.get());
+}
+
 } // namespace ofxhost

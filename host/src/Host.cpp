@@ -254,4 +254,6 @@ std::vector<std::string> Host::messages() const {
   return impl_->messages;
 }
 
+OfxHost *Host::ofxHost() { return &impl_->ofxHost; }
+
 } // namespace ofxhost

@@ -358,5 +358,7 @@ void Instance::setAbortPredicate(std::function<bool(long poll)> predicate) {
 
 long Instance::abortPolls() const { return impl_->abortSwitch.polls.load(); }
 
+OfxImageEffectHandle Instance::handle() { return impl_->handle(); }
+
 } // namespace ofxhost
 

@@ -359,4 +359,8 @@ std::string Param::stringValue() const {
   return impl_->stringValue;
 }
 
+OfxParamHandle Param::handle() {
+  return reinterpret_cast<OfxParamHandle>(impl_.get());
+}
+
 } // namespace ofxhost

@@ -292,6 +292,10 @@ public:
   // Messages posted through the message suite: "type: text".
   std::vector<std::string> messages() const;
 
+  // The structure handed to plug-ins' setHost: its fetchSuite gives tests
+  // the same suites a plug-in gets.
+  OfxHost *ofxHost();
+
   struct Impl;
   Impl *impl() const { return impl_.get(); }
 
@@ -336,6 +340,9 @@ public:
   // Number of successful image fetches so far.
   int imagesFetched() const;
 
+  // The handle the plug-in gets for this clip.
+  OfxImageClipHandle handle();
+
   struct Impl;
   Impl *impl() const { return impl_.get(); }
   explicit Clip(std::unique_ptr<Impl> impl);
@@ -366,6 +373,9 @@ public:
 
   void setString(const std::string &value); // string parameters
   std::string stringValue() const;
+
+  // The handle the plug-in gets for this parameter.
+  OfxParamHandle handle();
 
   struct Impl;
   Impl *impl() const { return impl_.get(); }
@@ -454,6 +464,9 @@ public:
   // abort() answers predicate(poll index, counting from 0).
   void setAbortPredicate(std::function<bool(long poll)> predicate);
   long abortPolls() const;
+
+  // The handle the plug-in gets for this instance.
+  OfxImageEffectHandle handle();
 
   struct Impl;
   Impl *impl() const { return impl_.get(); }

@@ -1,0 +1,70 @@
+/* Misbehaving plug-in binaries for the host's bundle tests. One source,
+ * built several times; the variant macro picks the fault:
+ *   BROKEN_LOAD   the load action fails with kOfxStatErrMissingHostFeature
+ *   MIXED         four records: one good, wrong API, wrong API version, NULL
+ *   NO_ENTRY      no OfxGetNumberOfPlugins / OfxGetPlugin at all
+ *   ZERO_PLUGINS  reports that it holds no plug-ins */
+#include <string.h>
+
+#include "ofxCore.h"
+#include "ofxImageEffect.h"
+
+#if defined(BROKEN_LOAD) || defined(MIXED)
+static void setHost(OfxHost *host) { (void)host; }
+
+static OfxStatus succeed(const char *action, const void *handle,
+                         OfxPropertySetHandle inArgs,
+                         OfxPropertySetHandle outArgs) {
+  (void)action, (void)handle, (void)inArgs, (void)outArgs;
+  return kOfxStatReplyDefault;
+}
+#endif
+
+#if defined(BROKEN_LOAD)
+
+static OfxStatus failLoad(const char *action, const void *handle,
+                          OfxPropertySetHandle inArgs,
+                          OfxPropertySetHandle outArgs) {
+  if (strcmp(action, kOfxActionLoad) == 0)
+    return kOfxStatErrMissingHostFeature;
+  return succeed(action, handle, inArgs, outArgs);
+}
+
+static OfxPlugin record = {kOfxImageEffectPluginApi, 1,
+                           "net.qeffects.test.BrokenLoad", 1, 0, setHost,
+                           failLoad};
+
+OfxExport int OfxGetNumberOfPlugins(void) { return 1; }
+OfxExport OfxPlugin *OfxGetPlugin(int nth) { return nth == 0 ? &record : NULL; }
+
+#elif defined(MIXED)
+
+static OfxPlugin records[] = {
+    {kOfxImageEffectPluginApi, 1, "net.qeffects.test.MixedGood", 1, 0,
+     setHost, succeed},
+    {"OfxSomethingElseAPI", 1, "net.qeffects.test.MixedOtherApi", 1, 0,
+     setHost, succeed},
+    {kOfxImageEffectPluginApi, 2, "net.qeffects.test.MixedApiTwo", 1, 0,
+     setHost, succeed},
+};
+
+OfxExport int OfxGetNumberOfPlugins(void) { return 4; }
+OfxExport OfxPlugin *OfxGetPlugin(int nth) {
+  return nth >= 0 && nth < 3 ? &records[nth] : NULL;
+}
+
+#elif defined(NO_ENTRY)
+
+OfxExport int notAnOfxEntryPoint(void) { return 42; }
+
+#elif defined(ZERO_PLUGINS)
+
+OfxExport int OfxGetNumberOfPlugins(void) { return 0; }
+OfxExport OfxPlugin *OfxGetPlugin(int nth) {
+  (void)nth;
+  return NULL;
+}
+
+#else
+#error "pick a variant"
+#endif
