@@ -1,0 +1,137 @@
+#include "FastOutlinePlugin.h"
+
+#include "FastOutlineProcessor.h"
+
+#include <memory>
+
+namespace rimlet {
+
+namespace {
+
+// The outline reaches `width` beyond every edge of what it surrounds, in
+// canonical units on both axes.
+OfxRectD grownBy(OfxRectD rect, double width) {
+  rect.x1 -= width;
+  rect.y1 -= width;
+  rect.x2 += width;
+  rect.y2 += width;
+  return rect;
+}
+
+} // namespace
+
+FastOutlinePlugin::FastOutlinePlugin(OfxImageEffectHandle handle)
+    : OFX::ImageEffect(handle) {
+  dstClip_ = fetchClip(kOfxImageEffectOutputClipName);
+  srcClip_ = fetchClip(kOfxImageEffectSimpleSourceClipName);
+  outlineColor_ = fetchRGBAParam("outlineColor");
+  outlineWidth_ = fetchDoubleParam("outlineWidth");
+  quality_ = fetchChoiceParam("quality");
+}
+
+template <class PIX, int nComponents, int maxValue>
+void FastOutlinePlugin::renderFormat(const OFX::RenderArguments &args,
+                                     PixelFormat format) {
+  FastOutlineProcessor<PIX, nComponents, maxValue> processor(*this);
+  setupAndProcess(processor, args, format);
+}
+
+// The six formats the effect renders, each with its processor. Anything
+// else (half floats, RGB, custom layouts) has no processor that could write
+// it correctly.
+FastOutlinePlugin::FormatRenderer
+FastOutlinePlugin::findRenderer(PixelFormat format) {
+  struct Entry {
+    OFX::BitDepthEnum depth;
+    OFX::PixelComponentEnum components;
+    FormatRenderer renderer;
+  };
+  static const Entry kRenderers[] = {
+      {OFX::eBitDepthUByte, OFX::ePixelComponentRGBA,
+       &FastOutlinePlugin::renderFormat<unsigned char, 4, 255>},
+      {OFX::eBitDepthUShort, OFX::ePixelComponentRGBA,
+       &FastOutlinePlugin::renderFormat<unsigned short, 4, 65535>},
+      {OFX::eBitDepthFloat, OFX::ePixelComponentRGBA,
+       &FastOutlinePlugin::renderFormat<float, 4, 1>},
+      {OFX::eBitDepthUByte, OFX::ePixelComponentAlpha,
+       &FastOutlinePlugin::renderFormat<unsigned char, 1, 255>},
+      {OFX::eBitDepthUShort, OFX::ePixelComponentAlpha,
+       &FastOutlinePlugin::renderFormat<unsigned short, 1, 65535>},
+      {OFX::eBitDepthFloat, OFX::ePixelComponentAlpha,
+       &FastOutlinePlugin::renderFormat<float, 1, 1>},
+  };
+  for (const Entry &entry : kRenderers) {
+    if (entry.depth == format.depth && entry.components == format.components)
+      return entry.renderer;
+  }
+  return nullptr;
+}
+
+void FastOutlinePlugin::render(const OFX::RenderArguments &args) {
+  // Chosen from the output clip before any image is fetched, so an
+  // unsupported format fails without touching the host's buffers.
+  const PixelFormat format{dstClip_->getPixelDepth(),
+                           dstClip_->getPixelComponents()};
+  const FormatRenderer renderer = findRenderer(format);
+  if (!renderer)
+    OFX::throwSuiteStatusException(kOfxStatErrUnsupported);
+  (this->*renderer)(args, format);
+}
+
+void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase &processor,
+                                        const OFX::RenderArguments &args,
+                                        PixelFormat format) {
+  // Declared output first so that the source is released first.
+  std::unique_ptr<OFX::Image> dst(dstClip_->fetchImage(args.time));
+  if (!dst)
+    OFX::throwSuiteStatusException(kOfxStatFailed);
+  const OFX::BitDepthEnum dstDepth = dst->getPixelDepth();
+  const OFX::PixelComponentEnum dstComponents = dst->getPixelComponents();
+  // The processor was picked from the clip; writing an image of another
+  // layout with it would run past the image's memory.
+  if (dstDepth != format.depth || dstComponents != format.components)
+    OFX::throwSuiteStatusException(kOfxStatErrFormat);
+
+  // A missing source is allowed: the processor then has nothing to outline
+  // and clears the window.
+  std::unique_ptr<OFX::Image> src(srcClip_->fetchImage(args.time));
+  if (src && (src->getPixelDepth() != dstDepth ||
+              src->getPixelComponents() != dstComponents))
+    OFX::throwSuiteStatusException(kOfxStatErrFormat);
+
+  const OfxRGBAColourD color = outlineColor_->getValueAtTime(args.time);
+  const double width = outlineWidth_->getValueAtTime(args.time);
+  const int quality = quality_->getValueAtTime(args.time);
+
+  processor.setDstImg(dst.get());
+  processor.setSrcImg(src.get());
+  processor.setRenderWindow(args.renderWindow);
+  // The outline's alpha is its coverage, so the colour's alpha has no say.
+  processor.setOutlineColor(color.r, color.g, color.b);
+  // The width is in canonical pixels; the images of a proxy render are
+  // smaller by the render scale, and so must the outline be, or a preview
+  // would show it thicker than the final render and clipped by the region
+  // of definition, which grows by the canonical width.
+  processor.setOutlineWidth(width * args.renderScale.x);
+  processor.setQuality(quality);
+  processor.setImageBounds(dst->getBounds());
+  processor.process();
+}
+
+bool FastOutlinePlugin::getRegionOfDefinition(
+    const OFX::RegionOfDefinitionArguments &args, OfxRectD &rod) {
+  const OfxRectD sourceRod = srcClip_->getRegionOfDefinition(args.time);
+  rod = grownBy(sourceRod, outlineWidth_->getValueAtTime(args.time));
+  return true;
+}
+
+void FastOutlinePlugin::getRegionsOfInterest(
+    const OFX::RegionsOfInterestArguments &args,
+    OFX::RegionOfInterestSetter &setter) {
+  // An output pixel is outlined by source pixels up to one width away.
+  setter.setRegionOfInterest(
+      *srcClip_, grownBy(args.regionOfInterest,
+                         outlineWidth_->getValueAtTime(args.time)));
+}
+
+} // namespace rimlet
