@@ -114,7 +114,7 @@ private:
     const PIX* at(int x) const {
       if (first == nullptr || x < x1 || x >= x2)
         return nullptr;
-      return first + static_cast<std::int64_t>(x - x1) * nComponents;
+      return first + (static_cast<std::int64_t>(x) - x1) * nComponents;
     }
   };
 

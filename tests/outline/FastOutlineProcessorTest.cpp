@@ -456,6 +456,25 @@ TEST(ProcessorWindows, EmptyWindowWritesNothing) {
   EXPECT_TRUE(rendersAsReference<ByteRGBA>(job));
 }
 
+// Bounds whose cell count overflows any 32-bit (and even a signed 64-bit)
+// product are refused as an allocation failure, not wrapped into a small
+// field that rows would then overrun.
+TEST(ProcessorBounds, HugeBoundsFailAsOutOfMemory) {
+  ProbeHost& probe = ProbeHost::get();
+  ASSERT_NE(probe.plugin(), nullptr) << probe.error();
+  auto instance = probe.plugin()->createInstance(kOfxImageEffectContextFilter);
+  ASSERT_TRUE(instance);
+  auto source = makeImage<ByteRGBA>({0, 0, 8, 8});
+  instance->setSource(source);
+  auto output = makeImage<ByteRGBA>({0, 0, 8, 8});
+  instance->setOutput(output);
+  instance->param("hugeBounds").setValue({1.0});
+  ofxhost::RenderRequest request;
+  request.window = {0, 0, 8, 8};
+  const ofxhost::ActionResult result = instance->render(request);
+  EXPECT_EQ(result.status, kOfxStatErrMemory) << result.message;
+}
+
 // --- Abort ------------------------------------------------------------------------------
 
 // Good and Best ask once per run of 256 rows; an aborted run keeps what the

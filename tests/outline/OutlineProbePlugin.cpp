@@ -3,12 +3,13 @@
 // real effect: images, render windows, threads and abort all come from the
 // host side. Besides the effect's own inputs it offers two test knobs: a
 // quality given as a plain integer (so values outside 0 to 2 can be sent)
-// and a switch that leaves colour, width and quality at the processor's
-// defaults.
+// a switch that leaves colour, width and quality at the processor's
+// defaults, and one that hands the processor the largest bounds there are.
 #include "FastOutlineProcessor.h"
 
 #include "ofxsImageEffect.h"
 
+#include <climits>
 #include <memory>
 
 namespace {
@@ -18,6 +19,7 @@ const char* const kColor = "outlineColor";
 const char* const kWidth = "outlineWidth";
 const char* const kQuality = "quality";
 const char* const kUseDefaults = "useDefaults";
+const char* const kHugeBounds = "hugeBounds";
 
 class OutlineProbe : public OFX::ImageEffect {
 public:
@@ -28,6 +30,7 @@ public:
     width_ = fetchDoubleParam(kWidth);
     quality_ = fetchIntParam(kQuality);
     useDefaults_ = fetchBooleanParam(kUseDefaults);
+    hugeBounds_ = fetchBooleanParam(kHugeBounds);
   }
 
   void render(const OFX::RenderArguments& args) override {
@@ -74,7 +77,10 @@ private:
       processor.setOutlineWidth(width_->getValueAtTime(args.time));
       processor.setQuality(quality_->getValueAtTime(args.time));
     }
-    processor.setImageBounds(dst->getBounds());
+    if (hugeBounds_->getValueAtTime(args.time))
+      processor.setImageBounds({INT_MIN, INT_MIN, INT_MAX, INT_MAX});
+    else
+      processor.setImageBounds(dst->getBounds());
     processor.process();
   }
 
@@ -84,6 +90,7 @@ private:
   OFX::DoubleParam* width_ = nullptr;
   OFX::IntParam* quality_ = nullptr;
   OFX::BooleanParam* useDefaults_ = nullptr;
+  OFX::BooleanParam* hugeBounds_ = nullptr;
 };
 
 class OutlineProbeFactory : public OFX::PluginFactoryHelper<OutlineProbeFactory> {
@@ -128,6 +135,10 @@ public:
     OFX::BooleanParamDescriptor* useDefaults = desc.defineBooleanParam(kUseDefaults);
     useDefaults->setDefault(false);
     page->addChild(*useDefaults);
+
+    OFX::BooleanParamDescriptor* hugeBounds = desc.defineBooleanParam(kHugeBounds);
+    hugeBounds->setDefault(false);
+    page->addChild(*hugeBounds);
   }
 
   OFX::ImageEffect* createInstance(OfxImageEffectHandle handle, OFX::ContextEnum) override {
