@@ -39,7 +39,7 @@ constexpr unsigned char kSentinelByte = 0x5A;
 // ------------------------------------------------------------ settings
 
 // The effect's parameters as a test sets them; defaults are the declared
-// defaults. The colour's alpha is part of the parameter but not of the
+// defaults. The colour's alpha belongs to the parameter but not to the
 // outline.
 struct OutlineSettings {
   std::array<double, 4> color{1.0, 1.0, 1.0, 1.0};
