@@ -95,7 +95,7 @@ TYPED_TEST(SupportRender, OnlyTheRenderWindowIsWritten) {
 TYPED_TEST(SupportRender, HonoursPaddedAndNegativeRowBytes) {
   const Tint tint{0.0, 0.25, 0.0, 0.125};
   const std::array<ofxhost::ImageLayout, 3> layouts{
-      {{12, false}, {0, true}, {7, true}}};
+      {{12, false}, {0, true}, {8, true}}}; // padding keeps rows aligned
   for (const ofxhost::ImageLayout &layout : layouts) {
     ofxhost::Instance &instance = this->start(3, layout);
     this->setGainAndTint(0.75, tint);
