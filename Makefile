@@ -47,7 +47,7 @@ test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
 
 demo: build
-	@if [ -x tools/demo.sh ]; then tools/demo.sh build; else echo "built into build/"; fi
+	demo/run.sh build
 
 bench: deps-bench
 	cmake --preset bench

@@ -1,0 +1,147 @@
+// The list and describe commands, and the command line as a whole.
+#include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "ToolRunner.h"
+
+namespace ofxrender_test {
+namespace {
+
+using Commands = ToolTest;
+
+std::vector<std::string> lines(const std::string &text) {
+  std::vector<std::string> result;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find('\n', start);
+    result.push_back(text.substr(start, end - start));
+    if (end == std::string::npos)
+      break;
+    start = end + 1;
+  }
+  return result;
+}
+
+TEST_F(Commands, ListShowsIdentifierVersionLabelAndBundle) {
+  const RunResult run = runTool({"list", "--plugin-path", bundleDir()});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const std::string expected = std::string(kProbe) + "\t1.2\tQFX Probe\t" +
+                               bundleDir() + "/QfxTestPlugin.ofx.bundle";
+  bool found = false;
+  for (const std::string &line : lines(run.out))
+    found = found || line == expected;
+  EXPECT_TRUE(found) << "no line '" << expected << "' in:\n" << run.out;
+}
+
+TEST_F(Commands, ListReportsBrokenBundlesAndListsTheRest) {
+  // A copy of the probe bundle beside a bundle whose binary is not a library.
+  const std::string plugins = path("plugins");
+  std::filesystem::create_directories(plugins);
+  std::filesystem::copy(bundleDir() + "/QfxTestPlugin.ofx.bundle",
+                        plugins + "/QfxTestPlugin.ofx.bundle",
+                        std::filesystem::copy_options::recursive);
+  const std::string broken = plugins + "/Broken.ofx.bundle";
+  std::filesystem::create_directories(broken + "/Contents/Linux-x86-64");
+  std::ofstream(broken + "/Contents/Linux-x86-64/Broken.ofx") << "garbage";
+
+  const RunResult run = runTool({"list", "--plugin-path", plugins});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find(std::string(kProbe) + "\t1.2\tQFX Probe\t" + plugins +
+                         "/QfxTestPlugin.ofx.bundle"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("Broken"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("cannot load " + broken), std::string::npos)
+      << run.err;
+}
+
+TEST_F(Commands, DescribeJsonHoldsEveryTextAsDeclared) {
+  const RunResult run =
+      runTool({"describe", "probe", "--json", "--plugin-path", bundleDir()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json doc = nlohmann::json::parse(run.out);
+
+  EXPECT_EQ(doc["identifier"], kProbe);
+  EXPECT_EQ(doc["version"]["major"], 1);
+  EXPECT_EQ(doc["version"]["minor"], 2);
+  EXPECT_EQ(doc["label"], "QFX Probe");
+  EXPECT_EQ(doc["grouping"], "Test/Probe");
+  EXPECT_EQ(doc["description"], "Exercises the support library for tests");
+  EXPECT_EQ(doc["context"], "OfxImageEffectContextFilter");
+  EXPECT_EQ(doc["pixelDepths"],
+            (nlohmann::json{"OfxBitDepthByte", "OfxBitDepthShort",
+                            "OfxBitDepthFloat"}));
+  EXPECT_EQ(doc["flags"]["supportsTiles"], true);
+  EXPECT_EQ(doc["flags"]["supportsMultiResolution"], true);
+
+  ASSERT_EQ(doc["clips"].size(), 2u);
+  EXPECT_EQ(doc["clips"][0]["name"], "Source");
+  EXPECT_EQ(doc["clips"][0]["components"],
+            (nlohmann::json{"OfxImageComponentRGBA", "OfxImageComponentAlpha"}));
+
+  std::map<std::string, nlohmann::json> params;
+  for (const nlohmann::json &param : doc["parameters"])
+    params[param["name"]] = param;
+  const nlohmann::json &gain = params.at("gain");
+  EXPECT_EQ(gain["type"], "OfxParamTypeDouble");
+  EXPECT_EQ(gain["label"], "Gain");
+  EXPECT_EQ(gain["longLabel"], "Source gain");
+  EXPECT_EQ(gain["hint"], "Multiplies the source");
+  EXPECT_EQ(gain["default"], 1.0);
+  EXPECT_EQ(gain["min"], 0.0);
+  EXPECT_EQ(gain["max"], 10.0);
+  EXPECT_EQ(gain["displayMin"], 0.0);
+  EXPECT_EQ(gain["displayMax"], 4.0);
+  EXPECT_EQ(gain["increment"], 0.05);
+  EXPECT_EQ(gain["digits"], 3);
+  EXPECT_EQ(gain["animates"], true);
+  EXPECT_EQ(gain["page"], "Controls");
+  EXPECT_EQ(params.at("tint")["default"], (nlohmann::json{0.0, 0.0, 0.0, 0.0}));
+
+  const nlohmann::json &mode = params.at("mode");
+  EXPECT_EQ(mode["options"],
+            (nlohmann::json{"Normal", "Bands", "Throw", "Inspect"}));
+  EXPECT_EQ(mode["animates"], false);
+  EXPECT_EQ(mode["hint"].get<std::string>().rfind("What the render writes", 0),
+            0u);
+  EXPECT_EQ(params.at("Controls")["children"][0], "gain");
+}
+
+TEST_F(Commands, DescribeTextNamesTheSameThings) {
+  const RunResult run =
+      runTool({"describe", kProbe, "--plugin-path", bundleDir()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  for (const char *expected :
+       {"net.qfx.test.probe version 1.2", "label:        \"QFX Probe\"",
+        "pixel depths: Byte, Short, Float", "Source: RGBA, Alpha",
+        "gain (Double)", "range:         0 to 10",
+        "display range: 0 to 4", "1: \"Bands\"", "page:          \"Controls\""})
+    EXPECT_NE(run.out.find(expected), std::string::npos)
+        << "missing '" << expected << "' in:\n"
+        << run.out;
+}
+
+TEST_F(Commands, DescribeAnUnknownPluginFails) {
+  const RunResult run =
+      runTool({"describe", "nosuch", "--plugin-path", bundleDir()});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("nosuch"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+TEST_F(Commands, CommandLineNeedsACommandAndHelpSucceeds) {
+  EXPECT_EQ(runTool({}).exitCode, 2);
+  EXPECT_EQ(runTool({"frobnicate"}).exitCode, 2);
+  const RunResult help = runTool({"render", "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char *option :
+       {"--set", "--key", "--time", "--frames", "--scale", "--window",
+        "--tile", "--threads", "--depth", "--alpha", "--crop", "--plugin-path",
+        "--verbose"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+} // namespace
+} // namespace ofxrender_test

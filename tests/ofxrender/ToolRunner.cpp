@@ -1,0 +1,159 @@
+#include "ToolRunner.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace ofxrender_test {
+
+RunResult runTool(const std::vector<std::string> &args) {
+  ::unsetenv("OFX_PLUGIN_PATH");
+  const std::string base = fs::temp_directory_path() /
+                           ("ofxrender-run-" + std::to_string(::getpid()));
+  const std::string outPath = base + ".out", errPath = base + ".err";
+
+  std::vector<std::string> argv = {OFXRENDER_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char *> cargs;
+  for (std::string &arg : argv)
+    cargs.push_back(arg.data());
+  cargs.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  RunResult result;
+  const int spawned =
+      posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << OFXRENDER_BIN;
+    return result;
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status)
+                                      : 128 + WTERMSIG(status);
+  result.out = fileContents(outPath);
+  result.err = fileContents(errPath);
+  fs::remove(outPath);
+  fs::remove(errPath);
+  return result;
+}
+
+std::string bundleDir() { return QFX_TEST_BUNDLE_DIR; }
+
+RunResult render(const std::string &plugin, const std::string &input,
+                 const std::string &output,
+                 const std::vector<std::string> &extra) {
+  std::vector<std::string> args = {"render", "--plugin-path", bundleDir(),
+                                   plugin, input, output};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return runTool(args);
+}
+
+FileImage readFile(const std::string &path, bool raw) {
+  FileImage image;
+  OIIO::ImageSpec config;
+  if (raw)
+    config.attribute("oiio:UnassociatedAlpha", 1);
+  auto in = OIIO::ImageInput::open(path, &config);
+  if (!in) {
+    ADD_FAILURE() << "cannot open " << path << ": " << OIIO::geterror();
+    return image;
+  }
+  image.spec = in->spec();
+  const size_t count = static_cast<size_t>(image.spec.width) *
+                       image.spec.height * image.spec.nchannels;
+  image.bytes.resize(count * image.spec.format.size());
+  image.values.resize(count);
+  if (!in->read_image(0, 0, 0, image.spec.nchannels, image.spec.format,
+                      image.bytes.data()) ||
+      !OIIO::convert_pixel_values(image.spec.format, image.bytes.data(),
+                                  OIIO::TypeDesc::FLOAT, image.values.data(),
+                                  static_cast<int>(count)))
+    ADD_FAILURE() << "cannot read " << path << ": " << in->geterror();
+  return image;
+}
+
+void writeFile(const std::string &path, int width, int height, int channels,
+               OIIO::TypeDesc type, const std::vector<float> &values,
+               const std::function<void(OIIO::ImageSpec &)> &configure) {
+  auto out = OIIO::ImageOutput::create(path);
+  ASSERT_TRUE(out) << OIIO::geterror();
+  OIIO::ImageSpec spec(width, height, channels, type);
+  if (configure)
+    configure(spec);
+  ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+  ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, values.data()))
+      << out->geterror();
+  ASSERT_TRUE(out->close()) << out->geterror();
+}
+
+std::vector<float> pattern(int width, int height, int channels,
+                           bool premultiplied) {
+  std::vector<float> values;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const int i = y * width + x;
+      // Alpha cycles through 0, 1 and partial values.
+      const float alpha = (i % 5 == 0)   ? 0.0f
+                          : (i % 5 == 1) ? 1.0f
+                                         : static_cast<float>((i * 37) % 97) / 96;
+      for (int c = 0; c < channels; ++c) {
+        const bool isAlpha = c == channels - 1 && (channels == 4 || channels == 2);
+        float v = static_cast<float>(((i + 1) * (c + 3) * 29) % 251) / 250;
+        if (isAlpha)
+          v = alpha;
+        else if (premultiplied && (channels == 4 || channels == 2))
+          v *= alpha;
+        values.push_back(v);
+      }
+    }
+  return values;
+}
+
+std::vector<std::string> listDir(const std::string &dir) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool fileExists(const std::string &path) { return fs::exists(path); }
+
+std::string fileContents(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void ToolTest::SetUp() {
+  std::string pattern = (fs::temp_directory_path() / "ofxrender-test-XXXXXX");
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  dir_ = pattern;
+}
+
+void ToolTest::TearDown() {
+  if (!dir_.empty())
+    fs::remove_all(dir_);
+}
+
+} // namespace ofxrender_test

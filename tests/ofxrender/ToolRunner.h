@@ -1,0 +1,77 @@
+// Helpers for the ofxrender tests: running the built tool as a subprocess
+// in a scratch directory, and writing and reading image files directly with
+// OpenImageIO to set up inputs and check outputs.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+
+namespace ofxrender_test {
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs OFXRENDER_BIN with args, capturing stdout and stderr. The plug-in
+// path environment variable is cleared so only --plugin-path counts.
+RunResult runTool(const std::vector<std::string> &args);
+
+// "render --plugin-path BUNDLES plugin input output extra..."
+RunResult render(const std::string &plugin, const std::string &input,
+                 const std::string &output,
+                 const std::vector<std::string> &extra = {});
+
+std::string bundleDir();
+const char *const kProbe = "net.qfx.test.probe";
+
+// An image file's pixels in the file's own type, row 0 at the top.
+struct FileImage {
+  OIIO::ImageSpec spec;
+  std::vector<unsigned char> bytes; // native type, tightly packed
+  std::vector<float> values;        // the same pixels as float (0..1)
+
+  int channels() const { return spec.nchannels; }
+  float at(int col, int row, int channel) const {
+    return values[(static_cast<size_t>(row) * spec.width + col) *
+                      spec.nchannels +
+                  channel];
+  }
+};
+
+// Reads the file as stored: for PNG and TIFF with unassociated alpha that
+// means without premultiplying (so tests see the file's own numbers).
+FileImage readFile(const std::string &path, bool raw = true);
+
+// Writes a file of type type from float pixels (0..1, row 0 at the top).
+// configure may adjust the spec (data window, attributes) before writing.
+void writeFile(const std::string &path, int width, int height, int channels,
+               OIIO::TypeDesc type, const std::vector<float> &values,
+               const std::function<void(OIIO::ImageSpec &)> &configure = {});
+
+// A deterministic test pattern: distinct values per pixel and channel, with
+// alpha taking every kind of value (0, partial, 1) across the picture.
+std::vector<float> pattern(int width, int height, int channels,
+                           bool premultiplied);
+
+// Names of the entries of dir (to catch left-over temporary files).
+std::vector<std::string> listDir(const std::string &dir);
+
+bool fileExists(const std::string &path);
+std::string fileContents(const std::string &path);
+
+// A fresh scratch directory per test, removed afterwards.
+class ToolTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string path(const std::string &name) const { return dir_ + "/" + name; }
+  std::string dir_;
+};
+
+} // namespace ofxrender_test

@@ -1,0 +1,76 @@
+// Image files <-> host images, with the pixel and placement rules every
+// ofxrender user (and every tool comparing against it) can rely on:
+//
+//  - The file's pixel (col, row), row 0 at the top of its data window, is the
+//    source pixel (col, H - 1 - row); the source bounds are (0, 0, W, H),
+//    W x H being the data window's size. Images are y-up, files top-down.
+//  - 4-channel files are RGBA; 3-channel files get an opaque alpha; 1- and
+//    2-channel files are grey (and alpha) spread to RGB. Alpha-only images
+//    take the file's alpha (opaque for 3 channels) or its only channel.
+//  - Files storing unassociated alpha (PNG) are premultiplied on reading and
+//    un-premultiplied on writing by OpenImageIO, as it does by default;
+//    associated-alpha TIFF and EXR pass through unchanged.
+//  - An output file holds the whole output image (or only the input's area
+//    with crop) at the rendered depth: byte -> 8 bit, short -> 16 bit,
+//    float -> 32-bit float. EXR and TIFF record a data window that keeps the
+//    input's area where the input had it, and copy the input's display
+//    window.
+#pragma once
+
+#include <string>
+
+#include "ofxhost/Host.h"
+
+namespace ofxrender {
+
+// Where a file's pixels sat, in the file's own coordinates (y down), so the
+// output can be put back at the same place.
+struct FilePlacement {
+  int dataX = 0, dataY = 0;       // origin of the data window
+  int width = 0, height = 0;      // size of the data window
+  int fullX = 0, fullY = 0;       // display window
+  int fullWidth = 0, fullHeight = 0;
+};
+
+// What reading a file produced.
+struct Picture {
+  ofxhost::ImagePtr image; // bounds (0, 0, W, H), premultiplied
+  FilePlacement placement;
+  int fileChannels = 0;
+  std::string fileFormat;      // OpenImageIO's format name, e.g. "png"
+  std::string fileType;        // e.g. "uint8", "half"
+};
+
+struct ReadRequest {
+  // None: the file's own depth (8-bit -> byte, 16-bit -> short, anything
+  // else -> float).
+  ofxhost::BitDepth depth = ofxhost::BitDepth::None;
+  bool alphaOnly = false;
+};
+
+// Throws a file ToolError naming the file for a missing, unreadable or
+// truncated file.
+Picture readPicture(const std::string &path, const ReadRequest &request);
+
+// The depth a file's pixel type is rendered at by default.
+ofxhost::BitDepth naturalDepth(const std::string &fileType);
+
+// Checks, before any rendering, that path can be written: its directory
+// exists and its format (from the extension) can hold depth. Throws a file
+// ToolError otherwise. Returns the format name ("png", "tiff", "openexr").
+std::string checkOutputTarget(const std::string &path, ofxhost::BitDepth depth);
+
+struct WriteRequest {
+  FilePlacement inputPlacement; // of the input the image was rendered from
+  bool crop = false;            // only the input's area (0, 0, W, H)
+};
+
+// Writes image to a temporary file beside path and renames it into place;
+// on any failure nothing is left behind and a file ToolError is thrown.
+void writePicture(const std::string &path, const ofxhost::Image &image,
+                  const WriteRequest &request);
+
+// The pixel rectangle (in image coordinates, y up) an output file holds.
+OfxRectI writtenArea(const ofxhost::Image &image, const WriteRequest &request);
+
+} // namespace ofxrender

@@ -1,0 +1,72 @@
+#include "PluginLookup.h"
+
+#include <filesystem>
+
+#include "ToolError.h"
+
+namespace fs = std::filesystem;
+
+namespace ofxrender {
+namespace {
+
+bool looksLikePath(const std::string &name) {
+  if (name.find('/') != std::string::npos)
+    return true;
+  const std::string bundle = ".ofx.bundle";
+  const std::string binary = ".ofx";
+  auto endsWith = [&](const std::string &suffix) {
+    return name.size() >= suffix.size() &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) ==
+               0;
+  };
+  return endsWith(bundle) || endsWith(binary);
+}
+
+ofxhost::Plugin &pluginFromPath(ofxhost::Host &host, const std::string &path) {
+  std::error_code ignored;
+  if (!fs::exists(path, ignored))
+    throw usageError("no plug-in bundle at " + path);
+  std::string error;
+  const std::vector<ofxhost::Plugin *> plugins = host.addBundle(path, &error);
+  if (plugins.empty())
+    throw renderError("cannot load " + path + ": " +
+                      (error.empty() ? "it holds no plug-in" : error));
+  if (plugins.size() > 1) {
+    std::string identifiers;
+    for (ofxhost::Plugin *plugin : plugins)
+      identifiers += " " + plugin->identifier();
+    throw usageError(path + " holds several plug-ins; name one of:" +
+                     identifiers);
+  }
+  return *plugins.front();
+}
+
+} // namespace
+
+void scanPlugins(ofxhost::Host &host, const std::vector<std::string> &paths) {
+  for (const std::string &path : paths)
+    host.addSearchPath(path);
+  host.scan();
+}
+
+ofxhost::Plugin &openPlugin(ofxhost::Host &host, const std::string &name,
+                            const std::vector<std::string> &paths) {
+  if (looksLikePath(name))
+    return pluginFromPath(host, name);
+  scanPlugins(host, paths);
+  std::string error;
+  ofxhost::Plugin *plugin = host.find(name, &error);
+  if (plugin)
+    return *plugin;
+  if (error.empty())
+    error = "no plug-in named '" + name + "'";
+  throw usageError(error + " (see ofxrender list)");
+}
+
+void describeOrThrow(ofxhost::Plugin &plugin) {
+  const ofxhost::ActionResult result = plugin.describe();
+  if (!result.ok())
+    throw renderError(plugin.identifier() + ": " + result.message);
+}
+
+} // namespace ofxrender

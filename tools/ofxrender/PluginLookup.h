@@ -1,0 +1,25 @@
+// Finding the plug-in a command names, in the host's search paths.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ofxhost/Host.h"
+
+namespace ofxrender {
+
+// Adds the --plugin-path directories (searched first) and scans.
+void scanPlugins(ofxhost::Host &host, const std::vector<std::string> &paths);
+
+// The plug-in named by its identifier, the last label of its identifier
+// ("qoutline") or its label, when that names one plug-in (after scanning
+// the search paths); or, for a name that is a path to a bundle or a .ofx
+// file, the single plug-in in it (without scanning). Throws a usage
+// ToolError when nothing or several plug-ins match.
+ofxhost::Plugin &openPlugin(ofxhost::Host &host, const std::string &name,
+                            const std::vector<std::string> &paths);
+
+// describe(); throws a render ToolError naming the action on failure.
+void describeOrThrow(ofxhost::Plugin &plugin);
+
+} // namespace ofxrender

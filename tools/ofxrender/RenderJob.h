@@ -1,0 +1,46 @@
+// The render command: reads each input, renders it through one instance of
+// the plug-in and writes each output.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ofxhost/Host.h"
+
+namespace ofxrender {
+
+struct RenderSettings {
+  std::string plugin;
+  std::string input;
+  std::string output;
+  std::vector<std::string> sets; // NAME=VALUE
+  std::vector<std::string> keys; // NAME@TIME=VALUE
+  std::optional<double> time;    // default 0
+  std::optional<std::string> frames; // "A-B"
+  double scale = 1.0;
+  std::optional<std::string> window; // "X1,Y1,X2,Y2"
+  int tiles = 1;                     // N x N
+  unsigned threads = 0;              // 0: all CPUs
+  std::string depth;                 // "", "byte", "short", "float"
+  bool alphaOnly = false;
+  bool crop = false;
+  std::vector<std::string> pluginPaths;
+  bool verbose = false;
+};
+
+// Throws a ToolError on failure; nothing is left at an output path whose
+// frame failed.
+void runRender(const RenderSettings &settings);
+
+// "X1,Y1,X2,Y2" in pixels; throws a usage ToolError unless x1 < x2, y1 < y2.
+OfxRectI parseWindow(const std::string &text);
+
+// The pixel bounds covering a region of definition at a render scale,
+// rounded outward (with a small tolerance so that W / S * S stays W).
+OfxRectI pixelBounds(const OfxRectD &rod, double scale);
+
+// The window cut into n x n tiles (empty tiles left out), row by row.
+std::vector<OfxRectI> splitIntoTiles(const OfxRectI &window, int n);
+
+} // namespace ofxrender

@@ -1,0 +1,180 @@
+// ofxrender: renders image files through OpenFX filter plug-ins, and lists
+// and describes the plug-ins it finds.
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "Describe.h"
+#include "ListPlugins.h"
+#include "PluginLookup.h"
+#include "RenderJob.h"
+#include "ToolError.h"
+
+namespace {
+
+using namespace ofxrender;
+
+const char *kFooter = R"(Exit codes: 0 success, 1 a plug-in failed (load, describe or render),
+2 bad command line (option, plug-in, parameter or value), 3 a file could not
+be read or written. Outputs are written to a temporary file and renamed, so
+a failed render never leaves a file behind.)";
+
+const char *kRenderFooter = R"(Pixels: the file's top row is the image's top row (y = H - 1); the input's
+pixel area is (0, 0, W, H) at the render scale. PNG alpha is premultiplied on
+reading and un-premultiplied on writing; TIFF and EXR pass through as they
+are. The output holds the whole output image at the rendered depth (byte ->
+8-bit, short -> 16-bit, float -> 32-bit float); EXR and TIFF record a data
+window that keeps the input's area in place.)";
+
+struct DescribeSettings {
+  std::string plugin;
+  bool json = false;
+  std::vector<std::string> pluginPaths;
+};
+
+void addPluginPathOption(CLI::App &command, std::vector<std::string> &paths) {
+  command
+      .add_option("--plugin-path", paths,
+                  "Directory searched for .ofx.bundle folders first "
+                  "(repeatable)")
+      ->allow_extra_args(false)
+      ->type_name("DIR");
+}
+
+void describe(const DescribeSettings &settings) {
+  ofxhost::Host host;
+  ofxhost::Plugin &plugin =
+      openPlugin(host, settings.plugin, settings.pluginPaths);
+  const nlohmann::ordered_json description = describePlugin(plugin);
+  if (settings.json)
+    std::cout << description.dump(2, ' ', false,
+                                  nlohmann::json::error_handler_t::replace)
+              << "\n";
+  else
+    std::cout << describeAsText(description);
+  std::cout.flush();
+}
+
+void addRenderOptions(CLI::App &render, RenderSettings &s) {
+  render.add_option("PLUGIN", s.plugin,
+                    "Identifier, its last label (qoutline) or label")
+      ->required();
+  render.add_option("INPUT", s.input, "Input image file")->required();
+  render.add_option("OUTPUT", s.output, "Output image file (.png .tif .exr)")
+      ->required();
+  render
+      .add_option("--set", s.sets,
+                  "NAME=VALUE: a number; R,G,B[,A] or X,Y[,Z] components; a "
+                  "choice by index or option text (repeatable)")
+      ->allow_extra_args(false)
+      ->type_name("NAME=VALUE");
+  render
+      .add_option("--key", s.keys,
+                  "NAME@TIME=VALUE: a keyframe (repeatable); values between "
+                  "keys are interpolated linearly")
+      ->allow_extra_args(false)
+      ->type_name("NAME@TIME=VALUE");
+  render.add_option("--time", s.time, "Render time (default 0)")
+      ->type_name("T");
+  render
+      .add_option("--frames", s.frames,
+                  "Render frames A to B at times A..B; runs of # in INPUT "
+                  "and OUTPUT become the frame number")
+      ->type_name("A-B");
+  render
+      .add_option("--scale", s.scale,
+                  "Render scale; the input is taken to be at this scale "
+                  "(default 1)")
+      ->check(CLI::PositiveNumber)
+      ->type_name("S");
+  render
+      .add_option("--window", s.window,
+                  "Render window in output pixels (y up; default: the whole "
+                  "output image)")
+      ->type_name("X1,Y1,X2,Y2");
+  render
+      .add_option("--tile", s.tiles,
+                  "Render the window as N x N tiles, one render action each")
+      ->check(CLI::Range(1, 4096))
+      ->type_name("N");
+  render
+      .add_option("--threads", s.threads,
+                  "CPUs offered through the multi-thread suite (default: all)")
+      ->check(CLI::Range(1u, 4096u))
+      ->type_name("N");
+  render
+      .add_option("--depth", s.depth,
+                  "Pixel depth rendered (default: the input file's)")
+      ->check(CLI::IsMember({"byte", "short", "float"}))
+      ->type_name("byte|short|float");
+  render.add_flag("--alpha", s.alphaOnly,
+                  "Render alpha-only images (the file's alpha channel, or its "
+                  "only channel)");
+  render.add_flag("--crop", s.crop, "Write only the input's pixel area");
+  addPluginPathOption(render, s.pluginPaths);
+  render.add_flag("-v,--verbose", s.verbose,
+                  "Print regions, window, format, threads and render time");
+  render.footer(kRenderFooter);
+}
+
+int run(int argc, char **argv) {
+  CLI::App app{"Renders image files through OpenFX filter plug-ins.",
+               "ofxrender"};
+  app.require_subcommand(1);
+  app.footer(kFooter);
+  app.set_version_flag("--version", "ofxrender 1.0");
+
+  std::vector<std::string> listPaths;
+  CLI::App *list = app.add_subcommand(
+      "list", "List the plug-ins found: identifier, version, label, bundle");
+  addPluginPathOption(*list, listPaths);
+
+  DescribeSettings describeSettings;
+  CLI::App *describeCommand = app.add_subcommand(
+      "describe", "Show what a plug-in declares: effect, clips, parameters");
+  describeCommand
+      ->add_option("PLUGIN", describeSettings.plugin,
+                   "Identifier, its last label (qoutline) or label")
+      ->required();
+  describeCommand->add_flag("--json", describeSettings.json,
+                            "One JSON document, texts exactly as declared");
+  addPluginPathOption(*describeCommand, describeSettings.pluginPaths);
+
+  RenderSettings renderSettings;
+  CLI::App *render = app.add_subcommand(
+      "render", "Render INPUT through PLUGIN into OUTPUT");
+  addRenderOptions(*render, renderSettings);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &error) {
+    if (error.get_exit_code() == 0)
+      return app.exit(error); // --help, --version
+    throw usageError(error.what());
+  }
+
+  if (list->parsed())
+    listPlugins(listPaths);
+  else if (describeCommand->parsed())
+    describe(describeSettings);
+  else if (render->parsed())
+    runRender(renderSettings);
+  return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const ofxrender::ToolError &error) {
+    std::fprintf(stderr, "ofxrender: error: %s\n", error.what());
+    return error.code();
+  } catch (const std::exception &error) {
+    std::fprintf(stderr, "ofxrender: error: %s\n", error.what());
+    return ofxrender::kExitRenderFailed;
+  }
+}
