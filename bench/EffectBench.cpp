@@ -1,0 +1,333 @@
+// The benchmark cases. Every effect case is a render action through the
+// host library with images in memory: what a host pays per frame. Names
+// follow <what>/<variant>/<format>/<size>; bench/ratios.py turns the
+// results into the table of targets, so a renamed case must be renamed
+// there too.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "BenchPictures.h"
+#include "OutlineField.h"
+#include "ofxMultiThread.h"
+#include "ofxhost/Host.h"
+
+#ifdef QFX_BENCH_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+namespace qfx_bench {
+namespace {
+
+using ofxhost::BitDepth;
+
+constexpr unsigned kDefaultThreads = 2;
+constexpr double kMinSeconds = 0.25;
+
+struct FrameSize {
+  int width;
+  int height;
+  std::string name() const {
+    return std::to_string(width) + "x" + std::to_string(height);
+  }
+};
+const FrameSize kSizes[] = {{1920, 1080}, {3840, 2160}};
+const FrameSize k4K{3840, 2160};
+
+struct Format {
+  BitDepth depth;
+  const char *name;
+};
+const Format kFormats[] = {
+    {BitDepth::Byte, "byte"}, {BitDepth::Short, "short"}, {BitDepth::Float, "float"}};
+const Format kByte = kFormats[0];
+
+// ------------------------------------------------------------ the host
+
+// One host for the whole run, both bundles loaded, its pool at two threads
+// unless a case asks for another count.
+class Rig {
+public:
+  static Rig &get() {
+    static Rig rig;
+    return rig;
+  }
+
+  ofxhost::Host &host() { return host_; }
+
+  std::unique_ptr<ofxhost::Instance> createInstance(const std::string &bundle) {
+    ofxhost::Plugin *plugin = plugins_.at(bundle);
+    ofxhost::ActionResult result;
+    auto instance = plugin->createInstance(kOfxImageEffectContextFilter, &result);
+    if (!instance)
+      throw std::runtime_error(bundle + ": " + result.message);
+    return instance;
+  }
+
+  const OfxMultiThreadSuiteV1 &threads() const { return *threads_; }
+
+  // The source picture of a size in a format, made once and kept while the
+  // cases that use it run; the previous one is dropped to bound memory.
+  ofxhost::ImagePtr source(FrameSize size, Format format) {
+    const std::string key = size.name() + format.name;
+    if (key != sourceKey_) {
+      source_.reset();
+      source_ = toHostImage(picture(size), format.depth);
+      sourceKey_ = key;
+    }
+    return source_;
+  }
+
+  const Picture &picture(FrameSize size) {
+    auto found = pictures_.find(size.name());
+    if (found == pictures_.end())
+      found = pictures_.emplace(size.name(), makeTextPicture(size.width, size.height)).first;
+    return found->second;
+  }
+
+private:
+  Rig() : host_(options()) {
+    for (const char *bundle : {"Tintrow", "Rimlet"}) {
+      std::string error;
+      const std::vector<ofxhost::Plugin *> loaded =
+          host_.addBundle(ofxhost::bundlePathIn(QFX_BENCH_BUNDLE_DIR, bundle), &error);
+      if (loaded.size() != 1)
+        throw std::runtime_error(std::string("cannot load ") + bundle + ": " + error);
+      plugins_[bundle] = loaded.front();
+    }
+    threads_ = static_cast<const OfxMultiThreadSuiteV1 *>(
+        host_.ofxHost()->fetchSuite(host_.ofxHost()->host, kOfxMultiThreadSuite, 1));
+    if (!threads_)
+      throw std::runtime_error("the host has no multi-thread suite");
+  }
+
+  static ofxhost::HostOptions options() {
+    ofxhost::HostOptions options;
+    options.cpuCount = kDefaultThreads;
+    options.searchDefaultPath = false;
+    options.searchEnvironmentPath = false;
+    return options;
+  }
+
+  ofxhost::Host host_;
+  std::map<std::string, ofxhost::Plugin *> plugins_;
+  const OfxMultiThreadSuiteV1 *threads_ = nullptr;
+  std::map<std::string, Picture> pictures_;
+  ofxhost::ImagePtr source_;
+  std::string sourceKey_;
+};
+
+// Sets the host's thread count for one case and restores the default.
+class ThreadCount {
+public:
+  explicit ThreadCount(unsigned count) {
+    Rig::get().host().setCpuCount(count);
+  }
+  ~ThreadCount() { Rig::get().host().setCpuCount(kDefaultThreads); }
+};
+
+OfxRectI wholeFrame(FrameSize size) { return {0, 0, size.width, size.height}; }
+
+// Renders window of the frame once per iteration.
+void renderLoop(benchmark::State &state, ofxhost::Instance &instance, OfxRectI window) {
+  ofxhost::RenderRequest request;
+  request.window = window;
+  for (auto _ : state) {
+    const ofxhost::ActionResult result = instance.render(request);
+    if (!result.ok()) {
+      state.SkipWithError(result.message.c_str());
+      return;
+    }
+  }
+}
+
+ofxhost::ImagePtr outputLike(const ofxhost::Image &source) {
+  return std::make_shared<ofxhost::Image>(source.bounds(), source.depth(),
+                                          source.components());
+}
+
+// ------------------------------------------------------------ cases
+
+struct CopyJob {
+  const ofxhost::Image *source;
+  ofxhost::Image *output;
+};
+
+// Task i of n copies its share of the rows, as a render's band would.
+void copyBand(unsigned index, unsigned count, void *arg) {
+  const CopyJob &job = *static_cast<const CopyJob *>(arg);
+  const OfxRectI b = job.source->bounds();
+  const int rows = b.y2 - b.y1;
+  const int first = b.y1 + static_cast<int>(static_cast<long long>(rows) * index / count);
+  const int last = b.y1 + static_cast<int>(static_cast<long long>(rows) * (index + 1) / count);
+  const std::size_t rowBytes =
+      static_cast<std::size_t>(b.x2 - b.x1) * job.source->pixelBytes();
+  for (int y = first; y < last; ++y)
+    std::memcpy(job.output->pixelAddress(b.x1, y), job.source->pixelAddress(b.x1, y),
+                rowBytes);
+}
+
+void copyCase(benchmark::State &state, FrameSize size, Format format) {
+  Rig &rig = Rig::get();
+  ofxhost::ImagePtr source = rig.source(size, format);
+  ofxhost::ImagePtr output = outputLike(*source);
+  CopyJob job{source.get(), output.get()};
+  for (auto _ : state) {
+    if (rig.threads().multiThread(copyBand, kDefaultThreads, &job) != kOfxStatOK) {
+      state.SkipWithError("multiThread failed");
+      return;
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
+void gradientCase(benchmark::State &state, FrameSize size, Format format, int type,
+                  unsigned threads) {
+  Rig &rig = Rig::get();
+  ThreadCount threadCount(threads);
+  auto instance = rig.createInstance("Tintrow");
+  ofxhost::ImagePtr source = rig.source(size, format);
+  instance->setSource(source);
+  instance->setOutput(outputLike(*source));
+  instance->param("gradientType").setValue({double(type)});
+  renderLoop(state, *instance, wholeFrame(size));
+}
+
+void outlineCase(benchmark::State &state, FrameSize size, Format format, int quality,
+                 unsigned threads, OfxRectI window) {
+  Rig &rig = Rig::get();
+  ThreadCount threadCount(threads);
+  auto instance = rig.createInstance("Rimlet");
+  ofxhost::ImagePtr source = rig.source(size, format);
+  instance->setSource(source);
+  instance->setOutput(outputLike(*source));
+  instance->param("quality").setValue({double(quality)});
+  renderLoop(state, *instance, window);
+}
+
+// The Good/Best field alone on one thread: seeding from the 8-bit source
+// and the two sweeps, as the outline processor builds it once per render.
+void fieldCase(benchmark::State &state, FrameSize size) {
+  const ofxhost::ImagePtr source = Rig::get().source(size, kByte);
+  const unsigned char *base = static_cast<const unsigned char *>(source->data());
+  const std::ptrdiff_t rowBytes = source->rowBytes();
+  const auto sourceAt = [&](int x, int y) {
+    return base + y * rowBytes + static_cast<std::ptrdiff_t>(x) * 4;
+  };
+  const rimlet::AlphaTable alphaTable = rimlet::makeAlphaTable();
+  const rimlet::FieldExtent extent{size.width, size.height};
+  std::vector<float> cells(static_cast<std::size_t>(extent.cellCount()));
+  for (auto _ : state) {
+    rimlet::seedField<unsigned char, 4, 255>(cells.data(), extent, 0, 0,
+                                             rimlet::FieldSeeding::Smooth,
+                                             alphaTable, sourceAt);
+    rimlet::sweepTwoPass(cells.data(), extent);
+    benchmark::DoNotOptimize(cells.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+#ifdef QFX_BENCH_HAVE_OPENCV
+// What a developer would otherwise reach for: OpenCV's 3x3 chamfer
+// distance to the nearest covered pixel, on one thread. Its input is the
+// coverage as an 8-bit mask (zero where covered, as OpenCV measures the
+// distance to zero pixels), prepared outside the timing.
+void openCvCase(benchmark::State &state, FrameSize size) {
+  cv::setNumThreads(1);
+  const ofxhost::ImagePtr source = Rig::get().source(size, kByte);
+  cv::Mat mask(size.height, size.width, CV_8U);
+  for (int y = 0; y < size.height; ++y) {
+    const unsigned char *in = source->pixel<unsigned char>(0, y);
+    unsigned char *out = mask.ptr<unsigned char>(y);
+    for (int x = 0; x < size.width; ++x)
+      out[x] = in[x * 4 + 3] > 0 ? 0 : 255;
+  }
+  cv::Mat distance;
+  for (auto _ : state) {
+    cv::distanceTransform(mask, distance, cv::DIST_L2, cv::DIST_MASK_3, CV_32F);
+    benchmark::DoNotOptimize(distance.data);
+    benchmark::ClobberMemory();
+  }
+}
+#endif
+
+// ------------------------------------------------------------ registration
+
+const char *const kQualityNames[] = {"draft", "good", "best"};
+const char *const kGradientNames[] = {"linear", "radial"};
+
+benchmark::internal::Benchmark *timed(benchmark::internal::Benchmark *b) {
+  return b->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(kMinSeconds);
+}
+
+template <class Lambda>
+void add(const std::string &name, Lambda &&lambda) {
+  timed(benchmark::RegisterBenchmark(name.c_str(), std::forward<Lambda>(lambda)));
+}
+
+// Grouped by size and format so each source picture is made once.
+void registerCases() {
+  for (const FrameSize size : kSizes) {
+    const std::string sizeName = size.name();
+    for (const Format format : kFormats) {
+      const std::string tail = std::string("/") + format.name + "/" + sizeName;
+      add("copy" + tail, [=](benchmark::State &s) { copyCase(s, size, format); });
+      for (int type = 0; type < 2; ++type)
+        add(std::string("gradient/") + kGradientNames[type] + tail,
+            [=](benchmark::State &s) {
+              gradientCase(s, size, format, type, kDefaultThreads);
+            });
+      for (int quality = 0; quality < 3; ++quality)
+        add(std::string("outline/") + kQualityNames[quality] + tail,
+            [=](benchmark::State &s) {
+              outlineCase(s, size, format, quality, kDefaultThreads, wholeFrame(size));
+            });
+      if (format.depth != BitDepth::Byte || size.width != k4K.width)
+        continue;
+      add("gradient/linear" + tail + "/threads1", [=](benchmark::State &s) {
+        gradientCase(s, size, format, 0, 1);
+      });
+      add("outline/good" + tail + "/threads1", [=](benchmark::State &s) {
+        outlineCase(s, size, format, 1, 1, wholeFrame(size));
+      });
+      const int cx = size.width / 2, cy = size.height / 2;
+      const OfxRectI window{cx - 128, cy - 128, cx + 128, cy + 128};
+      add("outline/good" + tail + "/window256", [=](benchmark::State &s) {
+        outlineCase(s, size, format, 1, kDefaultThreads, window);
+      });
+    }
+    add("field/good/" + sizeName, [=](benchmark::State &s) { fieldCase(s, size); });
+#ifdef QFX_BENCH_HAVE_OPENCV
+    add("peer/opencv_dt/" + sizeName, [=](benchmark::State &s) { openCvCase(s, size); });
+#endif
+  }
+}
+
+} // namespace
+} // namespace qfx_bench
+
+int main(int argc, char **argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+  try {
+    qfx_bench::Rig &rig = qfx_bench::Rig::get();
+    for (const qfx_bench::FrameSize size : qfx_bench::kSizes)
+      benchmark::AddCustomContext(
+          "covered_" + size.name(),
+          std::to_string(rig.picture(size).coveredFraction()));
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "qfx_bench: %s\n", e.what());
+    return 1;
+  }
+  qfx_bench::registerCases();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Prints the benchmark times and the table of ratios against the targets.
+
+Reads the JSON written by qfx_bench (--benchmark_out_format=json). With
+repetitions the median of each case is used. The last line printed is
+"targets met: K/N"; a target whose cases did not run (OpenCV missing, a
+filter) is listed as skipped and left out of N.
+"""
+import json
+import re
+import sys
+
+UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+BIG, SMALL = "3840x2160", "1920x1080"
+FORMATS = ("byte", "short", "float")
+
+
+def case_name(entry):
+    # "outline/good/byte/3840x2160/min_time:0.250/real_time" -> the part
+    # before the options Google Benchmark appends.
+    name = entry.get("run_name", entry["name"])
+    name = re.sub(r"/[a-z_]+:[^/]*", "", name)
+    return re.sub(r"/(real_time|manual_time)$", "", name)
+
+
+def load_times(path):
+    with open(path) as f:
+        data = json.load(f)
+    times, medians = {}, {}
+    for entry in data.get("benchmarks", []):
+        if entry.get("error_occurred"):
+            continue
+        aggregate = entry.get("aggregate_name")
+        if aggregate not in (None, "median"):
+            continue
+        ms = entry["real_time"] * UNIT_TO_MS[entry.get("time_unit", "ns")]
+        (medians if aggregate == "median" else times)[case_name(entry)] = ms
+    times.update(medians)
+    return times
+
+
+class Table:
+    def __init__(self, times):
+        self.times = times
+        self.rows = []
+
+    def ratio(self, label, numerator, denominator, limit):
+        """numerator / denominator must stay at or below limit."""
+        t = self.times
+        if numerator not in t or denominator not in t:
+            self.rows.append((label, None, "<=", limit))
+            return
+        self.rows.append((label, t[numerator] / t[denominator], "<=", limit))
+
+    def speedup(self, label, one, two, limit, serial=None):
+        """one / two (minus a serial part of both) must reach limit."""
+        t = self.times
+        needed = [one, two] + ([serial] if serial else [])
+        if any(n not in t for n in needed):
+            self.rows.append((label, None, ">=", limit))
+            return
+        cut = t[serial] if serial else 0.0
+        value = (t[one] - cut) / (t[two] - cut) if t[two] > cut else 0.0
+        self.rows.append((label, value, ">=", limit))
+
+    def print(self):
+        met = counted = 0
+        width = max(len(r[0]) for r in self.rows)
+        print(f"{'target':<{width}}  {'ratio':>7}  {'limit':>8}  met")
+        for label, value, sense, limit in self.rows:
+            if value is None:
+                print(f"{label:<{width}}  {'-':>7}  {sense} {limit:>5.2f}  skipped")
+                continue
+            ok = value <= limit if sense == "<=" else value >= limit
+            counted += 1
+            met += ok
+            print(f"{label:<{width}}  {value:7.3f}  {sense} {limit:>5.2f}  "
+                  f"{'yes' if ok else 'NO'}")
+        print(f"targets met: {met}/{counted}")
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: ratios.py RESULTS.json")
+    times = load_times(sys.argv[1])
+
+    print("times (ms, median):")
+    for name in sorted(times):
+        print(f"  {name:<48} {times[name]:10.3f}")
+    print()
+
+    table = Table(times)
+    table.ratio(f"field/good vs peer/opencv_dt ({BIG})",
+                f"field/good/{BIG}", f"peer/opencv_dt/{BIG}", 1.0)
+    for quality, limit in (("draft", 4.0), ("good", 5.0), ("best", 6.0)):
+        for fmt in FORMATS:
+            table.ratio(f"outline/{quality}/{fmt} vs copy/{fmt}",
+                        f"outline/{quality}/{fmt}/{BIG}", f"copy/{fmt}/{BIG}", limit)
+    for kind in ("linear", "radial"):
+        for fmt in FORMATS:
+            table.ratio(f"gradient/{kind}/{fmt} vs copy/{fmt}",
+                        f"gradient/{kind}/{fmt}/{BIG}", f"copy/{fmt}/{BIG}",
+                        2.5 if fmt == "float" else 1.5)
+    table.speedup("gradient/linear/byte: 1 thread / 2 threads",
+                  f"gradient/linear/byte/{BIG}/threads1",
+                  f"gradient/linear/byte/{BIG}", 1.7)
+    # The outline's field is built once, on one thread, before the bands:
+    # its pixel work is the render minus that build.
+    table.speedup("outline/good/byte pixel work: 1 thread / 2 threads",
+                  f"outline/good/byte/{BIG}/threads1",
+                  f"outline/good/byte/{BIG}", 1.7, serial=f"field/good/{BIG}")
+    table.ratio("outline/good/byte window256 vs whole frame",
+                f"outline/good/byte/{BIG}/window256",
+                f"outline/good/byte/{BIG}", 0.02)
+    for case in ("outline/good/byte", "gradient/linear/byte", "field/good"):
+        table.ratio(f"{case}: {BIG} vs {SMALL}",
+                    f"{case}/{BIG}", f"{case}/{SMALL}", 4.3)
+    table.print()
+
+
+if __name__ == "__main__":
+    main()
