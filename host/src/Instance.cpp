@@ -111,8 +111,10 @@ Instance::~Instance() {
     impl_->call(kOfxActionDestroyInstance, nullptr, nullptr);
     impl_->destroyed = true;
   }
-  if (impl_->plugin)
-    impl_->plugin->liveInstances.erase(impl_.get());
+  if (Plugin::Impl *plugin = impl_->plugin) {
+    std::lock_guard<std::recursive_mutex> lock(plugin->mutex);
+    plugin->liveInstances.erase(impl_.get());
+  }
 }
 
 Plugin &Instance::plugin() { return *impl_->owner; }

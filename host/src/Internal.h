@@ -229,6 +229,9 @@ struct Instance::Impl : EffectImpl {
 struct Bundle;
 
 struct Plugin::Impl {
+  // Serialises load, describe and instance bookkeeping: tests create and
+  // destroy instances of one plug-in from several threads.
+  std::recursive_mutex mutex;
   Host::Impl *host = nullptr;
   Bundle *bundle = nullptr;
   OfxPlugin *record = nullptr;

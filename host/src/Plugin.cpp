@@ -136,6 +136,7 @@ int Plugin::apiVersion() const {
 }
 
 ActionResult Plugin::load() {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   if (impl_->loadTried)
     return impl_->loadResult;
   impl_->loadTried = true;
@@ -154,6 +155,7 @@ ActionResult Plugin::load() {
 }
 
 ActionResult Plugin::describe() {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   ActionResult loaded = load();
   if (!loaded.ok())
     return loaded;
@@ -170,6 +172,7 @@ ActionResult Plugin::describe() {
 }
 
 ActionResult Plugin::describeInContext(const std::string &context) {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   ActionResult described = describe();
   if (!described.ok())
     return described;
@@ -199,6 +202,7 @@ ActionResult Plugin::describeInContext(const std::string &context) {
 Descriptor &Plugin::descriptor() { return *impl_->descriptor; }
 
 std::string Plugin::label() {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   PropertySet &props = impl_->descriptorImpl->props;
   if (!impl_->describeTried || !props.has(kOfxPropLabel) ||
       props.type(kOfxPropLabel) != PropertySet::Type::String ||
@@ -208,6 +212,7 @@ std::string Plugin::label() {
 }
 
 Descriptor *Plugin::contextDescriptor(const std::string &context) {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   auto it = impl_->contexts.find(context);
   return it == impl_->contexts.end() ? nullptr : it->second.get();
 }
@@ -261,6 +266,7 @@ std::unique_ptr<Instance> Plugin::createInstance(const std::string &context,
     raw->plugin = nullptr;
     return nullptr;
   }
+  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   impl_->liveInstances.insert(raw);
   return instance;
 }

@@ -63,6 +63,9 @@ struct ImageLayout {
 
 // A host-owned pixel buffer, zero-filled on construction. Pixel (x, y) of
 // the bounds is at data() + (y - y1) * rowBytes() + (x - x1) * pixelBytes.
+// Throws std::invalid_argument for inverted bounds or a None format. Keep
+// row padding a multiple of the component size: rows of shorts or floats
+// that start at odd addresses are not portable.
 class Image {
 public:
   Image(OfxRectI bounds, BitDepth depth, Components components,
@@ -181,7 +184,10 @@ private:
 
 struct HostOptions {
   // CPUs reported by the multi-thread suite and threads in the pool;
-  // 0 means std::thread::hardware_concurrency().
+  // 0 means std::thread::hardware_concurrency(). multiThread(func, n, arg)
+  // runs func(i, n, arg) for each i < n on the pool (n may exceed the
+  // pool) and waits; n == 0 runs nothing and answers kOfxStatOK; a call
+  // from inside a task runs its n tasks one after another on that thread.
   unsigned cpuCount = 0;
   // Suites fetchSuite answers NULL for, e.g. {"OfxMessageSuite"}.
   std::set<std::string> withheldSuites;
@@ -269,9 +275,11 @@ public:
   // Directories searched by scan(), before OFX_PLUGIN_PATH and the default.
   void addSearchPath(const std::string &dir);
   // Finds NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx in the search
-  // paths, opens each bundle and runs the load action of each plug-in. A
-  // bundle or plug-in that fails is recorded in errors() with the reason and
-  // the scan goes on. Loaded plug-ins appear in plugins().
+  // paths (and their subdirectories), opens each bundle and runs the load
+  // action of each plug-in. A bundle or plug-in that fails is recorded in
+  // errors() with the reason and the scan goes on. Loaded plug-ins appear in
+  // plugins(). A bundle name found in several directories is taken from the
+  // first one searched; bundles already open are skipped.
   void scan();
   // Opens one bundle directory (or a .ofx file) and loads its plug-ins.
   // Returns the plug-ins that loaded; failures go to errors() and, for the
@@ -321,7 +329,9 @@ public:
   void setConnected(bool connected);
   bool connected() const;
 
-  // The image for every time, for one time, or from a provider.
+  // The image for every time, for one time, or from a provider. A fetch
+  // takes the image set for its exact time first, then the provider's, then
+  // the one for every time.
   void setImage(ImagePtr image);
   void setImageAt(double time, ImagePtr image);
   void setImageProvider(std::function<ImagePtr(double time)> provider);
