@@ -199,15 +199,5 @@ TEST(GradientInstanceTest, FreshInstanceHoldsTheDefaults) {
   EXPECT_EQ(instance->param("startPosition").valueAt(0.0), (Doubles{-1.0, 2.0}));
 }
 
-TEST(GradientInstanceTest, ManyInstancesLiveAtOnce) {
-  GradientHost fixture;
-  ASSERT_NE(fixture.plugin(), nullptr) << fixture.loadError();
-  auto first = fixture.createFilter();
-  auto second = fixture.createFilter();
-  ASSERT_TRUE(first && second);
-  first->param("gradientType").setValue({1.0});
-  EXPECT_EQ(second->param("gradientType").valueAt(0.0), (Doubles{0.0}));
-}
-
 } // namespace
 } // namespace gradient_test
