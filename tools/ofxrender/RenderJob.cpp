@@ -118,10 +118,10 @@ public:
   void run() {
     ofxhost::HostOptions options;
     options.cpuCount = settings_.threads;
-    ofxhost::Host host(options);
+    host_ = std::make_unique<ofxhost::Host>(options);
     ofxhost::Plugin &plugin =
-        openPlugin(host, settings_.plugin, settings_.pluginPaths);
-    reportScanErrors(host);
+        openPlugin(*host_, settings_.plugin, settings_.pluginPaths);
+    reportScanErrors(*host_);
     checkPluginCanFilter(plugin);
     instance_ = createInstance(plugin);
     applyParameters();
@@ -133,15 +133,21 @@ public:
     ProgressBar progress(static_cast<int>(frames_.size()),
                          frames_.size() > 1 && !settings_.verbose);
     int done = 0;
-    for (const Frame &frame : frames_) {
-      progress.update(done, frame.output);
-      renderFrame(frame);
-      ++done;
+    try {
+      for (const Frame &frame : frames_) {
+        progress.update(done, frame.output);
+        renderFrame(frame);
+        ++done;
+      }
+    } catch (...) {
+      // The plug-in may hold resources for the sequence; let it go of them
+      // even though the sequence ends early. The first failure is reported.
+      instance_->endSequenceRender(first, last, scale);
+      throw;
     }
     progress.update(done, "done");
     progress.finish();
     checked(instance_->endSequenceRender(first, last, scale));
-    instance_.reset();
   }
 
 private:
@@ -339,6 +345,9 @@ private:
   BitDepth depth_;
   std::optional<OfxRectI> window_;
   std::vector<Frame> frames_;
+  // Declared in this order so that, on every way out, the instance is
+  // destroyed before the host that loaded its plug-in.
+  std::unique_ptr<ofxhost::Host> host_;
   std::unique_ptr<ofxhost::Instance> instance_;
   std::string pluginName_;
   std::vector<std::string> supportedDepths_;
