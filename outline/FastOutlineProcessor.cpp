@@ -1,5 +1,6 @@
 #include "FastOutlineProcessor.h"
 
+#include <memory>
 #include <new>
 
 FastOutlineProcessorBase::FastOutlineProcessorBase(OFX::ImageEffect& effect)
@@ -18,12 +19,38 @@ void FastOutlineProcessorBase::setOutlineColor(double red, double green, double 
 void FastOutlineProcessorBase::setImageBounds(const OfxRectI& bounds) {
   bounds_ = bounds;
   // Reversed bounds hold no pixel: an empty field rather than a negative size.
-  fieldWidth_ = std::max<std::int64_t>(0, static_cast<std::int64_t>(bounds.x2) - bounds.x1);
-  fieldHeight_ = std::max<std::int64_t>(0, static_cast<std::int64_t>(bounds.y2) - bounds.y1);
-  const auto maxCells = static_cast<std::int64_t>(field_.max_size());
-  if (fieldWidth_ > 0 && fieldHeight_ > maxCells / fieldWidth_)
+  const auto width = std::max<std::int64_t>(0, static_cast<std::int64_t>(bounds.x2) - bounds.x1);
+  const auto height = std::max<std::int64_t>(0, static_cast<std::int64_t>(bounds.y2) - bounds.y1);
+  const auto maxCells = static_cast<std::int64_t>(std::allocator<float>().max_size());
+  if (width > 0 && height > maxCells / width)
     throw std::bad_alloc();
-  field_.resize(static_cast<std::size_t>(fieldWidth_ * fieldHeight_), 0.0f);
+}
+
+void FastOutlineProcessorBase::allocateField(const OfxRectI& area) {
+  fieldArea_ = area;
+  fieldWidth_ = static_cast<std::int64_t>(area.x2) - area.x1;
+  fieldHeight_ = static_cast<std::int64_t>(area.y2) - area.y1;
+  field_.reset(new float[static_cast<std::size_t>(fieldWidth_ * fieldHeight_)]);
+}
+
+OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI& area, float lowestSeed) const {
+  const rimlet::OutlineQuality level = quality();
+  const auto seeding = level == rimlet::OutlineQuality::Draft ? rimlet::FieldSeeding::Draft
+                                                              : rimlet::FieldSeeding::Smooth;
+  const float w = static_cast<float>(widthPx_);
+  const rimlet::FieldReach reach =
+      rimlet::fieldReach(seeding, rimlet::settledFieldValue(level, w, lowestSeed), lowestSeed);
+  if (!reach.bounded)
+    return bounds_;
+  const auto grown = [](int edge, std::int64_t by, int limit, bool lower) {
+    const std::int64_t moved = lower ? std::max<std::int64_t>(limit, edge - by)
+                                     : std::min<std::int64_t>(limit, edge + by);
+    return static_cast<int>(moved);
+  };
+  return {grown(area.x1, reach.towardsLower, bounds_.x1, true),
+          grown(area.y1, reach.towardsLower, bounds_.y1, true),
+          grown(area.x2, reach.towardsUpper, bounds_.x2, false),
+          grown(area.y2, reach.towardsUpper, bounds_.y2, false)};
 }
 
 rimlet::OutlineQuality FastOutlineProcessorBase::quality() const {

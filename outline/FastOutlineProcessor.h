@@ -2,14 +2,16 @@
 //
 // The instance configures it through the setters (destination, source,
 // render window, colour, width, quality, destination bounds) and calls
-// process(). The distance field is built once, in preProcess, over the whole
-// destination bounds; the bands that the support library then runs on the
-// host's threads only read it and write disjoint rows of the window.
+// process(). The distance field is built once, in preProcess, over the part
+// of the destination bounds that can change a pixel of the window (all of
+// it for a whole-frame render); the bands that the support library then
+// runs on the host's threads only read it and write disjoint rows of the
+// window.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "ofxsImageEffect.h"
 #include "ofxsProcessing.h"
@@ -28,25 +30,34 @@ public:
   void setOutlineWidth(double widthPx) { widthPx_ = widthPx; }
   // 0 Draft, 2 Best, anything else Good.
   void setQuality(int quality) { qualityLevel_ = quality; }
-  // The destination image's bounds; sizes the field. Throws std::bad_alloc
-  // when the field cannot be had, however large the bounds.
+  // The destination image's bounds, over which the field is defined. Bounds
+  // whose whole field could not even be indexed throw std::bad_alloc,
+  // whatever the window: a render of some windows of a frame must not
+  // succeed where the whole frame would fail.
   void setImageBounds(const OfxRectI& bounds);
 
   rimlet::OutlineQuality quality() const;
 
 protected:
   rimlet::FieldExtent fieldExtent() const { return {fieldWidth_, fieldHeight_}; }
-  float fieldAt(std::int64_t c, std::int64_t r) const {
-    return rimlet::fieldAt(field_.data(), fieldExtent(), c, r);
-  }
-  float fieldSmoothedAt(std::int64_t c, std::int64_t r) const {
-    return rimlet::fieldSmoothedAt(field_.data(), fieldExtent(), c, r);
+  // The field's cells of row y, from column fieldArea_.x1 on.
+  const float* fieldRow(int y) const {
+    return field_.get() + fieldExtent().indexOf(0, static_cast<std::int64_t>(y) - fieldArea_.y1);
   }
 
   // The part of a band that may be written: inside the destination bounds
-  // the field covers and inside the destination image itself, so that every
-  // row is addressed from a pixel that exists.
+  // the field is defined over and inside the destination image itself, so
+  // that every row is addressed from a pixel that exists.
   OfxRectI writableArea(const OfxRectI& band) const;
+
+  // The part of the destination bounds the field must cover so that every
+  // pixel written in `area` is what the whole-destination field would give
+  // (see rimlet::fieldReach): the cells read, grown by the reach.
+  OfxRectI fieldAreaFor(const OfxRectI& area, float lowestSeed) const;
+
+  // Makes room for a field over `area` (inside the bounds). The cells are
+  // left unset: every build writes each of them before any is read.
+  void allocateField(const OfxRectI& area);
 
   OFX::Image* srcImg_ = nullptr;
   double colorR_ = 1.0;
@@ -55,7 +66,10 @@ protected:
   double widthPx_ = 2.0;
   OfxRectI bounds_{0, 0, 0, 0};
   int qualityLevel_ = 1;
-  std::vector<float> field_;
+  // The field, over fieldArea_ (pixel coordinates, inside bounds_): cell
+  // (c, r) stands for pixel (fieldArea_.x1 + c, fieldArea_.y1 + r).
+  std::unique_ptr<float[]> field_;
+  OfxRectI fieldArea_{0, 0, 0, 0};
   // 64-bit so that the cell count of any bounds is formed without overflow.
   std::int64_t fieldWidth_ = 0;
   std::int64_t fieldHeight_ = 0;
@@ -73,8 +87,21 @@ public:
   ~FastOutlineProcessor() override = default;
 
   // The one field build of the render, before any band writes a pixel.
+  // Alpha-only images need none: their pixels never read it.
   void preProcess() override {
-    if (quality() == rimlet::OutlineQuality::Draft)
+    if constexpr (nComponents != 4)
+      return;
+    OfxRectI read = writableArea(_renderWindow);
+    if (read.x1 >= read.x2 || read.y1 >= read.y2)
+      return;
+    const rimlet::OutlineQuality level = quality();
+    // Best reads each pixel's block reaching one column and one row on.
+    if (level == rimlet::OutlineQuality::Best) {
+      read.x2 = std::min(bounds_.x2, read.x2 + 1);
+      read.y2 = std::min(bounds_.y2, read.y2 + 1);
+    }
+    allocateField(fieldAreaFor(read, lowestSeed()));
+    if (level == rimlet::OutlineQuality::Draft)
       buildDraftField();
     else
       buildSmoothField();
@@ -128,6 +155,32 @@ private:
     return {first, b.x1, b.x2};
   }
 
+  // A lower bound of every seed the field can get. Bytes and shorts never
+  // seed below -2; a float alpha is not clamped, so the source's own alphas
+  // (inside the bounds) tell how deep a float seed goes.
+  float lowestSeed() const {
+    constexpr float kShallowest = rimlet::kDraftSeed;
+    if constexpr (!std::is_floating_point_v<PIX>) {
+      return kShallowest;
+    } else {
+      if (quality() == rimlet::OutlineQuality::Draft || srcImg_ == nullptr)
+        return kShallowest;
+      const OfxRectI b = srcImg_->getBounds();
+      const int x1 = std::max(b.x1, bounds_.x1), x2 = std::min(b.x2, bounds_.x2);
+      const int y1 = std::max(b.y1, bounds_.y1), y2 = std::min(b.y2, bounds_.y2);
+      float highest = 1.0f;
+      for (int y = y1; y < y2 && x1 < x2; ++y) {
+        const SourceRow row = sourceRow(y);
+        if (row.first == nullptr)
+          continue;
+        const PIX* pixel = row.at(x1);
+        for (int x = x1; x < x2; ++x, pixel += nComponents)
+          highest = std::max(highest, pixel[3]);
+      }
+      return std::min(kShallowest, rimlet::smoothSeed<PIX, maxValue>(highest, alphaTable_));
+    }
+  }
+
   void seed(rimlet::FieldSeeding seeding) {
     SourceRow row;
     int rowY = 0;
@@ -140,19 +193,19 @@ private:
       }
       return row.at(x);
     };
-    rimlet::seedField<PIX, nComponents, maxValue>(field_.data(), fieldExtent(),
-                                                  bounds_.x1, bounds_.y1, seeding,
+    rimlet::seedField<PIX, nComponents, maxValue>(field_.get(), fieldExtent(),
+                                                  fieldArea_.x1, fieldArea_.y1, seeding,
                                                   alphaTable_, sourceAt);
   }
 
   void buildDraftField() {
     seed(rimlet::FieldSeeding::Draft);
-    rimlet::sweepForwardOnly(field_.data(), fieldExtent());
+    rimlet::sweepForwardOnly(field_.get(), fieldExtent());
   }
 
   void buildSmoothField() {
     seed(rimlet::FieldSeeding::Smooth);
-    rimlet::sweepTwoPass(field_.data(), fieldExtent());
+    rimlet::sweepTwoPass(field_.get(), fieldExtent());
   }
 
   // Draft polls the host's abort once per row; an aborted row keeps
@@ -196,11 +249,18 @@ private:
     if (dst == nullptr)
       return;
     const SourceRow src = sourceRow(y);
-    const std::int64_t r = static_cast<std::int64_t>(y) - bounds_.y1;
+    if constexpr (nComponents != 4) {
+      for (int x = xs; x < xe; ++x, dst += nComponents)
+        rules.template renderPixel<quality>(src.at(x), dst, 0.0f, w);
+      return;
+    }
+    const rimlet::FieldExtent extent = fieldExtent();
+    const std::int64_t r = static_cast<std::int64_t>(y) - fieldArea_.y1;
     for (int x = xs; x < xe; ++x, dst += nComponents) {
-      const std::int64_t c = static_cast<std::int64_t>(x) - bounds_.x1;
-      const float f = quality == rimlet::OutlineQuality::Best ? fieldSmoothedAt(c, r)
-                                                              : fieldAt(c, r);
+      const std::int64_t c = static_cast<std::int64_t>(x) - fieldArea_.x1;
+      const float f = quality == rimlet::OutlineQuality::Best
+                          ? rimlet::fieldSmoothedAt(field_.get(), extent, c, r)
+                          : rimlet::fieldAt(field_.get(), extent, c, r);
       rules.template renderPixel<quality>(src.at(x), dst, f, w);
     }
   }

@@ -1,5 +1,6 @@
 #include "OutlineField.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace rimlet {
@@ -65,6 +66,33 @@ AlphaTable makeAlphaTable() {
   for (int i = 0; i < 256; ++i)
     table[i] = std::pow(static_cast<float>(i) / 255.0f, 0.5f);
   return table;
+}
+
+FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSeed) {
+  // Beyond this magnitude a step of 1 may round to less than half a step;
+  // such seeds come only from absurd float alphas, so they get the whole
+  // destination rather than a looser bound.
+  constexpr double kLargestMagnitude = 1 << 20;
+  const double magnitude = std::max(std::fabs(settledAbove), std::fabs(lowestSeed));
+  if (!(magnitude <= kLargestMagnitude))
+    return {};
+  const double rise = 1.0 - magnitude * 0x1p-24;
+  auto stepsAtMost = [&](double ceiling) -> std::int64_t {
+    if (ceiling < lowestSeed)
+      return 0;
+    return static_cast<std::int64_t>(std::floor((ceiling - lowestSeed) / rise)) + 1;
+  };
+  FieldReach reach;
+  reach.bounded = true;
+  const std::int64_t settled = stepsAtMost(settledAbove);
+  if (seeding == FieldSeeding::Draft) {
+    reach.towardsLower = settled + 1;
+    return reach;
+  }
+  const std::int64_t frozen = lowestSeed <= kSkipThreshold ? stepsAtMost(kSkipThreshold) : 0;
+  reach.towardsLower = settled + frozen;
+  reach.towardsUpper = settled + frozen;
+  return reach;
 }
 
 void sweepForwardOnly(float* cells, FieldExtent extent) {

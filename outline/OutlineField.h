@@ -88,6 +88,52 @@ void seedField(float* cells, FieldExtent extent, int originX, int originY,
   }
 }
 
+// How far a field built over part of the destination must reach beyond the
+// cells that are read so that every read cell either holds exactly the
+// value the whole-destination field would hold, or holds, like it, a value
+// above `settledAbove` (a value above which the pixel rules give the same
+// pixel whatever the exact value).
+//
+// Why a bounded reach exists. Each build computes, for every cell, the
+// minimum over a set of step paths of "seed of the start cell + the steps
+// taken", rounded after each step; min is exact and the rounded addition
+// is monotone, so a cell's value is the minimum of its paths' values
+// whatever the order in which candidates are met. A path's value never
+// falls as it goes and rises by at least `rise` = 1 - V * 2^-24 per step
+// while it stays within [lowestSeed, settledAbove] (V the larger
+// magnitude of the two; each step adds 1 or 1.4142135 and rounds by at
+// most half an ulp). So a path that ends at or below settledAbove has at
+// most K = (settledAbove - lowestSeed) / rise steps, and a step moves at
+// most one cell in x and in y: all its cells lie within K cells of its end.
+//
+// Draft's single pass only moves towards larger x and y, and which cells a
+// path may cross depends on the seeds alone: K cells towards smaller x and
+// y are enough (one more keeps the field's own first row and column, which
+// the pass never visits, away from the paths that matter).
+//
+// The two-pass transform moves both ways, and its backward pass leaves
+// alone every cell whose forward value is -3 or less, so a path may not
+// cross such a cell. That status depends on the forward values, which a
+// smaller field could get wrong: it is right wherever every forward path
+// reaching -3 or less lies inside, and those have at most
+// K' = (-3 - lowestSeed) / rise steps (none when no seed is at or below
+// -3). Growing by K + K' on every side makes every path that matters, and
+// every cell it may cross, the same as in the whole field: the cells read
+// are then equal where either field is at or below settledAbove, and both
+// above it elsewhere.
+//
+// When no such bound can be had (a seed so deep that a step no longer
+// raises it, or a width that is not a number), `bounded` is false and only
+// the whole destination will do.
+struct FieldReach {
+  bool bounded = false;
+  // Cells to add towards smaller x and y, and towards larger x and y.
+  std::int64_t towardsLower = 0;
+  std::int64_t towardsUpper = 0;
+};
+
+FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSeed);
+
 // Draft: one pass towards larger x and y only, over far cells only. Row 0
 // and column 0 keep their seeds. Cheap, and lopsided on purpose.
 void sweepForwardOnly(float* cells, FieldExtent extent);

@@ -8,7 +8,9 @@
 // precision and the thresholds on them are formed in single precision.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "OutlinePixelFormat.h"
 
@@ -34,6 +36,46 @@ inline FalloffTable makeFalloffTable() {
     }
   }
   return table;
+}
+
+// The field value above which a pixel no longer depends on the exact value:
+// any larger value gives the pixel the far value gives (cleared, or the
+// source copied). A field built over part of the destination only has to
+// be exact up to it. NaN when there is no such value (a width that is not
+// a number); lowestSeed is a lower bound of every seed.
+inline double settledFieldValue(OutlineQuality quality, float w, float lowestSeed) {
+  if (!std::isfinite(w) || !std::isfinite(lowestSeed))
+    return std::nan("");
+  switch (quality) {
+  case OutlineQuality::Draft:
+    // Beyond w Draft clears the pixel.
+    return w;
+  case OutlineQuality::Good:
+    // Beyond both 0 and w the coverage is 0: the source is copied or the
+    // pixel cleared.
+    return std::max(w, 0.0f);
+  case OutlineQuality::Best:
+    break;
+  }
+  // Best reads the mean of a 2x2 block. Beyond w + 1 and beyond the
+  // half-strength ring's 3 the mean gives the far value's pixel; one cell
+  // of a block above the returned value keeps the mean beyond that however
+  // low the other three are (no lower than lowestSeed). The bound is
+  // checked in single precision as the mean is formed, for the big cell in
+  // each of the four places, so that rounding cannot undo it.
+  const float meanSettled = std::max(w + 1.0f, 3.0f);
+  const auto mean = [](float a, float b, float c, float d) { return (a + b + c + d) * 0.25f; };
+  const float s = lowestSeed;
+  double cell = 4.0 * meanSettled - 3.0 * lowestSeed + 1.0;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    const float above = std::nextafter(static_cast<float>(cell), HUGE_VALF);
+    const float lowest = std::min(std::min(mean(above, s, s, s), mean(s, above, s, s)),
+                                  std::min(mean(s, s, above, s), mean(s, s, s, above)));
+    if (lowest > meanSettled)
+      return static_cast<float>(cell);
+    cell += 1.0 + std::fabs(cell) * 1e-6;
+  }
+  return std::nan("");
 }
 
 // The outline has no alpha of its own: its alpha is always the coverage.
