@@ -7,14 +7,23 @@
 // pixels pass through. Alpha-only images are copied. The gradient's geometry
 // is laid out in fractions of the output image's bounds, so a render at any
 // scale or over any tile produces the same picture.
+//
+// Speed without changing a bit of the result: the work that depends only on
+// the column, only on the row or only on the alpha is done once per band,
+// row or alpha value, with the same double operations in the same order as
+// the per-pixel formula, so every stored value is exactly what the plain
+// formula gives. Where an operation is skipped, it is because its result is
+// known exactly (a product with zero of a finite, non-negative number).
 #pragma once
 
 #include "ofxsImageEffect.h"
 #include "ofxsProcessing.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <type_traits>
+#include <vector>
 
 namespace tintrow {
 
@@ -54,34 +63,65 @@ public:
   // measured from its lower-left corner; the pixel's integer coordinate is
   // used, not its centre.
   double computeGradientFactor(int x, int y, int width, int height) const {
-    const double nx = static_cast<double>(x - imageBounds_.x1) / width;
-    const double ny = static_cast<double>(y - imageBounds_.y1) / height;
-    const double dx = endX_ - startX_;
-    const double dy = endY_ - startY_;
-
-    double t = 0.0;
-    if (typeIndex_ == 0) {
-      // Projection onto the start-end segment. Positions closer than 0.01
-      // count as equal, which keeps the division well away from zero.
-      const double lengthSquared = dx * dx + dy * dy;
-      if (lengthSquared > 0.0001)
-        t = ((nx - startX_) * dx + (ny - startY_) * dy) / lengthSquared;
-    } else {
-      // Distance from the start, in units of the start-end distance.
-      const double distance = std::sqrt((nx - startX_) * (nx - startX_) +
-                                        (ny - startY_) * (ny - startY_));
-      const double radius = std::sqrt(dx * dx + dy * dy);
-      if (radius > 0.0001)
-        t = distance / radius;
-    }
-    if (t < 0.0)
-      t = 0.0;
-    if (t > 1.0)
-      t = 1.0;
-    return t;
+    return gradientShape().factor(columnTerm(x, width), rowTerm(y, height));
   }
 
 protected:
+  // The factor's formula with the parts that depend on x alone and on y
+  // alone taken apart, so a band computes each once per column and once per
+  // row. Linear: t = ((nx - sx) dx + (ny - sy) dy) / (dx² + dy²), the
+  // projection onto the start-end segment. Radial: t = the distance from the
+  // start, sqrt((nx - sx)² + (ny - sy)²), over the start-end distance.
+  struct GradientShape {
+    bool radial = false;
+    // Positions closer than 0.01 (linear: squared length at most 0.0001)
+    // or 0.0001 (radial) count as equal: t = 0 everywhere, which also keeps
+    // the division well away from zero.
+    bool flat = true;
+    double divisor = 1.0; // dx² + dy² (linear) or its root (radial)
+
+    double factor(double columnTerm, double rowTerm) const {
+      double t = 0.0;
+      if (!flat)
+        t = radial ? std::sqrt(columnTerm + rowTerm) / divisor
+                   : (columnTerm + rowTerm) / divisor;
+      if (t < 0.0)
+        t = 0.0;
+      if (t > 1.0)
+        t = 1.0;
+      return t;
+    }
+  };
+
+  GradientShape gradientShape() const {
+    const double dx = endX_ - startX_;
+    const double dy = endY_ - startY_;
+    GradientShape shape;
+    shape.radial = typeIndex_ != 0;
+    if (shape.radial) {
+      shape.divisor = std::sqrt(dx * dx + dy * dy);
+      shape.flat = !(shape.divisor > 0.0001);
+    } else {
+      shape.divisor = dx * dx + dy * dy;
+      shape.flat = !(shape.divisor > 0.0001);
+    }
+    return shape;
+  }
+
+  // (nx - sx) dx for the linear gradient, (nx - sx)² for the radial one.
+  double columnTerm(int x, int width) const {
+    const double nx = static_cast<double>(x - imageBounds_.x1) / width;
+    const double along = nx - startX_;
+    return typeIndex_ == 0 ? along * (endX_ - startX_) : along * along;
+  }
+
+  // (ny - sy) dy for the linear gradient, (ny - sy)² for the radial one.
+  double rowTerm(int y, int height) const {
+    const double ny = static_cast<double>(y - imageBounds_.y1) / height;
+    const double along = ny - startY_;
+    return typeIndex_ == 0 ? along * (endY_ - startY_) : along * along;
+  }
+
   OFX::Image *srcImg_ = nullptr;
   double startColorR_ = 1.0;
   double startColorG_ = 0.0;
@@ -108,80 +148,209 @@ class FillProcessor : public FillProcessorBase {
                     std::is_same_v<PIX, float>,
                 "the gradient effect stores bytes, shorts or floats");
 
+  static constexpr bool kIsFloat = std::is_floating_point_v<PIX>;
+
 public:
   explicit FillProcessor(OFX::ImageEffect &effect) : FillProcessorBase(effect) {}
 
   void multiThreadProcessImages(OfxRectI procWindow) override {
-    const int width = imageBounds_.x2 - imageBounds_.x1;
-    const int height = imageBounds_.y2 - imageBounds_.y1;
-
     // A window reaching past the output image must not write past it: only
     // the part inside the image's bounds exists to be written.
     const OfxRectI rows = insideDestination(procWindow);
     if (rows.x1 >= rows.x2 || rows.y1 >= rows.y2)
       return;
 
+    const Band band = prepareBand(rows);
     for (int y = rows.y1; y < rows.y2; ++y) {
       if (_effect.abort())
         return;
       PIX *dst = static_cast<PIX *>(_dstImg->getPixelAddress(rows.x1, y));
       if (!dst)
         continue;
-      for (int x = rows.x1; x < rows.x2; ++x, dst += nComponents)
-        processPixel(x, y, width, height, dst);
+      processRow(band, y, dst);
     }
   }
 
 private:
+  // What a band computes once: its columns, the source's bounds, and for
+  // RGBA the column terms of the gradient factor and the colour ramp.
+  struct Band {
+    int x1 = 0;
+    int x2 = 0;
+    int height = 0;
+    OfxRectI sourceBounds{0, 0, 0, 0};
+    GradientShape shape;
+    std::vector<double> columnTerms; // one per column, from x1
+    double start[3] = {0.0, 0.0, 0.0};
+    double span[3] = {0.0, 0.0, 0.0}; // end - start
+  };
+
+  // The pixels of one row that have a source pixel: [x1, x2), the first at
+  // `first`, the others following it. Empty when the row has none.
+  struct SourceRun {
+    const PIX *first = nullptr;
+    int x1 = 0;
+    int x2 = 0;
+  };
+
+  // For 8- and 16-bit pixels, a = A / maxValue and w = sqrt(a) of every
+  // alpha value A, made once per process: all that the blend needs of the
+  // alpha, without a division or a root per pixel.
+  struct AlphaWeight {
+    double a;
+    double w;
+  };
+  static constexpr int kAlphaValues = kIsFloat ? 1 : maxValue + 1;
+  using AlphaWeights = std::array<AlphaWeight, kAlphaValues>;
+
+  static const AlphaWeights &alphaWeights() {
+    static const AlphaWeights table = [] {
+      AlphaWeights weights{};
+      for (int alpha = 0; alpha < kAlphaValues; ++alpha) {
+        const double a = static_cast<double>(alpha) / maxValue;
+        weights[alpha] = {a, std::sqrt(a)};
+      }
+      return weights;
+    }();
+    return table;
+  }
+
   OfxRectI insideDestination(OfxRectI window) const {
     const OfxRectI bounds = _dstImg->getBounds();
     return OfxRectI{std::max(window.x1, bounds.x1), std::max(window.y1, bounds.y1),
                     std::min(window.x2, bounds.x2), std::min(window.y2, bounds.y2)};
   }
 
-  void processPixel(int x, int y, int width, int height, PIX *dst) const {
-    const PIX *src = srcImg_
-                         ? static_cast<const PIX *>(srcImg_->getPixelAddress(x, y))
-                         : nullptr;
-    if (!src) {
-      std::fill(dst, dst + nComponents, PIX(0));
-      return;
+  Band prepareBand(OfxRectI rows) const {
+    Band band;
+    band.x1 = rows.x1;
+    band.x2 = rows.x2;
+    band.height = imageBounds_.y2 - imageBounds_.y1;
+    if (srcImg_)
+      band.sourceBounds = srcImg_->getBounds();
+    if constexpr (nComponents == 4) {
+      band.shape = gradientShape();
+      const int width = imageBounds_.x2 - imageBounds_.x1;
+      band.columnTerms.resize(static_cast<std::size_t>(rows.x2 - rows.x1));
+      for (int x = rows.x1; x < rows.x2; ++x)
+        band.columnTerms[x - rows.x1] = columnTerm(x, width);
+      const double start[3] = {startColorR_, startColorG_, startColorB_};
+      const double end[3] = {endColorR_, endColorG_, endColorB_};
+      for (int c = 0; c < 3; ++c) {
+        band.start[c] = start[c];
+        band.span[c] = end[c] - start[c];
+      }
+      // Made before the rows so that no row waits for it.
+      if constexpr (!kIsFloat)
+        alphaWeights();
     }
-    if constexpr (nComponents == 1) {
-      dst[0] = src[0];
-    } else {
-      blendPixel(x, y, width, height, src, dst);
+    return band;
+  }
+
+  // The source pixels of row y between the band's columns. Pixels of a row
+  // follow each other, so one address lookup serves the whole run.
+  SourceRun sourceRun(const Band &band, int y) const {
+    SourceRun run{nullptr, band.x1, band.x1};
+    const OfxRectI &b = band.sourceBounds;
+    if (!srcImg_ || y < b.y1 || y >= b.y2)
+      return run;
+    const int x1 = std::max(band.x1, b.x1);
+    const int x2 = std::min(band.x2, b.x2);
+    if (x1 >= x2)
+      return run;
+    const PIX *first = static_cast<const PIX *>(srcImg_->getPixelAddress(x1, y));
+    if (!first)
+      return run;
+    return SourceRun{first, x1, x2};
+  }
+
+  // Pixels without a source pixel are zero; the others are copied
+  // (alpha-only) or blended.
+  void processRow(const Band &band, int y, PIX *dst) const {
+    const SourceRun run = sourceRun(band, y);
+    PIX *const rowStart = dst;
+    const auto at = [&](int x) { return rowStart + (x - band.x1) * nComponents; };
+    std::fill(at(band.x1), at(run.x1), PIX(0));
+    if (run.x1 < run.x2) {
+      const int count = run.x2 - run.x1;
+      if constexpr (nComponents == 1) {
+        std::copy(run.first, run.first + count, at(run.x1));
+      } else {
+        const double rowTerm = this->rowTerm(y, band.height);
+        const double *columnTerms = band.columnTerms.data() + (run.x1 - band.x1);
+        blendRun(band, rowTerm, columnTerms, run.first, count, at(run.x1));
+      }
+    }
+    std::fill(at(run.x2), at(band.x2), PIX(0));
+  }
+
+  // A run alternates between pixels that pass through, copied in one go,
+  // and visible pixels, blended one by one.
+  void blendRun(const Band &band, double rowTerm, const double *columnTerms,
+                const PIX *src, int count, PIX *dst) const {
+    int i = 0;
+    while (i < count) {
+      const int clearEnd = i + passThroughLength(src + i * 4, count - i);
+      std::copy(src + i * 4, src + clearEnd * 4, dst + i * 4);
+      for (i = clearEnd; i < count && isVisible(src[i * 4 + 3]); ++i) {
+        const double t = band.shape.factor(columnTerms[i], rowTerm);
+        blendPixel(band, t, src + i * 4, dst + i * 4);
+      }
     }
   }
 
-  void blendPixel(int x, int y, int width, int height, const PIX *src,
-                  PIX *dst) const {
+  // Written as "greater than" so that a float NaN alpha counts as not
+  // visible and passes through untouched, like any alpha at or below 0.
+  static bool isVisible(PIX alpha) { return alpha > PIX(0); }
+
+  // How many pixels from src on, at most count, pass through unchanged.
+  static int passThroughLength(const PIX *src, int count) {
+    int n = 0;
+    while (n < count && !isVisible(src[n * 4 + 3]))
+      ++n;
+    return n;
+  }
+
+  // m = g w + s (1 - w) per colour channel, g the gradient colour at t,
+  // s the source's straight colour, w = sqrt(a); stored as m a maxValue.
+  void blendPixel(const Band &band, double t, const PIX *src, PIX *dst) const {
     const PIX alpha = src[3];
-    // Written as "not greater than" so that a float NaN alpha also passes
-    // through untouched.
-    if (!(alpha > PIX(0))) {
-      std::copy(src, src + 4, dst);
-      return;
+    if constexpr (!kIsFloat) {
+      if (alpha == maxValue) {
+        writeOpaque(band, t, dst);
+        return;
+      }
     }
-
-    const double t = computeGradientFactor(x, y, width, height);
-    const double gradient[3] = {startColorR_ + (endColorR_ - startColorR_) * t,
-                                startColorG_ + (endColorG_ - startColorG_) * t,
-                                startColorB_ + (endColorB_ - startColorB_) * t};
-
-    const double a = static_cast<double>(alpha) / maxValue;
-    const double w = std::sqrt(a);
-    // Below this alpha the source colour cannot be unpremultiplied reliably;
-    // such a pixel blends with black instead.
+    double a, w;
+    if constexpr (kIsFloat) {
+      a = static_cast<double>(alpha) / maxValue;
+      w = std::sqrt(a);
+    } else {
+      const AlphaWeight &weight = alphaWeights()[alpha];
+      a = weight.a;
+      w = weight.w;
+    }
+    // Below this alpha the source colour cannot be unpremultiplied
+    // reliably; such a pixel blends with black instead.
     const bool ownColourCounts = a > 0.001;
-
     for (int c = 0; c < 3; ++c) {
+      const double gradient = band.start[c] + band.span[c] * t;
       const double straight =
           ownColourCounts ? (static_cast<double>(src[c]) / maxValue) / a : 0.0;
-      const double mixed = gradient[c] * w + straight * (1.0 - w);
+      const double mixed = gradient * w + straight * (1.0 - w);
       dst[c] = store((mixed * a) * maxValue);
     }
     dst[3] = alpha;
+  }
+
+  // The blend of an opaque 8- or 16-bit pixel, where a = w = 1 exactly and
+  // the straight colour, finite and not negative, times 1 - w = 0 is +0:
+  // m a maxValue is g maxValue. (Adding that +0 would only turn a -0 into
+  // +0, and both store as 0.) No division and no source colour needed.
+  void writeOpaque(const Band &band, double t, PIX *dst) const {
+    for (int c = 0; c < 3; ++c)
+      dst[c] = store((band.start[c] + band.span[c] * t) * maxValue);
+    dst[3] = static_cast<PIX>(maxValue);
   }
 
   // Integers truncate toward zero after clamping to [0, maxValue]: colours
@@ -189,7 +358,7 @@ private:
   // out-of-range (or NaN) double to an integer type is undefined. Floats
   // keep the nearest single-precision value, unclamped.
   static PIX store(double value) {
-    if constexpr (std::is_floating_point_v<PIX>) {
+    if constexpr (kIsFloat) {
       return static_cast<PIX>(value);
     } else {
       if (!(value > 0.0))
