@@ -12,51 +12,110 @@ inline float lower(float current, float candidate) {
   return candidate < current ? candidate : current;
 }
 
-void sweepForward(float* cells, FieldExtent extent) {
-  const std::int64_t lastColumn = extent.width - 1;
-  for (std::int64_t r = 0; r < extent.height; ++r) {
-    float* row = cells + extent.indexOf(0, r);
-    const float* below = r > 0 ? row - extent.width : nullptr;
-    for (std::int64_t c = 0; c <= lastColumn; ++c) {
-      float v = row[c];
-      if (v <= kSkipThreshold)
-        continue;
-      if (c > 0)
-        v = lower(v, row[c - 1] + kOrthogonalStep);
-      if (below != nullptr) {
-        if (c > 0)
-          v = lower(v, below[c - 1] + kDiagonalStep);
-        v = lower(v, below[c] + kOrthogonalStep);
-        if (c < lastColumn)
-          v = lower(v, below[c + 1] + kDiagonalStep);
-      }
-      row[c] = v;
+// The two sweeps are one routine seen in a mirror: the forward sweep walks
+// rows upwards and each row left to right, taking candidates from the cell
+// behind it in the row and from the three cells of the row before; the
+// backward sweep does the same from the top right corner. kDir is +1
+// forward and -1 backward; "behind" is the column kDir cells back, the
+// previous row is toPrevious cells away.
+//
+// The minimum is exact and the field holds no NaN (seeds are negative or
+// far, and steps are positive and finite), so a cell's new value does not
+// depend on the order in which its candidates are met: each candidate is
+// one rounded addition, and the smallest wins. A cell at or below the skip
+// threshold keeps its value.
+inline float sweptValue(float v, float candidates) {
+  return v <= kSkipThreshold ? v : lower(v, candidates);
+}
+
+// One whole row with every bound checked: the rows with no previous row,
+// and fields too narrow for the interleaved walk.
+template <int kDir>
+void sweepRow(float* row, const float* previous, std::int64_t width) {
+  const std::int64_t first = kDir > 0 ? 0 : width - 1;
+  for (std::int64_t i = 0; i < width; ++i) {
+    const std::int64_t c = first + kDir * i;
+    float candidates = kFieldFar;
+    if (i > 0)
+      candidates = lower(candidates, row[c - kDir] + kOrthogonalStep);
+    if (previous != nullptr) {
+      if (i > 0)
+        candidates = lower(candidates, previous[c - kDir] + kDiagonalStep);
+      candidates = lower(candidates, previous[c] + kOrthogonalStep);
+      if (i < width - 1)
+        candidates = lower(candidates, previous[c + kDir] + kDiagonalStep);
     }
+    row[c] = sweptValue(row[c], candidates);
   }
 }
 
-void sweepBackward(float* cells, FieldExtent extent) {
-  const std::int64_t lastColumn = extent.width - 1;
-  const std::int64_t lastRow = extent.height - 1;
-  for (std::int64_t r = lastRow; r >= 0; --r) {
-    float* row = cells + extent.indexOf(0, r);
-    const float* above = r < lastRow ? row + extent.width : nullptr;
-    for (std::int64_t c = lastColumn; c >= 0; --c) {
-      float v = row[c];
-      if (v <= kSkipThreshold)
+// kRows consecutive rows (in sweep order) at once, each kRows-th row two
+// columns behind the one before it. A cell needs the cell behind it in its
+// own row and the cell one column ahead in the previous row, both done one
+// step earlier, so every cell sees exactly the values the row-by-row sweep
+// gives it; but the rows' chains of dependence along x now run side by
+// side instead of one after the other, which keeps the processor busy.
+template <int kDir, int kRows>
+void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t width) {
+  constexpr std::int64_t kLag = 2;
+  const std::int64_t first = kDir > 0 ? 0 : width - 1;
+  float behind[kRows];
+  // Step t visits cell t - kLag * k (in sweep order) of row k.
+  auto visitChecked = [&](std::int64_t t) {
+    for (int k = 0; k < kRows; ++k) {
+      const std::int64_t i = t - kLag * k;
+      if (i < 0 || i >= width)
         continue;
-      if (c < lastColumn)
-        v = lower(v, row[c + 1] + kOrthogonalStep);
-      if (above != nullptr) {
-        if (c < lastColumn)
-          v = lower(v, above[c + 1] + kDiagonalStep);
-        v = lower(v, above[c] + kOrthogonalStep);
-        if (c > 0)
-          v = lower(v, above[c - 1] + kDiagonalStep);
-      }
-      row[c] = v;
+      float* p = rows[k] + first + kDir * i;
+      const float* q = p + toPrevious;
+      float candidates = lower(q[0] + kOrthogonalStep, kFieldFar);
+      if (i > 0)
+        candidates = lower(candidates, lower(behind[k] + kOrthogonalStep, q[-kDir] + kDiagonalStep));
+      if (i < width - 1)
+        candidates = lower(candidates, q[kDir] + kDiagonalStep);
+      *p = sweptValue(*p, candidates);
+      behind[k] = *p;
+    }
+  };
+  const std::int64_t steadyFirst = kLag * (kRows - 1) + 1;
+  const std::int64_t steadyLast = width - 2;
+  std::int64_t t = 0;
+  for (; t < steadyFirst; ++t)
+    visitChecked(t);
+  for (; t <= steadyLast; ++t) {
+    for (int k = 0; k < kRows; ++k) {
+      float* p = rows[k] + first + kDir * (t - kLag * k);
+      const float* q = p + toPrevious;
+      const float fromPrevious =
+          lower(lower(q[-kDir] + kDiagonalStep, q[0] + kOrthogonalStep), q[kDir] + kDiagonalStep);
+      const float value = sweptValue(*p, lower(fromPrevious, behind[k] + kOrthogonalStep));
+      *p = value;
+      behind[k] = value;
     }
   }
+  for (; t < width + kLag * (kRows - 1); ++t)
+    visitChecked(t);
+}
+
+template <int kDir>
+void sweep(float* cells, FieldExtent extent) {
+  constexpr int kRows = 4;
+  const std::int64_t width = extent.width;
+  const std::ptrdiff_t toPrevious = kDir > 0 ? -width : width;
+  const std::int64_t firstRow = kDir > 0 ? 0 : extent.height - 1;
+  auto rowAt = [&](std::int64_t i) { return cells + extent.indexOf(0, firstRow + kDir * i); };
+  sweepRow<kDir>(rowAt(0), nullptr, width);
+  std::int64_t i = 1;
+  if (width >= 4 * kRows) {
+    for (; i + kRows <= extent.height; i += kRows) {
+      float* rows[kRows];
+      for (int k = 0; k < kRows; ++k)
+        rows[k] = rowAt(i + k);
+      sweepRowGroup<kDir, kRows>(rows, toPrevious, width);
+    }
+  }
+  for (; i < extent.height; ++i)
+    sweepRow<kDir>(rowAt(i), rowAt(i) + toPrevious, width);
 }
 
 } // namespace
@@ -115,8 +174,8 @@ void sweepForwardOnly(float* cells, FieldExtent extent) {
 void sweepTwoPass(float* cells, FieldExtent extent) {
   if (extent.isEmpty())
     return;
-  sweepForward(cells, extent);
-  sweepBackward(cells, extent);
+  sweep<+1>(cells, extent);
+  sweep<-1>(cells, extent);
 }
 
 } // namespace rimlet
