@@ -115,6 +115,7 @@ void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase &processor,
   processor.setOutlineWidth(width * args.renderScale.x);
   processor.setQuality(quality);
   processor.setImageBounds(dst->getBounds());
+  processor.setFieldStorage(&fieldStorage_);
   processor.process();
 }
 

@@ -5,6 +5,8 @@
 
 #include "ofxsImageEffect.h"
 
+#include "OutlineField.h"
+
 class FastOutlineProcessorBase;
 
 namespace rimlet {
@@ -42,6 +44,10 @@ private:
   OFX::RGBAParam *outlineColor_ = nullptr;
   OFX::DoubleParam *outlineWidth_ = nullptr;
   OFX::ChoiceParam *quality_ = nullptr;
+  // Lent to each render's processor: an instance renders one frame at a
+  // time (it declares no other thread safety), and reusing the field's
+  // memory spares each frame the cost of fresh pages.
+  FieldStorage fieldStorage_;
 };
 
 } // namespace rimlet

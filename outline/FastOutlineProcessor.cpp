@@ -30,7 +30,8 @@ void FastOutlineProcessorBase::allocateField(const OfxRectI& area) {
   fieldArea_ = area;
   fieldWidth_ = static_cast<std::int64_t>(area.x2) - area.x1;
   fieldHeight_ = static_cast<std::int64_t>(area.y2) - area.y1;
-  field_.reset(new float[static_cast<std::size_t>(fieldWidth_ * fieldHeight_)]);
+  rimlet::FieldStorage& storage = fieldStorage_ != nullptr ? *fieldStorage_ : ownFieldStorage_;
+  field_ = storage.reserve(fieldWidth_ * fieldHeight_);
 }
 
 OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI& area, float lowestSeed) const {

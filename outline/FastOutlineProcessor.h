@@ -35,6 +35,9 @@ public:
   // whatever the window: a render of some windows of a frame must not
   // succeed where the whole frame would fail.
   void setImageBounds(const OfxRectI& bounds);
+  // Memory to build the field in, lent for this render by whoever renders
+  // one frame at a time with it; without it the processor takes its own.
+  void setFieldStorage(rimlet::FieldStorage* storage) { fieldStorage_ = storage; }
 
   rimlet::OutlineQuality quality() const;
 
@@ -42,7 +45,7 @@ protected:
   rimlet::FieldExtent fieldExtent() const { return {fieldWidth_, fieldHeight_}; }
   // The field's cells of row y, from column fieldArea_.x1 on.
   const float* fieldRow(int y) const {
-    return field_.get() + fieldExtent().indexOf(0, static_cast<std::int64_t>(y) - fieldArea_.y1);
+    return field_ + fieldExtent().indexOf(0, static_cast<std::int64_t>(y) - fieldArea_.y1);
   }
 
   // The part of a band that may be written: inside the destination bounds
@@ -68,7 +71,9 @@ protected:
   int qualityLevel_ = 1;
   // The field, over fieldArea_ (pixel coordinates, inside bounds_): cell
   // (c, r) stands for pixel (fieldArea_.x1 + c, fieldArea_.y1 + r).
-  std::unique_ptr<float[]> field_;
+  float* field_ = nullptr;
+  rimlet::FieldStorage ownFieldStorage_;
+  rimlet::FieldStorage* fieldStorage_ = nullptr;
   OfxRectI fieldArea_{0, 0, 0, 0};
   // 64-bit so that the cell count of any bounds is formed without overflow.
   std::int64_t fieldWidth_ = 0;
@@ -181,31 +186,31 @@ private:
     }
   }
 
+  // Row by row: cells beside the source are far, the others come from the
+  // source row's alphas.
   void seed(rimlet::FieldSeeding seeding) {
-    SourceRow row;
-    int rowY = 0;
-    bool haveRow = false;
-    auto sourceAt = [&](int x, int y) {
-      if (!haveRow || y != rowY) {
-        row = sourceRow(y);
-        rowY = y;
-        haveRow = true;
-      }
-      return row.at(x);
-    };
-    rimlet::seedField<PIX, nComponents, maxValue>(field_.get(), fieldExtent(),
-                                                  fieldArea_.x1, fieldArea_.y1, seeding,
-                                                  alphaTable_, sourceAt);
+    const rimlet::FieldExtent extent = fieldExtent();
+    const rimlet::ByteSeedTable byteSeeds = rimlet::makeByteSeedTable(seeding, alphaTable_);
+    for (std::int64_t r = 0; r < extent.height; ++r) {
+      float* cells = field_ + extent.indexOf(0, r);
+      const SourceRow src = sourceRow(static_cast<int>(fieldArea_.y1 + r));
+      const int x1 = std::clamp(src.x1, fieldArea_.x1, fieldArea_.x2);
+      const int x2 = src.first == nullptr ? x1 : std::clamp(src.x2, x1, fieldArea_.x2);
+      std::fill(cells, cells + (x1 - fieldArea_.x1), rimlet::kFieldFar);
+      rimlet::seedRow<PIX, nComponents, maxValue>(cells + (x1 - fieldArea_.x1), src.at(x1),
+                                                  x2 - x1, seeding, alphaTable_, byteSeeds);
+      std::fill(cells + (x2 - fieldArea_.x1), cells + extent.width, rimlet::kFieldFar);
+    }
   }
 
   void buildDraftField() {
     seed(rimlet::FieldSeeding::Draft);
-    rimlet::sweepForwardOnly(field_.get(), fieldExtent());
+    rimlet::sweepForwardOnly(field_, fieldExtent());
   }
 
   void buildSmoothField() {
     seed(rimlet::FieldSeeding::Smooth);
-    rimlet::sweepTwoPass(field_.get(), fieldExtent());
+    rimlet::sweepTwoPass(field_, fieldExtent());
   }
 
   // Draft polls the host's abort once per row; an aborted row keeps
@@ -259,8 +264,8 @@ private:
     for (int x = xs; x < xe; ++x, dst += nComponents) {
       const std::int64_t c = static_cast<std::int64_t>(x) - fieldArea_.x1;
       const float f = quality == rimlet::OutlineQuality::Best
-                          ? rimlet::fieldSmoothedAt(field_.get(), extent, c, r)
-                          : rimlet::fieldAt(field_.get(), extent, c, r);
+                          ? rimlet::fieldSmoothedAt(field_, extent, c, r)
+                          : rimlet::fieldAt(field_, extent, c, r);
       rules.template renderPixel<quality>(src.at(x), dst, f, w);
     }
   }

@@ -127,6 +127,16 @@ AlphaTable makeAlphaTable() {
   return table;
 }
 
+ByteSeedTable makeByteSeedTable(FieldSeeding seeding, const AlphaTable& alphaTable) {
+  ByteSeedTable table{};
+  table[0] = kFieldFar;
+  for (int a = 1; a < 256; ++a)
+    table[a] = seeding == FieldSeeding::Draft
+                   ? kDraftSeed
+                   : smoothSeed<unsigned char, 255>(static_cast<unsigned char>(a), alphaTable);
+  return table;
+}
+
 FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSeed) {
   // Beyond this magnitude a step of 1 may round to less than half a step;
   // such seeds come only from absurd float alphas, so they get the whole

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "OutlinePixelFormat.h"
 
@@ -40,6 +41,29 @@ struct FieldExtent {
   std::int64_t indexOf(std::int64_t c, std::int64_t r) const {
     return r * width + c;
   }
+};
+
+// Memory for a field that outlives one render. A fresh block of a whole
+// frame's field costs the system a page fault per page on first touch,
+// which for a 4K frame is a large share of the render; the effect's
+// instance, which renders one frame at a time, keeps one block and lends
+// it to each render's processor. It only grows.
+class FieldStorage {
+public:
+  // At least `cells` cells, their values unset. Throws std::bad_alloc.
+  float* reserve(std::int64_t cells) {
+    if (cells > capacity_) {
+      cells_.reset();
+      capacity_ = 0;
+      cells_.reset(new float[static_cast<std::size_t>(cells)]);
+      capacity_ = cells;
+    }
+    return cells_.get();
+  }
+
+private:
+  std::unique_ptr<float[]> cells_;
+  std::int64_t capacity_ = 0;
 };
 
 // Seed of a covered pixel at Good and Best: -2 scaled by how opaque it is.
@@ -133,6 +157,36 @@ struct FieldReach {
 };
 
 FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSeed);
+
+// The seed of every 8-bit alpha at a seeding, the far value for 0: what
+// seedRow reads instead of testing and computing per pixel.
+using ByteSeedTable = std::array<float, 256>;
+ByteSeedTable makeByteSeedTable(FieldSeeding seeding, const AlphaTable& alphaTable);
+
+// Seeds `count` cells from consecutive source pixels, as seedField would.
+template <class PIX, int nComponents, int maxValue>
+void seedRow(float* cells, const PIX* pixels, std::int64_t count, FieldSeeding seeding,
+             const AlphaTable& alphaTable, const ByteSeedTable& byteSeeds) {
+  using Component = OutlineComponent<PIX, maxValue>;
+  if constexpr (nComponents != 4) {
+    // Nothing to seed from: see seedField.
+    for (std::int64_t i = 0; i < count; ++i)
+      cells[i] = kFieldFar;
+  } else if constexpr (std::is_same_v<PIX, unsigned char>) {
+    for (std::int64_t i = 0; i < count; ++i)
+      cells[i] = byteSeeds[pixels[i * nComponents + 3]];
+  } else {
+    for (std::int64_t i = 0; i < count; ++i) {
+      const PIX alpha = pixels[i * nComponents + 3];
+      if (!Component::isCovered(alpha))
+        cells[i] = kFieldFar;
+      else if (seeding == FieldSeeding::Draft)
+        cells[i] = kDraftSeed;
+      else
+        cells[i] = smoothSeed<PIX, maxValue>(alpha, alphaTable);
+    }
+  }
+}
 
 // Draft: one pass towards larger x and y only, over far cells only. Row 0
 // and column 0 keep their seeds. Cheap, and lopsided on purpose.
