@@ -164,20 +164,71 @@ FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSe
   return reach;
 }
 
-void sweepForwardOnly(float* cells, FieldExtent extent) {
-  for (std::int64_t r = 1; r < extent.height; ++r) {
-    float* row = cells + extent.indexOf(0, r);
-    const float* below = row - extent.width;
-    for (std::int64_t c = 1; c < extent.width; ++c) {
-      const float v = row[c];
-      // Seeds are negative and are never changed; only far cells are.
-      if (!(v > 0.0f))
-        continue;
-      const float fromLeft = row[c - 1] + kOrthogonalStep;
-      const float fromBelow = below[c] + kOrthogonalStep;
-      const float fromDiagonal = below[c - 1] + kDiagonalStep;
-      row[c] = lower(v, lower(fromLeft, lower(fromBelow, fromDiagonal)));
+namespace {
+
+// Draft's value for a far cell from its three candidates; seeds (at or
+// below 0) are never changed. As in the two-pass sweeps the minimum does
+// not depend on the order of the candidates.
+inline float draftValue(float v, float fromLeft, const float* below, std::int64_t c) {
+  if (!(v > 0.0f))
+    return v;
+  return lower(v, lower(fromLeft + kOrthogonalStep,
+                        lower(below[c] + kOrthogonalStep, below[c - 1] + kDiagonalStep)));
+}
+
+// kRows rows side by side, each two columns behind the one before, as in
+// sweepRowGroup: a cell needs only cells its row and the row below have
+// already done.
+template <int kRows>
+void draftRowGroup(float* const* rows, std::int64_t width) {
+  constexpr std::int64_t kLag = 2;
+  float behind[kRows];
+  for (int k = 0; k < kRows; ++k)
+    behind[k] = rows[k][0];
+  // Step t visits column 1 + t - kLag * k of row k; column 0 is never
+  // visited.
+  const std::int64_t visited = width - 1;
+  auto visit = [&](int k, std::int64_t i) {
+    float* row = rows[k];
+    const std::int64_t c = 1 + i;
+    const float value = draftValue(row[c], behind[k], row - width, c);
+    row[c] = value;
+    behind[k] = value;
+  };
+  const std::int64_t steadyFirst = kLag * (kRows - 1);
+  std::int64_t t = 0;
+  for (; t < steadyFirst && t < visited; ++t)
+    for (int k = 0; k < kRows; ++k)
+      if (t - kLag * k >= 0)
+        visit(k, t - kLag * k);
+  for (; t < visited; ++t)
+    for (int k = 0; k < kRows; ++k)
+      visit(k, t - kLag * k);
+  for (; t < visited + kLag * (kRows - 1); ++t)
+    for (int k = 0; k < kRows; ++k) {
+      const std::int64_t i = t - kLag * k;
+      if (i >= 0 && i < visited)
+        visit(k, i);
     }
+}
+
+} // namespace
+
+void sweepForwardOnly(float* cells, FieldExtent extent) {
+  constexpr int kRows = 4;
+  std::int64_t r = 1;
+  if (extent.width >= 4 * kRows) {
+    for (; r + kRows <= extent.height; r += kRows) {
+      float* rows[kRows];
+      for (int k = 0; k < kRows; ++k)
+        rows[k] = cells + extent.indexOf(0, r + k);
+      draftRowGroup<kRows>(rows, extent.width);
+    }
+  }
+  for (; r < extent.height; ++r) {
+    float* row = cells + extent.indexOf(0, r);
+    for (std::int64_t c = 1; c < extent.width; ++c)
+      row[c] = draftValue(row[c], row[c - 1], row - extent.width, c);
   }
 }
 
