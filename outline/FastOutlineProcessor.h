@@ -258,15 +258,149 @@ private:
       for (int x = xs; x < xe; ++x, dst += nComponents)
         rules.template renderPixel<quality>(src.at(x), dst, 0.0f, w);
       return;
+    } else {
+      RowCells cells;
+      cells.row = fieldRow(y) + (xs - fieldArea_.x1);
+      // Best's block needs a row above and a column to the right; the
+      // destination's last row and column read the cell alone.
+      if (quality == rimlet::OutlineQuality::Best && y + 1 < bounds_.y2)
+        cells.above = cells.row + fieldWidth_;
+      cells.lastBlock = std::min<std::int64_t>(xe, static_cast<std::int64_t>(bounds_.x2) - 1) - xs;
+      const PixelShortcuts shortcuts(rules);
+      // The row in three runs: before the source row, along it, after it.
+      const int sx1 = src.first == nullptr ? xe : std::clamp(src.x1, xs, xe);
+      const int sx2 = src.first == nullptr ? xe : std::clamp(src.x2, sx1, xe);
+      writeRun<quality, false>(rules, shortcuts, w, cells, dst, nullptr, 0, sx1 - xs);
+      writeRun<quality, true>(rules, shortcuts, w, cells, dst, src.at(sx1), sx1 - xs, sx2 - xs);
+      writeRun<quality, false>(rules, shortcuts, w, cells, dst, nullptr, sx2 - xs, xe - xs);
     }
-    const rimlet::FieldExtent extent = fieldExtent();
-    const std::int64_t r = static_cast<std::int64_t>(y) - fieldArea_.y1;
-    for (int x = xs; x < xe; ++x, dst += nComponents) {
-      const std::int64_t c = static_cast<std::int64_t>(x) - fieldArea_.x1;
-      const float f = quality == rimlet::OutlineQuality::Best
-                          ? rimlet::fieldSmoothedAt(field_, extent, c, r)
-                          : rimlet::fieldAt(field_, extent, c, r);
-      rules.template renderPixel<quality>(src.at(x), dst, f, w);
+  }
+
+  // The field cells of one written run of a row: cell i is pixel xs + i.
+  struct RowCells {
+    const float* row = nullptr;
+    const float* above = nullptr;  // Best only; null on the last row
+    std::int64_t lastBlock = 0;    // cells before it have a right neighbour
+
+    template <rimlet::OutlineQuality quality>
+    float at(std::int64_t i) const {
+      if (quality != rimlet::OutlineQuality::Best)
+        return row[i];
+      if (above == nullptr || i >= lastBlock)
+        return row[i];
+      return (row[i] + row[i + 1] + above[i] + above[i + 1]) * 0.25f;
+    }
+  };
+
+  // What the rules would write, for the commonest pixels, without their
+  // double-precision arithmetic: the outline at full coverage (the same
+  // for every such pixel), and a covered pixel the rules would end up
+  // copying. Each shortcut gives bit for bit what the rule gives; the
+  // processor's tests hold both to the rules themselves.
+  struct PixelShortcuts {
+    explicit PixelShortcuts(const Rules& rules) { rules.writeOutline(fullOutline, 1.0); }
+    PIX fullOutline[4];
+  };
+
+  static void copyPixel(PIX* dst, const PIX* src) {
+    for (int i = 0; i < 4; ++i)
+      dst[i] = src[i];
+  }
+
+  // Whether the rule of this quality copies a covered source pixel
+  // unchanged, given the field value. Good copies it outside the outline's
+  // window, where the outline's coverage is nil, and where the source is
+  // as good as opaque. Draft and Best blend a fully opaque integer pixel
+  // over the outline with a weight of one, which for integer formats is
+  // exactly the source again (the outline is multiplied by zero); floats
+  // are blended for real (their blends clamp, and NaN or infinite colours
+  // would show).
+  template <rimlet::OutlineQuality quality>
+  bool copiesSource(const PIX* src, float f, float w) const {
+    constexpr bool kOpaqueBlendIsCopy = !std::is_floating_point_v<PIX>;
+    const PIX alpha = src[3];
+    if constexpr (quality == rimlet::OutlineQuality::Good) {
+      const bool inWindow = f >= -3.0f && f <= w + 1.0f;
+      if (!inWindow || !(Rules::goodCoverage(f, w) > 0.001))
+        return true;
+      return Rules::Component::opacity(alpha, alphaTable_) > 0.98;
+    } else if constexpr (quality == rimlet::OutlineQuality::Best) {
+      if (!(f >= -3.0f && f <= w + 1.0f))
+        return true;
+      return kOpaqueBlendIsCopy && alpha == PIX(maxValue) && f < 0.0f;
+    } else {
+      return kOpaqueBlendIsCopy && alpha == PIX(maxValue) && f <= w;
+    }
+  }
+
+  // An uncovered pixel: the outline or nothing. Full coverage, the usual
+  // case inside the outline, is the one pixel computed up front.
+  template <rimlet::OutlineQuality quality>
+  void writeUncovered(const Rules& rules, const PixelShortcuts& shortcuts, PIX* dst, float f,
+                      float w) const {
+    double coverage = 0.0;
+    if constexpr (quality == rimlet::OutlineQuality::Good) {
+      if (!(f >= -3.0f && f <= w + 1.0f)) {
+        Rules::clearPixel(dst);
+        return;
+      }
+      coverage = Rules::goodCoverage(f, w);
+      if (!(coverage > 0.001)) {
+        Rules::clearPixel(dst);
+        return;
+      }
+    } else {
+      // Draft and Best have their own ways with the edge; leave them to
+      // the rules except where the pixel is cleared or fully covered.
+      if constexpr (quality == rimlet::OutlineQuality::Draft) {
+        if (!(f <= w)) {
+          Rules::clearPixel(dst);
+          return;
+        }
+        if (f > w - 1.0f) {
+          rules.draftPixel(nullptr, dst, f, w);
+          return;
+        }
+      } else {
+        if (f > w || !(f >= -3.0f && f <= w + 1.0f)) {
+          rules.bestPixel(nullptr, dst, f, w);
+          return;
+        }
+        coverage = rules.bestCoverage(f, w);
+        if (coverage != 1.0) {
+          rules.writeOutline(dst, coverage);
+          return;
+        }
+      }
+      copyPixel(dst, shortcuts.fullOutline);
+      return;
+    }
+    if (coverage == 1.0)
+      copyPixel(dst, shortcuts.fullOutline);
+    else
+      rules.writeOutline(dst, coverage);
+  }
+
+  // Pixels first to last - 1 of a row; src (when kWithSource) is the
+  // source pixel of `first`.
+  template <rimlet::OutlineQuality quality, bool kWithSource>
+  void writeRun(const Rules& rules, const PixelShortcuts& shortcuts, float w,
+                const RowCells& cells, PIX* rowDst, const PIX* src, std::int64_t first,
+                std::int64_t last) const {
+    PIX* dst = rowDst + first * 4;
+    for (std::int64_t i = first; i < last; ++i, dst += 4) {
+      const float f = cells.template at<quality>(i);
+      if constexpr (kWithSource) {
+        const PIX* pixel = src + (i - first) * 4;
+        if (Rules::Component::isCovered(pixel[3])) {
+          if (copiesSource<quality>(pixel, f, w))
+            copyPixel(dst, pixel);
+          else
+            rules.template renderPixel<quality>(pixel, dst, f, w);
+          continue;
+        }
+      }
+      writeUncovered<quality>(rules, shortcuts, dst, f, w);
     }
   }
 };
