@@ -188,10 +188,10 @@ private:
 
   // Row by row: cells beside the source are far, the others come from the
   // source row's alphas.
-  void seed(rimlet::FieldSeeding seeding) {
+  void seedRows(rimlet::FieldSeeding seeding, const rimlet::ByteSeedTable& byteSeeds,
+                std::int64_t firstRow, std::int64_t endRow) {
     const rimlet::FieldExtent extent = fieldExtent();
-    const rimlet::ByteSeedTable byteSeeds = rimlet::makeByteSeedTable(seeding, alphaTable_);
-    for (std::int64_t r = 0; r < extent.height; ++r) {
+    for (std::int64_t r = firstRow; r < endRow; ++r) {
       float* cells = field_ + extent.indexOf(0, r);
       const SourceRow src = sourceRow(static_cast<int>(fieldArea_.y1 + r));
       const int x1 = std::clamp(src.x1, fieldArea_.x1, fieldArea_.x2);
@@ -203,14 +203,28 @@ private:
     }
   }
 
+  // Seeds and sweeps forward a few rows at a time, so that each row is
+  // swept while its seeds are still in the cache.
+  template <class ForwardSweep>
+  void seedAndSweepForward(rimlet::FieldSeeding seeding, ForwardSweep&& sweepForward) {
+    // A multiple of the sweeps' four rows at a time; the first piece has
+    // one row more, as the sweeps treat the first row on its own.
+    constexpr std::int64_t kRowsAtOnce = 32;
+    const rimlet::ByteSeedTable byteSeeds = rimlet::makeByteSeedTable(seeding, alphaTable_);
+    for (std::int64_t r = 0, end = 0; r < fieldHeight_; r = end) {
+      end = std::min(fieldHeight_, r + kRowsAtOnce + (r == 0 ? 1 : 0));
+      seedRows(seeding, byteSeeds, r, end);
+      sweepForward(field_, fieldExtent(), r, end);
+    }
+  }
+
   void buildDraftField() {
-    seed(rimlet::FieldSeeding::Draft);
-    rimlet::sweepForwardOnly(field_, fieldExtent());
+    seedAndSweepForward(rimlet::FieldSeeding::Draft, rimlet::sweepForwardOnlyRows);
   }
 
   void buildSmoothField() {
-    seed(rimlet::FieldSeeding::Smooth);
-    rimlet::sweepTwoPass(field_, fieldExtent());
+    seedAndSweepForward(rimlet::FieldSeeding::Smooth, rimlet::sweepForwardRows);
+    rimlet::sweepBackward(field_, fieldExtent());
   }
 
   // Draft polls the host's abort once per row; an aborted row keeps

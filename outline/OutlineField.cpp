@@ -97,24 +97,29 @@ void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t w
     visitChecked(t);
 }
 
+// Rows `from` to `to` - 1, counted in sweep order; the rows before `from`
+// must already be swept.
 template <int kDir>
-void sweep(float* cells, FieldExtent extent) {
+void sweepRows(float* cells, FieldExtent extent, std::int64_t from, std::int64_t to) {
   constexpr int kRows = 4;
   const std::int64_t width = extent.width;
   const std::ptrdiff_t toPrevious = kDir > 0 ? -width : width;
   const std::int64_t firstRow = kDir > 0 ? 0 : extent.height - 1;
   auto rowAt = [&](std::int64_t i) { return cells + extent.indexOf(0, firstRow + kDir * i); };
-  sweepRow<kDir>(rowAt(0), nullptr, width);
-  std::int64_t i = 1;
+  std::int64_t i = from;
+  if (i == 0 && i < to) {
+    sweepRow<kDir>(rowAt(0), nullptr, width);
+    ++i;
+  }
   if (width >= 4 * kRows) {
-    for (; i + kRows <= extent.height; i += kRows) {
+    for (; i + kRows <= to; i += kRows) {
       float* rows[kRows];
       for (int k = 0; k < kRows; ++k)
         rows[k] = rowAt(i + k);
       sweepRowGroup<kDir, kRows>(rows, toPrevious, width);
     }
   }
-  for (; i < extent.height; ++i)
+  for (; i < to; ++i)
     sweepRow<kDir>(rowAt(i), rowAt(i) + toPrevious, width);
 }
 
@@ -214,29 +219,47 @@ void draftRowGroup(float* const* rows, std::int64_t width) {
 
 } // namespace
 
-void sweepForwardOnly(float* cells, FieldExtent extent) {
+void sweepForwardOnlyRows(float* cells, FieldExtent extent, std::int64_t firstRow,
+                          std::int64_t endRow) {
   constexpr int kRows = 4;
-  std::int64_t r = 1;
+  std::int64_t r = std::max<std::int64_t>(1, firstRow);
+  endRow = std::min(endRow, extent.height);
   if (extent.width >= 4 * kRows) {
-    for (; r + kRows <= extent.height; r += kRows) {
+    for (; r + kRows <= endRow; r += kRows) {
       float* rows[kRows];
       for (int k = 0; k < kRows; ++k)
         rows[k] = cells + extent.indexOf(0, r + k);
       draftRowGroup<kRows>(rows, extent.width);
     }
   }
-  for (; r < extent.height; ++r) {
+  for (; r < endRow; ++r) {
     float* row = cells + extent.indexOf(0, r);
     for (std::int64_t c = 1; c < extent.width; ++c)
       row[c] = draftValue(row[c], row[c - 1], row - extent.width, c);
   }
 }
 
-void sweepTwoPass(float* cells, FieldExtent extent) {
+void sweepForwardOnly(float* cells, FieldExtent extent) {
+  sweepForwardOnlyRows(cells, extent, 0, extent.height);
+}
+
+void sweepForwardRows(float* cells, FieldExtent extent, std::int64_t firstRow,
+                      std::int64_t endRow) {
   if (extent.isEmpty())
     return;
-  sweep<+1>(cells, extent);
-  sweep<-1>(cells, extent);
+  sweepRows<+1>(cells, extent, std::max<std::int64_t>(0, firstRow),
+                std::min(endRow, extent.height));
+}
+
+void sweepBackward(float* cells, FieldExtent extent) {
+  if (extent.isEmpty())
+    return;
+  sweepRows<-1>(cells, extent, 0, extent.height);
+}
+
+void sweepTwoPass(float* cells, FieldExtent extent) {
+  sweepForwardRows(cells, extent, 0, extent.height);
+  sweepBackward(cells, extent);
 }
 
 } // namespace rimlet

@@ -196,6 +196,17 @@ void sweepForwardOnly(float* cells, FieldExtent extent);
 // transform, in place.
 void sweepTwoPass(float* cells, FieldExtent extent);
 
+// The same passes in pieces, so that rows can be seeded just before the
+// forward sweep reaches them, while they are still in the cache: the
+// forward sweep of rows firstRow to endRow - 1 (every row below swept
+// already), and the whole backward sweep after the last forward piece.
+void sweepForwardRows(float* cells, FieldExtent extent, std::int64_t firstRow,
+                      std::int64_t endRow);
+void sweepBackward(float* cells, FieldExtent extent);
+// Draft's pass over rows firstRow to endRow - 1, likewise.
+void sweepForwardOnlyRows(float* cells, FieldExtent extent, std::int64_t firstRow,
+                          std::int64_t endRow);
+
 inline float fieldAt(const float* cells, FieldExtent extent, std::int64_t c,
                      std::int64_t r) {
   return cells[extent.indexOf(c, r)];
