@@ -20,7 +20,6 @@
 #include "ofxsProcessing.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <type_traits>
 #include <vector>
@@ -81,15 +80,16 @@ protected:
     double divisor = 1.0; // dx² + dy² (linear) or its root (radial)
 
     double factor(double columnTerm, double rowTerm) const {
-      double t = 0.0;
-      if (!flat)
-        t = radial ? std::sqrt(columnTerm + rowTerm) / divisor
-                   : (columnTerm + rowTerm) / divisor;
-      if (t < 0.0)
-        t = 0.0;
-      if (t > 1.0)
-        t = 1.0;
-      return t;
+      if (flat)
+        return 0.0;
+      return clampToUnit(radial ? std::sqrt(columnTerm + rowTerm) / divisor
+                                : (columnTerm + rowTerm) / divisor);
+    }
+
+    // A NaN stays NaN, as it would through two "if"s.
+    static double clampToUnit(double t) {
+      t = t < 0.0 ? 0.0 : t;
+      return t > 1.0 ? 1.0 : t;
     }
   };
 
@@ -172,6 +172,20 @@ public:
   }
 
 private:
+  struct AlphaWeight;
+
+  // What the blend of a pixel needs besides the pixel and its factor: the
+  // gradient's colours along t, g = start + (end - start) t, and the alpha
+  // table of the 8- and 16-bit formats.
+  struct Ramp {
+    GradientShape shape;
+    double start[3] = {0.0, 0.0, 0.0};
+    double span[3] = {0.0, 0.0, 0.0}; // end - start
+    const AlphaWeight *alphaWeights = nullptr;
+
+    double colour(int c, double t) const { return start[c] + span[c] * t; }
+  };
+
   // What a band computes once: its columns, the source's bounds, and for
   // RGBA the column terms of the gradient factor and the colour ramp.
   struct Band {
@@ -179,10 +193,8 @@ private:
     int x2 = 0;
     int height = 0;
     OfxRectI sourceBounds{0, 0, 0, 0};
-    GradientShape shape;
+    Ramp ramp;
     std::vector<double> columnTerms; // one per column, from x1
-    double start[3] = {0.0, 0.0, 0.0};
-    double span[3] = {0.0, 0.0, 0.0}; // end - start
   };
 
   // The pixels of one row that have a source pixel: [x1, x2), the first at
@@ -194,25 +206,25 @@ private:
   };
 
   // For 8- and 16-bit pixels, a = A / maxValue and w = sqrt(a) of every
-  // alpha value A, made once per process: all that the blend needs of the
-  // alpha, without a division or a root per pixel.
+  // alpha value A, made once per process (on the heap: the 16-bit table is
+  // 1 MB): all that the blend needs of the alpha, without a division or a
+  // root per pixel.
   struct AlphaWeight {
     double a;
     double w;
   };
-  static constexpr int kAlphaValues = kIsFloat ? 1 : maxValue + 1;
-  using AlphaWeights = std::array<AlphaWeight, kAlphaValues>;
 
-  static const AlphaWeights &alphaWeights() {
-    static const AlphaWeights table = [] {
-      AlphaWeights weights{};
-      for (int alpha = 0; alpha < kAlphaValues; ++alpha) {
+  static const AlphaWeight *alphaWeights() {
+    static_assert(!kIsFloat, "float alphas are not tabulated");
+    static const std::vector<AlphaWeight> table = [] {
+      std::vector<AlphaWeight> weights(static_cast<std::size_t>(maxValue) + 1);
+      for (int alpha = 0; alpha <= maxValue; ++alpha) {
         const double a = static_cast<double>(alpha) / maxValue;
         weights[alpha] = {a, std::sqrt(a)};
       }
       return weights;
     }();
-    return table;
+    return table.data();
   }
 
   OfxRectI insideDestination(OfxRectI window) const {
@@ -229,7 +241,7 @@ private:
     if (srcImg_)
       band.sourceBounds = srcImg_->getBounds();
     if constexpr (nComponents == 4) {
-      band.shape = gradientShape();
+      band.ramp.shape = gradientShape();
       const int width = imageBounds_.x2 - imageBounds_.x1;
       band.columnTerms.resize(static_cast<std::size_t>(rows.x2 - rows.x1));
       for (int x = rows.x1; x < rows.x2; ++x)
@@ -237,12 +249,11 @@ private:
       const double start[3] = {startColorR_, startColorG_, startColorB_};
       const double end[3] = {endColorR_, endColorG_, endColorB_};
       for (int c = 0; c < 3; ++c) {
-        band.start[c] = start[c];
-        band.span[c] = end[c] - start[c];
+        band.ramp.start[c] = start[c];
+        band.ramp.span[c] = end[c] - start[c];
       }
-      // Made before the rows so that no row waits for it.
       if constexpr (!kIsFloat)
-        alphaWeights();
+        band.ramp.alphaWeights = alphaWeights();
     }
     return band;
   }
@@ -278,55 +289,69 @@ private:
       } else {
         const double rowTerm = this->rowTerm(y, band.height);
         const double *columnTerms = band.columnTerms.data() + (run.x1 - band.x1);
-        blendRun(band, rowTerm, columnTerms, run.first, count, at(run.x1));
+        blendRun(band.ramp, rowTerm, columnTerms, run.first, count, at(run.x1));
       }
     }
     std::fill(at(run.x2), at(band.x2), PIX(0));
   }
 
-  // A run alternates between pixels that pass through, copied in one go,
-  // and visible pixels, blended one by one.
-  void blendRun(const Band &band, double rowTerm, const double *columnTerms,
+  // Every pixel of the run is copied in one go, which is the whole work
+  // for those that pass through; the visible ones are then blended over
+  // their copies. A pixel reads only its own source, so this holds even if
+  // a host hands out one buffer as both source and output.
+  //
+  // The ramp is taken by value: a local copy that no pixel store can alias,
+  // so its numbers stay in registers while 8-bit pixels are written.
+  void blendRun(const Ramp ramp, double rowTerm, const double *columnTerms,
                 const PIX *src, int count, PIX *dst) const {
-    int i = 0;
+    std::copy(src, src + count * 4, dst);
+    int i = nextVisible(src, 0, count);
     while (i < count) {
-      const int clearEnd = i + passThroughLength(src + i * 4, count - i);
-      std::copy(src + i * 4, src + clearEnd * 4, dst + i * 4);
-      for (i = clearEnd; i < count && isVisible(src[i * 4 + 3]); ++i) {
-        const double t = band.shape.factor(columnTerms[i], rowTerm);
-        blendPixel(band, t, src + i * 4, dst + i * 4);
-      }
+      const double t = ramp.shape.factor(columnTerms[i], rowTerm);
+      blendPixel(ramp, t, src + i * 4, dst + i * 4);
+      ++i;
+      if (i < count && !isVisible(src[i * 4 + 3]))
+        i = nextVisible(src, i, count);
     }
+  }
+
+  // The first visible pixel from i on, or count. Blocks of pixels that all
+  // pass through are stepped over with one test each.
+  static int nextVisible(const PIX *src, int i, int count) {
+    constexpr int kBlock = 8;
+    for (; i + kBlock <= count; i += kBlock) {
+      bool anyVisible = false;
+      for (int k = 0; k < kBlock; ++k)
+        anyVisible |= isVisible(src[(i + k) * 4 + 3]);
+      if (anyVisible)
+        break;
+    }
+    while (i < count && !isVisible(src[i * 4 + 3]))
+      ++i;
+    return i;
   }
 
   // Written as "greater than" so that a float NaN alpha counts as not
   // visible and passes through untouched, like any alpha at or below 0.
   static bool isVisible(PIX alpha) { return alpha > PIX(0); }
 
-  // How many pixels from src on, at most count, pass through unchanged.
-  static int passThroughLength(const PIX *src, int count) {
-    int n = 0;
-    while (n < count && !isVisible(src[n * 4 + 3]))
-      ++n;
-    return n;
-  }
-
   // m = g w + s (1 - w) per colour channel, g the gradient colour at t,
   // s the source's straight colour, w = sqrt(a); stored as m a maxValue.
-  void blendPixel(const Band &band, double t, const PIX *src, PIX *dst) const {
+  static void blendPixel(const Ramp &ramp, double t, const PIX *src, PIX *dst) {
     const PIX alpha = src[3];
     if constexpr (!kIsFloat) {
       if (alpha == maxValue) {
-        writeOpaque(band, t, dst);
+        writeOpaque(ramp, t, dst);
         return;
       }
     }
     double a, w;
     if constexpr (kIsFloat) {
       a = static_cast<double>(alpha) / maxValue;
-      w = std::sqrt(a);
+      // The root of 1 is 1: opaque float pixels, the common case, skip it.
+      w = a == 1.0 ? 1.0 : std::sqrt(a);
     } else {
-      const AlphaWeight &weight = alphaWeights()[alpha];
+      const AlphaWeight &weight = ramp.alphaWeights[alpha];
       a = weight.a;
       w = weight.w;
     }
@@ -334,9 +359,12 @@ private:
     // reliably; such a pixel blends with black instead.
     const bool ownColourCounts = a > 0.001;
     for (int c = 0; c < 3; ++c) {
-      const double gradient = band.start[c] + band.span[c] * t;
-      const double straight =
-          ownColourCounts ? (static_cast<double>(src[c]) / maxValue) / a : 0.0;
+      const double gradient = ramp.colour(c, t);
+      const double own = static_cast<double>(src[c]) / maxValue;
+      // Dividing by 1 gives the number itself, NaN and infinities included;
+      // only a float pixel reaches here opaque.
+      const bool opaque = kIsFloat && a == 1.0;
+      const double straight = ownColourCounts ? (opaque ? own : own / a) : 0.0;
       const double mixed = gradient * w + straight * (1.0 - w);
       dst[c] = store((mixed * a) * maxValue);
     }
@@ -346,11 +374,11 @@ private:
   // The blend of an opaque 8- or 16-bit pixel, where a = w = 1 exactly and
   // the straight colour, finite and not negative, times 1 - w = 0 is +0:
   // m a maxValue is g maxValue. (Adding that +0 would only turn a -0 into
-  // +0, and both store as 0.) No division and no source colour needed.
-  void writeOpaque(const Band &band, double t, PIX *dst) const {
+  // +0, and both store as 0.) No division and no source colour needed. The
+  // alpha, kept, is already in place from the run's copy.
+  static void writeOpaque(const Ramp &ramp, double t, PIX *dst) {
     for (int c = 0; c < 3; ++c)
-      dst[c] = store((band.start[c] + band.span[c] * t) * maxValue);
-    dst[3] = static_cast<PIX>(maxValue);
+      dst[c] = store(ramp.colour(c, t) * maxValue);
   }
 
   // Integers truncate toward zero after clamping to [0, maxValue]: colours
