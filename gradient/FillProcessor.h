@@ -348,8 +348,7 @@ private:
     double a, w;
     if constexpr (kIsFloat) {
       a = static_cast<double>(alpha) / maxValue;
-      // The root of 1 is 1: opaque float pixels, the common case, skip it.
-      w = a == 1.0 ? 1.0 : std::sqrt(a);
+      w = std::sqrt(a);
     } else {
       const AlphaWeight &weight = ramp.alphaWeights[alpha];
       a = weight.a;
@@ -360,11 +359,8 @@ private:
     const bool ownColourCounts = a > 0.001;
     for (int c = 0; c < 3; ++c) {
       const double gradient = ramp.colour(c, t);
-      const double own = static_cast<double>(src[c]) / maxValue;
-      // Dividing by 1 gives the number itself, NaN and infinities included;
-      // only a float pixel reaches here opaque.
-      const bool opaque = kIsFloat && a == 1.0;
-      const double straight = ownColourCounts ? (opaque ? own : own / a) : 0.0;
+      const double straight =
+          ownColourCounts ? (static_cast<double>(src[c]) / maxValue) / a : 0.0;
       const double mixed = gradient * w + straight * (1.0 - w);
       dst[c] = store((mixed * a) * maxValue);
     }
