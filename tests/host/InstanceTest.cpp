@@ -366,6 +366,51 @@ TEST_F(ProbeTest, InstancesOutlivingTheirHostDoNotCrash) {
   EXPECT_EQ(host_.messages().back(), "OfxMessageLog: destroyed");
 }
 
+TEST_F(RenderFailureTest, SequencesAndOtherActionsReachThePlugin) {
+  instance_->setOutput(output_);
+  EXPECT_TRUE(instance_->beginSequenceRender(0, 9, {0.5, 0.5}).ok());
+  EXPECT_TRUE(instance_->render(request_).ok());
+  EXPECT_TRUE(instance_->endSequenceRender(0, 9).ok());
+  // The probe leaves this one to the host.
+  ofxhost::PropertySet inArgs;
+  inArgs.setDouble(kOfxPropTime, 3.0);
+  ActionResult identity = instance_->callAction(
+      kOfxImageEffectActionIsIdentity, &inArgs, nullptr);
+  EXPECT_EQ(identity.status, kOfxStatReplyDefault);
+  EXPECT_TRUE(identity.ok());
+  EXPECT_TRUE(identity.message.empty());
+}
+
+TEST_F(RenderFailureTest, ProvidersAndFixedRegionsAnswerPerTime) {
+  instance_->setOutput(output_);
+  std::vector<double> asked;
+  instance_->clip("Source").clearImages();
+  instance_->clip("Source").setImageProvider([&](double time) -> ImagePtr {
+    asked.push_back(time);
+    return time < 5 ? source_ : nullptr;
+  });
+  request_.time = 4.0;
+  EXPECT_TRUE(instance_->render(request_).ok());
+  request_.time = 6.0;
+  EXPECT_EQ(instance_->render(request_).status, kOfxStatFailed);
+  EXPECT_EQ(asked, (std::vector<double>{4.0, 6.0}));
+
+  // A fixed region overrides the one derived from the image.
+  OfxRectD rod{};
+  ofxhost::Clip &source = instance_->clip("Source");
+  ASSERT_EQ(effects_->clipGetRegionOfDefinition(source.handle(), 4.0, &rod),
+            kOfxStatOK);
+  EXPECT_EQ(rod.x2, 8);
+  source.setRegionOfDefinition({-10, -10, 100, 50});
+  ASSERT_EQ(effects_->clipGetRegionOfDefinition(source.handle(), 4.0, &rod),
+            kOfxStatOK);
+  EXPECT_EQ(rod.x2, 100);
+  source.clearRegionOfDefinition();
+  ASSERT_EQ(effects_->clipGetRegionOfDefinition(source.handle(), 9.0, &rod),
+            kOfxStatOK);
+  EXPECT_EQ(rod.x2 - rod.x1, 0) << "no image at time 9: empty region";
+}
+
 // ---------------------------------------------------------------- memory
 
 TEST_F(ProbeTest, MemorySuitesHandOutAndTakeBackBlocks) {

@@ -242,8 +242,61 @@ static int pixelBytes(const char *depth, const char *components) {
   return bytes * (strcmp(components, kOfxImageComponentRGBA) == 0 ? 4 : 1);
 }
 
+/* Answers kOfxStatErrValue unless every named property is present with
+ * the given type letter (i, d, s) and dimension. */
+typedef struct Expected {
+  const char *name;
+  char type;
+  int dimension;
+} Expected;
+
+static OfxStatus checkArgs(OfxPropertySetHandle args, const Expected *list,
+                           int count) {
+  for (int i = 0; i < count; ++i) {
+    int dimension = -1;
+    if (props->propGetDimension(args, list[i].name, &dimension) != kOfxStatOK ||
+        dimension != list[i].dimension)
+      return kOfxStatErrValue;
+    int n;
+    double d;
+    char *s;
+    OfxStatus status = list[i].type == 'i'
+                           ? props->propGetInt(args, list[i].name, 0, &n)
+                       : list[i].type == 'd'
+                           ? props->propGetDouble(args, list[i].name, 0, &d)
+                           : props->propGetString(args, list[i].name, 0, &s);
+    if (status != kOfxStatOK)
+      return kOfxStatErrValue;
+  }
+  return kOfxStatOK;
+}
+
+static OfxStatus checkSequenceArgs(OfxPropertySetHandle inArgs) {
+  static const Expected expected[] = {
+      {kOfxImageEffectPropFrameRange, 'd', 2},
+      {kOfxImageEffectPropFrameStep, 'd', 1},
+      {kOfxPropIsInteractive, 'i', 1},
+      {kOfxImageEffectPropRenderScale, 'd', 2},
+      {kOfxImageEffectPropSequentialRenderStatus, 'i', 1},
+      {kOfxImageEffectPropInteractiveRenderStatus, 'i', 1},
+  };
+  return checkArgs(inArgs, expected, sizeof expected / sizeof expected[0]);
+}
+
 static OfxStatus render(OfxImageEffectHandle effect,
                         OfxPropertySetHandle inArgs) {
+  static const Expected expected[] = {
+      {kOfxPropTime, 'd', 1},
+      {kOfxImageEffectPropFieldToRender, 's', 1},
+      {kOfxImageEffectPropRenderWindow, 'i', 4},
+      {kOfxImageEffectPropRenderScale, 'd', 2},
+      {kOfxImageEffectPropSequentialRenderStatus, 'i', 1},
+      {kOfxImageEffectPropInteractiveRenderStatus, 'i', 1},
+      {kOfxImageEffectPropRenderQualityDraft, 'i', 1},
+  };
+  if (checkArgs(inArgs, expected, sizeof expected / sizeof expected[0]) !=
+      kOfxStatOK)
+    return kOfxStatErrValue;
   OfxImageClipHandle sourceClip, outputClip;
   OfxPropertySetHandle src = NULL, dst = NULL;
   double time = 0;
@@ -321,6 +374,9 @@ static OfxStatus mainEntry(const char *action, const void *handle,
     return regionsOfInterest(effect, inArgs, outArgs);
   if (strcmp(action, kOfxImageEffectActionRender) == 0)
     return render(effect, inArgs);
+  if (strcmp(action, kOfxImageEffectActionBeginSequenceRender) == 0 ||
+      strcmp(action, kOfxImageEffectActionEndSequenceRender) == 0)
+    return checkSequenceArgs(inArgs);
   return kOfxStatReplyDefault;
 }
 
