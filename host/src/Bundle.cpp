@@ -148,14 +148,26 @@ Bundle *Host::Impl::openBundle(const std::string &path, std::string &error) {
     closeLibrary(*bundle);
     return nullptr;
   }
-  const int n = count();
+  int n = 0;
+  try {
+    n = count();
+  } catch (...) {
+    error = "OfxGetNumberOfPlugins threw an exception";
+    closeLibrary(*bundle);
+    return nullptr;
+  }
   if (n <= 0) {
     error = "the binary reports " + std::to_string(n) + " plug-ins";
     closeLibrary(*bundle);
     return nullptr;
   }
   for (int i = 0; i < n; ++i) {
-    OfxPlugin *record = get(i);
+    OfxPlugin *record = nullptr;
+    try {
+      record = get(i);
+    } catch (...) {
+      record = nullptr;
+    }
     std::string problem = checkRecord(record, i);
     if (problem.empty()) {
       if (Plugin *loaded = findIdentifier(record->pluginIdentifier))

@@ -54,36 +54,40 @@ OfxStatus getParamSet(OfxImageEffectHandle handle,
 
 OfxStatus clipDefine(OfxImageEffectHandle handle, const char *name,
                      OfxPropertySetHandle *props) {
-  EffectImpl *effect = toEffect(handle);
-  // Clips are declared on descriptors only.
-  if (!effect || effect->isInstance)
-    return kOfxStatErrBadHandle;
-  if (!name || !*name)
-    return kOfxStatErrValue;
-  auto *descriptor = static_cast<Descriptor::Impl *>(effect);
-  if (descriptor->findClip(name))
-    return kOfxStatErrExists;
-  PropertySet &clipProps = descriptor->defineClip(name);
-  if (props)
-    *props = clipProps.handle();
-  return kOfxStatOK;
+  return guarded([&]() -> OfxStatus {
+    EffectImpl *effect = toEffect(handle);
+    // Clips are declared on descriptors only.
+    if (!effect || effect->isInstance)
+      return kOfxStatErrBadHandle;
+    if (!name || !*name)
+      return kOfxStatErrValue;
+    auto *descriptor = static_cast<Descriptor::Impl *>(effect);
+    if (descriptor->findClip(name))
+      return kOfxStatErrExists;
+    PropertySet &clipProps = descriptor->defineClip(name);
+    if (props)
+      *props = clipProps.handle();
+    return kOfxStatOK;
+  });
 }
 
 OfxStatus clipGetHandle(OfxImageEffectHandle handle, const char *name,
                         OfxImageClipHandle *clip,
                         OfxPropertySetHandle *props) {
-  EffectImpl *effect = toEffect(handle);
-  if (!effect || !effect->isInstance)
-    return kOfxStatErrBadHandle;
-  if (!name || !clip)
-    return kOfxStatErrValue;
-  Clip *found = static_cast<Instance::Impl *>(effect)->findClip(name);
-  if (!found)
-    return kOfxStatErrUnknown;
-  *clip = reinterpret_cast<OfxImageClipHandle>(found->impl());
-  if (props)
-    *props = found->props().handle();
-  return kOfxStatOK;
+  return guarded([&]() -> OfxStatus {
+    EffectImpl *effect = toEffect(handle);
+    if (!effect || !effect->isInstance)
+      return kOfxStatErrBadHandle;
+    if (!name || !clip)
+      return kOfxStatErrValue;
+    Clip *found = static_cast<Instance::Impl *>(effect)->findClip(name);
+    if (!found)
+      return kOfxStatErrUnknown;
+    *clip = reinterpret_cast<OfxImageClipHandle>(found->impl());
+    if (props)
+      *props = found->props().handle();
+    return kOfxStatOK;
+  });
 }
 
 OfxStatus clipGetPropertySet(OfxImageClipHandle handle,
@@ -100,13 +104,15 @@ OfxStatus clipGetPropertySet(OfxImageClipHandle handle,
 OfxStatus clipGetImage(OfxImageClipHandle handle, OfxTime time,
                        const OfxRectD * /*region: we hand out whole images*/,
                        OfxPropertySetHandle *image) {
-  Clip::Impl *clip = toClip(handle);
-  if (!clip)
-    return kOfxStatErrBadHandle;
-  if (!image)
-    return kOfxStatErrValue;
-  *image = nullptr;
-  return clip->fetchImage(time, image);
+  return guarded([&]() -> OfxStatus {
+    Clip::Impl *clip = toClip(handle);
+    if (!clip)
+      return kOfxStatErrBadHandle;
+    if (!image)
+      return kOfxStatErrValue;
+    *image = nullptr;
+    return clip->fetchImage(time, image);
+  });
 }
 
 OfxStatus clipReleaseImage(OfxPropertySetHandle image) {
@@ -120,35 +126,43 @@ OfxStatus clipReleaseImage(OfxPropertySetHandle image) {
 
 OfxStatus clipGetRegionOfDefinition(OfxImageClipHandle handle, OfxTime time,
                                     OfxRectD *bounds) {
-  Clip::Impl *clip = toClip(handle);
-  if (!clip)
-    return kOfxStatErrBadHandle;
-  if (!bounds)
-    return kOfxStatErrValue;
-  return clip->regionOfDefinition(time, *bounds);
+  return guarded([&]() -> OfxStatus {
+    Clip::Impl *clip = toClip(handle);
+    if (!clip)
+      return kOfxStatErrBadHandle;
+    if (!bounds)
+      return kOfxStatErrValue;
+    return clip->regionOfDefinition(time, *bounds);
+  });
 }
 
 int abortRender(OfxImageEffectHandle handle) {
   EffectImpl *effect = toEffect(handle);
   if (!effect || !effect->isInstance)
     return 0;
-  return static_cast<Instance::Impl *>(effect)->abortSwitch.poll() ? 1 : 0;
+  try {
+    return static_cast<Instance::Impl *>(effect)->abortSwitch.poll() ? 1 : 0;
+  } catch (...) {
+    return 0; // a throwing test predicate must not unwind into the plug-in
+  }
 }
 
 OfxStatus imageMemoryAlloc(OfxImageEffectHandle handle, size_t nBytes,
                            OfxImageMemoryHandle *memory) {
-  // The instance handle is optional: memory may be asked for outside one.
-  if (handle && !toEffect(handle))
-    return kOfxStatErrBadHandle;
-  if (!memory)
-    return kOfxStatErrValue;
-  auto block = std::make_unique<ImageMemory>();
-  block->bytes.reset(new (std::nothrow) unsigned char[nBytes ? nBytes : 1]);
-  if (!block->bytes)
-    return kOfxStatErrMemory;
-  registerHandle(block.get(), HandleKind::ImageMemory);
-  *memory = reinterpret_cast<OfxImageMemoryHandle>(block.release());
-  return kOfxStatOK;
+  return guarded([&]() -> OfxStatus {
+    // The instance handle is optional: memory may be asked for outside one.
+    if (handle && !toEffect(handle))
+      return kOfxStatErrBadHandle;
+    if (!memory)
+      return kOfxStatErrValue;
+    auto block = std::make_unique<ImageMemory>();
+    block->bytes.reset(new (std::nothrow) unsigned char[nBytes ? nBytes : 1]);
+    if (!block->bytes)
+      return kOfxStatErrMemory;
+    registerHandle(block.get(), HandleKind::ImageMemory);
+    *memory = reinterpret_cast<OfxImageMemoryHandle>(block.release());
+    return kOfxStatOK;
+  });
 }
 
 OfxStatus imageMemoryFree(OfxImageMemoryHandle handle) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <thread>
@@ -351,5 +352,18 @@ const OfxMessageSuiteV2 *messageSuiteV2();
 
 // "<what> failed: kOfxStat... (n)"
 std::string failureText(const std::string &what, OfxStatus status);
+
+// Runs the body of a suite function. Nothing may unwind into the plug-in's
+// C code: running out of memory answers kOfxStatErrMemory, any other
+// exception kOfxStatFailed.
+template <class Body> OfxStatus guarded(Body &&body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc &) {
+    return kOfxStatErrMemory;
+  } catch (...) {
+    return kOfxStatFailed;
+  }
+}
 
 } // namespace ofxhost

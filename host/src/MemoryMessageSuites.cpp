@@ -60,14 +60,16 @@ std::string format(const char *fmt, va_list ap) {
 }
 
 OfxStatus post(void *handle, const char *type, const char *fmt, va_list ap) {
-  const std::string text = format(fmt, ap);
-  const std::string kind = type ? type : "";
-  if (Host::Impl *host = hostOf(handle))
-    host->postMessage(kind, text);
-  // Nobody is there to answer a question; take the cautious answer.
-  if (kind == kOfxMessageQuestion)
-    return kOfxStatReplyNo;
-  return kOfxStatOK;
+  return guarded([&]() -> OfxStatus {
+    const std::string text = format(fmt, ap);
+    const std::string kind = type ? type : "";
+    if (Host::Impl *host = hostOf(handle))
+      host->postMessage(kind, text);
+    // Nobody is there to answer a question; take the cautious answer.
+    if (kind == kOfxMessageQuestion)
+      return kOfxStatReplyNo;
+    return kOfxStatOK;
+  });
 }
 
 OfxStatus message(void *handle, const char *type, const char * /*id*/,

@@ -142,19 +142,21 @@ namespace {
 
 OfxStatus multiThread(OfxThreadFunctionV1 func, unsigned int nThreads,
                       void *customArg) {
-  if (!func)
-    return kOfxStatErrValue;
-  // Asking for no threads runs nothing; that is what was asked for.
-  if (nThreads == 0)
-    return kOfxStatOK;
-  Host::Impl *host = currentHost();
-  if (!host || !host->pool) {
-    bool ok = true;
-    for (unsigned i = 0; i < nThreads; ++i)
-      ok = runTask(func, i, nThreads, customArg) && ok;
-    return ok ? kOfxStatOK : kOfxStatFailed;
-  }
-  return host->pool->run(func, nThreads, customArg);
+  return guarded([&]() -> OfxStatus {
+    if (!func)
+      return kOfxStatErrValue;
+    // Asking for no threads runs nothing; that is what was asked for.
+    if (nThreads == 0)
+      return kOfxStatOK;
+    Host::Impl *host = currentHost();
+    if (!host || !host->pool) {
+      bool ok = true;
+      for (unsigned i = 0; i < nThreads; ++i)
+        ok = runTask(func, i, nThreads, customArg) && ok;
+      return ok ? kOfxStatOK : kOfxStatFailed;
+    }
+    return host->pool->run(func, nThreads, customArg);
+  });
 }
 
 OfxStatus multiThreadNumCPUs(unsigned int *count) {

@@ -207,9 +207,14 @@ std::vector<double> Param::Impl::clamp(const std::vector<double> &v) const {
     auto bound = [&](const char *prop, double fallback) {
       if (!props.has(prop) || props.dimension(prop) <= i)
         return fallback;
-      return props.type(prop) == PropertySet::Type::Int
-                 ? double(props.getInt(prop, i))
-                 : props.getDouble(prop, i);
+      switch (props.type(prop)) {
+      case PropertySet::Type::Int:
+        return double(props.getInt(prop, i));
+      case PropertySet::Type::Double:
+        return props.getDouble(prop, i);
+      default:
+        return fallback; // a range of strings bounds nothing
+      }
     };
     const double lo = bound(kOfxParamPropMin, -DBL_MAX);
     const double hi = bound(kOfxParamPropMax, DBL_MAX);

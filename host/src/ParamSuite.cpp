@@ -115,39 +115,43 @@ OfxStatus setValues(Param::Impl &param, const double *time, va_list ap) {
 
 OfxStatus paramDefine(OfxParamSetHandle handle, const char *type,
                       const char *name, OfxPropertySetHandle *props) {
-  ParamSetImpl *set = toParamSet(handle);
-  if (!set)
-    return kOfxStatErrBadHandle;
-  if (set->isInstance)
-    return kOfxStatErrUnsupported;
-  if (!type || !name || !*name)
-    return kOfxStatErrValue;
-  if (set->find(name))
-    return kOfxStatErrExists;
-  auto impl = std::make_unique<Param::Impl>(set, name, type);
-  if (!defineParamDefaults(impl->props, name, type))
-    return kOfxStatErrUnknown;
-  impl->resetToDefault();
-  if (props)
-    *props = impl->props.handle();
-  set->params.push_back(std::make_unique<Param>(std::move(impl)));
-  return kOfxStatOK;
+  return guarded([&]() -> OfxStatus {
+    ParamSetImpl *set = toParamSet(handle);
+    if (!set)
+      return kOfxStatErrBadHandle;
+    if (set->isInstance)
+      return kOfxStatErrUnsupported;
+    if (!type || !name || !*name)
+      return kOfxStatErrValue;
+    if (set->find(name))
+      return kOfxStatErrExists;
+    auto impl = std::make_unique<Param::Impl>(set, name, type);
+    if (!defineParamDefaults(impl->props, name, type))
+      return kOfxStatErrUnknown;
+    impl->resetToDefault();
+    if (props)
+      *props = impl->props.handle();
+    set->params.push_back(std::make_unique<Param>(std::move(impl)));
+    return kOfxStatOK;
+  });
 }
 
 OfxStatus paramGetHandle(OfxParamSetHandle handle, const char *name,
                          OfxParamHandle *param, OfxPropertySetHandle *props) {
-  ParamSetImpl *set = toParamSet(handle);
-  if (!set)
-    return kOfxStatErrBadHandle;
-  if (!name || !param)
-    return kOfxStatErrValue;
-  Param *found = set->find(name);
-  if (!found)
-    return kOfxStatErrUnknown;
-  *param = reinterpret_cast<OfxParamHandle>(found->impl());
-  if (props)
-    *props = found->props().handle();
-  return kOfxStatOK;
+  return guarded([&]() -> OfxStatus {
+    ParamSetImpl *set = toParamSet(handle);
+    if (!set)
+      return kOfxStatErrBadHandle;
+    if (!name || !param)
+      return kOfxStatErrValue;
+    Param *found = set->find(name);
+    if (!found)
+      return kOfxStatErrUnknown;
+    *param = reinterpret_cast<OfxParamHandle>(found->impl());
+    if (props)
+      *props = found->props().handle();
+    return kOfxStatOK;
+  });
 }
 
 OfxStatus paramSetGetPropertySet(OfxParamSetHandle handle,
@@ -173,29 +177,35 @@ OfxStatus paramGetPropertySet(OfxParamHandle handle,
 }
 
 OfxStatus paramGetValue(OfxParamHandle handle, ...) {
-  Param::Impl *param = toParam(handle);
-  if (!param)
-    return kOfxStatErrBadHandle;
-  if (OfxStatus fault = injectedGetFault(*param))
-    return fault;
   va_list ap;
   va_start(ap, handle);
-  OfxStatus status = getValues(*param, currentTimeOf(*param), ap);
+  const OfxStatus result = guarded([&]() -> OfxStatus {
+    Param::Impl *param = toParam(handle);
+    if (!param)
+      return kOfxStatErrBadHandle;
+    if (OfxStatus fault = injectedGetFault(*param))
+      return fault;
+    OfxStatus status = getValues(*param, currentTimeOf(*param), ap);
+    return status;
+  });
   va_end(ap);
-  return status;
+  return result;
 }
 
 OfxStatus paramGetValueAtTime(OfxParamHandle handle, OfxTime time, ...) {
-  Param::Impl *param = toParam(handle);
-  if (!param)
-    return kOfxStatErrBadHandle;
-  if (OfxStatus fault = injectedGetFault(*param))
-    return fault;
   va_list ap;
   va_start(ap, time);
-  OfxStatus status = getValues(*param, time, ap);
+  const OfxStatus result = guarded([&]() -> OfxStatus {
+    Param::Impl *param = toParam(handle);
+    if (!param)
+      return kOfxStatErrBadHandle;
+    if (OfxStatus fault = injectedGetFault(*param))
+      return fault;
+    OfxStatus status = getValues(*param, time, ap);
+    return status;
+  });
   va_end(ap);
-  return status;
+  return result;
 }
 
 // Derivatives and integrals only make sense for double-based parameters.
@@ -211,62 +221,74 @@ OfxStatus writeDoubles(Param::Impl &param, const std::vector<double> &values,
 }
 
 OfxStatus paramGetDerivative(OfxParamHandle handle, OfxTime time, ...) {
-  Param::Impl *param = toParam(handle);
-  if (!param)
-    return kOfxStatErrBadHandle;
-  if (!param->isDoubleBased())
-    return kOfxStatErrUnsupported;
-  std::vector<double> slope;
-  {
-    std::lock_guard<std::mutex> lock(param->mutex);
-    slope = param->derivativeAt(time);
-  }
   va_list ap;
   va_start(ap, time);
-  OfxStatus status = writeDoubles(*param, slope, ap);
+  const OfxStatus result = guarded([&]() -> OfxStatus {
+    Param::Impl *param = toParam(handle);
+    if (!param)
+      return kOfxStatErrBadHandle;
+    if (!param->isDoubleBased())
+      return kOfxStatErrUnsupported;
+    std::vector<double> slope;
+    {
+      std::lock_guard<std::mutex> lock(param->mutex);
+      slope = param->derivativeAt(time);
+    }
+    OfxStatus status = writeDoubles(*param, slope, ap);
+    return status;
+  });
   va_end(ap);
-  return status;
+  return result;
 }
 
 OfxStatus paramGetIntegral(OfxParamHandle handle, OfxTime time1,
                            OfxTime time2, ...) {
-  Param::Impl *param = toParam(handle);
-  if (!param)
-    return kOfxStatErrBadHandle;
-  if (!param->isDoubleBased())
-    return kOfxStatErrUnsupported;
-  std::vector<double> area;
-  {
-    std::lock_guard<std::mutex> lock(param->mutex);
-    area = param->integral(time1, time2);
-  }
   va_list ap;
   va_start(ap, time2);
-  OfxStatus status = writeDoubles(*param, area, ap);
+  const OfxStatus result = guarded([&]() -> OfxStatus {
+    Param::Impl *param = toParam(handle);
+    if (!param)
+      return kOfxStatErrBadHandle;
+    if (!param->isDoubleBased())
+      return kOfxStatErrUnsupported;
+    std::vector<double> area;
+    {
+      std::lock_guard<std::mutex> lock(param->mutex);
+      area = param->integral(time1, time2);
+    }
+    OfxStatus status = writeDoubles(*param, area, ap);
+    return status;
+  });
   va_end(ap);
-  return status;
+  return result;
 }
 
 OfxStatus paramSetValue(OfxParamHandle handle, ...) {
-  Param::Impl *param = toParam(handle);
-  if (!param)
-    return kOfxStatErrBadHandle;
   va_list ap;
   va_start(ap, handle);
-  OfxStatus status = setValues(*param, nullptr, ap);
+  const OfxStatus result = guarded([&]() -> OfxStatus {
+    Param::Impl *param = toParam(handle);
+    if (!param)
+      return kOfxStatErrBadHandle;
+    OfxStatus status = setValues(*param, nullptr, ap);
+    return status;
+  });
   va_end(ap);
-  return status;
+  return result;
 }
 
 OfxStatus paramSetValueAtTime(OfxParamHandle handle, OfxTime time, ...) {
-  Param::Impl *param = toParam(handle);
-  if (!param)
-    return kOfxStatErrBadHandle;
   va_list ap;
   va_start(ap, time);
-  OfxStatus status = setValues(*param, &time, ap);
+  const OfxStatus result = guarded([&]() -> OfxStatus {
+    Param::Impl *param = toParam(handle);
+    if (!param)
+      return kOfxStatErrBadHandle;
+    OfxStatus status = setValues(*param, &time, ap);
+    return status;
+  });
   va_end(ap);
-  return status;
+  return result;
 }
 
 OfxStatus paramGetNumKeys(OfxParamHandle handle, unsigned int *count) {
@@ -336,40 +358,44 @@ OfxStatus paramDeleteKey(OfxParamHandle handle, OfxTime time) {
 }
 
 OfxStatus paramDeleteAllKeys(OfxParamHandle handle) {
-  Param::Impl *param = toParam(handle);
-  if (!param)
-    return kOfxStatErrBadHandle;
-  const double now = currentTimeOf(*param);
-  std::lock_guard<std::mutex> lock(param->mutex);
-  param->value = param->valueAtLocked(now);
-  param->keys.clear();
-  markAnimating(*param);
-  return kOfxStatOK;
+  return guarded([&]() -> OfxStatus {
+    Param::Impl *param = toParam(handle);
+    if (!param)
+      return kOfxStatErrBadHandle;
+    const double now = currentTimeOf(*param);
+    std::lock_guard<std::mutex> lock(param->mutex);
+    param->value = param->valueAtLocked(now);
+    param->keys.clear();
+    markAnimating(*param);
+    return kOfxStatOK;
+  });
 }
 
 OfxStatus paramCopy(OfxParamHandle to, OfxParamHandle from, OfxTime offset,
                     const OfxRangeD *range) {
-  Param::Impl *dst = toParam(to);
-  Param::Impl *src = toParam(from);
-  if (!dst || !src)
-    return kOfxStatErrBadHandle;
-  if (dst == src)
+  return guarded([&]() -> OfxStatus {
+    Param::Impl *dst = toParam(to);
+    Param::Impl *src = toParam(from);
+    if (!dst || !src)
+      return kOfxStatErrBadHandle;
+    if (dst == src)
+      return kOfxStatOK;
+    if (dst->type != src->type)
+      return kOfxStatErrValue;
+    std::scoped_lock lock(dst->mutex, src->mutex);
+    dst->stringValue = src->stringValue;
+    if (!range) {
+      dst->value = src->value;
+      dst->keys.clear();
+    }
+    for (const auto &key : src->keys) {
+      if (range && (key.first < range->min || key.first > range->max))
+        continue;
+      dst->keys[key.first + offset] = key.second;
+    }
+    markAnimating(*dst);
     return kOfxStatOK;
-  if (dst->type != src->type)
-    return kOfxStatErrValue;
-  std::scoped_lock lock(dst->mutex, src->mutex);
-  dst->stringValue = src->stringValue;
-  if (!range) {
-    dst->value = src->value;
-    dst->keys.clear();
-  }
-  for (const auto &key : src->keys) {
-    if (range && (key.first < range->min || key.first > range->max))
-      continue;
-    dst->keys[key.first + offset] = key.second;
-  }
-  markAnimating(*dst);
-  return kOfxStatOK;
+  });
 }
 
 OfxStatus paramEditBegin(OfxParamSetHandle handle, const char *) {

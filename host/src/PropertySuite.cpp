@@ -140,103 +140,107 @@ OfxStatus getMany(OfxPropertySetHandle handle, const char *name, int count,
 
 OfxStatus propSetPointer(OfxPropertySetHandle h, const char *name, int index,
                          void *value) {
-  return setOne<void *>(h, name, index, value);
+  return guarded([&] { return setOne<void *>(h, name, index, value); });
 }
 OfxStatus propSetString(OfxPropertySetHandle h, const char *name, int index,
                         const char *value) {
   if (!value)
     return toSet(h) ? kOfxStatErrValue : kOfxStatErrBadHandle;
-  return setOne<char *>(h, name, index, value);
+  return guarded([&] { return setOne<char *>(h, name, index, value); });
 }
 OfxStatus propSetDouble(OfxPropertySetHandle h, const char *name, int index,
                         double value) {
-  return setOne<double>(h, name, index, value);
+  return guarded([&] { return setOne<double>(h, name, index, value); });
 }
 OfxStatus propSetInt(OfxPropertySetHandle h, const char *name, int index,
                      int value) {
-  return setOne<int>(h, name, index, value);
+  return guarded([&] { return setOne<int>(h, name, index, value); });
 }
 OfxStatus propSetPointerN(OfxPropertySetHandle h, const char *name, int count,
                           void *const *values) {
-  return setMany<void *>(h, name, count, values);
+  return guarded([&] { return setMany<void *>(h, name, count, values); });
 }
 OfxStatus propSetStringN(OfxPropertySetHandle h, const char *name, int count,
                          const char *const *values) {
   for (int i = 0; values && i < count; ++i)
     if (!values[i])
       return toSet(h) ? kOfxStatErrValue : kOfxStatErrBadHandle;
-  return setMany<char *>(h, name, count, values);
+  return guarded([&] { return setMany<char *>(h, name, count, values); });
 }
 OfxStatus propSetDoubleN(OfxPropertySetHandle h, const char *name, int count,
                          const double *values) {
-  return setMany<double>(h, name, count, values);
+  return guarded([&] { return setMany<double>(h, name, count, values); });
 }
 OfxStatus propSetIntN(OfxPropertySetHandle h, const char *name, int count,
                       const int *values) {
-  return setMany<int>(h, name, count, values);
+  return guarded([&] { return setMany<int>(h, name, count, values); });
 }
 OfxStatus propGetPointer(OfxPropertySetHandle h, const char *name, int index,
                          void **value) {
-  return getOne<void *>(h, name, index, value);
+  return guarded([&] { return getOne<void *>(h, name, index, value); });
 }
 OfxStatus propGetString(OfxPropertySetHandle h, const char *name, int index,
                         char **value) {
-  return getOne<char *>(h, name, index, value);
+  return guarded([&] { return getOne<char *>(h, name, index, value); });
 }
 OfxStatus propGetDouble(OfxPropertySetHandle h, const char *name, int index,
                         double *value) {
-  return getOne<double>(h, name, index, value);
+  return guarded([&] { return getOne<double>(h, name, index, value); });
 }
 OfxStatus propGetInt(OfxPropertySetHandle h, const char *name, int index,
                      int *value) {
-  return getOne<int>(h, name, index, value);
+  return guarded([&] { return getOne<int>(h, name, index, value); });
 }
 OfxStatus propGetPointerN(OfxPropertySetHandle h, const char *name, int count,
                           void **values) {
-  return getMany<void *>(h, name, count, values);
+  return guarded([&] { return getMany<void *>(h, name, count, values); });
 }
 OfxStatus propGetStringN(OfxPropertySetHandle h, const char *name, int count,
                          char **values) {
-  return getMany<char *>(h, name, count, values);
+  return guarded([&] { return getMany<char *>(h, name, count, values); });
 }
 OfxStatus propGetDoubleN(OfxPropertySetHandle h, const char *name, int count,
                          double *values) {
-  return getMany<double>(h, name, count, values);
+  return guarded([&] { return getMany<double>(h, name, count, values); });
 }
 OfxStatus propGetIntN(OfxPropertySetHandle h, const char *name, int count,
                       int *values) {
-  return getMany<int>(h, name, count, values);
+  return guarded([&] { return getMany<int>(h, name, count, values); });
 }
 
 OfxStatus propReset(OfxPropertySetHandle h, const char *name) {
-  PropertySet::Impl *set = toSet(h);
-  if (!set)
-    return kOfxStatErrBadHandle;
-  if (!name)
-    return kOfxStatErrUnknown;
-  std::lock_guard<std::mutex> lock(set->mutex);
-  auto it = set->props.find(name);
-  if (it == set->props.end())
-    return kOfxStatErrUnknown;
-  it->second.values = it->second.initial;
-  return kOfxStatOK;
+  return guarded([&]() -> OfxStatus {
+    PropertySet::Impl *set = toSet(h);
+    if (!set)
+      return kOfxStatErrBadHandle;
+    if (!name)
+      return kOfxStatErrUnknown;
+    std::lock_guard<std::mutex> lock(set->mutex);
+    auto it = set->props.find(name);
+    if (it == set->props.end())
+      return kOfxStatErrUnknown;
+    it->second.values = it->second.initial;
+    return kOfxStatOK;
+  });
 }
 
 OfxStatus propGetDimension(OfxPropertySetHandle h, const char *name,
                            int *count) {
-  PropertySet::Impl *set = toSet(h);
-  if (!set)
-    return kOfxStatErrBadHandle;
-  if (!name)
-    return kOfxStatErrUnknown;
-  if (!count)
-    return kOfxStatErrValue;
-  std::lock_guard<std::mutex> lock(set->mutex);
-  auto it = set->props.find(name);
-  if (it == set->props.end())
-    return kOfxStatErrUnknown;
-  *count = it->second.dimension();
-  return kOfxStatOK;
+  return guarded([&]() -> OfxStatus {
+    PropertySet::Impl *set = toSet(h);
+    if (!set)
+      return kOfxStatErrBadHandle;
+    if (!name)
+      return kOfxStatErrUnknown;
+    if (!count)
+      return kOfxStatErrValue;
+    std::lock_guard<std::mutex> lock(set->mutex);
+    auto it = set->props.find(name);
+    if (it == set->props.end())
+      return kOfxStatErrUnknown;
+    *count = it->second.dimension();
+    return kOfxStatOK;
+  });
 }
 
 const OfxPropertySuiteV1 suite = {
