@@ -34,6 +34,36 @@ void FastOutlineProcessorBase::allocateField(const OfxRectI& area) {
   field_ = storage.reserve(fieldWidth_ * fieldHeight_);
 }
 
+namespace {
+
+// Each of the host's threads takes its share of the pipeline's runs.
+class FieldBuildThreads : public OFX::MultiThread::Processor {
+public:
+  explicit FieldBuildThreads(rimlet::FieldBuildPipeline& pipeline) : pipeline_(pipeline) {}
+
+  void multiThreadFunction(unsigned /*threadId*/, unsigned /*nThreads*/) override {
+    pipeline_.work();
+  }
+
+private:
+  rimlet::FieldBuildPipeline& pipeline_;
+};
+
+} // namespace
+
+void FastOutlineProcessorBase::buildOnHostThreads(rimlet::FieldBuildPipeline& pipeline,
+                                                  unsigned cpus) {
+  FieldBuildThreads threads(pipeline);
+  try {
+    threads.multiThread(cpus);
+  } catch (const OFX::Exception::Suite&) {
+    // The host ran none or only some of the threads; nothing is lost, as
+    // whatever they did not claim is still there to claim below.
+  }
+  pipeline.work();
+  pipeline.waitUntilBuilt();
+}
+
 OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI& area, float lowestSeed) const {
   const rimlet::OutlineQuality level = quality();
   const auto seeding = level == rimlet::OutlineQuality::Draft ? rimlet::FieldSeeding::Draft

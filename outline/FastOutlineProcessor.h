@@ -4,9 +4,9 @@
 // render window, colour, width, quality, destination bounds) and calls
 // process(). The distance field is built once, in preProcess, over the part
 // of the destination bounds that can change a pixel of the window (all of
-// it for a whole-frame render); the bands that the support library then
-// runs on the host's threads only read it and write disjoint rows of the
-// window.
+// it for a whole-frame render), on the host's threads when it is big; the
+// bands that the support library then runs on the host's threads only read
+// it and write disjoint rows of the window.
 #pragma once
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include "ofxsProcessing.h"
 
 #include "OutlineField.h"
+#include "OutlineFieldPipeline.h"
 #include "OutlinePixelRules.h"
 
 class FastOutlineProcessorBase : public OFX::ImageProcessor {
@@ -61,6 +62,10 @@ protected:
   // Makes room for a field over `area` (inside the bounds). The cells are
   // left unset: every build writes each of them before any is read.
   void allocateField(const OfxRectI& area);
+
+  // Runs the pipeline on up to `cpus` of the host's threads. Should the
+  // host fail to run them, the calling thread builds what they left.
+  void buildOnHostThreads(rimlet::FieldBuildPipeline& pipeline, unsigned cpus);
 
   OFX::Image* srcImg_ = nullptr;
   double colorR_ = 1.0;
@@ -206,11 +211,11 @@ private:
   // Seeds and sweeps forward a few rows at a time, so that each row is
   // swept while its seeds are still in the cache.
   template <class ForwardSweep>
-  void seedAndSweepForward(rimlet::FieldSeeding seeding, ForwardSweep&& sweepForward) {
+  void seedAndSweepForward(rimlet::FieldSeeding seeding, const rimlet::ByteSeedTable& byteSeeds,
+                           ForwardSweep&& sweepForward) {
     // A multiple of the sweeps' four rows at a time; the first piece has
     // one row more, as the sweeps treat the first row on its own.
     constexpr std::int64_t kRowsAtOnce = 32;
-    const rimlet::ByteSeedTable byteSeeds = rimlet::makeByteSeedTable(seeding, alphaTable_);
     for (std::int64_t r = 0, end = 0; r < fieldHeight_; r = end) {
       end = std::min(fieldHeight_, r + kRowsAtOnce + (r == 0 ? 1 : 0));
       seedRows(seeding, byteSeeds, r, end);
@@ -218,14 +223,33 @@ private:
     }
   }
 
-  void buildDraftField() {
-    seedAndSweepForward(rimlet::FieldSeeding::Draft, rimlet::sweepForwardOnlyRows);
-  }
-
-  void buildSmoothField() {
-    seedAndSweepForward(rimlet::FieldSeeding::Smooth, rimlet::sweepForwardRows);
+  // Draft seeding and Draft's forward-only pass, or Good/Best seeding and
+  // the two-pass transform: on the host's threads when the field is big
+  // enough for them to pay, with the same cells either way.
+  void buildField(rimlet::FieldSeeding seeding) {
+    const rimlet::ByteSeedTable byteSeeds = rimlet::makeByteSeedTable(seeding, alphaTable_);
+    const unsigned cpus = rimlet::FieldBuildPipeline::worthSharing(fieldExtent())
+                              ? OFX::MultiThread::getNumCPUs()
+                              : 1;
+    if (cpus > 1) {
+      rimlet::FieldBuildPipeline pipeline(
+          field_, fieldExtent(), seeding,
+          [&](std::int64_t firstRow, std::int64_t endRow) {
+            seedRows(seeding, byteSeeds, firstRow, endRow);
+          });
+      buildOnHostThreads(pipeline, cpus);
+      return;
+    }
+    if (seeding == rimlet::FieldSeeding::Draft) {
+      seedAndSweepForward(seeding, byteSeeds, rimlet::sweepForwardOnlyRows);
+      return;
+    }
+    seedAndSweepForward(seeding, byteSeeds, rimlet::sweepForwardRows);
     rimlet::sweepBackward(field_, fieldExtent());
   }
+
+  void buildDraftField() { buildField(rimlet::FieldSeeding::Draft); }
+  void buildSmoothField() { buildField(rimlet::FieldSeeding::Smooth); }
 
   // Draft polls the host's abort once per row; an aborted row keeps
   // whatever the destination held and the next row is still tried.

@@ -28,12 +28,14 @@ inline float sweptValue(float v, float candidates) {
   return v <= kSkipThreshold ? v : lower(v, candidates);
 }
 
-// One whole row with every bound checked: the rows with no previous row,
-// and fields too narrow for the interleaved walk.
+// Cells `from` to `to` - 1 (in sweep order) of one row with every bound
+// checked: the rows with no previous row, and fields too narrow for the
+// side-by-side walk. Cells before `from` must be swept already.
 template <int kDir>
-void sweepRow(float* row, const float* previous, std::int64_t width) {
+void sweepRow(float* row, const float* previous, std::int64_t width, std::int64_t from,
+              std::int64_t to) {
   const std::int64_t first = kDir > 0 ? 0 : width - 1;
-  for (std::int64_t i = 0; i < width; ++i) {
+  for (std::int64_t i = from; i < to; ++i) {
     const std::int64_t c = first + kDir * i;
     float candidates = kFieldFar;
     if (i > 0)
@@ -55,11 +57,19 @@ void sweepRow(float* row, const float* previous, std::int64_t width) {
 // step earlier, so every cell sees exactly the values the row-by-row sweep
 // gives it; but the rows' chains of dependence along x now run side by
 // side instead of one after the other, which keeps the processor busy.
+// Steps `from` to `to` - 1 of the walk; the steps before are done.
 template <int kDir, int kRows>
-void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t width) {
+void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t width,
+                   std::int64_t from, std::int64_t to) {
   constexpr std::int64_t kLag = 2;
   const std::int64_t first = kDir > 0 ? 0 : width - 1;
+  // The cell each row visited last, carried in a register; on resuming,
+  // read back from the row.
   float behind[kRows];
+  for (int k = 0; k < kRows; ++k) {
+    const std::int64_t i = from - kLag * k;
+    behind[k] = i > 0 && i <= width ? rows[k][first + kDir * (i - 1)] : kFieldFar;
+  }
   // Step t visits cell t - kLag * k (in sweep order) of row k.
   auto visitChecked = [&](std::int64_t t) {
     for (int k = 0; k < kRows; ++k) {
@@ -77,12 +87,13 @@ void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t w
       behind[k] = *p;
     }
   };
+  // Steps at which every row visits a cell with neighbours on both sides.
   const std::int64_t steadyFirst = kLag * (kRows - 1) + 1;
-  const std::int64_t steadyLast = width - 2;
-  std::int64_t t = 0;
-  for (; t < steadyFirst; ++t)
+  const std::int64_t steadyEnd = width - 1;
+  std::int64_t t = from;
+  for (const std::int64_t end = std::min(to, steadyFirst); t < end; ++t)
     visitChecked(t);
-  for (; t <= steadyLast; ++t) {
+  for (const std::int64_t end = std::min(to, steadyEnd); t < end; ++t) {
     for (int k = 0; k < kRows; ++k) {
       float* p = rows[k] + first + kDir * (t - kLag * k);
       const float* q = p + toPrevious;
@@ -93,34 +104,25 @@ void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t w
       behind[k] = value;
     }
   }
-  for (; t < width + kLag * (kRows - 1); ++t)
+  for (; t < to; ++t)
     visitChecked(t);
 }
 
-// Rows `from` to `to` - 1, counted in sweep order; the rows before `from`
-// must already be swept.
 template <int kDir>
-void sweepRows(float* cells, FieldExtent extent, std::int64_t from, std::int64_t to) {
-  constexpr int kRows = 4;
+void twoPassRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run, std::int64_t from,
+                     std::int64_t to) {
   const std::int64_t width = extent.width;
   const std::ptrdiff_t toPrevious = kDir > 0 ? -width : width;
-  const std::int64_t firstRow = kDir > 0 ? 0 : extent.height - 1;
-  auto rowAt = [&](std::int64_t i) { return cells + extent.indexOf(0, firstRow + kDir * i); };
-  std::int64_t i = from;
-  if (i == 0 && i < to) {
-    sweepRow<kDir>(rowAt(0), nullptr, width);
-    ++i;
+  float* const firstRow = cells + extent.indexOf(0, run.fieldRow(extent, 0));
+  if (run.rows == 1) {
+    sweepRow<kDir>(firstRow, run.first > 0 ? firstRow + toPrevious : nullptr, width, from,
+                   std::min(to, width));
+    return;
   }
-  if (width >= 4 * kRows) {
-    for (; i + kRows <= to; i += kRows) {
-      float* rows[kRows];
-      for (int k = 0; k < kRows; ++k)
-        rows[k] = rowAt(i + k);
-      sweepRowGroup<kDir, kRows>(rows, toPrevious, width);
-    }
-  }
-  for (; i < to; ++i)
-    sweepRow<kDir>(rowAt(i), rowAt(i) + toPrevious, width);
+  float* rows[kRunRows];
+  for (int k = 0; k < kRunRows; ++k)
+    rows[k] = firstRow - k * toPrevious;
+  sweepRowGroup<kDir, kRunRows>(rows, toPrevious, width, from, to);
 }
 
 } // namespace
@@ -183,16 +185,15 @@ inline float draftValue(float v, float fromLeft, const float* below, std::int64_
 
 // kRows rows side by side, each two columns behind the one before, as in
 // sweepRowGroup: a cell needs only cells its row and the row below have
-// already done.
+// already done. Steps `from` to `to` - 1; step t visits column
+// 1 + t - kLag * k of row k (column 0 is never visited).
 template <int kRows>
-void draftRowGroup(float* const* rows, std::int64_t width) {
+void draftRowGroup(float* const* rows, std::int64_t width, std::int64_t from, std::int64_t to) {
   constexpr std::int64_t kLag = 2;
+  const std::int64_t visited = width - 1;
   float behind[kRows];
   for (int k = 0; k < kRows; ++k)
-    behind[k] = rows[k][0];
-  // Step t visits column 1 + t - kLag * k of row k; column 0 is never
-  // visited.
-  const std::int64_t visited = width - 1;
+    behind[k] = rows[k][std::clamp<std::int64_t>(from - kLag * k, 0, visited)];
   auto visit = [&](int k, std::int64_t i) {
     float* row = rows[k];
     const std::int64_t c = 1 + i;
@@ -200,43 +201,97 @@ void draftRowGroup(float* const* rows, std::int64_t width) {
     row[c] = value;
     behind[k] = value;
   };
-  const std::int64_t steadyFirst = kLag * (kRows - 1);
-  std::int64_t t = 0;
-  for (; t < steadyFirst && t < visited; ++t)
-    for (int k = 0; k < kRows; ++k)
-      if (t - kLag * k >= 0)
-        visit(k, t - kLag * k);
-  for (; t < visited; ++t)
-    for (int k = 0; k < kRows; ++k)
-      visit(k, t - kLag * k);
-  for (; t < visited + kLag * (kRows - 1); ++t)
+  auto visitChecked = [&](std::int64_t t) {
     for (int k = 0; k < kRows; ++k) {
       const std::int64_t i = t - kLag * k;
       if (i >= 0 && i < visited)
         visit(k, i);
     }
+  };
+  std::int64_t t = from;
+  for (const std::int64_t end = std::min(to, kLag * (kRows - 1)); t < end; ++t)
+    visitChecked(t);
+  for (const std::int64_t end = std::min(to, visited); t < end; ++t)
+    for (int k = 0; k < kRows; ++k)
+      visit(k, t - kLag * k);
+  for (; t < to; ++t)
+    visitChecked(t);
+}
+
+void draftRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run, std::int64_t from,
+                   std::int64_t to) {
+  const std::int64_t width = extent.width;
+  float* const firstRow = cells + extent.indexOf(0, run.first);
+  if (run.rows == 1) {
+    // Row 0 has nothing to visit.
+    if (run.first == 0)
+      return;
+    for (std::int64_t c = 1 + from; c < std::min(1 + to, width); ++c)
+      firstRow[c] = draftValue(firstRow[c], firstRow[c - 1], firstRow - width, c);
+    return;
+  }
+  float* rows[kRunRows];
+  for (int k = 0; k < kRunRows; ++k)
+    rows[k] = firstRow + k * width;
+  draftRowGroup<kRunRows>(rows, width, from, to);
+}
+
+} // namespace
+
+std::int64_t FieldRowRun::steps(FieldExtent extent) const {
+  const bool draft = pass == FieldPass::ForwardOnly;
+  const std::int64_t visited = draft ? (first == 0 ? 0 : extent.width - 1) : extent.width;
+  return visited > 0 ? visited + 2 * (rows - 1) : 0;
+}
+
+std::int64_t FieldRowRun::cellsDoneAfter(std::int64_t step, FieldExtent extent) const {
+  if (steps(extent) == 0)
+    return extent.width;
+  // Draft's column 0 is never visited: it is final from the start.
+  const std::int64_t unvisited = pass == FieldPass::ForwardOnly ? 1 : 0;
+  return std::clamp<std::int64_t>(unvisited + step - 2 * (rows - 1), unvisited, extent.width);
+}
+
+std::int64_t FieldRowRun::cellsNeededBefore(std::int64_t step, FieldExtent extent) const {
+  // After `step` steps the first row has visited up to cell step - 1 in
+  // the two-pass sweeps and column step in Draft's; either reads the row
+  // before one cell further on.
+  return step <= 0 ? 0 : std::min(step + 1, extent.width);
+}
+
+void sweepRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run,
+                   std::int64_t fromStep, std::int64_t toStep) {
+  switch (run.pass) {
+  case FieldPass::ForwardOnly:
+    draftRunSteps(cells, extent, run, fromStep, toStep);
+    return;
+  case FieldPass::Forward:
+    twoPassRunSteps<+1>(cells, extent, run, fromStep, toStep);
+    return;
+  case FieldPass::Backward:
+    twoPassRunSteps<-1>(cells, extent, run, fromStep, toStep);
+    return;
+  }
+}
+
+namespace {
+
+// A pass over rows `from` to `to` - 1 in sweep order, each run walked whole.
+void sweepPass(float* cells, FieldExtent extent, FieldPass pass, std::int64_t from,
+               std::int64_t to) {
+  if (extent.isEmpty())
+    return;
+  forEachRowRun(pass, extent, std::max<std::int64_t>(0, from), std::min(to, extent.height),
+                [&](const FieldRowRun& run) {
+                  sweepRunSteps(cells, extent, run, 0, run.steps(extent));
+                });
 }
 
 } // namespace
 
 void sweepForwardOnlyRows(float* cells, FieldExtent extent, std::int64_t firstRow,
                           std::int64_t endRow) {
-  constexpr int kRows = 4;
-  std::int64_t r = std::max<std::int64_t>(1, firstRow);
-  endRow = std::min(endRow, extent.height);
-  if (extent.width >= 4 * kRows) {
-    for (; r + kRows <= endRow; r += kRows) {
-      float* rows[kRows];
-      for (int k = 0; k < kRows; ++k)
-        rows[k] = cells + extent.indexOf(0, r + k);
-      draftRowGroup<kRows>(rows, extent.width);
-    }
-  }
-  for (; r < endRow; ++r) {
-    float* row = cells + extent.indexOf(0, r);
-    for (std::int64_t c = 1; c < extent.width; ++c)
-      row[c] = draftValue(row[c], row[c - 1], row - extent.width, c);
-  }
+  sweepPass(cells, extent, FieldPass::ForwardOnly, firstRow, endRow);
 }
 
 void sweepForwardOnly(float* cells, FieldExtent extent) {
@@ -245,16 +300,11 @@ void sweepForwardOnly(float* cells, FieldExtent extent) {
 
 void sweepForwardRows(float* cells, FieldExtent extent, std::int64_t firstRow,
                       std::int64_t endRow) {
-  if (extent.isEmpty())
-    return;
-  sweepRows<+1>(cells, extent, std::max<std::int64_t>(0, firstRow),
-                std::min(endRow, extent.height));
+  sweepPass(cells, extent, FieldPass::Forward, firstRow, endRow);
 }
 
 void sweepBackward(float* cells, FieldExtent extent) {
-  if (extent.isEmpty())
-    return;
-  sweepRows<-1>(cells, extent, 0, extent.height);
+  sweepPass(cells, extent, FieldPass::Backward, 0, extent.height);
 }
 
 void sweepTwoPass(float* cells, FieldExtent extent) {

@@ -207,6 +207,60 @@ void sweepBackward(float* cells, FieldExtent extent);
 void sweepForwardOnlyRows(float* cells, FieldExtent extent, std::int64_t firstRow,
                           std::int64_t endRow);
 
+// The passes cut into pieces small enough for several threads to share.
+//
+// A pass walks the rows in its sweep order (upwards for the forward
+// passes, downwards for the backward one) in runs: the pass's first row
+// alone, then kRunRows rows side by side where the field is at least
+// kSideBySideWidth wide, then single rows. A run is walked in steps: at
+// step t its k-th row visits the cell t - 2k places along the row in sweep
+// order (Draft's pass starts one column in: it never visits column 0, nor
+// row 0). Walking a run's steps in pieces, in order, gives the cells the
+// whole walk gives; the sweeps above are these runs walked whole.
+enum class FieldPass { ForwardOnly, Forward, Backward };
+
+constexpr int kRunRows = 4;
+constexpr std::int64_t kSideBySideWidth = 4 * kRunRows;
+
+struct FieldRowRun {
+  FieldPass pass = FieldPass::Forward;
+  std::int64_t first = 0;  // index, in sweep order, of its first row
+  int rows = 1;
+
+  // The field row (r) of its k-th row.
+  std::int64_t fieldRow(FieldExtent extent, int k) const {
+    return pass == FieldPass::Backward ? extent.height - 1 - (first + k) : first + k;
+  }
+  std::int64_t steps(FieldExtent extent) const;
+  // How many leading cells, in sweep order, of its last row hold their
+  // final value once `step` steps are walked.
+  std::int64_t cellsDoneAfter(std::int64_t step, FieldExtent extent) const;
+  // How many leading cells, in sweep order, of the row before its first
+  // must hold their final value before steps up to `step` are walked.
+  std::int64_t cellsNeededBefore(std::int64_t step, FieldExtent extent) const;
+};
+
+// Calls visit(run) for the runs of rows `from` to `to` - 1 (sweep order) of
+// a pass, in order.
+template <class Visit>
+void forEachRowRun(FieldPass pass, FieldExtent extent, std::int64_t from, std::int64_t to,
+                   Visit&& visit) {
+  std::int64_t i = from;
+  if (i == 0 && i < to)
+    visit(FieldRowRun{pass, i++, 1});
+  if (extent.width >= kSideBySideWidth)
+    for (; i + kRunRows <= to; i += kRunRows)
+      visit(FieldRowRun{pass, i, kRunRows});
+  for (; i < to; ++i)
+    visit(FieldRowRun{pass, i, 1});
+}
+
+// Walks steps fromStep to toStep - 1 of a run. Every row before it in
+// sweep order must be final as far as cellsNeededBefore(toStep) says, and
+// its own steps before fromStep walked.
+void sweepRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run,
+                   std::int64_t fromStep, std::int64_t toStep);
+
 inline float fieldAt(const float* cells, FieldExtent extent, std::int64_t c,
                      std::int64_t r) {
   return cells[extent.indexOf(c, r)];
