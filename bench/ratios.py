@@ -2,7 +2,8 @@
 """Prints the benchmark times and the table of ratios against the targets.
 
 Reads the JSON written by qfx_bench (--benchmark_out_format=json). With
-repetitions the fastest of each case is used (see load_times). The last line printed is
+repetitions the fastest of each case is used (see load_times); targets are
+judged on wall-clock time. The last line printed is
 "targets met: K/N"; a target whose cases did not run (OpenCV missing, a
 filter) is listed as skipped and left out of N.
 """
@@ -20,14 +21,15 @@ def case_name(entry):
     # before the options Google Benchmark appends.
     name = entry.get("run_name", entry["name"])
     name = re.sub(r"/[a-z_]+:[^/]*", "", name)
-    return re.sub(r"/(real_time|manual_time)$", "", name)
+    return re.sub(r"(/(real_time|manual_time|process_time))+$", "", name)
 
 
 def load_times(path):
+    """Per case, (wall ms, process CPU ms) of the best statistic present:
+    the minimum of the repetitions (the least disturbed by other work),
+    else the median, else the single run."""
     with open(path) as f:
         data = json.load(f)
-    # Per case, the best statistic present: the minimum of the repetitions
-    # (the least disturbed by other work), else the median, else the run.
     preference = {"min": 0, "median": 1, None: 2}
     best = {}
     for entry in data.get("benchmarks", []):
@@ -37,13 +39,18 @@ def load_times(path):
         if rank is None:
             continue
         name = case_name(entry)
-        ms = entry["real_time"] * UNIT_TO_MS[entry.get("time_unit", "ns")]
+        scale = UNIT_TO_MS[entry.get("time_unit", "ns")]
+        times = (entry["real_time"] * scale, entry["cpu_time"] * scale)
         if name not in best or rank < best[name][0]:
-            best[name] = (rank, ms)
-    return {name: ms for name, (rank, ms) in best.items()}
+            best[name] = (rank, times)
+    return {name: times for name, (rank, times) in best.items()}
 
 
 class Table:
+    """Rows of targets. A target is judged on wall-clock time; the ratio
+    of process CPU times is printed beside it, as a steadier view when
+    other work shares the machine (it hides serial parts, though)."""
+
     def __init__(self, times):
         self.times = times
         self.rows = []
@@ -52,34 +59,37 @@ class Table:
         """numerator / denominator must stay at or below limit."""
         t = self.times
         if numerator not in t or denominator not in t:
-            self.rows.append((label, None, "<=", limit))
+            self.rows.append((label, None, None, "<=", limit))
             return
-        self.rows.append((label, t[numerator] / t[denominator], "<=", limit))
+        wall = t[numerator][0] / t[denominator][0]
+        cpu = t[numerator][1] / t[denominator][1] if t[denominator][1] else None
+        self.rows.append((label, wall, cpu, "<=", limit))
 
     def speedup(self, label, one, two, limit, serial=None):
         """one / two (minus a serial part of both) must reach limit."""
         t = self.times
         needed = [one, two] + ([serial] if serial else [])
         if any(n not in t for n in needed):
-            self.rows.append((label, None, ">=", limit))
+            self.rows.append((label, None, None, ">=", limit))
             return
-        cut = t[serial] if serial else 0.0
-        value = (t[one] - cut) / (t[two] - cut) if t[two] > cut else 0.0
-        self.rows.append((label, value, ">=", limit))
+        cut = t[serial][0] if serial else 0.0
+        value = (t[one][0] - cut) / (t[two][0] - cut) if t[two][0] > cut else 0.0
+        self.rows.append((label, value, None, ">=", limit))
 
     def print(self):
         met = counted = 0
         width = max(len(r[0]) for r in self.rows)
-        print(f"{'target':<{width}}  {'ratio':>7}  {'limit':>8}  met")
-        for label, value, sense, limit in self.rows:
+        print(f"{'target':<{width}}  {'ratio':>8}  {'limit':>8}  met  {'cpu ratio':>9}")
+        for label, value, cpu, sense, limit in self.rows:
             if value is None:
-                print(f"{label:<{width}}  {'-':>7}  {sense} {limit:>5.2f}  skipped")
+                print(f"{label:<{width}}  {'-':>8}  {sense} {limit:>5.2f}  skipped")
                 continue
             ok = value <= limit if sense == "<=" else value >= limit
             counted += 1
             met += ok
-            print(f"{label:<{width}}  {value:7.3f}  {sense} {limit:>5.2f}  "
-                  f"{'yes' if ok else 'NO'}")
+            cpu_text = f"{cpu:9.3f}" if cpu is not None else f"{'-':>9}"
+            print(f"{label:<{width}}  {value:8.3f}  {sense} {limit:>5.2f}  "
+                  f"{'yes' if ok else 'NO ':<3}  {cpu_text}")
         print(f"targets met: {met}/{counted}")
 
 
@@ -88,9 +98,10 @@ def main():
         sys.exit("usage: ratios.py RESULTS.json")
     times = load_times(sys.argv[1])
 
-    print("times (ms, fastest repetition):")
+    print(f"times (ms, fastest repetition)  {'wall':>10} {'process CPU':>12}")
     for name in sorted(times):
-        print(f"  {name:<48} {times[name]:10.3f}")
+        wall, cpu = times[name]
+        print(f"  {name:<48} {wall:10.3f} {cpu:12.3f}")
     print()
 
     table = Table(times)
