@@ -212,22 +212,21 @@ void outlineCase(benchmark::State &state, FrameSize size, Format format, int qua
   renderLoop(state, *instance, window);
 }
 
-// The Good/Best field alone on one thread: seeding from the 8-bit source
-// and the two sweeps, as the outline processor builds it once per render.
+// The Good/Best field alone on one thread: seeding row by row from the
+// 8-bit source and the two sweeps, as the outline processor builds it once
+// per render when it has one thread.
 void fieldCase(benchmark::State &state, FrameSize size) {
   const ofxhost::ImagePtr source = Rig::get().source(size, kByte);
-  const unsigned char *base = static_cast<const unsigned char *>(source->data());
-  const std::ptrdiff_t rowBytes = source->rowBytes();
-  const auto sourceAt = [&](int x, int y) {
-    return base + y * rowBytes + static_cast<std::ptrdiff_t>(x) * 4;
-  };
   const rimlet::AlphaTable alphaTable = rimlet::makeAlphaTable();
   const rimlet::FieldExtent extent{size.width, size.height};
   std::vector<float> cells(static_cast<std::size_t>(extent.cellCount()));
+  const rimlet::FieldSeeding seeding = rimlet::FieldSeeding::Smooth;
   for (auto _ : state) {
-    rimlet::seedField<unsigned char, 4, 255>(cells.data(), extent, 0, 0,
-                                             rimlet::FieldSeeding::Smooth,
-                                             alphaTable, sourceAt);
+    const rimlet::ByteSeedTable byteSeeds = rimlet::makeByteSeedTable(seeding, alphaTable);
+    for (int r = 0; r < size.height; ++r)
+      rimlet::seedRow<unsigned char, 4, 255>(
+          cells.data() + extent.indexOf(0, r), source->pixel<unsigned char>(0, r),
+          extent.width, seeding, alphaTable, byteSeeds);
     rimlet::sweepTwoPass(cells.data(), extent);
     benchmark::DoNotOptimize(cells.data());
     benchmark::ClobberMemory();
