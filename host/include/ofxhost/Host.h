@@ -367,8 +367,11 @@ private:
 // A parameter of an instance. Numeric values of every type (integer,
 // boolean, choice, double, RGB/RGBA, 2D/3D) are vectors of doubles, one per
 // dimension; setting clamps each component to the parameter's range (a
-// choice to its options). Keys interpolate linearly; before the first and
-// after the last key the value is that key's.
+// choice to its options). Keys interpolate linearly (a boolean or choice
+// holds each key's value until the next key); before the first and after
+// the last key the value is that key's. Through the suite, paramSetValue on
+// a parameter with keys sets a key at the current time, the time of the
+// instance's latest render or region action.
 class Param {
 public:
   const std::string &name() const;
@@ -420,6 +423,9 @@ struct Faults {
 };
 
 // An effect instance. Destroying it runs the destroy-instance action.
+// Destroy instances before their Host: the host's destructor runs the
+// destroy action of any still alive, after which every action answers
+// kOfxStatErrBadHandle and plugin() must not be used.
 class Instance {
 public:
   ~Instance();
