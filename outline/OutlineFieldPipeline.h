@@ -27,9 +27,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "OutlineField.h"
@@ -56,20 +58,29 @@ public:
   // claim. Any number of threads may call it, at once or one after another.
   void work() noexcept;
 
-  // Waits until every run is built, by whichever thread claimed it.
-  void waitUntilBuilt() const noexcept;
+  // Waits until every run is built, by whichever thread claimed it. For
+  // the thread that owns the pipeline.
+  void waitUntilBuilt() noexcept;
 
 private:
-  // Progress of one run, alone on its cache line so that threads
-  // publishing neighbouring runs do not slow each other down.
+  // Progress of one run, alone on its cache lines so that threads
+  // publishing neighbouring runs do not slow each other down. One thread
+  // at most waits on it: the one building the next run (or, for the last
+  // run, the one in waitUntilBuilt).
   struct alignas(64) Progress {
     // Leading cells (in sweep order) of the run's last row that hold their
     // final value; the field's width once the run is finished.
     std::atomic<std::int64_t> cellsDone{-1};
+    // The cells the waiting thread needs while it sleeps, 0 when none does.
+    std::atomic<std::int64_t> cellsWanted{0};
+    std::mutex sleepMutex;
+    std::condition_variable published;
   };
 
   void build(std::size_t index) noexcept;
-  void waitFor(std::size_t index, std::int64_t cells) const noexcept;
+  void publish(std::size_t index, std::int64_t cells) noexcept;
+  // Returns once the run before `index` has published at least `cells`.
+  void waitFor(std::size_t index, std::int64_t cells) noexcept;
 
   float* cells_;
   FieldExtent extent_;

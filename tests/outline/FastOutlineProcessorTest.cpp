@@ -365,6 +365,33 @@ TEST(ProcessorThreads, AnyBandSplitGivesTheSameImage) {
   }
 }
 
+template <class F>
+class ProcessorRgbaFormats : public ::testing::Test {};
+TYPED_TEST_SUITE(ProcessorRgbaFormats, RgbaFormats, FormatNames);
+
+// A field big enough to be built on the host's threads, on one to eight of
+// them: the same image as the reference, whose field is built on one.
+TYPED_TEST(ProcessorRgbaFormats, FieldBuiltOnTheHostsThreadsGivesTheReference) {
+  using F = TypeParam;
+  auto source = makeImage<F>({-30, -10, 680, 430});
+  paintShapes<F>(*source);
+  for (int quality : {0, 1, 2}) {
+    RenderJob job;
+    job.source = source;
+    job.dstBounds = {-20, 0, 690, 420};
+    job.window = job.dstBounds;
+    job.settings = {{0.3, 1.0, 0.5}, 4.0, quality, false};
+    const auto expected =
+        referenceRender<F>(job.source.get(), job.dstBounds, job.window, job.settings);
+    for (unsigned cpus : {1u, 2u, 3u, 8u}) {
+      job.cpus = cpus;
+      const auto got = renderThroughHost<F>(job);
+      ASSERT_TRUE(got);
+      EXPECT_TRUE(sameImage<F>(*got, *expected)) << "quality " << quality << ", " << cpus << " CPUs";
+    }
+  }
+}
+
 // --- Windows and bounds ---------------------------------------------------------------
 
 // The field covers the whole destination, so a shape just outside a small
