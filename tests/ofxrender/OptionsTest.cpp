@@ -54,6 +54,8 @@ TEST_F(RenderOptions, SetTakesNumbersComponentsAndChoices) {
   expectGainAndTint(
       renderWith({"--set", "gain=2", "--set", " tint = 0.1, 0.2, 0.3, 0.4"}),
       2.0f, {0.1f, 0.2f, 0.3f, 0.4f}, "gain and tint with blanks");
+  expectGainAndTint(renderWith({"--set", "tint=0.5,0,0"}), 1.0f,
+                    {0.5f, 0, 0, 1.0f}, "an RGB colour is opaque");
 
   // A choice by option text and by index select the same option.
   const FileImage byText = renderWith({"--set", "mode=Inspect"});

@@ -146,8 +146,11 @@ void checkRange(ofxhost::Param &param, const std::string &text,
 
 std::vector<double> parseNumeric(ofxhost::Param &param,
                                  const std::string &text) {
-  const std::vector<std::string> parts = splitComponents(text);
+  std::vector<std::string> parts = splitComponents(text);
   const size_t dimension = static_cast<size_t>(param.dimension());
+  // A colour given as R,G,B is meant opaque.
+  if (param.type() == kOfxParamTypeRGBA && parts.size() == 3)
+    parts.push_back("1");
   if (parts.size() != dimension)
     throw badValue(param, text,
                    "has " + std::to_string(parts.size()) +
