@@ -32,11 +32,13 @@ render() {
     "$work/$output" "$@"
 }
 
-render outline-dark.png qoutline --set outlineColor=0.1,0.1,0.15,1 --set outlineWidth=3
-render outline-red.png qoutline --set outlineColor=1,0.1,0.1,1 \
-  --set outlineWidth=6 --set "quality=Best (Highest Quality)"
-"$sheet" sheet "$images/outline.png" "$input" "$work/outline-dark.png" \
-  "$work/outline-red.png"
+# One panel per quality, same colour and width, so the levels compare.
+for quality in 0 1 2; do
+  render "outline-q$quality.png" qoutline --set outlineColor=1,0.1,0.1,1 \
+    --set outlineWidth=4 --set quality=$quality
+done
+"$sheet" sheet "$images/outline.png" "$input" "$work/outline-q0.png" \
+  "$work/outline-q1.png" "$work/outline-q2.png"
 
 render gradient-linear.png qgradient
 render gradient-radial.png qgradient --set gradientType=Radial \
