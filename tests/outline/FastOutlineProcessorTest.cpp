@@ -16,6 +16,7 @@
 #include "OutlineField.h"
 #include "OutlinePixelRules.h"
 #include "OutlineTestFormats.h"
+#include "ofxMultiThread.h"
 #include "ofxhost/Host.h"
 
 namespace {
@@ -212,14 +213,15 @@ struct RenderJob {
   std::function<void(ofxhost::Instance&)> beforeRender;
 };
 
+// Renders with the host's thread count as it is (job.cpus is not applied:
+// the count cannot change from one of the host's own threads).
 template <class F>
-ofxhost::ImagePtr renderThroughHost(const RenderJob& job) {
+ofxhost::ImagePtr renderWithTheHostsCpus(const RenderJob& job) {
   ProbeHost& probe = ProbeHost::get();
   if (probe.plugin() == nullptr) {
     ADD_FAILURE() << "the probe bundle did not load: " << probe.error();
     return nullptr;
   }
-  probe.host().setCpuCount(job.cpus);
   ofxhost::ActionResult created;
   auto instance = probe.plugin()->createInstance(kOfxImageEffectContextFilter, &created);
   if (!instance) {
@@ -249,6 +251,12 @@ ofxhost::ImagePtr renderThroughHost(const RenderJob& job) {
     return nullptr;
   }
   return output;
+}
+
+template <class F>
+ofxhost::ImagePtr renderThroughHost(const RenderJob& job) {
+  ProbeHost::get().host().setCpuCount(job.cpus);
+  return renderWithTheHostsCpus<F>(job);
 }
 
 template <class F>
@@ -389,6 +397,38 @@ TYPED_TEST(ProcessorRgbaFormats, FieldBuiltOnTheHostsThreadsGivesTheReference) {
       ASSERT_TRUE(got);
       EXPECT_TRUE(sameImage<F>(*got, *expected)) << "quality " << quality << ", " << cpus << " CPUs";
     }
+  }
+}
+
+// A host may render on one of its own threads, where a multiThread call
+// runs its functions one after another on that thread: the field's share
+// of them must not wait for one that has not run yet.
+TEST(ProcessorThreads, RenderOnAHostThreadWhereThreadsRunOneAfterAnother) {
+  auto source = makeImage<ByteRGBA>({0, 0, 640, 480});
+  paintShapes<ByteRGBA>(*source);
+  ofxhost::Host& host = ProbeHost::get().host();
+  const auto* threads = static_cast<const OfxMultiThreadSuiteV1*>(
+      host.ofxHost()->fetchSuite(host.ofxHost()->host, kOfxMultiThreadSuite, 1));
+  ASSERT_NE(threads, nullptr);
+  host.setCpuCount(4);
+  for (int quality : {0, 1, 2}) {
+    struct Call {
+      RenderJob job;
+      ofxhost::ImagePtr output;
+    } call;
+    call.job.source = source;
+    call.job.dstBounds = source->bounds();
+    call.job.window = source->bounds();
+    call.job.settings.quality = quality;
+    auto renderOnHostThread = [](unsigned, unsigned, void* arg) {
+      auto* c = static_cast<Call*>(arg);
+      c->output = renderWithTheHostsCpus<ByteRGBA>(c->job);
+    };
+    ASSERT_EQ(threads->multiThread(renderOnHostThread, 1, &call), kOfxStatOK);
+    ASSERT_TRUE(call.output) << "quality " << quality;
+    const auto expected = referenceRender<ByteRGBA>(source.get(), call.job.dstBounds,
+                                                    call.job.window, call.job.settings);
+    EXPECT_TRUE(sameImage<ByteRGBA>(*call.output, *expected)) << "quality " << quality;
   }
 }
 
