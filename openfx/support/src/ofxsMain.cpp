@@ -18,6 +18,11 @@ namespace {
 
 void setHost(OfxHost *host) { suites().host = host; }
 
+bool isErrorStatus(OfxStatus status) {
+  return status != kOfxStatOK && status != kOfxStatReplyDefault &&
+         status != kOfxStatReplyYes && status != kOfxStatReplyNo;
+}
+
 struct PluginRegistry {
   PluginFactoryArray factories;
   std::vector<OfxPlugin> records;
@@ -350,8 +355,11 @@ OfxStatus mainEntry(PluginFactory &factory, const char *action, const void *hand
                                 PropertySet(inArgs), PropertySet(outArgs)};
     return dispatcher.dispatch();
   } catch (const Exception::Suite &e) {
-    // A "success" thrown as a failure must not look like success.
-    return e.status() == kOfxStatOK ? kOfxStatFailed : e.status();
+    // A suite call that failed with a status meaning success or a reply
+    // (OK, default, yes, no) still failed: answered as it is, the host
+    // would take a render that wrote nothing, or a region never worked
+    // out, as done.
+    return isErrorStatus(e.status()) ? e.status() : kOfxStatFailed;
   } catch (const Exception::HostInadequate &) {
     return kOfxStatErrMissingHostFeature;
   } catch (const Exception::PropertyUnknownToHost &) {

@@ -1,0 +1,230 @@
+// Shared pieces of the reliability tests: both effect bundles behind one
+// kind of host, the six pixel formats as values, images painted with a
+// picture that gives both effects work to do, and byte comparisons that
+// name the pixel and both values when they fail.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ofxhost/Host.h"
+
+namespace reliability {
+
+using ofxhost::BitDepth;
+using ofxhost::Components;
+
+// ------------------------------------------------------------ effects
+
+// The two effect bundles; tests run over both.
+inline const std::vector<std::string> &effectBundles() {
+  static const std::vector<std::string> bundles = {"Tintrow", "Rimlet"};
+  return bundles;
+}
+
+inline std::string bundlePath(const std::string &bundle) {
+  return ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, bundle);
+}
+
+// A host that sees only what a test gives it.
+inline ofxhost::HostOptions isolatedOptions(unsigned cpus = 1) {
+  ofxhost::HostOptions options;
+  options.cpuCount = cpus;
+  options.searchDefaultPath = false;
+  options.searchEnvironmentPath = false;
+  return options;
+}
+
+// A host with one effect bundle loaded.
+class EffectHost {
+public:
+  explicit EffectHost(const std::string &bundle,
+                      ofxhost::HostOptions options = isolatedOptions())
+      : host_(std::move(options)) {
+    std::vector<ofxhost::Plugin *> plugins =
+        host_.addBundle(bundlePath(bundle), &error_);
+    if (plugins.size() == 1)
+      plugin_ = plugins.front();
+    else if (error_.empty())
+      error_ = bundle + " holds " + std::to_string(plugins.size()) + " plug-ins";
+  }
+
+  ofxhost::Host &host() { return host_; }
+  ofxhost::Plugin *plugin() { return plugin_; }
+  const std::string &error() const { return error_; }
+
+  // A filter instance, or null (with the reason in *result).
+  std::unique_ptr<ofxhost::Instance>
+  createFilter(ofxhost::ActionResult *result = nullptr) {
+    if (!plugin_)
+      return nullptr;
+    return plugin_->createInstance(kOfxImageEffectContextFilter, result);
+  }
+
+private:
+  ofxhost::Host host_;
+  ofxhost::Plugin *plugin_ = nullptr;
+  std::string error_;
+};
+
+// ------------------------------------------------------------ formats
+
+struct PixelFormat {
+  BitDepth depth;
+  Components components;
+};
+
+inline std::string formatName(const PixelFormat &f) {
+  const char *depth = f.depth == BitDepth::Byte    ? "Byte"
+                      : f.depth == BitDepth::Short ? "Short"
+                      : f.depth == BitDepth::Float ? "Float"
+                      : f.depth == BitDepth::Half  ? "Half"
+                                                   : "NoDepth";
+  const char *components = f.components == Components::RGBA    ? "RGBA"
+                           : f.components == Components::Alpha ? "Alpha"
+                           : f.components == Components::RGB   ? "RGB"
+                                                               : "NoComponents";
+  return std::string(depth) + components;
+}
+
+inline const std::vector<PixelFormat> &allFormats() {
+  static const std::vector<PixelFormat> formats = {
+      {BitDepth::Byte, Components::RGBA},   {BitDepth::Short, Components::RGBA},
+      {BitDepth::Float, Components::RGBA},  {BitDepth::Byte, Components::Alpha},
+      {BitDepth::Short, Components::Alpha}, {BitDepth::Float, Components::Alpha}};
+  return formats;
+}
+
+// ------------------------------------------------------------ images
+
+inline ofxhost::ImagePtr makeImage(const OfxRectI &bounds, const PixelFormat &f,
+                                   ofxhost::ImageLayout layout = {}) {
+  return std::make_shared<ofxhost::Image>(bounds, f.depth, f.components, layout);
+}
+
+// Stores v (0 to 1 stands for the format's full range) in component c of
+// pixel (x, y): the one place that knows how each depth holds a value.
+inline void storeComponent(ofxhost::Image &image, int x, int y, int c, double v) {
+  void *pixel = image.pixelAddress(x, y);
+  switch (image.depth()) {
+  case BitDepth::Byte:
+    static_cast<std::uint8_t *>(pixel)[c] =
+        static_cast<std::uint8_t>(std::lround(v * 255.0));
+    return;
+  case BitDepth::Short:
+    static_cast<std::uint16_t *>(pixel)[c] =
+        static_cast<std::uint16_t>(std::lround(v * 65535.0));
+    return;
+  case BitDepth::Float:
+    static_cast<float *>(pixel)[c] = static_cast<float>(v);
+    return;
+  default:
+    return;
+  }
+}
+
+// A picture both effects have work with: a soft-edged disc and a solid bar
+// on a transparent ground, premultiplied colours that vary across it.
+inline void paintPicture(ofxhost::Image &image, int seed = 0) {
+  const OfxRectI b = image.bounds();
+  const double w = image.width(), h = image.height();
+  const int n = ofxhost::componentCount(image.components());
+  for (int y = b.y1; y < b.y2; ++y) {
+    for (int x = b.x1; x < b.x2; ++x) {
+      const double u = (x - b.x1 + 0.5) / w, v = (y - b.y1 + 0.5) / h;
+      const double du = u - 0.35 - 0.05 * (seed % 3), dv = v - 0.5;
+      const double disc = std::min(1.0, std::max(0.0, (0.3 - std::sqrt(du * du + dv * dv)) * 12.0));
+      const double bar = (u > 0.7 && u < 0.8 && v > 0.2 && v < 0.8) ? 1.0 : 0.0;
+      const double alpha = std::max(disc, bar);
+      if (n == 1) {
+        storeComponent(image, x, y, 0, alpha);
+        continue;
+      }
+      storeComponent(image, x, y, 0, alpha * u);
+      storeComponent(image, x, y, 1, alpha * v);
+      storeComponent(image, x, y, 2, alpha * 0.5);
+      storeComponent(image, x, y, 3, alpha);
+    }
+  }
+}
+
+// The value of component c of pixel (x, y), as text.
+inline std::string componentText(const ofxhost::Image &image, int x, int y, int c) {
+  const void *pixel = image.pixelAddress(x, y);
+  std::ostringstream out;
+  switch (image.depth()) {
+  case BitDepth::Byte:
+    out << int(static_cast<const std::uint8_t *>(pixel)[c]);
+    break;
+  case BitDepth::Short:
+    out << static_cast<const std::uint16_t *>(pixel)[c];
+    break;
+  case BitDepth::Float:
+    out << static_cast<const float *>(pixel)[c];
+    break;
+  default:
+    out << "?";
+  }
+  return out.str();
+}
+
+// Empty when the two images (same bounds and format) hold the same bytes;
+// otherwise the first pixel that differs, with both values.
+inline std::string firstDifference(const ofxhost::Image &actual,
+                                   const ofxhost::Image &expected) {
+  const OfxRectI b = expected.bounds();
+  const size_t pixelBytes = static_cast<size_t>(expected.pixelBytes());
+  const int n = ofxhost::componentCount(expected.components());
+  for (int y = b.y1; y < b.y2; ++y) {
+    for (int x = b.x1; x < b.x2; ++x) {
+      if (std::memcmp(actual.pixelAddress(x, y), expected.pixelAddress(x, y),
+                      pixelBytes) == 0)
+        continue;
+      std::ostringstream out;
+      out << formatName({expected.depth(), expected.components()}) << " pixel ("
+          << x << ", " << y << "): got";
+      for (int c = 0; c < n; ++c)
+        out << " " << componentText(actual, x, y, c);
+      out << ", expected";
+      for (int c = 0; c < n; ++c)
+        out << " " << componentText(expected, x, y, c);
+      return out.str();
+    }
+  }
+  return "";
+}
+
+// Empty when every byte of the image still holds `value`; otherwise the
+// first pixel that does not.
+inline std::string firstPixelNotFilledWith(const ofxhost::Image &image,
+                                           unsigned char value) {
+  const OfxRectI b = image.bounds();
+  const size_t pixelBytes = static_cast<size_t>(image.pixelBytes());
+  for (int y = b.y1; y < b.y2; ++y)
+    for (int x = b.x1; x < b.x2; ++x) {
+      const auto *p = static_cast<const unsigned char *>(image.pixelAddress(x, y));
+      for (size_t i = 0; i < pixelBytes; ++i)
+        if (p[i] != value)
+          return formatName({image.depth(), image.components()}) + " pixel (" +
+                 std::to_string(x) + ", " + std::to_string(y) + ") byte " +
+                 std::to_string(i) + " is " + std::to_string(p[i]) +
+                 ", expected untouched " + std::to_string(value);
+    }
+  return "";
+}
+
+inline ofxhost::RenderRequest renderOf(const OfxRectI &window, double time = 0.0) {
+  ofxhost::RenderRequest request;
+  request.window = window;
+  request.time = time;
+  return request;
+}
+
+} // namespace reliability
