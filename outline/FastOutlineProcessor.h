@@ -106,9 +106,12 @@ public:
       return;
     const rimlet::OutlineQuality level = quality();
     // Best reads each pixel's block reaching one column and one row on.
+    // (Compared before adding: bounds may end at the largest int.)
     if (level == rimlet::OutlineQuality::Best) {
-      read.x2 = std::min(bounds_.x2, read.x2 + 1);
-      read.y2 = std::min(bounds_.y2, read.y2 + 1);
+      if (read.x2 < bounds_.x2)
+        ++read.x2;
+      if (read.y2 < bounds_.y2)
+        ++read.y2;
     }
     allocateField(fieldAreaFor(read, lowestSeed()));
     if (level == rimlet::OutlineQuality::Draft)

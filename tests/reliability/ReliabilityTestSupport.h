@@ -175,16 +175,22 @@ inline std::string componentText(const ofxhost::Image &image, int x, int y, int 
   return out.str();
 }
 
-// Empty when the two images (same bounds and format) hold the same bytes;
-// otherwise the first pixel that differs, with both values.
+// Empty when the two images (same size and format, possibly placed
+// differently) hold the same bytes pixel for pixel, counted from their
+// lower-left corners; otherwise the first pixel that differs, at its place
+// in `actual`, with both values.
 inline std::string firstDifference(const ofxhost::Image &actual,
                                    const ofxhost::Image &expected) {
-  const OfxRectI b = expected.bounds();
+  const OfxRectI a = actual.bounds(), e = expected.bounds();
+  if (actual.width() != expected.width() || actual.height() != expected.height())
+    return "the images differ in size";
   const size_t pixelBytes = static_cast<size_t>(expected.pixelBytes());
   const int n = ofxhost::componentCount(expected.components());
-  for (int y = b.y1; y < b.y2; ++y) {
-    for (int x = b.x1; x < b.x2; ++x) {
-      if (std::memcmp(actual.pixelAddress(x, y), expected.pixelAddress(x, y),
+  for (int dy = 0; dy < expected.height(); ++dy) {
+    for (int dx = 0; dx < expected.width(); ++dx) {
+      const int x = a.x1 + dx, y = a.y1 + dy;
+      const int ex = e.x1 + dx, ey = e.y1 + dy;
+      if (std::memcmp(actual.pixelAddress(x, y), expected.pixelAddress(ex, ey),
                       pixelBytes) == 0)
         continue;
       std::ostringstream out;
@@ -194,7 +200,7 @@ inline std::string firstDifference(const ofxhost::Image &actual,
         out << " " << componentText(actual, x, y, c);
       out << ", expected";
       for (int c = 0; c < n; ++c)
-        out << " " << componentText(expected, x, y, c);
+        out << " " << componentText(expected, ex, ey, c);
       return out.str();
     }
   }
