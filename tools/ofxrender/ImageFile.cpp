@@ -301,6 +301,12 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
   if (spec.width <= 0 || spec.height <= 0 || spec.depth > 1 ||
       spec.nchannels <= 0)
     throw fileError(path + ": has no two-dimensional pixels");
+  // Beyond four channels nothing says which are colour and which alpha
+  // (an EXR may hold depth or other passes): refuse rather than guess.
+  if (spec.nchannels > 4)
+    throw fileError(path + ": has " + std::to_string(spec.nchannels) +
+                    " channels; only 1 (grey), 2 (grey, alpha), 3 (RGB) or "
+                    "4 (RGBA) can be read");
 
   Picture picture;
   picture.fileChannels = spec.nchannels;
