@@ -54,16 +54,35 @@ bench: deps-bench
 	cmake --build build-bench -j $(JOBS)
 	@if [ -x bench/run.sh ]; then bench/run.sh build-bench; fi
 
+# Sanitizer runs, each in its own build folder; any report fails the run.
+# test-asan: the whole suite under AddressSanitizer (leaks included) and
+# UndefinedBehaviorSanitizer. The ASan tests are mostly waiting on process
+# start-up, so ctest runs twice as many at once as there are cores.
+ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 test-asan: deps
 	cmake --preset asan
 	cmake --build build-asan -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+	$(ASAN_ENV) ctest --test-dir build-asan --output-on-failure -j $$(( $(JOBS) * 2 ))
 
+# test-tsan: the multi-threaded renders of every module (the tests labelled
+# "threads") under ThreadSanitizer. Only the programs holding them are built.
+TSAN_TARGETS := support_unit_tests support_tests host_tests tintrow_tests \
+  rimlet_field_pipeline_tests rimlet_processor_tests rimlet_window_tests \
+  rimlet_plugin_tests reliability_thread_tests
+TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 test-tsan: deps
 	cmake --preset tsan
-	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L threads
+	cmake --build build-tsan -j $(JOBS) --target $(TSAN_TARGETS)
+	$(TSAN_ENV) ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L threads
+
+# fuzz: both effects' fuzz targets (clang, ASan + UBSan) for FUZZ_SECONDS
+# each, from the committed seeds in fuzz/corpus/.
+FUZZ_SECONDS ?= 60
+fuzz: deps-fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
 install: build
 	cmake --install build
