@@ -6,9 +6,13 @@
 
 #include <sys/resource.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
+
+#include "HostileParams.h"
 
 #include "ofxMemory.h"
 #include "ofxMessage.h"
@@ -266,6 +270,103 @@ TEST_P(HostileHost, UnsupportedOutputFormatsFailBeforeAnyFetch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothEffects, HostileHost, ::testing::ValuesIn(effectBundles()),
+                         effectName);
+
+// ------------------------------------------------------------ values
+
+// Parameter values no range allows, handed over verbatim as a careless
+// host might: each parameter in turn, the others at their defaults. The
+// render must succeed, stay inside its window, and not depend on the
+// number of threads; the region answers must not fail.
+class HostileValues : public ::testing::TestWithParam<std::string> {
+protected:
+  struct Outcome {
+    ofxhost::ActionResult result;
+    ofxhost::ImagePtr output;
+  };
+
+  Outcome renderWith(const std::string &param, const std::vector<double> &value,
+                     unsigned cpus) {
+    EffectHost fixture(GetParam(), isolatedOptions(cpus));
+    auto instance = fixture.createFilter();
+    if (!instance) {
+      ADD_FAILURE() << fixture.error();
+      return {};
+    }
+    auto source = makeImage(kBounds, kByteRGBA);
+    paintPicture(*source);
+    Outcome outcome;
+    outcome.output = makeImage(kBounds, kByteRGBA);
+    outcome.output->fillBytes(kSentinel);
+    instance->setSource(source);
+    instance->setOutput(outcome.output);
+    hostile::setRawValue(instance->param(param), value);
+    outcome.result = instance->render(renderOf(kWindow));
+    OfxRectD rod{0, 0, 0, 0};
+    const ofxhost::ActionResult rodResult = instance->regionOfDefinition(0.0, {1, 1}, rod);
+    EXPECT_TRUE(rodResult.ok()) << GetParam() << " " << param << ": " << rodResult.message;
+    return outcome;
+  }
+
+  // Whether every pixel outside the window still holds the sentinel.
+  static std::string firstWriteOutsideWindow(const ofxhost::Image &image) {
+    for (int y = kBounds.y1; y < kBounds.y2; ++y)
+      for (int x = kBounds.x1; x < kBounds.x2; ++x) {
+        if (x >= kWindow.x1 && x < kWindow.x2 && y >= kWindow.y1 && y < kWindow.y2)
+          continue;
+        const auto *p = static_cast<const unsigned char *>(image.pixelAddress(x, y));
+        for (int i = 0; i < 4; ++i)
+          if (p[i] != kSentinel)
+            return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") written";
+      }
+    return "";
+  }
+
+  static constexpr OfxRectI kWindow{0, 5, 20, 19};
+};
+
+TEST_P(HostileValues, RenderInsideTheWindowAlikeOnAnyNumberOfThreads) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<double> numbers = {nan, inf, -inf, 1e300, -1e300, -1.0, 1e9};
+  const std::vector<double> choices = {-1, 3, 1000, INT_MIN, INT_MAX};
+
+  // The parameters, read from an instance of a host that is gone before
+  // the renders' hosts load the same module.
+  struct ParamShape {
+    std::string name;
+    size_t dimension;
+    bool isChoice;
+  };
+  std::vector<ParamShape> params;
+  {
+    EffectHost probe(GetParam());
+    auto instance = probe.createFilter();
+    ASSERT_TRUE(instance) << probe.error();
+    for (const std::string &name : instance->paramNames()) {
+      ofxhost::Param &param = instance->param(name);
+      if (param.dimension() > 0)
+        params.push_back({name, static_cast<size_t>(param.dimension()),
+                          param.type() == kOfxParamTypeChoice});
+    }
+  }
+  for (const ParamShape &param : params) {
+    const std::string &name = param.name;
+    for (double v : param.isChoice ? choices : numbers) {
+      const std::vector<double> value(param.dimension, v);
+      const std::string what = GetParam() + " " + name + " = " + std::to_string(v);
+      const Outcome one = renderWith(name, value, 1);
+      const Outcome three = renderWith(name, value, 3);
+      ASSERT_TRUE(one.output && three.output) << what;
+      EXPECT_TRUE(one.result.ok()) << what << ": " << one.result.message;
+      EXPECT_TRUE(three.result.ok()) << what << ": " << three.result.message;
+      EXPECT_EQ(firstWriteOutsideWindow(*one.output), "") << what;
+      EXPECT_EQ(firstDifference(*three.output, *one.output), "") << what << ", 3 threads vs 1";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothEffects, HostileValues, ::testing::ValuesIn(effectBundles()),
                          effectName);
 
 // ------------------------------------------------------------ memory
