@@ -56,8 +56,8 @@ bench: deps-bench
 
 # Sanitizer runs, each in its own build folder; any report fails the run.
 # test-asan: the whole suite under AddressSanitizer (leaks included) and
-# UndefinedBehaviorSanitizer. The ASan tests are mostly waiting on process
-# start-up, so ctest runs twice as many at once as there are cores.
+# UndefinedBehaviorSanitizer. The ASan test processes spend about half
+# their time off the CPU, so ctest runs twice as many as there are cores.
 ASAN_ENV := ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 test-asan: deps
