@@ -49,7 +49,7 @@ struct FileImage {
 FileImage readFile(const std::string &path, bool raw = true);
 
 // Writes a file of type type from float pixels (0..1, row 0 at the top).
-// configure may adjust the spec (data window, attributes) before writing.
+// configure may adjust the ImageSpec (data window, attributes) before writing.
 void writeFile(const std::string &path, int width, int height, int channels,
                OIIO::TypeDesc type, const std::vector<float> &values,
                const std::function<void(OIIO::ImageSpec &)> &configure = {});
