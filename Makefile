@@ -3,13 +3,15 @@
 #   make test   install what is missing, build, run the test suite
 JOBS ?= $(shell nproc)
 
+# What the build and the tests need. OpenImageIO is found through its
+# pkg-config file, with Imath, whose headers its own include.
 BUILD_PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev \
-  libopenimageio-dev libcli11-dev nlohmann-json3-dev
+  libopenimageio-dev libimath-dev libcli11-dev nlohmann-json3-dev
 BENCH_PACKAGES := libbenchmark-dev libopencv-dev
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 
 .PHONY: all deps deps-bench deps-fuzz configure build test demo bench \
-  test-asan test-tsan fuzz install clean
+  test-asan test-tsan fuzz install clean print-build-packages
 
 all: build
 
@@ -27,6 +29,9 @@ define apt_install
 	  echo "  sudo apt-get install -y" $$missing; exit 1; \
 	fi
 endef
+
+print-build-packages:
+	@echo $(BUILD_PACKAGES)
 
 deps:
 	$(call apt_install,$(BUILD_PACKAGES))
