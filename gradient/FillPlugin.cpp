@@ -101,7 +101,11 @@ void FillPlugin::setupAndProcess(FillProcessorBase &processor,
   processor.setPositions(startPosition.x, startPosition.y, endPosition.x,
                          endPosition.y);
   processor.setTypeIndex(typeIndex);
-  processor.setImageBounds(dst->getBounds());
+  // The positions are fractions of the whole output frame, not of the image
+  // handed over: a host that tiles hands each tile an image of its own, and
+  // the gradient must run on across them.
+  processor.setImageBounds(
+      dstClip_->getPixelRegionOfDefinition(args.time, args.renderScale));
   processor.process();
 }
 

@@ -114,7 +114,11 @@ void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase &processor,
   // of definition, which grows by the canonical width.
   processor.setOutlineWidth(width * args.renderScale.x);
   processor.setQuality(quality);
-  processor.setImageBounds(dst->getBounds());
+  // The field covers the whole output frame, not just the image handed
+  // over: a host that tiles hands each tile an image of its own, and the
+  // outline of a shape in one tile must reach into the next.
+  processor.setImageBounds(
+      dstClip_->getPixelRegionOfDefinition(args.time, args.renderScale));
   processor.setFieldStorage(&fieldStorage_);
   processor.process();
 }
@@ -129,10 +133,26 @@ bool FastOutlinePlugin::getRegionOfDefinition(
 void FastOutlinePlugin::getRegionsOfInterest(
     const OFX::RegionsOfInterestArguments &args,
     OFX::RegionOfInterestSetter &setter) {
-  // An output pixel is outlined by source pixels up to one width away.
-  setter.setRegionOfInterest(
-      *srcClip_, grownBy(args.regionOfInterest,
-                         outlineWidth_->getValueAtTime(args.time)));
+  // An output pixel depends on every source pixel its field value can come
+  // from, which lies further than the width: seeds go below zero, Best
+  // reads a 2x2 block and fades out beyond the width. The reach is in
+  // pixels of this render, as the processor gets the width.
+  const double width = outlineWidth_->getValueAtTime(args.time);
+  const int quality = quality_->getValueAtTime(args.time);
+  const FieldReach reach =
+      FastOutlineProcessorBase::sourceReach(quality, width * args.renderScale.x);
+  if (!reach.bounded) {
+    setter.setRegionOfInterest(*srcClip_, srcClip_->getRegionOfDefinition(args.time));
+    return;
+  }
+  const double unitX = srcClip_->getPixelAspectRatio() / args.renderScale.x;
+  const double unitY = 1.0 / args.renderScale.y;
+  OfxRectD roi = args.regionOfInterest;
+  roi.x1 -= static_cast<double>(reach.towardsLower) * unitX;
+  roi.y1 -= static_cast<double>(reach.towardsLower) * unitY;
+  roi.x2 += static_cast<double>(reach.towardsUpper) * unitX;
+  roi.y2 += static_cast<double>(reach.towardsUpper) * unitY;
+  setter.setRegionOfInterest(*srcClip_, roi);
 }
 
 } // namespace rimlet

@@ -84,8 +84,24 @@ OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI& area, float lowe
           grown(area.y2, reach.towardsUpper, bounds_.y2, false)};
 }
 
-rimlet::OutlineQuality FastOutlineProcessorBase::quality() const {
-  switch (qualityLevel_) {
+rimlet::FieldReach FastOutlineProcessorBase::sourceReach(int qualityLevel, double widthPx) {
+  const rimlet::OutlineQuality level = qualityOf(qualityLevel);
+  const auto seeding = level == rimlet::OutlineQuality::Draft ? rimlet::FieldSeeding::Draft
+                                                              : rimlet::FieldSeeding::Smooth;
+  // Byte and short alphas, and float alphas up to 1, seed no deeper.
+  constexpr float kLowestSeed = rimlet::kDraftSeed;
+  const float w = static_cast<float>(widthPx);
+  rimlet::FieldReach reach = rimlet::fieldReach(
+      seeding, rimlet::settledFieldValue(level, w, kLowestSeed), kLowestSeed);
+  if (reach.bounded && level == rimlet::OutlineQuality::Best)
+    ++reach.towardsUpper;
+  return reach;
+}
+
+rimlet::OutlineQuality FastOutlineProcessorBase::quality() const { return qualityOf(qualityLevel_); }
+
+rimlet::OutlineQuality FastOutlineProcessorBase::qualityOf(int qualityLevel) {
+  switch (qualityLevel) {
   case 0:
     return rimlet::OutlineQuality::Draft;
   case 2:

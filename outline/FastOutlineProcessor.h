@@ -41,6 +41,15 @@ public:
   void setFieldStorage(rimlet::FieldStorage* storage) { fieldStorage_ = storage; }
 
   rimlet::OutlineQuality quality() const;
+  static rimlet::OutlineQuality qualityOf(int qualityLevel);
+
+  // How far beyond a render window, in pixels, lie the source pixels that
+  // can change a pixel of it, when no source alpha is above 1 (no seed
+  // below -2): the field's reach, plus Best's block one column and one row
+  // on. Not bounded for a width that is not a number. Float alphas above 1
+  // seed deeper and reach further; a source image that holds only this
+  // much treats those beyond it as absent.
+  static rimlet::FieldReach sourceReach(int qualityLevel, double widthPx);
 
 protected:
   rimlet::FieldExtent fieldExtent() const { return {fieldWidth_, fieldHeight_}; }

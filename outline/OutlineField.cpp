@@ -156,7 +156,7 @@ FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSe
   auto stepsAtMost = [&](double ceiling) -> std::int64_t {
     if (ceiling < lowestSeed)
       return 0;
-    return static_cast<std::int64_t>(std::floor((ceiling - lowestSeed) / rise)) + 1;
+    return static_cast<std::int64_t>(std::floor((ceiling - lowestSeed) / rise));
   };
   FieldReach reach;
   reach.bounded = true;

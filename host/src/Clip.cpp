@@ -20,6 +20,20 @@ OfxRectD canonicalBounds(const Image &image) {
   return OfxRectD{b.x1 / sx, b.y1 / sy, b.x2 / sx, b.y2 / sy};
 }
 
+// The image a tiling host would hand out for `bounds`: the same format,
+// row layout and properties as the caller's, holding its pixels where the
+// two overlap and zeros elsewhere.
+ImagePtr copyOfRegion(const Image &whole, const OfxRectI &bounds) {
+  auto part = std::make_shared<Image>(bounds, whole.depth(),
+                                      whole.components(), whole.layout());
+  part->renderScale = whole.renderScale;
+  part->pixelAspectRatio = whole.pixelAspectRatio;
+  part->premultiplication = whole.premultiplication;
+  part->field = whole.field;
+  part->copyPixelsFrom(whole);
+  return part;
+}
+
 void describeImage(PropertySet &props, Image &image, const std::string &id) {
   const OfxRectI &b = image.bounds();
   props.setString(kOfxPropType, kOfxTypeImage);
@@ -83,10 +97,18 @@ OfxStatus Clip::Impl::fetchImage(double time, OfxPropertySetHandle *out) {
   auto imageProps = std::make_unique<PropertySet>();
   imageProps->impl()->imageClip = this;
   std::lock_guard<std::mutex> lock(mutex);
+  ImagePtr writeBackTo;
+  if (requestedBounds) {
+    ImagePtr whole = std::move(image);
+    image = copyOfRegion(*whole, *requestedBounds);
+    if (isOutput())
+      writeBackTo = std::move(whole);
+  }
   describeImage(*imageProps, *image,
                 name + ":" + std::to_string(nextImageId++));
   OfxPropertySetHandle handle = imageProps->handle();
-  outstanding[handle] = FetchedImage{std::move(image), std::move(imageProps)};
+  outstanding[handle] = FetchedImage{std::move(image), std::move(imageProps),
+                                     std::move(writeBackTo)};
   ++fetched;
   *out = handle;
   return kOfxStatOK;
@@ -94,12 +116,16 @@ OfxStatus Clip::Impl::fetchImage(double time, OfxPropertySetHandle *out) {
 
 OfxStatus Clip::Impl::releaseImage(const void *handle) {
   FetchedImage released;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto it = outstanding.find(handle);
-  if (it == outstanding.end())
-    return kOfxStatErrBadHandle;
-  released = std::move(it->second);
-  outstanding.erase(it);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = outstanding.find(handle);
+    if (it == outstanding.end())
+      return kOfxStatErrBadHandle;
+    released = std::move(it->second);
+    outstanding.erase(it);
+  }
+  if (released.writeBackTo)
+    released.writeBackTo->copyPixelsFrom(*released.image);
   return kOfxStatOK;
 }
 
@@ -114,8 +140,16 @@ OfxStatus Clip::Impl::regionOfDefinition(double time, OfxRectD &out) {
     }
   }
   if (isOutput()) {
-    // The output covers what the effect says it produces. A plug-in that
-    // asks for it while answering that very question gets the default.
+    // The caller's output image is the frame being rendered: a host that
+    // hands over whole images makes it the effect's region of definition,
+    // and under ImagePolicy::Requested each render gets a part of it.
+    if (ImagePtr frame = imageAt(time)) {
+      out = canonicalBounds(*frame);
+      return kOfxStatOK;
+    }
+    // Otherwise the output covers what the effect says it produces. A
+    // plug-in that asks for it while answering that very question gets the
+    // default.
     if (instance->rodDepth.load() > 0) {
       out = instance->defaultRegionOfDefinition(time);
       return kOfxStatOK;

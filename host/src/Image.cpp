@@ -1,7 +1,10 @@
 // Host-owned pixel buffers with configurable row layout.
 #include "Internal.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 namespace ofxhost {
@@ -54,6 +57,45 @@ void Image::fillBytes(unsigned char value) {
     return;
   for (int y = bounds_.y1; y < bounds_.y2; ++y)
     std::memset(pixelAddress(bounds_.x1, y), value, rowPixelsBytes);
+}
+
+OfxRectI canonicalToPixels(const OfxRectD &rect, OfxPointD scale,
+                           double pixelAspectRatio) {
+  const double tolerance = 1e-6;
+  const auto held = [](double v) {
+    if (std::isnan(v))
+      return 0;
+    return static_cast<int>(std::clamp<double>(
+        v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+  };
+  const double par = pixelAspectRatio > 0.0 ? pixelAspectRatio : 1.0;
+  const double sx = scale.x / par;
+  return OfxRectI{held(std::floor(rect.x1 * sx + tolerance)),
+                  held(std::floor(rect.y1 * scale.y + tolerance)),
+                  held(std::ceil(rect.x2 * sx - tolerance)),
+                  held(std::ceil(rect.y2 * scale.y - tolerance))};
+}
+
+ImageLayout Image::layout() const {
+  ImageLayout layout;
+  const std::ptrdiff_t rowSize = rowBytes_ < 0 ? -rowBytes_ : rowBytes_;
+  layout.rowPaddingBytes = static_cast<int>(
+      rowSize - static_cast<std::ptrdiff_t>(width()) * pixelBytes());
+  layout.negativeRowBytes = rowBytes_ < 0;
+  return layout;
+}
+
+void Image::copyPixelsFrom(const Image &from) {
+  if (from.depth() != depth_ || from.components() != components_)
+    throw std::invalid_argument("Image: copying pixels between formats");
+  const OfxRectI &a = from.bounds();
+  const int x1 = std::max(a.x1, bounds_.x1), x2 = std::min(a.x2, bounds_.x2);
+  const int y1 = std::max(a.y1, bounds_.y1), y2 = std::min(a.y2, bounds_.y2);
+  if (x1 >= x2 || y1 >= y2)
+    return;
+  const size_t rowPixelsBytes = static_cast<size_t>(x2 - x1) * pixelBytes();
+  for (int y = y1; y < y2; ++y)
+    std::memcpy(pixelAddress(x1, y), from.pixelAddress(x1, y), rowPixelsBytes);
 }
 
 } // namespace ofxhost

@@ -3,6 +3,8 @@
 #include "Internal.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace ofxhost {
@@ -34,12 +36,84 @@ OfxRectD unite(const OfxRectD &a, const OfxRectD &b) {
                   std::max(a.x2, b.x2), std::max(a.y2, b.y2)};
 }
 
+double pixelAspectRatioOf(Clip &clip) {
+  PropertySet &props = clip.props();
+  if (!props.has(kOfxImagePropPixelAspectRatio))
+    return 1.0;
+  const double par = props.getDouble(kOfxImagePropPixelAspectRatio);
+  return par > 0.0 ? par : 1.0;
+}
+
+OfxRectI intersection(const OfxRectI &a, const OfxRectI &b) {
+  OfxRectI r{std::max(a.x1, b.x1), std::max(a.y1, b.y1),
+             std::min(a.x2, b.x2), std::min(a.y2, b.y2)};
+  // An empty overlap still makes a valid (empty) image.
+  r.x2 = std::max(r.x1, r.x2);
+  r.y2 = std::max(r.y1, r.y2);
+  return r;
+}
+
 ActionResult resultOf(const std::string &action, OfxStatus status) {
   ActionResult result;
   result.status = status;
   if (!result.ok())
     result = ActionResult::failure(action, status);
   return result;
+}
+
+
+// The clips' image bounds for one render under ImagePolicy::Requested,
+// undone when the render returns however it ends.
+class RequestedImages {
+public:
+  explicit RequestedImages(Instance &instance) : instance_(instance) {}
+  RequestedImages(const RequestedImages &) = delete;
+  RequestedImages &operator=(const RequestedImages &) = delete;
+  ~RequestedImages();
+  ActionResult prepare(const RenderRequest &request);
+
+private:
+  Instance &instance_;
+};
+
+RequestedImages::~RequestedImages() {
+  for (const auto &clip : instance_.impl()->clips) {
+    std::lock_guard<std::mutex> lock(clip->impl()->mutex);
+    clip->impl()->requestedBounds.reset();
+  }
+}
+
+// Asks the effect what it needs for the window, as a tiling host does
+// before each render, and has each clip hand out only that.
+ActionResult RequestedImages::prepare(const RenderRequest &request) {
+  Instance &instance = instance_;
+  Clip &output = instance.clip(kOfxImageEffectOutputClipName);
+  const double outputPar = pixelAspectRatioOf(output);
+  const OfxRectI &w = request.window;
+  const OfxPointD &s = request.scale;
+  const OfxRectD canonicalWindow{w.x1 * outputPar / s.x, w.y1 / s.y,
+                                 w.x2 * outputPar / s.x, w.y2 / s.y};
+  std::map<std::string, OfxRectD> rois;
+  std::set<std::string> setByPlugin;
+  const ActionResult asked = instance.regionsOfInterest(
+      request.time, s, canonicalWindow, rois, &setByPlugin);
+  if (!asked.ok())
+    return asked;
+
+  for (const auto &clip : instance.impl()->clips) {
+    OfxRectI bounds = w;
+    if (!clip->impl()->isOutput()) {
+      const double par = pixelAspectRatioOf(*clip);
+      if (setByPlugin.count(clip->name()))
+        bounds = canonicalToPixels(rois[clip->name()], s, par);
+      OfxRectD rod{};
+      if (clip->impl()->regionOfDefinition(request.time, rod) == kOfxStatOK)
+        bounds = intersection(bounds, canonicalToPixels(rod, s, par));
+    }
+    std::lock_guard<std::mutex> lock(clip->impl()->mutex);
+    clip->impl()->requestedBounds = bounds;
+  }
+  return {};
 }
 
 } // namespace
@@ -241,10 +315,18 @@ ActionResult Instance::render(const RenderRequest &request) {
   inArgs.setInt(kOfxImageEffectPropInteractiveRenderStatus,
                 request.interactive ? 1 : 0);
   inArgs.setInt(kOfxImageEffectPropRenderQualityDraft, 0);
+  RequestedImages requested(*this);
+  if (!impl_->destroyed &&
+      impl_->owner->impl()->host->options.imagePolicy == ImagePolicy::Requested) {
+    const ActionResult regions = requested.prepare(request);
+    if (!regions.ok())
+      return regions;
+  }
   impl_->currentTime.store(request.time);
   return resultOf(kOfxImageEffectActionRender,
                   impl_->call(kOfxImageEffectActionRender, &inArgs, nullptr));
 }
+
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -168,6 +169,9 @@ struct Descriptor::Impl : EffectImpl {
 struct FetchedImage {
   ImagePtr image;
   std::unique_ptr<PropertySet> props;
+  // The caller's image that receives the pixels on release: set for an
+  // output image made for one render under ImagePolicy::Requested.
+  ImagePtr writeBackTo;
 };
 
 struct Clip::Impl {
@@ -185,6 +189,9 @@ struct Clip::Impl {
   bool hasRod = false;
   OfxRectD rod{0, 0, 0, 0};
   std::map<const void *, FetchedImage> outstanding;
+  // Under ImagePolicy::Requested, the pixel bounds that images fetched
+  // during the render in progress cover; unset otherwise.
+  std::optional<OfxRectI> requestedBounds;
   int fetched = 0;
   unsigned long nextImageId = 1;
 

@@ -212,11 +212,13 @@ TEST_F(OutlineTimeTest, EachTimeGetsItsOwnRegions) {
 
     std::map<std::string, OfxRectD> rois;
     ASSERT_TRUE(instance_->regionsOfInterest(time, {1.0, 1.0}, roi, rois).ok());
+    // At Good a seed of -2 reaches width + 2 pixels.
     const OfxRectD &got = rois["Source"];
-    EXPECT_EQ(got.x1, 30.0 - width);
-    EXPECT_EQ(got.y1, 30.0 - width);
-    EXPECT_EQ(got.x2, 60.0 + width);
-    EXPECT_EQ(got.y2, 50.0 + width);
+    const double reach = width + 2.0;
+    EXPECT_EQ(got.x1, 30.0 - reach);
+    EXPECT_EQ(got.y1, 30.0 - reach);
+    EXPECT_EQ(got.x2, 60.0 + reach);
+    EXPECT_EQ(got.y2, 50.0 + reach);
   }
 }
 
@@ -369,10 +371,13 @@ TEST_F(OutlineActionTest, RegionOfDefinitionGrowsByTheWidthAtEveryScale) {
   }
 }
 
-TEST_F(OutlineActionTest, RegionOfInterestOfTheSourceGrowsByTheWidth) {
+// The source region asked for is the window grown by every pixel that can
+// change it: at Good the width plus the deepest seed's 2, whole pixels of
+// the render, so 4 pixels at width 2.5 and 3 at width 1.25 (scale 0.5).
+TEST_F(OutlineActionTest, RegionOfInterestOfTheSourceGrowsByTheOutlinesReach) {
   instance_->setSource(imageOf(BitDepth::Byte, Components::RGBA));
   instance_->param("outlineWidth").setValue({2.5});
-  for (double scale : {1.0, 0.5}) {
+  for (auto [scale, grown] : {std::pair{1.0, 4.0}, {0.5, 6.0}}) {
     SCOPED_TRACE("scale " + std::to_string(scale));
     std::map<std::string, OfxRectD> rois;
     std::set<std::string> setByPlugin;
@@ -381,10 +386,10 @@ TEST_F(OutlineActionTest, RegionOfInterestOfTheSourceGrowsByTheWidth) {
     ASSERT_TRUE(result.ok()) << result.message;
     EXPECT_EQ(setByPlugin, std::set<std::string>{"Source"});
     const OfxRectD &got = rois["Source"];
-    EXPECT_EQ(got.x1, 97.5);
-    EXPECT_EQ(got.y1, 97.5);
-    EXPECT_EQ(got.x2, 202.5);
-    EXPECT_EQ(got.y2, 202.5);
+    EXPECT_EQ(got.x1, 100.0 - grown);
+    EXPECT_EQ(got.y1, 100.0 - grown);
+    EXPECT_EQ(got.x2, 200.0 + grown);
+    EXPECT_EQ(got.y2, 200.0 + grown);
   }
 }
 

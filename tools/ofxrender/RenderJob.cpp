@@ -370,17 +370,7 @@ OfxRectI parseWindow(const std::string &text) {
 }
 
 OfxRectI pixelBounds(const OfxRectD &rod, double scale) {
-  // A region of W / S canonical units must come back as W pixels, not W + 1
-  // through rounding noise, so values within a millionth of a pixel of a
-  // whole number count as that number.
-  const double tolerance = 1e-6;
-  auto down = [&](double v) {
-    return static_cast<int>(std::floor(v * scale + tolerance));
-  };
-  auto up = [&](double v) {
-    return static_cast<int>(std::ceil(v * scale - tolerance));
-  };
-  return OfxRectI{down(rod.x1), down(rod.y1), up(rod.x2), up(rod.y2)};
+  return ofxhost::canonicalToPixels(rod, {scale, scale});
 }
 
 std::vector<OfxRectI> splitIntoTiles(const OfxRectI &window, int n) {

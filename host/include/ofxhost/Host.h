@@ -54,6 +54,14 @@ Components componentsFromName(const std::string &name);   // None if unknown
 int bytesPerComponent(BitDepth depth);      // 1, 2, 2, 4; 0 for None
 int componentCount(Components components);  // 4, 3, 1; 0 for None
 
+// The pixels at `scale` that a canonical rectangle touches: x times the
+// scale over the pixel aspect ratio, y times the scale, rounded outwards.
+// Values within a millionth of a whole pixel count as it, so that W / S
+// canonical units come back as W pixels, not W + 1; values beyond the int
+// range are held at its ends.
+OfxRectI canonicalToPixels(const OfxRectD &rect, OfxPointD scale,
+                           double pixelAspectRatio = 1.0);
+
 // How an image's rows are laid out in memory, for tests of plug-ins that
 // must honour the host's row bytes.
 struct ImageLayout {
@@ -92,6 +100,11 @@ public:
   }
   // Fills every byte of the pixel area (not the padding) with value.
   void fillBytes(unsigned char value);
+  // The row layout the image was made with.
+  ImageLayout layout() const;
+  // Copies the pixels that both images cover from `from`; the two must
+  // have the same depth and components.
+  void copyPixelsFrom(const Image &from);
 
   // Properties the host reports with the image.
   OfxPointD renderScale{1.0, 1.0};
@@ -182,7 +195,23 @@ private:
 
 // ---------------------------------------------------------------- host options
 
+// What part of a clip's image a fetch during a render hands out.
+enum class ImagePolicy {
+  // The caller's whole image, whatever the render needs.
+  Whole,
+  // What a tiling host hands out: the output image covers exactly the render
+  // window; a source image covers exactly the region of interest the effect
+  // returned for that window at the render scale (the window itself when it
+  // set none), clipped to the source's region of definition. Each fetch
+  // gets an image of its own, in the caller's image's row layout, holding
+  // the caller's pixels where the two overlap; the output's pixels go back
+  // into the caller's image when the plug-in releases it.
+  Requested,
+};
+
 struct HostOptions {
+  // Whole images by default; Requested to test tile-safe rendering.
+  ImagePolicy imagePolicy = ImagePolicy::Whole;
   // CPUs reported by the multi-thread suite and threads in the pool;
   // 0 means std::thread::hardware_concurrency(). multiThread(func, n, arg)
   // runs func(i, n, arg) for each i < n on the pool (n may exceed the
@@ -341,7 +370,8 @@ public:
   // The region of definition the clip reports. Default: the image's bounds
   // at that time divided by its render scale (and its pixel aspect ratio in
   // x); an empty rectangle when there is no image. For the output clip the
-  // default is the effect's region of definition action.
+  // default is the caller's output image, the frame being rendered, in the
+  // same way, and without one the effect's region of definition action.
   void setRegionOfDefinition(OfxRectD rod);
   void clearRegionOfDefinition();
 

@@ -125,6 +125,16 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// Coordinates
+
+// The pixels at `renderScale` that a canonical rectangle touches: canonical
+// x times the scale and divided by the pixel aspect ratio, y times the
+// scale, rounded outwards. Values within a millionth of a whole pixel count
+// as it, so that W / S canonical units come back as W pixels, not W + 1.
+OfxRectI canonicalToPixelEnclosing(const OfxRectD &rect, OfxPointD renderScale,
+                                   double pixelAspectRatio);
+
+// ---------------------------------------------------------------------------
 // Images and clips
 
 // An image fetched from a clip. Deleting it releases it to the host. The
@@ -195,6 +205,11 @@ public:
   double getPixelAspectRatio() const;
   bool isConnected() const;
   OfxRectD getRegionOfDefinition(double t) const;
+  // The region of definition in pixels at `renderScale`: the whole image a
+  // host that does not tile would hand out. An effect that lays its picture
+  // out against it gives the same pixels whatever part of it a render is
+  // handed.
+  OfxRectI getPixelRegionOfDefinition(double t, OfxPointD renderScale) const;
 
   // The image at time t; the caller owns it. Null when the host answers
   // kOfxStatFailed (no image there); other failures throw Exception::Suite.

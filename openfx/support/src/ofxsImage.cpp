@@ -1,7 +1,10 @@
 #include "ofxsImageEffect.h"
 #include "ofxsSuites.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <new>
 
 namespace OFX {
@@ -107,6 +110,29 @@ OfxRectD Clip::getRegionOfDefinition(double t) const {
   if (status != kOfxStatOK)
     throw Exception::Suite(status, "region of definition of clip " + name_);
   return rod;
+}
+
+OfxRectI Clip::getPixelRegionOfDefinition(double t, OfxPointD renderScale) const {
+  return canonicalToPixelEnclosing(getRegionOfDefinition(t), renderScale, getPixelAspectRatio());
+}
+
+OfxRectI canonicalToPixelEnclosing(const OfxRectD &rect, OfxPointD renderScale,
+                                   double pixelAspectRatio) {
+  constexpr double kTolerance = 1e-6;
+  // Held inside the int range: a region of definition may be unbounded.
+  const auto held = [](double v) {
+    if (std::isnan(v))
+      return 0;
+    return static_cast<int>(std::clamp<double>(v, std::numeric_limits<int>::min(),
+                                               std::numeric_limits<int>::max()));
+  };
+  const double par = pixelAspectRatio > 0.0 ? pixelAspectRatio : 1.0;
+  const double sx = renderScale.x / par;
+  const double sy = renderScale.y;
+  return OfxRectI{held(std::floor(rect.x1 * sx + kTolerance)),
+                  held(std::floor(rect.y1 * sy + kTolerance)),
+                  held(std::ceil(rect.x2 * sx - kTolerance)),
+                  held(std::ceil(rect.y2 * sy - kTolerance))};
 }
 
 Image *Clip::fetchImage(double t) { return fetchImageImpl(t, nullptr); }
