@@ -37,10 +37,16 @@ protected:
     for (const char *name : kSamples) {
       const std::string out = "out" + extensionOf(name);
       const std::string whole = renderFile(plugin, sample(name), out, options);
-      auto tiled = options;
-      tiled.insert(tiled.end(), {"--tile", "3", "--threads", "3"});
-      EXPECT_EQ(renderFile(plugin, sample(name), out, tiled), whole)
-          << plugin << " on " << name << ": 3 x 3 tiles differ from one render";
+      // Tiles of the whole images, then tiles handed only what they need,
+      // as a host that tiles would.
+      for (const char *images : {"whole", "requested"}) {
+        auto tiled = options;
+        tiled.insert(tiled.end(),
+                     {"--tile", "3", "--threads", "3", "--images", images});
+        EXPECT_EQ(renderFile(plugin, sample(name), out, tiled), whole)
+            << plugin << " on " << name << ": 3 x 3 tiles of " << images
+            << " images differ from one render";
+      }
     }
   }
 };

@@ -118,6 +118,7 @@ public:
   void run() {
     ofxhost::HostOptions options;
     options.cpuCount = settings_.threads;
+    options.imagePolicy = settings_.images;
     host_ = std::make_unique<ofxhost::Host>(options);
     ofxhost::Plugin &plugin =
         openPlugin(*host_, settings_.plugin, settings_.pluginPaths);

@@ -21,6 +21,9 @@ struct RenderSettings {
   double scale = 1.0;
   std::optional<std::string> window; // "X1,Y1,X2,Y2"
   int tiles = 1;                     // N x N
+  // What each render is handed: the whole images, or only the regions it
+  // needs, as a host that tiles would.
+  ofxhost::ImagePolicy images = ofxhost::ImagePolicy::Whole;
   unsigned threads = 0;              // 0: all CPUs
   std::string depth;                 // "", "byte", "short", "float"
   bool alphaOnly = false;

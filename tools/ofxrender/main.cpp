@@ -101,6 +101,18 @@ void addRenderOptions(CLI::App &render, RenderSettings &s) {
       ->check(CLI::Range(1, 4096))
       ->type_name("N");
   render
+      .add_option_function<std::string>(
+          "--images",
+          [&s](const std::string &policy) {
+            s.images = policy == "requested" ? ofxhost::ImagePolicy::Requested
+                                             : ofxhost::ImagePolicy::Whole;
+          },
+          "What each render is handed: whole images, or only the "
+                  "output window and the source region the plug-in asked "
+                  "for, as a host that tiles would (default: whole)")
+      ->check(CLI::IsMember({"whole", "requested"}, CLI::ignore_case))
+      ->type_name("whole|requested");
+  render
       .add_option("--threads", s.threads,
                   "CPUs offered through the multi-thread suite (default: all)")
       ->check(CLI::Range(1u, 4096u))
