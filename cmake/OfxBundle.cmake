@@ -29,3 +29,29 @@ function(ofx_add_bundle name)
   install(TARGETS ${name}
     LIBRARY DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/Linux-x86-64")
 endfunction()
+
+# ofx_bundle_resources(NAME FILES...)
+#
+# Puts FILES into NAME.ofx.bundle/Contents/Resources, beside the binary in
+# the build tree and in the installed bundle. Hosts look there for an
+# effect's icon, IDENTIFIER.png and IDENTIFIER.svg. The copies are sources
+# of the bundle's target, so building the bundle refreshes them.
+function(ofx_bundle_resources name)
+  set(resources_dir "${OFX_BUNDLE_OUTPUT_DIR}/${name}.ofx.bundle/Contents/Resources")
+  set(copies)
+  foreach(file IN LISTS ARGN)
+    get_filename_component(source "${file}" ABSOLUTE)
+    get_filename_component(file_name "${file}" NAME)
+    set(copy "${resources_dir}/${file_name}")
+    add_custom_command(OUTPUT "${copy}"
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${resources_dir}"
+      COMMAND ${CMAKE_COMMAND} -E copy "${source}" "${copy}"
+      DEPENDS "${source}"
+      COMMENT "Copying ${file_name} into ${name}.ofx.bundle"
+      VERBATIM)
+    list(APPEND copies "${copy}")
+    install(FILES "${source}"
+      DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/Resources")
+  endforeach()
+  target_sources(${name} PRIVATE ${copies})
+endfunction()

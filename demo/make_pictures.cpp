@@ -8,9 +8,14 @@
 //   qfx-demo-pictures sheet OUT IN...
 //       puts the pictures side by side over a checkerboard (so transparency
 //       shows) and writes OUT, an 8-bit PNG.
+//   qfx-demo-pictures icon outline|gradient OUT.png [OUT.svg]
+//       draws an effect's 128 x 128 icon, the picture hosts show beside its
+//       name: an outlined letter for the outline, a two-colour ramp for the
+//       gradient. The SVG is the same drawing as vector shapes.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -109,6 +114,8 @@ Glyph glyphFor(char c) {
     return {{{0.55, 1}, {0, 1}, {0, 0}, {0.55, 0}}, {{0, 0.52}, {0.45, 0.52}}};
   case 'M':
     return {{{0, 0}, {0, 1}, {0.3, 0.42}, {0.6, 1}, {0.6, 0}}};
+  case 'Q':
+    return {arc({0.3, 0.5}, 0.3, 0.5, 0, 360), {{0.36, 0.2}, {0.62, -0.08}}};
   default:
     return {};
   }
@@ -283,6 +290,188 @@ int writeSheet(const std::string &outPath,
   return writeImage(outPath, sheet, OIIO::TypeDesc::UINT8, nullptr) ? 0 : 1;
 }
 
+// ------------------------------------------------------------ icons
+
+const int kIconSize = 128;
+
+// Both icons are described once as shapes and drawn twice, into pixels for
+// the PNG and as SVG elements, so the two files always agree.
+
+struct OutlineIcon {
+  std::vector<std::pair<Point, Point>> segments; // the letter's strokes
+  double strokeRadius;                           // half the letter's weight
+  double outlineWidth;                           // around the letter
+  Colour letter, outline;
+};
+
+OutlineIcon outlineIcon() {
+  // A 'Q' 88 pixels high, centred; its tail reaches below the baseline.
+  const double size = 88;
+  const double left = (kIconSize - 0.62 * size) / 2;
+  const double baseline = kIconSize / 2.0 + size / 2 - 4;
+  return {layoutText("Q", {left, baseline}, size), 7.0, 6.0,
+          {1.0f, 1.0f, 1.0f, 1.0f}, {0.92f, 0.16f, 0.12f, 1.0f}};
+}
+
+struct GradientIcon {
+  double inset, cornerRadius; // a rounded square
+  Point from, to;             // where the ramp starts and ends
+  Colour start, end;
+};
+
+GradientIcon gradientIcon() {
+  return {8, 18, {8, 120}, {120, 8}, {1.0f, 0.78f, 0.1f, 1.0f},
+          {0.45f, 0.1f, 0.85f, 1.0f}};
+}
+
+double strokeDistance(const OutlineIcon &icon, double x, double y) {
+  double distance = 1e9;
+  for (const auto &[a, b] : icon.segments)
+    distance = std::min(distance, segmentDistance({x, y}, a, b));
+  return distance;
+}
+
+Canvas drawOutlineIcon() {
+  const OutlineIcon icon = outlineIcon();
+  Canvas canvas(kIconSize, kIconSize);
+  canvas.paint(icon.outline, [&](double x, double y) {
+    return fromDistance(strokeDistance(icon, x, y) - icon.strokeRadius -
+                        icon.outlineWidth);
+  });
+  canvas.paint(icon.letter, [&](double x, double y) {
+    return fromDistance(strokeDistance(icon, x, y) - icon.strokeRadius);
+  });
+  return canvas;
+}
+
+double roundedSquareDistance(const GradientIcon &icon, double x, double y) {
+  const double half = kIconSize / 2.0 - icon.inset, r = icon.cornerRadius;
+  const double qx = std::fabs(x - kIconSize / 2.0) - (half - r);
+  const double qy = std::fabs(y - kIconSize / 2.0) - (half - r);
+  const double outside = std::hypot(std::max(qx, 0.0), std::max(qy, 0.0));
+  return outside + std::min(std::max(qx, qy), 0.0) - r;
+}
+
+Canvas drawGradientIcon() {
+  const GradientIcon icon = gradientIcon();
+  Canvas canvas(kIconSize, kIconSize);
+  const double dx = icon.to.x - icon.from.x, dy = icon.to.y - icon.from.y;
+  const double length2 = dx * dx + dy * dy;
+  // paint() lays one colour, and the ramp's changes from pixel to pixel, so
+  // each pixel is written here: the ramp's colour at the square's coverage.
+  for (int y = 0; y < kIconSize; ++y)
+    for (int x = 0; x < kIconSize; ++x) {
+      const double px = x + 0.5, py = y + 0.5;
+      const double coverage = fromDistance(roundedSquareDistance(icon, px, py));
+      if (coverage <= 0)
+        continue;
+      const double t = std::clamp(
+          ((px - icon.from.x) * dx + (py - icon.from.y) * dy) / length2, 0.0,
+          1.0);
+      const auto mix = [t](float a, float b) {
+        return static_cast<float>(a + (b - a) * t);
+      };
+      const float a = static_cast<float>(coverage);
+      float *p = canvas.pixel(x, y);
+      p[0] = mix(icon.start.r, icon.end.r) * a;
+      p[1] = mix(icon.start.g, icon.end.g) * a;
+      p[2] = mix(icon.start.b, icon.end.b) * a;
+      p[3] = a;
+    }
+  return canvas;
+}
+
+std::string svgColour(const Colour &colour) {
+  char text[8];
+  const auto byte = [](float v) {
+    return static_cast<int>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255));
+  };
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", byte(colour.r),
+                byte(colour.g), byte(colour.b));
+  return text;
+}
+
+std::string svgNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
+std::string svgOpen() {
+  const std::string size = std::to_string(kIconSize);
+  return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + size +
+         "\" height=\"" + size + "\" viewBox=\"0 0 " + size + " " + size +
+         "\">\n";
+}
+
+// The letter as round-capped strokes: once wide in the outline colour, then
+// at its own weight on top, the same construction as the pixels'.
+std::string outlineIconSvg() {
+  const OutlineIcon icon = outlineIcon();
+  std::string path;
+  Point end{-1, -1};
+  for (const auto &[a, b] : icon.segments) {
+    if (a.x != end.x || a.y != end.y) // a new stroke, not the next segment
+      path += "M" + svgNumber(a.x) + " " + svgNumber(a.y);
+    path += "L" + svgNumber(b.x) + " " + svgNumber(b.y);
+    end = b;
+  }
+  const auto stroke = [&](const Colour &colour, double radius) {
+    return "  <path d=\"" + path + "\" fill=\"none\" stroke=\"" +
+           svgColour(colour) + "\" stroke-width=\"" + svgNumber(2 * radius) +
+           "\" stroke-linecap=\"round\" stroke-linejoin=\"round\"/>\n";
+  };
+  return svgOpen() +
+         stroke(icon.outline, icon.strokeRadius + icon.outlineWidth) +
+         stroke(icon.letter, icon.strokeRadius) + "</svg>\n";
+}
+
+std::string gradientIconSvg() {
+  const GradientIcon icon = gradientIcon();
+  const double side = kIconSize - 2 * icon.inset;
+  return svgOpen() +
+         "  <defs>\n    <linearGradient id=\"ramp\" "
+         "gradientUnits=\"userSpaceOnUse\" x1=\"" +
+         svgNumber(icon.from.x) + "\" y1=\"" + svgNumber(icon.from.y) +
+         "\" x2=\"" + svgNumber(icon.to.x) + "\" y2=\"" +
+         svgNumber(icon.to.y) + "\">\n      <stop offset=\"0\" stop-color=\"" +
+         svgColour(icon.start) +
+         "\"/>\n      <stop offset=\"1\" stop-color=\"" +
+         svgColour(icon.end) + "\"/>\n    </linearGradient>\n  </defs>\n" +
+         "  <rect x=\"" + svgNumber(icon.inset) + "\" y=\"" +
+         svgNumber(icon.inset) + "\" width=\"" + svgNumber(side) +
+         "\" height=\"" + svgNumber(side) + "\" rx=\"" +
+         svgNumber(icon.cornerRadius) + "\" fill=\"url(#ramp)\"/>\n</svg>\n";
+}
+
+bool writeText(const std::string &path, const std::string &text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  out.close();
+  if (out)
+    return true;
+  std::fprintf(stderr, "%s: cannot write\n", path.c_str());
+  return false;
+}
+
+int writeIcon(const std::string &effect, const std::string &pngPath,
+              const std::string &svgPath) {
+  const bool outline = effect == "outline";
+  if (!outline && effect != "gradient") {
+    std::fprintf(stderr, "qfx-demo-pictures: no icon for '%s'\n",
+                 effect.c_str());
+    return 2;
+  }
+  const Canvas canvas = outline ? drawOutlineIcon() : drawGradientIcon();
+  if (!writeImage(pngPath, canvas, OIIO::TypeDesc::UINT8, nullptr))
+    return 1;
+  if (svgPath.empty())
+    return 0;
+  return writeText(svgPath, outline ? outlineIconSvg() : gradientIconSvg())
+             ? 0
+             : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -291,7 +480,12 @@ int main(int argc, char **argv) {
     return writeInputs(argv[2]);
   if (command == "sheet" && argc >= 4)
     return writeSheet(argv[2], std::vector<std::string>(argv + 3, argv + argc));
-  std::fprintf(stderr, "usage: qfx-demo-pictures inputs DIR\n"
-                       "       qfx-demo-pictures sheet OUT IN...\n");
+  if (command == "icon" && (argc == 4 || argc == 5))
+    return writeIcon(argv[2], argv[3], argc == 5 ? argv[4] : "");
+  std::fprintf(stderr,
+               "usage: qfx-demo-pictures inputs DIR\n"
+               "       qfx-demo-pictures sheet OUT IN...\n"
+               "       qfx-demo-pictures icon outline|gradient OUT.png "
+               "[OUT.svg]\n");
   return 2;
 }

@@ -1,6 +1,7 @@
 // The list and describe commands, and the command line as a whole.
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include <nlohmann/json.hpp>
 
@@ -141,6 +142,19 @@ TEST_F(Commands, CommandLineNeedsACommandAndHelpSucceeds) {
         "--tile", "--threads", "--depth", "--alpha", "--crop", "--plugin-path",
         "--verbose"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+// "ofxrender 1.0.0 (commit 1a2b3c4-dirty)": the release, then the commit the
+// build came from, which a build from a git checkout always knows.
+TEST_F(Commands, VersionNamesTheReleaseAndTheCommitBuilt) {
+  const RunResult run = runTool({"--version"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const std::regex shape("ofxrender ([0-9]+\\.[0-9]+\\.[0-9]+)"
+                         "( \\(commit [0-9A-Za-z._+-]+\\))?\n");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(run.out, match, shape)) << run.out;
+  EXPECT_EQ(match[1].str(), QFX_PROJECT_VERSION);
+  EXPECT_EQ(match[2].matched, QFX_BUILD_KNOWS_COMMIT != 0) << run.out;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "BuildCommit.h"
 #include "Describe.h"
 #include "ListPlugins.h"
 #include "PluginLookup.h"
@@ -28,6 +29,15 @@ reading and un-premultiplied on writing; TIFF and EXR pass through as they
 are. The output holds the whole output image at the rendered depth (byte ->
 8-bit, short -> 16-bit, float -> 32-bit float); EXR and TIFF record a data
 window that keeps the input's area in place.)";
+
+// "ofxrender 1.0.0 (commit 1a2b3c4)", or without the commit when the build
+// did not know it.
+std::string versionLine() {
+  std::string line = "ofxrender " QFX_VERSION;
+  if (*QFX_BUILD_COMMIT)
+    line += " (commit " QFX_BUILD_COMMIT ")";
+  return line;
+}
 
 struct DescribeSettings {
   std::string plugin;
@@ -137,7 +147,7 @@ int run(int argc, char **argv) {
                "ofxrender"};
   app.require_subcommand(1);
   app.footer(kFooter);
-  app.set_version_flag("--version", "ofxrender 1.0");
+  app.set_version_flag("--version", versionLine());
 
   std::vector<std::string> listPaths;
   CLI::App *list = app.add_subcommand(
