@@ -2,7 +2,7 @@
 #
 # Builds an OpenFX plug-in as NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx
 # under ${CMAKE_BINARY_DIR}/bundles, linked against the support library, and
-# installs it into OFX_PLUGIN_INSTALL_DIR. Everything is hidden except
+# installs it into OFX_PLUGIN_INSTALL_DIR (and into the plug-in archive). Everything is hidden except
 # OfxGetNumberOfPlugins and OfxGetPlugin: a host loads many plug-ins into one
 # process, and our OFX symbols must never bind to another plug-in's copy.
 #
@@ -44,6 +44,10 @@ function(ofx_add_bundle name)
   install(TARGETS ${name}
     LIBRARY DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/Linux-x86-64"
     COMPONENT plugins)
+  # The same bundle at the top of the plug-in archive (cmake/Packaging.cmake).
+  install(TARGETS ${name}
+    LIBRARY DESTINATION "${name}.ofx.bundle/Contents/Linux-x86-64"
+    COMPONENT archive EXCLUDE_FROM_ALL)
 endfunction()
 
 function(ofx_add_test_bundle name)

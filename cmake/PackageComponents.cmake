@@ -1,0 +1,8 @@
+# Read by cpack once per generator (CPACK_PROJECT_CONFIG_FILE).
+if(CPACK_GENERATOR STREQUAL "TGZ")
+  set(CPACK_COMPONENTS_ALL archive)
+  set(CPACK_PACKAGE_FILE_NAME
+      "${CPACK_PACKAGE_NAME}-plugins-${CPACK_PACKAGE_VERSION}-Linux-x86-64")
+else()
+  set(CPACK_COMPONENTS_ALL plugins tool)
+endif()
