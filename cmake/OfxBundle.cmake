@@ -59,4 +59,7 @@ function(ofx_add_test_bundle name)
     target_link_libraries(${name} PRIVATE ofxsupport)
   endif()
   _ofx_bundle_target(${name} "${QFX_TEST_BUNDLE_OUTPUT_DIR}")
+  # A build folder from before test bundles moved out still has this one
+  # among the effects, where it would shadow the new one in every scan.
+  file(REMOVE_RECURSE "${OFX_BUNDLE_OUTPUT_DIR}/${name}.ofx.bundle")
 endfunction()

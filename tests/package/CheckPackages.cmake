@@ -21,7 +21,7 @@ endfunction()
 
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/root" "${WORK}/archive")
-run(${CPACK} -G "DEB;TGZ" --config "${CONFIG}" -B "${WORK}")
+run(${CPACK} --config "${CONFIG}" -B "${WORK}")
 
 string(REGEX REPLACE "^/" "" plugins "${PLUGIN_DIR}")
 set(bundles
@@ -45,8 +45,8 @@ endif()
 run(${CMAKE_COMMAND} -E chdir "${WORK}/archive" ${CMAKE_COMMAND} -E tar xzf "${archives}")
 file(GLOB top RELATIVE "${WORK}/archive" "${WORK}/archive/*")
 list(LENGTH top count)
-if(NOT count EQUAL 1)
-  message(FATAL_ERROR "the .tar.gz should hold one folder, holds: ${top}")
+if(NOT count EQUAL 1 OR NOT top MATCHES "^qeffects-plugins-")
+  message(FATAL_ERROR "the .tar.gz should hold one qeffects-plugins-* folder, holds: ${top}")
 endif()
 expect_files("${WORK}/archive/${top}"
   "INSTALL.txt;Rimlet.ofx.bundle/Contents/Linux-x86-64/Rimlet.ofx;Tintrow.ofx.bundle/Contents/Linux-x86-64/Tintrow.ofx"
