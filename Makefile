@@ -3,15 +3,16 @@
 #   make test   install what is missing, build, run the test suite
 JOBS ?= $(shell nproc)
 
-# What the build and the tests need. OpenImageIO is found through its
+# What the build, the tests and the packages need (dpkg-dev: the .deb's
+# library dependencies). OpenImageIO is found through its
 # pkg-config file, with Imath, whose headers its own include.
-BUILD_PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev \
+BUILD_PACKAGES := cmake g++ make pkg-config dpkg-dev libgtest-dev libgmock-dev \
   libopenimageio-dev libimath-dev libcli11-dev nlohmann-json3-dev
 BENCH_PACKAGES := libbenchmark-dev libopencv-dev
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 
 .PHONY: all deps deps-bench deps-fuzz configure build test demo bench \
-  test-asan test-tsan fuzz install clean print-build-packages
+  test-asan test-tsan fuzz install package clean print-build-packages
 
 all: build
 
@@ -91,6 +92,12 @@ fuzz: deps-fuzz
 
 install: build
 	cmake --install build
+
+# build/qeffects_*.deb (the effects in /usr/OFX/Plugins, ofxrender in
+# /usr/bin) and build/qeffects-plugins-*.tar.gz (the two bundles and an
+# install note).
+package: build
+	cd build && cpack
 
 clean:
 	rm -rf build build-debug build-asan build-tsan build-bench build-fuzz

@@ -1,17 +1,26 @@
 # ofx_add_bundle(NAME SOURCES...)
 #
 # Builds an OpenFX plug-in as NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx
-# under ${CMAKE_BINARY_DIR}/bundles, linked against the support library.
-# Everything is hidden except OfxGetNumberOfPlugins and OfxGetPlugin: a host
-# loads many plug-ins into one process, and our OFX symbols must never bind
-# to another plug-in's copy.
+# under ${CMAKE_BINARY_DIR}/bundles, linked against the support library, and
+# installs it into OFX_PLUGIN_INSTALL_DIR (and into the plug-in archive). Everything is hidden except
+# OfxGetNumberOfPlugins and OfxGetPlugin: a host loads many plug-ins into one
+# process, and our OFX symbols must never bind to another plug-in's copy.
+#
+# ofx_add_test_bundle(NAME [C_ONLY] SOURCES...)
+#
+# The same for a plug-in that only tests load: it goes to
+# ${CMAKE_BINARY_DIR}/test-bundles (QFX_TEST_BUNDLE_OUTPUT_DIR) and is never
+# installed, so no host on the machine, and no one pointing OFX_PLUGIN_PATH at
+# build/bundles, ever lists it. C_ONLY builds it against the C API headers
+# alone, without the support library.
 set(OFX_BUNDLE_OUTPUT_DIR "${CMAKE_BINARY_DIR}/bundles")
+set(QFX_TEST_BUNDLE_OUTPUT_DIR "${CMAKE_BINARY_DIR}/test-bundles")
 set(OFX_EXPORTS_MAP "${CMAKE_CURRENT_LIST_DIR}/ofx-exports.map")
 
-function(ofx_add_bundle name)
-  add_library(${name} MODULE ${ARGN})
-  target_link_libraries(${name} PRIVATE ofxsupport)
-  set(arch_dir "${OFX_BUNDLE_OUTPUT_DIR}/${name}.ofx.bundle/Contents/Linux-x86-64")
+# NAME.ofx laid out as a bundle under output_dir, exporting the entry points
+# only.
+function(_ofx_bundle_target name output_dir)
+  set(arch_dir "${output_dir}/${name}.ofx.bundle/Contents/Linux-x86-64")
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     SUFFIX ".ofx"
@@ -26,8 +35,33 @@ function(ofx_add_bundle name)
   target_link_options(${name} PRIVATE
     "LINKER:--version-script=${OFX_EXPORTS_MAP}"
     "LINKER:--no-undefined")
+endfunction()
+
+function(ofx_add_bundle name)
+  add_library(${name} MODULE ${ARGN})
+  target_link_libraries(${name} PRIVATE ofxsupport)
+  _ofx_bundle_target(${name} "${OFX_BUNDLE_OUTPUT_DIR}")
   install(TARGETS ${name}
-    LIBRARY DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/Linux-x86-64")
+    LIBRARY DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/Linux-x86-64"
+    COMPONENT plugins)
+  # The same bundle at the top of the plug-in archive (cmake/Packaging.cmake).
+  install(TARGETS ${name}
+    LIBRARY DESTINATION "${name}.ofx.bundle/Contents/Linux-x86-64"
+    COMPONENT archive EXCLUDE_FROM_ALL)
+endfunction()
+
+function(ofx_add_test_bundle name)
+  cmake_parse_arguments(ARG "C_ONLY" "" "" ${ARGN})
+  add_library(${name} MODULE ${ARG_UNPARSED_ARGUMENTS})
+  if(ARG_C_ONLY)
+    target_link_libraries(${name} PRIVATE ofxapi)
+  else()
+    target_link_libraries(${name} PRIVATE ofxsupport)
+  endif()
+  _ofx_bundle_target(${name} "${QFX_TEST_BUNDLE_OUTPUT_DIR}")
+  # A build folder from before test bundles moved out still has this one
+  # among the effects, where it would shadow the new one in every scan.
+  file(REMOVE_RECURSE "${OFX_BUNDLE_OUTPUT_DIR}/${name}.ofx.bundle")
 endfunction()
 
 # ofx_bundle_resources(NAME FILES...)

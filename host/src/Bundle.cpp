@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <set>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -61,23 +62,6 @@ bool locate(const std::string &path, std::string &bundlePath,
   return true;
 }
 
-std::string checkRecord(const OfxPlugin *record, int index) {
-  const std::string which = "plug-in " + std::to_string(index);
-  if (!record)
-    return "OfxGetPlugin(" + std::to_string(index) + ") returned NULL";
-  if (!record->pluginIdentifier || !*record->pluginIdentifier)
-    return which + " has no identifier";
-  const std::string id = record->pluginIdentifier;
-  const std::string api = record->pluginApi ? record->pluginApi : "(none)";
-  if (api != kOfxImageEffectPluginApi || record->apiVersion != 1)
-    return "plug-in " + id + " uses API \"" + api + "\" version " +
-           std::to_string(record->apiVersion) + "; this host runs \"" +
-           kOfxImageEffectPluginApi + "\" version 1";
-  if (!record->mainEntry)
-    return "plug-in " + id + " has no main entry";
-  return "";
-}
-
 void collectBundles(const fs::path &dir, int depth,
                     std::vector<fs::path> &found) {
   std::error_code ec;
@@ -97,6 +81,23 @@ void collectBundles(const fs::path &dir, int depth,
 }
 
 } // namespace
+
+std::string checkRecord(const OfxPlugin *record, int index) {
+  const std::string which = "plug-in " + std::to_string(index);
+  if (!record)
+    return "OfxGetPlugin(" + std::to_string(index) + ") returned NULL";
+  if (!record->pluginIdentifier || !*record->pluginIdentifier)
+    return which + " has no identifier";
+  const std::string id = record->pluginIdentifier;
+  const std::string api = record->pluginApi ? record->pluginApi : "(none)";
+  if (api != kOfxImageEffectPluginApi || record->apiVersion != 1)
+    return "plug-in " + id + " uses API \"" + api + "\" version " +
+           std::to_string(record->apiVersion) + "; this host runs \"" +
+           kOfxImageEffectPluginApi + "\" version 1";
+  if (!record->mainEntry)
+    return "plug-in " + id + " has no main entry";
+  return "";
+}
 
 std::string bundleBinaryPath(const std::string &bundleDir) {
   fs::path dir = fs::path(bundleDir).lexically_normal();
@@ -118,6 +119,40 @@ void closeLibrary(Bundle &bundle) {
   bundle.library = nullptr;
 }
 
+std::string openLibrary(Bundle &bundle) {
+  std::lock_guard<std::mutex> lock(bundle.mutex);
+  if (bundle.openTried)
+    return bundle.openError;
+  bundle.openTried = true;
+  std::vector<ProbedRecord> records;
+  void *library = nullptr;
+  bundle.openError = readBinaryRecords(
+      bundle.binaryPath, records, [](const std::string &) {}, &library);
+  if (!bundle.openError.empty())
+    return bundle.openError;
+  // The records are matched again: the file may have been replaced since
+  // it was probed.
+  for (const auto &plugin : bundle.plugins) {
+    Plugin::Impl &impl = *plugin->impl();
+    for (const ProbedRecord &probed : records)
+      if (probed.index == impl.index && probed.problem.empty() &&
+          probed.identifier == impl.identifier)
+        impl.record = probed.record;
+  }
+  for (const auto &plugin : bundle.plugins) {
+    if (plugin->impl()->record)
+      continue;
+    for (const auto &other : bundle.plugins)
+      other->impl()->record = nullptr;
+    dlclose(library);
+    bundle.openError = "the binary no longer holds plug-in " +
+                       plugin->identifier() + " where it was found";
+    return bundle.openError;
+  }
+  bundle.library = library;
+  return "";
+}
+
 bool Host::Impl::knowsBinary(const std::string &binary) const {
   const std::string wanted = canonical(binary);
   for (const auto &bundle : bundles)
@@ -126,114 +161,112 @@ bool Host::Impl::knowsBinary(const std::string &binary) const {
   return false;
 }
 
-Bundle *Host::Impl::openBundle(const std::string &path, std::string &error) {
+BundleProbe Host::Impl::probeBundle(const std::string &bundlePath,
+                                    const std::string &binary,
+                                    bool runActions) {
+  if (options.probeInChildProcess)
+    return probeInChild(*this, bundlePath, binary, runActions);
+  // Without a child only the records are read here; the actions wait for
+  // the plug-in's first use.
+  BundleProbe probe;
+  void *library = nullptr;
+  probe.error = readBinaryRecords(
+      binary, probe.records, [](const std::string &) {}, &library);
+  for (ProbedRecord &probed : probe.records)
+    probed.record = nullptr;
+  if (library)
+    dlclose(library);
+  return probe;
+}
+
+std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
+                                            BundleUse use,
+                                            std::string *error) {
+  std::vector<Plugin *> accepted;
   auto bundle = std::make_unique<Bundle>();
-  if (!locate(path, bundle->path, bundle->binaryPath, error))
-    return nullptr;
-  dlerror();
-  bundle->library = dlopen(bundle->binaryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!bundle->library) {
-    const char *why = dlerror();
-    error = std::string("cannot load the binary: ") + (why ? why : "unknown");
-    return nullptr;
+  std::string problem;
+  BundleProbe probe;
+  if (locate(path, bundle->path, bundle->binaryPath, problem))
+    probe = probeBundle(bundle->path, bundle->binaryPath,
+                        use != BundleUse::Open);
+  if (problem.empty())
+    problem = probe.error;
+  if (!problem.empty()) {
+    errors.push_back(BundleError{path, problem});
+    if (error)
+      *error = path + ": " + problem;
+    return accepted;
   }
-  using CountFn = int (*)();
-  using GetFn = OfxPlugin *(*)(int);
-  auto count = reinterpret_cast<CountFn>(
-      dlsym(bundle->library, "OfxGetNumberOfPlugins"));
-  auto get = reinterpret_cast<GetFn>(dlsym(bundle->library, "OfxGetPlugin"));
-  if (!count || !get) {
-    error = std::string("the binary does not export ") +
-            (!count ? "OfxGetNumberOfPlugins" : "OfxGetPlugin");
-    closeLibrary(*bundle);
-    return nullptr;
-  }
-  int n = 0;
-  try {
-    n = count();
-  } catch (...) {
-    error = "OfxGetNumberOfPlugins threw an exception";
-    closeLibrary(*bundle);
-    return nullptr;
-  }
-  if (n <= 0) {
-    error = "the binary reports " + std::to_string(n) + " plug-ins";
-    closeLibrary(*bundle);
-    return nullptr;
-  }
-  for (int i = 0; i < n; ++i) {
-    OfxPlugin *record = nullptr;
-    try {
-      record = get(i);
-    } catch (...) {
-      record = nullptr;
+
+  const std::string bundlePath = bundle->path;
+  std::string firstProblem;
+  auto report = [&](const std::string &why) {
+    errors.push_back(BundleError{bundlePath, why});
+    if (firstProblem.empty())
+      firstProblem = why;
+  };
+  auto holdsAlready = [&](const std::string &id) {
+    for (const auto &plugin : bundle->plugins)
+      if (plugin->identifier() == id)
+        return true;
+    return false;
+  };
+  for (const ProbedRecord &probed : probe.records) {
+    if (!probed.problem.empty()) {
+      report(probed.problem);
+      continue;
     }
-    std::string problem = checkRecord(record, i);
-    if (problem.empty()) {
-      if (Plugin *loaded = findIdentifier(record->pluginIdentifier))
-        problem = std::string("plug-in ") + record->pluginIdentifier +
-                  " is already loaded from " + loaded->bundlePath();
+    if (Plugin *loaded = findIdentifier(probed.identifier)) {
+      report("plug-in " + probed.identifier + " is already loaded from " +
+             loaded->bundlePath());
+      continue;
     }
-    if (!problem.empty()) {
-      errors.push_back(BundleError{bundle->path, problem});
-      if (error.empty())
-        error = problem;
+    if (holdsAlready(probed.identifier)) {
+      report("plug-in " + probed.identifier + " appears twice in " +
+             bundle->binaryPath);
+      continue;
+    }
+    if (!probed.loadResult.ok()) {
+      report("plug-in " + probed.identifier + ": " + probed.loadResult.message);
       continue;
     }
     auto impl = std::make_unique<Plugin::Impl>();
     impl->host = this;
     impl->bundle = bundle.get();
-    impl->record = record;
-    impl->identifier = record->pluginIdentifier;
-    impl->apiName = record->pluginApi;
+    impl->index = probed.index;
+    impl->identifier = probed.identifier;
+    impl->apiName = probed.api;
+    impl->apiVersion = probed.apiVersion;
+    impl->versionMajor = probed.versionMajor;
+    impl->versionMinor = probed.versionMinor;
+    impl->probedDescribed = probed.described;
+    impl->probedLabel = probed.label;
     impl->bundlePath = bundle->path;
     impl->binaryPath = bundle->binaryPath;
+    impl->listed = use != BundleUse::Load;
     bundle->plugins.push_back(std::make_unique<Plugin>(std::move(impl)));
   }
   if (bundle->plugins.empty()) {
-    closeLibrary(*bundle);
-    return nullptr;
-  }
-  bundles.push_back(std::move(bundle));
-  return bundles.back().get();
-}
-
-std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
-                                            bool load, std::string *error) {
-  std::vector<Plugin *> accepted;
-  std::string problem;
-  const size_t recorded = errors.size();
-  Bundle *bundle = openBundle(path, problem);
-  if (!bundle) {
-    // Problems with single plug-in records are already recorded.
-    if (errors.size() == recorded)
-      errors.push_back(BundleError{path, problem});
-    if (error)
-      *error = path + ": " + problem;
+    if (error && !firstProblem.empty())
+      *error = bundle->path + ": " + firstProblem;
     return accepted;
   }
-  if (!problem.empty() && error)
-    *error = bundle->path + ": " + problem;
-  for (const auto &plugin : bundle->plugins) {
-    if (!load) {
-      plugin->impl()->listed = true;
-      accepted.push_back(plugin.get());
-      continue;
-    }
-    ActionResult result = plugin->load();
-    if (!result.ok()) {
-      const std::string reason =
-          "plug-in " + plugin->identifier() + ": " + result.message;
-      errors.push_back(BundleError{bundle->path, reason});
-      if (error && problem.empty()) {
-        problem = reason;
-        *error = bundle->path + ": " + reason;
+  bundles.push_back(std::move(bundle));
+  Bundle &added = *bundles.back();
+
+  for (const auto &plugin : added.plugins) {
+    if (use == BundleUse::Load) {
+      const ActionResult result = plugin->load();
+      if (!result.ok()) {
+        report("plug-in " + plugin->identifier() + ": " + result.message);
+        continue;
       }
-      continue;
+      plugin->impl()->listed = true;
     }
-    plugin->impl()->listed = true;
     accepted.push_back(plugin.get());
   }
+  if (error && !firstProblem.empty())
+    *error = bundlePath + ": " + firstProblem;
   return accepted;
 }
 
@@ -267,7 +300,7 @@ void Host::scan() {
         continue;
       if (impl_->knowsBinary(bundleBinaryPath(bundle.string())))
         continue;
-      impl_->addBundle(bundle.string(), true, nullptr);
+      impl_->addBundle(bundle.string(), Impl::BundleUse::List, nullptr);
     }
   }
 }

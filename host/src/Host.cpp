@@ -91,6 +91,14 @@ Host::Impl::Impl(HostOptions hostOptions) : options(std::move(hostOptions)) {
 }
 
 Host::Impl::~Impl() {
+  // Describe follows load: a plug-in loaded but never used is described
+  // before its unload, which support libraries take for granted.
+  for (const auto &bundle : bundles)
+    for (const auto &plugin : bundle->plugins) {
+      const Plugin::Impl &impl = *plugin->impl();
+      if (impl.loadTried && impl.loadResult.ok() && !impl.describeTried)
+        plugin->describe();
+    }
   // Unload in reverse order of loading, then close the libraries; a
   // plug-in's unload may still call into the host.
   for (auto bundle = bundles.rbegin(); bundle != bundles.rend(); ++bundle)
@@ -183,12 +191,12 @@ void Host::addSearchPath(const std::string &dir) {
 
 std::vector<Plugin *> Host::addBundle(const std::string &path,
                                       std::string *error) {
-  return impl_->addBundle(path, true, error);
+  return impl_->addBundle(path, Impl::BundleUse::Load, error);
 }
 
 std::vector<Plugin *> Host::openBundle(const std::string &path,
                                        std::string *error) {
-  return impl_->addBundle(path, false, error);
+  return impl_->addBundle(path, Impl::BundleUse::Open, error);
 }
 
 std::vector<Plugin *> Host::plugins() const {
@@ -215,6 +223,15 @@ std::string lowered(std::string text) {
   return text;
 }
 
+// The label the probe saw, while the plug-in is not yet loaded here: a
+// lookup by label must not open every binary on the path.
+std::string labelForLookup(Plugin &plugin) {
+  const Plugin::Impl &impl = *plugin.impl();
+  if (!impl.describeTried && impl.probedDescribed)
+    return impl.probedLabel;
+  return plugin.describe().ok() ? plugin.label() : "";
+}
+
 } // namespace
 
 Plugin *Host::find(const std::string &name, std::string *error) {
@@ -226,7 +243,7 @@ Plugin *Host::find(const std::string &name, std::string *error) {
       [&](Plugin *p) {
         return lowered(lastLabel(p->identifier())) == lowered(name);
       },
-      [&](Plugin *p) { return p->describe().ok() && p->label() == name; },
+      [&](Plugin *p) { return labelForLookup(*p) == name; },
   };
   for (const auto &rule : rules) {
     std::vector<Plugin *> matches;

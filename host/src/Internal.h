@@ -248,6 +248,16 @@ struct Plugin::Impl {
   std::string bundlePath;
   std::string binaryPath;
   bool listed = false;
+  // The record's place in the binary and what it said, known before the
+  // binary is opened in this process (record stays null until then).
+  int index = 0;
+  unsigned versionMajor = 0;
+  unsigned versionMinor = 0;
+  int apiVersion = 0;
+  // The label the probe's describe action gave, so that finding a plug-in
+  // by label need not open every binary.
+  bool probedDescribed = false;
+  std::string probedLabel;
 
   bool loadTried = false;
   ActionResult loadResult;
@@ -269,10 +279,59 @@ struct Plugin::Impl {
 struct Bundle {
   std::string path;       // NAME.ofx.bundle
   std::string binaryPath; // the .ofx
+  // Opened in this process on the first load of one of its plug-ins.
+  std::mutex mutex;
   void *library = nullptr;
+  bool openTried = false;
+  std::string openError;
   std::vector<std::unique_ptr<Plugin>> plugins;
 };
 void closeLibrary(Bundle &bundle);
+// Opens the bundle's binary in this process (once) and hands each plug-in
+// its record. "" on success, else why not.
+std::string openLibrary(Bundle &bundle);
+
+// One record of a binary as a probe saw it.
+struct ProbedRecord {
+  int index = 0;
+  OfxPlugin *record = nullptr; // valid only in the process that read it
+  std::string problem;         // why the record cannot be used
+  std::string identifier;
+  std::string api;
+  int apiVersion = 0;
+  unsigned versionMajor = 0;
+  unsigned versionMinor = 0;
+  ActionResult loadResult; // what the probe's load action answered
+  bool described = false;  // the probe's describe action succeeded
+  std::string label;
+};
+
+// What probing a binary found: a reason it cannot be used at all, or its
+// records.
+struct BundleProbe {
+  std::string error;
+  std::vector<ProbedRecord> records;
+};
+
+// "" for a usable record, else why not.
+std::string checkRecord(const OfxPlugin *record, int index);
+// "" when the file is a shared library for this system whose headers and
+// segments lie within the file; otherwise what is wrong. dlopen maps a
+// binary cut short and faults on the missing pages, so this comes first.
+std::string checkElfFile(const std::string &path);
+// Checks and opens the binary and reads its records, reporting each step
+// to stage first. With libraryOut the library handle goes there; without it
+// the library stays open for the process's life (the probe child). "" on
+// success, else why the binary cannot be used.
+std::string
+readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
+                  const std::function<void(const std::string &)> &stage,
+                  void **libraryOut = nullptr);
+// readBinaryRecords in a child process, with (runActions) each good
+// record's load and describe actions. A child that crashes, exits or hangs
+// becomes the probe's error, naming the step it was on.
+BundleProbe probeInChild(Host::Impl &host, const std::string &bundlePath,
+                         const std::string &binary, bool runActions);
 
 // ---------------------------------------------------------------- threads
 
@@ -322,8 +381,15 @@ struct Host::Impl {
 
   void buildHostProperties();
   void postMessage(const std::string &type, const std::string &text);
-  Bundle *openBundle(const std::string &path, std::string &error);
-  std::vector<Plugin *> addBundle(const std::string &path, bool load,
+  // How far addBundle takes a bundle's plug-ins in this process.
+  enum class BundleUse {
+    Open, // records read (in the probe), no action run
+    List, // the probe also loaded and described them; they load on first use
+    Load, // and their load action runs here now
+  };
+  BundleProbe probeBundle(const std::string &bundlePath,
+                          const std::string &binary, bool runActions);
+  std::vector<Plugin *> addBundle(const std::string &path, BundleUse use,
                                   std::string *error);
   bool knowsBinary(const std::string &binary) const;
   Plugin *findIdentifier(const std::string &id) const;

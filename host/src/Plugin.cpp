@@ -122,24 +122,29 @@ Plugin::Plugin(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {
 Plugin::~Plugin() = default;
 
 const std::string &Plugin::identifier() const { return impl_->identifier; }
-unsigned Plugin::versionMajor() const {
-  return impl_->record ? impl_->record->pluginVersionMajor : 0;
-}
-unsigned Plugin::versionMinor() const {
-  return impl_->record ? impl_->record->pluginVersionMinor : 0;
-}
+unsigned Plugin::versionMajor() const { return impl_->versionMajor; }
+unsigned Plugin::versionMinor() const { return impl_->versionMinor; }
 const std::string &Plugin::bundlePath() const { return impl_->bundlePath; }
 const std::string &Plugin::binaryPath() const { return impl_->binaryPath; }
 const std::string &Plugin::apiName() const { return impl_->apiName; }
-int Plugin::apiVersion() const {
-  return impl_->record ? impl_->record->apiVersion : 0;
-}
+int Plugin::apiVersion() const { return impl_->apiVersion; }
 
 ActionResult Plugin::load() {
   std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   if (impl_->loadTried)
     return impl_->loadResult;
   impl_->loadTried = true;
+  if (!impl_->record) {
+    // Only now is the binary opened in this process: a command touches
+    // the bundles of the plug-ins it uses and no others.
+    const std::string problem =
+        impl_->bundle ? openLibrary(*impl_->bundle) : "no binary";
+    if (!problem.empty() || !impl_->record) {
+      impl_->loadResult.status = kOfxStatFailed;
+      impl_->loadResult.message = problem.empty() ? "no binary" : problem;
+      return impl_->loadResult;
+    }
+  }
   if (impl_->record->setHost) {
     HostScope scope(impl_->host);
     try {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -152,7 +153,7 @@ TEST(BundleScanTest, BadBundlesAreReportedAndTheScanGoesOn) {
                                            "net.qeffects.test.MixedGood"}))
       << listErrors(host);
 
-  EXPECT_TRUE(hasErrorContaining(host, "Text.ofx.bundle", "cannot load"))
+  EXPECT_TRUE(hasErrorContaining(host, "Text.ofx.bundle", "not a shared library"))
       << listErrors(host);
   EXPECT_TRUE(hasErrorContaining(host, "Empty.ofx.bundle", "no binary"));
   EXPECT_TRUE(
@@ -165,6 +166,116 @@ TEST(BundleScanTest, BadBundlesAreReportedAndTheScanGoesOn) {
   EXPECT_TRUE(hasErrorContaining(host, "MixedRecords", "MixedApiTwo"));
   EXPECT_TRUE(hasErrorContaining(host, "MixedRecords", "returned NULL"));
   EXPECT_EQ(host.errors().size(), 8u) << listErrors(host);
+}
+
+// Whether this process has the binary mapped, i.e. has opened it.
+bool isMapped(const std::string &binary) {
+  std::ifstream maps("/proc/self/maps");
+  const std::string wanted = fs::weakly_canonical(binary).string();
+  for (std::string line; std::getline(maps, line);)
+    if (line.size() >= wanted.size() &&
+        line.compare(line.size() - wanted.size(), wanted.size(), wanted) == 0)
+      return true;
+  return false;
+}
+
+std::string fileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A broken binary, made by the test from a good one or taken as built.
+struct BrokenBinary {
+  const char *name;
+  const char *reason;
+  bool crashesInProcess; // only the child probe survives it
+};
+
+const BrokenBinary kBrokenBinaries[] = {
+    {"Truncated", "the binary is cut short: it has 5000 bytes", false},
+    {"WrongMachine", "built for another processor (ELF machine 183)", false},
+    {"ThirtyTwoBit", "built for a 32-bit system", false},
+    {"NotElf", "not a shared library (no ELF header)", false},
+    {"MissingDependency", "libQfxVanishedDependency.so", false},
+    {"CrashEntry", "crashed", true},
+    {"CrashLoad", "crashed", true},
+};
+
+// Every kind of broken binary is one error naming it, and the plug-ins
+// beside it are still found, with the probe in a child and, for those a
+// check before dlopen catches, without.
+TEST(BundleScanTest, BrokenBinariesAreReportedWithoutTakingTheHostDown) {
+  ScratchDir dir;
+  dir.install("HostProbe");
+  dir.install("MissingDependency");
+  dir.install("CrashEntry");
+  dir.install("CrashLoad");
+  const std::string probe = fileBytes(ofxhost::bundleBinaryPath(bundle("HostProbe")));
+  auto write = [&](const std::string &name, const std::string &bytes) {
+    const fs::path bin = ofxhost::bundleBinaryPath(
+        ofxhost::bundlePathIn(dir.str(), name));
+    fs::create_directories(bin.parent_path());
+    std::ofstream(bin, std::ios::binary) << bytes;
+  };
+  write("Truncated", probe.substr(0, 5000));
+  std::string otherMachine = probe;
+  otherMachine[18] = static_cast<char>(183), otherMachine[19] = 0;
+  write("WrongMachine", otherMachine);
+  std::string thirtyTwo = probe;
+  thirtyTwo[4] = 1; // ELFCLASS32
+  write("ThirtyTwoBit", thirtyTwo);
+  write("NotElf", "#!/bin/sh\necho not a plug-in\n");
+
+  for (bool child : {true, false}) {
+    HostOptions options = isolated();
+    options.probeInChildProcess = child;
+    Host host(options);
+    for (const BrokenBinary &broken : kBrokenBinaries) {
+      if (broken.crashesInProcess && !child)
+        continue;
+      std::string error;
+      const std::string path = ofxhost::bundlePathIn(dir.str(), broken.name);
+      EXPECT_TRUE(host.addBundle(path, &error).empty()) << broken.name;
+      EXPECT_NE(error.find(broken.reason), std::string::npos)
+          << broken.name << (child ? " (child)" : "") << ": " << error;
+      EXPECT_FALSE(isMapped(ofxhost::bundleBinaryPath(path))) << broken.name;
+    }
+    auto good = host.addBundle(ofxhost::bundlePathIn(dir.str(), "HostProbe"));
+    ASSERT_EQ(good.size(), 1u) << listErrors(host);
+    EXPECT_TRUE(good[0]->describe().ok());
+  }
+}
+
+// A scan opens nothing in this process; using one plug-in opens its binary
+// alone, and only the plug-ins that were loaded are described and unloaded
+// (the strict ones abort the test otherwise).
+TEST(BundleScanTest, OnlyTheBundlesInUseAreOpenedAndLoadsPairWithDescribes) {
+  ScratchDir dir;
+  dir.install("HostProbe");
+  fs::copy(ofxhost::bundlePathIn(QFX_PROBE_BUNDLE_DIR, "StrictPair"),
+           fs::path(dir.str()) / "StrictPair.ofx.bundle",
+           fs::copy_options::recursive);
+  const std::string strict = ofxhost::bundleBinaryPath(
+      ofxhost::bundlePathIn(dir.str(), "StrictPair"));
+  const std::string probe = ofxhost::bundleBinaryPath(
+      ofxhost::bundlePathIn(dir.str(), "HostProbe"));
+  for (const char *name : {"Strict Second", "net.qeffects.test.StrictFirst"}) {
+    Host host(isolated());
+    host.addSearchPath(dir.str());
+    host.scan();
+    EXPECT_EQ(host.plugins().size(), 3u) << listErrors(host);
+    EXPECT_FALSE(isMapped(strict));
+    Plugin *plugin = host.find(name);
+    ASSERT_NE(plugin, nullptr) << name;
+    EXPECT_FALSE(isMapped(strict)) << "finding " << name << " opened it";
+    EXPECT_TRUE(plugin->load().ok()) << name;
+    EXPECT_TRUE(isMapped(strict));
+    EXPECT_FALSE(isMapped(probe));
+  }
+  // Loaded through addBundle and never used: described at the end, then
+  // unloaded.
+  Host host(isolated());
+  EXPECT_EQ(host.addBundle(ofxhost::bundlePathIn(dir.str(), "StrictPair")).size(), 2u);
 }
 
 TEST(BundleOpenTest, AddBundleTakesADirectoryOrTheBinary) {

@@ -26,10 +26,10 @@ std::vector<std::string> lines(const std::string &text) {
 }
 
 TEST_F(Commands, ListShowsIdentifierVersionLabelAndBundle) {
-  const RunResult run = runTool({"list", "--plugin-path", bundleDir()});
+  const RunResult run = runTool({"list", "--plugin-path", probeBundleDir()});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   const std::string expected = std::string(kProbe) + "\t1.2\tQFX Probe\t" +
-                               bundleDir() + "/QfxTestPlugin.ofx.bundle";
+                               probeBundleDir() + "/QfxTestPlugin.ofx.bundle";
   bool found = false;
   for (const std::string &line : lines(run.out))
     found = found || line == expected;
@@ -40,7 +40,7 @@ TEST_F(Commands, ListReportsBrokenBundlesAndListsTheRest) {
   // A copy of the probe bundle beside a bundle whose binary is not a library.
   const std::string plugins = path("plugins");
   std::filesystem::create_directories(plugins);
-  std::filesystem::copy(bundleDir() + "/QfxTestPlugin.ofx.bundle",
+  std::filesystem::copy(probeBundleDir() + "/QfxTestPlugin.ofx.bundle",
                         plugins + "/QfxTestPlugin.ofx.bundle",
                         std::filesystem::copy_options::recursive);
   const std::string broken = plugins + "/Broken.ofx.bundle";
@@ -60,7 +60,7 @@ TEST_F(Commands, ListReportsBrokenBundlesAndListsTheRest) {
 
 TEST_F(Commands, DescribeJsonHoldsEveryTextAsDeclared) {
   const RunResult run =
-      runTool({"describe", "probe", "--json", "--plugin-path", bundleDir()});
+      runTool({"describe", "probe", "--json", "--plugin-path", probeBundleDir()});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const nlohmann::json doc = nlohmann::json::parse(run.out);
 
@@ -112,7 +112,7 @@ TEST_F(Commands, DescribeJsonHoldsEveryTextAsDeclared) {
 
 TEST_F(Commands, DescribeTextNamesTheSameThings) {
   const RunResult run =
-      runTool({"describe", kProbe, "--plugin-path", bundleDir()});
+      runTool({"describe", kProbe, "--plugin-path", probeBundleDir()});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   for (const char *expected :
        {"net.qfx.test.probe version 1.2", "label:        \"QFX Probe\"",
@@ -126,7 +126,7 @@ TEST_F(Commands, DescribeTextNamesTheSameThings) {
 
 TEST_F(Commands, DescribeAnUnknownPluginFails) {
   const RunResult run =
-      runTool({"describe", "nosuch", "--plugin-path", bundleDir()});
+      runTool({"describe", "nosuch", "--plugin-path", probeBundleDir()});
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.err.find("nosuch"), std::string::npos) << run.err;
   EXPECT_EQ(run.out, "");

@@ -155,7 +155,8 @@ protected:
 
 TEST_P(RenderErrors, OneLineAnExitCodeAndNoFile) {
   const ErrorCase &error = GetParam();
-  std::vector<std::string> args = {"render", "--plugin-path", bundleDir()};
+  std::vector<std::string> args = {"render", "--plugin-path",
+                                   probeBundleDir()};
   for (const std::string &arg : error.args)
     args.push_back(resolve(arg));
   const RunResult run = runTool(args);

@@ -224,7 +224,7 @@ TEST_F(RenderOptions, DepthChoosesTheRenderedAndWrittenType) {
 }
 
 TEST_F(RenderOptions, PluginIsFoundByIdentifierLastLabelLabelOrPath) {
-  const std::string bundle = bundleDir() + "/QfxTestPlugin.ofx.bundle";
+  const std::string bundle = probeBundleDir() + "/QfxTestPlugin.ofx.bundle";
   for (const std::string &name :
        {std::string(kProbe), std::string("probe"), std::string("QFX Probe"),
         bundle}) {

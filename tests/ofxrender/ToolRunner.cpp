@@ -57,12 +57,15 @@ RunResult runTool(const std::vector<std::string> &args) {
 }
 
 std::string bundleDir() { return QFX_TEST_BUNDLE_DIR; }
+std::string probeBundleDir() { return QFX_PROBE_BUNDLE_DIR; }
 
 RunResult render(const std::string &plugin, const std::string &input,
                  const std::string &output,
                  const std::vector<std::string> &extra) {
-  std::vector<std::string> args = {"render", "--plugin-path", bundleDir(),
-                                   plugin, input, output};
+  std::vector<std::string> args = {"render",         "--plugin-path",
+                                   bundleDir(),      "--plugin-path",
+                                   probeBundleDir(), plugin,
+                                   input,            output};
   args.insert(args.end(), extra.begin(), extra.end());
   return runTool(args);
 }

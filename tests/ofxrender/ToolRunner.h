@@ -22,12 +22,16 @@ struct RunResult {
 // path environment variable is cleared so only --plugin-path counts.
 RunResult runTool(const std::vector<std::string> &args);
 
-// "render --plugin-path BUNDLES plugin input output extra..."
+// "render --plugin-path EFFECTS --plugin-path PROBES plugin input output
+// extra..."
 RunResult render(const std::string &plugin, const std::string &input,
                  const std::string &output,
                  const std::vector<std::string> &extra = {});
 
+// Where the effect bundles are, and where the bundles built only for tests
+// (the probe among them) are.
 std::string bundleDir();
+std::string probeBundleDir();
 const char *const kProbe = "net.qfx.test.probe";
 
 // An image file's pixels in the file's own type, row 0 at the top.

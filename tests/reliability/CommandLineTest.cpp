@@ -3,6 +3,7 @@
 // temporary one) is left behind. While listing, a bad bundle is reported on
 // stderr and every good plug-in is still listed.
 #include <algorithm>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 
@@ -121,9 +122,39 @@ TEST_F(BadInputFiles, MappedChannelCountsStillRender) {
 
 // ------------------------------------------------------------ bad bundles
 
-// A plug-in folder with copies of both effect bundles beside broken ones:
-// a binary that is not a library, a library without the entry points, a
-// library holding no plug-in, and a plug-in whose load action fails.
+// A plug-in folder as users have them: both effects and the test probes
+// (two strict plug-ins in one binary among them) beside broken bundles of
+// every kind and odd but valid ones.
+struct BrokenBundle {
+  const char *name;
+  const char *reason; // what its stderr line says after the bundle's path
+};
+
+const BrokenBundle kBrokenBundles[] = {
+    {"NotALibrary", "not a shared library"},
+    {"Truncated", "cut short"},
+    {"WrongMachine", "built for another processor"},
+    {"NoEntryPoints", "does not export OfxGetNumberOfPlugins"},
+    {"ZeroPlugins", "reports 0 plug-ins"},
+    {"BrokenLoad", "OfxActionLoad failed"},
+    {"CrashEntry", "crashed"},
+    {"CrashLoad", "crashed"},
+    {"MissingDependency", "libQfxVanishedDependency"},
+};
+
+struct UsableFilter {
+  const char *identifier;
+  const char *bundle;
+};
+
+const UsableFilter kUsableFilters[] = {
+    {"net.qfx.qgradient", "Tintrow"},
+    {"net.qfx.qoutline", "Rimlet"},
+    {"net.qfx.test.probe", "QfxTestPlugin"},
+    {"net.qeffects.test.StrictFirst", "StrictPair"},
+    {"net.qeffects.test.StrictSecond", "StrictPair"},
+};
+
 class BadBundles : public ToolTest {
 protected:
   void SetUp() override {
@@ -132,12 +163,20 @@ protected:
     fs::create_directories(plugins_);
     for (const char *bundle : {"Tintrow", "Rimlet"})
       copyBundle(QFX_TEST_BUNDLE_DIR, bundle);
-    for (const char *bundle : {"NoEntryPoints", "ZeroPlugins", "BrokenLoad"})
+    for (const char *bundle : {"QfxTestPlugin", "StrictPair", "RimletCoreProbe"})
+      if (fs::exists(std::string(QFX_PROBE_BUNDLE_DIR) + "/" + bundle + ".ofx.bundle"))
+        copyBundle(QFX_PROBE_BUNDLE_DIR, bundle);
+    for (const char *bundle : {"NoEntryPoints", "ZeroPlugins", "BrokenLoad", "CrashEntry",
+                               "CrashLoad", "MissingDependency", "GeneratorOnly",
+                               "DescribeFails"})
       copyBundle(QFX_BAD_BUNDLE_DIR, bundle);
-    const std::string notLibrary = bundle("NotALibrary");
-    fs::create_directories(notLibrary + "/Contents/Linux-x86-64");
-    writeBytes(notLibrary + "/Contents/Linux-x86-64/NotALibrary.ofx",
-               "\x7f" "ELF but nothing more\n");
+    writeBinary("NotALibrary", "\x7f" "ELF but nothing more\n");
+    const std::string rimlet = contents(binaryOf(bundle("Rimlet"), "Rimlet"));
+    writeBinary("Truncated", rimlet.substr(0, 5000));
+    std::string otherMachine = contents(binaryOf(bundle("Tintrow"), "Tintrow"));
+    otherMachine[18] = static_cast<char>(183); // EM_AARCH64
+    otherMachine[19] = 0;
+    writeBinary("WrongMachine", otherMachine);
     writeFile(path("in.tif"), 16, 8, 4, OIIO::TypeDesc::UINT8, pattern(16, 8, 4, false));
     before_ = listDir(dir_);
   }
@@ -146,8 +185,17 @@ protected:
     return plugins_ + "/" + name + ".ofx.bundle";
   }
 
+  static std::string binaryOf(const std::string &bundle, const std::string &name) {
+    return bundle + "/Contents/Linux-x86-64/" + name + ".ofx";
+  }
+
   void copyBundle(const std::string &from, const std::string &name) {
     fs::copy(from + "/" + name + ".ofx.bundle", bundle(name), fs::copy_options::recursive);
+  }
+
+  void writeBinary(const std::string &name, const std::string &bytes) {
+    fs::create_directories(bundle(name) + "/Contents/Linux-x86-64");
+    writeBytes(binaryOf(bundle(name), name), bytes);
   }
 
   RunResult renderWith(const std::string &plugin) {
@@ -159,42 +207,87 @@ protected:
   std::vector<std::string> before_;
 };
 
-const char *const kBrokenBundles[] = {"NotALibrary", "NoEntryPoints", "ZeroPlugins",
-                                      "BrokenLoad"};
+size_t occurrences(const std::string &text, const std::string &part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
 
-TEST_F(BadBundles, ListingReportsEachAndListsBothEffects) {
+// Each broken bundle is named once, with its reason; everything usable is
+// listed with the bundle it came from; the process ends normally.
+TEST_F(BadBundles, ListingReportsEachOnceAndListsTheRest) {
   const RunResult run = runTool({"list", "--plugin-path", plugins_});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  for (const char *effect : {"qgradient\t1.0\tQ_Gradient", "qoutline\t1.0\tQ_Outline"})
-    EXPECT_NE(run.out.find(effect), std::string::npos) << effect << " not listed:\n" << run.out;
-  for (const char *broken : kBrokenBundles) {
-    EXPECT_EQ(run.out.find(broken), std::string::npos) << broken << " listed:\n" << run.out;
-    EXPECT_NE(run.err.find("cannot load " + bundle(broken)), std::string::npos)
-        << broken << " not reported:\n" << run.err;
+  for (const UsableFilter &filter : kUsableFilters)
+    EXPECT_EQ(occurrences(run.out, std::string(filter.identifier) + "\t"), 1u)
+        << filter.identifier << " not listed once:\n" << run.out;
+  for (const char *line : {"net.qfx.qgradient\t1.0\tQ_Gradient\t",
+                           "net.qeffects.test.StrictSecond\t1.0\tStrict Second\t",
+                           "net.qeffects.test.GeneratorOnly\t1.0\tGenerator Only\t"})
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << " not in:\n" << run.out;
+  EXPECT_NE(run.out.find("\t" + bundle("StrictPair") + "\n"), std::string::npos) << run.out;
+  for (const BrokenBundle &broken : kBrokenBundles) {
+    EXPECT_EQ(run.out.find(broken.name), std::string::npos) << broken.name << " listed";
+    const std::string line = "cannot load " + bundle(broken.name) + ": ";
+    EXPECT_EQ(occurrences(run.err, line), 1u) << broken.name << " not reported once:\n"
+                                              << run.err;
+    const size_t at = run.err.find(line);
+    if (at == std::string::npos)
+      continue;
+    EXPECT_NE(run.err.substr(at, run.err.find('\n', at) - at).find(broken.reason),
+              std::string::npos)
+        << broken.name << ": expected '" << broken.reason << "' in:\n" << run.err;
   }
-  EXPECT_EQ(lineCount(run.err), 4) << run.err;
+  EXPECT_EQ(occurrences(run.err, "cannot describe net.qeffects.test.DescribeFails"), 1u)
+      << run.err;
+  EXPECT_EQ(lineCount(run.err), static_cast<int>(std::size(kBrokenBundles)) + 1) << run.err;
 }
 
 TEST_F(BadBundles, RenderingWithOneFailsInOneLineWithoutOutput) {
-  for (const char *broken : kBrokenBundles) {
-    const RunResult run = renderWith(bundle(broken));
-    EXPECT_EQ(run.exitCode, kExitPluginFailed) << broken << ": " << run.err;
-    EXPECT_NE(run.err.find("cannot load " + bundle(broken)), std::string::npos)
-        << broken << ": " << run.err;
-    EXPECT_EQ(lineCount(run.err), 1) << broken << ": " << run.err;
-    EXPECT_EQ(listDir(dir_), before_) << broken << ": files left behind";
+  for (const BrokenBundle &broken : kBrokenBundles) {
+    const RunResult run = renderWith(bundle(broken.name));
+    EXPECT_EQ(run.exitCode, kExitPluginFailed) << broken.name << ": " << run.err;
+    EXPECT_NE(run.err.find("cannot load " + bundle(broken.name)), std::string::npos)
+        << broken.name << ": " << run.err;
+    EXPECT_EQ(lineCount(run.err), 1) << broken.name << ": " << run.err;
+    EXPECT_EQ(listDir(dir_), before_) << broken.name << ": files left behind";
   }
 }
 
-// The effects render from the same folder: a broken neighbour does not
-// stop them.
-TEST_F(BadBundles, EffectsBesideThemStillRender) {
-  for (const char *effect : kEffects) {
-    const RunResult run = renderWith(effect);
-    EXPECT_EQ(run.exitCode, 0) << effect << ": " << run.err;
-    EXPECT_TRUE(fs::exists(path("out.tif"))) << effect;
+// Every usable filter describes and renders from the same folder, silently:
+// broken neighbours and plug-ins it does not use stay out of its way, and
+// the strict plug-ins see load and describe, then unload, paired.
+TEST_F(BadBundles, EveryUsableFilterDescribesAndRenders) {
+  for (const UsableFilter &filter : kUsableFilters) {
+    const RunResult described =
+        runTool({"describe", filter.identifier, "--json", "--plugin-path", plugins_});
+    EXPECT_EQ(described.exitCode, 0) << filter.identifier << ": " << described.err;
+    EXPECT_NE(described.out.find("\"bundle\": \"" + bundle(filter.bundle) + "\""),
+              std::string::npos)
+        << filter.identifier << ":\n" << described.out;
+    const RunResult rendered = renderWith(filter.identifier);
+    EXPECT_EQ(rendered.exitCode, 0) << filter.identifier << ": " << rendered.err;
+    EXPECT_EQ(rendered.err, "") << filter.identifier;
+    EXPECT_TRUE(fs::exists(path("out.tif"))) << filter.identifier;
     fs::remove(path("out.tif"));
   }
+}
+
+// A generator describes, but ofxrender renders filters only: a usage error,
+// not a crash. A plug-in whose describe fails is a plug-in failure.
+TEST_F(BadBundles, GeneratorsAndFailedDescribesAreClearErrors) {
+  const RunResult described =
+      runTool({"describe", "net.qeffects.test.GeneratorOnly", "--plugin-path", plugins_});
+  EXPECT_EQ(described.exitCode, 0) << described.err;
+  EXPECT_NE(described.out.find("Generator"), std::string::npos) << described.out;
+  const RunResult generator = renderWith("net.qeffects.test.GeneratorOnly");
+  EXPECT_EQ(generator.exitCode, 2) << generator.err;
+  EXPECT_NE(generator.err.find("has no filter context"), std::string::npos) << generator.err;
+  const RunResult failing = renderWith("net.qeffects.test.DescribeFails");
+  EXPECT_EQ(failing.exitCode, kExitPluginFailed) << failing.err;
+  EXPECT_NE(failing.err.find("OfxActionDescribe failed"), std::string::npos) << failing.err;
+  EXPECT_EQ(listDir(dir_), before_);
 }
 
 // Asking by identifier for the plug-in whose load failed is an error too,
@@ -204,6 +297,21 @@ TEST_F(BadBundles, PluginWhoseLoadFailedCannotBeRendered) {
   EXPECT_NE(run.exitCode, 0) << run.err;
   EXPECT_EQ(lineCount(run.err), 1) << run.err;
   EXPECT_EQ(listDir(dir_), before_);
+}
+
+// Two folders holding the same plug-in: the second is reported as before.
+TEST_F(BadBundles, DuplicateIdentifierIsReported) {
+  const std::string other = path("other");
+  fs::create_directories(other);
+  fs::copy(bundle("StrictPair"), other + "/Copy.ofx.bundle", fs::copy_options::recursive);
+  fs::rename(other + "/Copy.ofx.bundle/Contents/Linux-x86-64/StrictPair.ofx",
+             other + "/Copy.ofx.bundle/Contents/Linux-x86-64/Copy.ofx");
+  const RunResult run = runTool({"list", "--plugin-path", plugins_, "--plugin-path", other});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("net.qeffects.test.StrictFirst is already loaded from " +
+                         bundle("StrictPair")),
+            std::string::npos)
+      << run.err;
 }
 
 } // namespace

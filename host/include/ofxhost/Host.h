@@ -233,6 +233,15 @@ struct HostOptions {
   bool searchEnvironmentPath = true;
   // Make multiThreadNumCPUs fail with this status (kOfxStatOK: it works).
   OfxStatus numCpusStatus = kOfxStatOK;
+  // Each bundle's binary is checked against its ELF headers (a binary cut
+  // short faults inside dlopen), then read in a child process first, which
+  // also runs its plug-ins' load and describe actions when scanning or
+  // adding: a binary that crashes, exits or hangs there (30 s) is recorded
+  // in errors() with the step it died in, and this process never opens it.
+  // Off: only the ELF check guards the records read here, and the actions
+  // first run on use. The child is forked, so no other thread may be
+  // opening libraries while a bundle is scanned or added.
+  bool probeInChildProcess = true;
 };
 
 // A bundle that could not be used, and why.
@@ -256,6 +265,7 @@ public:
   const std::string &apiName() const;
   int apiVersion() const;
 
+  // Opens the bundle's binary in this process if it is not yet, then
   // setHost and the load action, once. Later calls return the first result.
   ActionResult load();
   // load() and the describe action, once.
@@ -290,7 +300,10 @@ private:
 class Host {
 public:
   explicit Host(HostOptions options = {});
-  ~Host(); // unload actions, then the libraries are closed
+  // The describe action for each plug-in loaded but never described,
+  // then the unload action for each plug-in whose load succeeded (once,
+  // in reverse order), then the libraries are closed.
+  ~Host();
   Host(const Host &) = delete;
   Host &operator=(const Host &) = delete;
 
@@ -304,18 +317,22 @@ public:
   // Directories searched by scan(), before OFX_PLUGIN_PATH and the default.
   void addSearchPath(const std::string &dir);
   // Finds NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx in the search
-  // paths (and their subdirectories), opens each bundle and runs the load
-  // action of each plug-in. A bundle or plug-in that fails is recorded in
-  // errors() with the reason and the scan goes on. Loaded plug-ins appear in
-  // plugins(). A bundle name found in several directories is taken from the
-  // first one searched; bundles already open are skipped.
+  // paths (and their subdirectories) and probes each bundle (see
+  // HostOptions::probeInChildProcess). A bundle or plug-in that fails is
+  // recorded in errors() with the reason and the scan goes on. The others
+  // appear in plugins(), but no binary is opened in this process and no
+  // action runs here until a plug-in's load() (or describe(), or
+  // createInstance()): a command loads only the bundles it uses. A bundle
+  // name found in several directories is taken from the first one searched;
+  // bundles already open are skipped.
   void scan();
-  // Opens one bundle directory (or a .ofx file) and loads its plug-ins.
-  // Returns the plug-ins that loaded; failures go to errors() and, for the
-  // first one, to *error when given.
+  // Probes one bundle directory (or a .ofx file), opens it and runs each
+  // plug-in's load action. Returns the plug-ins that loaded; failures go to
+  // errors() and, for the first one, to *error when given.
   std::vector<Plugin *> addBundle(const std::string &path,
                                   std::string *error = nullptr);
-  // Like addBundle but does not run the load action: for tests of it.
+  // Like addBundle but runs no action, in the probe or here: for tests of
+  // the load action. The binary opens on the first load().
   std::vector<Plugin *> openBundle(const std::string &path,
                                    std::string *error = nullptr);
 

@@ -3,13 +3,17 @@
  *   BROKEN_LOAD   the load action fails with kOfxStatErrMissingHostFeature
  *   MIXED         four records: one good, wrong API, wrong API version, NULL
  *   NO_ENTRY      no OfxGetNumberOfPlugins / OfxGetPlugin at all
- *   ZERO_PLUGINS  reports that it holds no plug-ins */
+ *   ZERO_PLUGINS  reports that it holds no plug-ins
+ *   CRASH_ENTRY   OfxGetNumberOfPlugins dies of a segmentation fault
+ *   CRASH_LOAD    the load action dies of a segmentation fault
+ *   MISSING_DEPENDENCY  needs a library the loader cannot find */
+#include <signal.h>
 #include <string.h>
 
 #include "ofxCore.h"
 #include "ofxImageEffect.h"
 
-#if defined(BROKEN_LOAD) || defined(MIXED)
+#if defined(BROKEN_LOAD) || defined(MIXED) || defined(CRASH_LOAD)
 static void setHost(OfxHost *host) { (void)host; }
 
 static OfxStatus succeed(const char *action, const void *handle,
@@ -60,6 +64,44 @@ OfxExport int notAnOfxEntryPoint(void) { return 42; }
 #elif defined(ZERO_PLUGINS)
 
 OfxExport int OfxGetNumberOfPlugins(void) { return 0; }
+OfxExport OfxPlugin *OfxGetPlugin(int nth) {
+  (void)nth;
+  return NULL;
+}
+
+#elif defined(CRASH_ENTRY)
+
+OfxExport int OfxGetNumberOfPlugins(void) {
+  raise(SIGSEGV);
+  return 1;
+}
+OfxExport OfxPlugin *OfxGetPlugin(int nth) {
+  (void)nth;
+  return NULL;
+}
+
+#elif defined(CRASH_LOAD)
+
+static OfxStatus crashInLoad(const char *action, const void *handle,
+                             OfxPropertySetHandle inArgs,
+                             OfxPropertySetHandle outArgs) {
+  if (strcmp(action, kOfxActionLoad) == 0)
+    raise(SIGSEGV);
+  return succeed(action, handle, inArgs, outArgs);
+}
+
+static OfxPlugin record = {kOfxImageEffectPluginApi, 1,
+                           "net.qeffects.test.CrashLoad", 1, 0, setHost,
+                           crashInLoad};
+
+OfxExport int OfxGetNumberOfPlugins(void) { return 1; }
+OfxExport OfxPlugin *OfxGetPlugin(int nth) { return nth == 0 ? &record : NULL; }
+
+#elif defined(MISSING_DEPENDENCY)
+
+int qfxVanishedDependency(void);
+
+OfxExport int OfxGetNumberOfPlugins(void) { return qfxVanishedDependency(); }
 OfxExport OfxPlugin *OfxGetPlugin(int nth) {
   (void)nth;
   return NULL;

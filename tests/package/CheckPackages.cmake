@@ -1,0 +1,53 @@
+# Builds the .deb and the .tar.gz into WORK, unpacks each, and checks it
+# holds exactly the files users are promised: no test bundle, nothing else.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status
+    OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}")
+  endif()
+endfunction()
+
+function(expect_files root expected what)
+  file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE "${root}" "${root}/*")
+  list(SORT found)
+  list(SORT expected)
+  if(NOT found STREQUAL expected)
+    string(REPLACE ";" "\n  " found "${found}")
+    string(REPLACE ";" "\n  " expected "${expected}")
+    message(FATAL_ERROR "${what} holds\n  ${found}\ninstead of\n  ${expected}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}/root" "${WORK}/archive")
+run(${CPACK} --config "${CONFIG}" -B "${WORK}")
+
+string(REGEX REPLACE "^/" "" plugins "${PLUGIN_DIR}")
+set(bundles
+  "${plugins}/Rimlet.ofx.bundle/Contents/Linux-x86-64/Rimlet.ofx"
+  "${plugins}/Tintrow.ofx.bundle/Contents/Linux-x86-64/Tintrow.ofx")
+
+file(GLOB debs "${WORK}/*.deb")
+list(LENGTH debs count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "expected one .deb in ${WORK}, found: ${debs}")
+endif()
+run(${DPKG} -x "${debs}" "${WORK}/root")
+expect_files("${WORK}/root" "${bundles};usr/bin/ofxrender" "the .deb")
+run(${DPKG} --info "${debs}")
+
+file(GLOB archives "${WORK}/*.tar.gz")
+list(LENGTH archives count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "expected one .tar.gz in ${WORK}, found: ${archives}")
+endif()
+run(${CMAKE_COMMAND} -E chdir "${WORK}/archive" ${CMAKE_COMMAND} -E tar xzf "${archives}")
+file(GLOB top RELATIVE "${WORK}/archive" "${WORK}/archive/*")
+list(LENGTH top count)
+if(NOT count EQUAL 1 OR NOT top MATCHES "^qeffects-plugins-")
+  message(FATAL_ERROR "the .tar.gz should hold one qeffects-plugins-* folder, holds: ${top}")
+endif()
+expect_files("${WORK}/archive/${top}"
+  "INSTALL.txt;Rimlet.ofx.bundle/Contents/Linux-x86-64/Rimlet.ofx;Tintrow.ofx.bundle/Contents/Linux-x86-64/Tintrow.ofx"
+  "the .tar.gz")
