@@ -44,6 +44,10 @@ ActionResult resultOf(const std::string &action, OfxStatus status) {
 
 } // namespace
 
+void defineRenderKind(PropertySet &inArgs) {
+  inArgs.setString(kOfxImageEffectPropThumbnailRender, "false");
+}
+
 // ---------------------------------------------------------------- Impl
 
 bool AbortSwitch::poll() {
@@ -241,6 +245,8 @@ ActionResult Instance::render(const RenderRequest &request) {
   inArgs.setInt(kOfxImageEffectPropInteractiveRenderStatus,
                 request.interactive ? 1 : 0);
   inArgs.setInt(kOfxImageEffectPropRenderQualityDraft, 0);
+  inArgs.setString(kOfxImageEffectPropNoSpatialAwareness, "false");
+  defineRenderKind(inArgs);
   impl_->currentTime.store(request.time);
   return resultOf(kOfxImageEffectActionRender,
                   impl_->call(kOfxImageEffectActionRender, &inArgs, nullptr));
@@ -257,6 +263,8 @@ void fillSequenceArgs(PropertySet &inArgs, double first, double last,
   inArgs.setInt(kOfxImageEffectPropSequentialRenderStatus, 0);
   inArgs.setInt(kOfxImageEffectPropInteractiveRenderStatus, 0);
   inArgs.setInt(kOfxImageEffectPropRenderQualityDraft, 0);
+  inArgs.setString(kOfxImageEffectPropNoSpatialAwareness, "false");
+  defineRenderKind(inArgs);
 }
 
 } // namespace
@@ -285,6 +293,7 @@ ActionResult Instance::regionOfDefinition(double time, OfxPointD scale,
   PropertySet inArgs, outArgs;
   inArgs.setDouble(kOfxPropTime, time);
   inArgs.setDoubles(kOfxImageEffectPropRenderScale, {scale.x, scale.y});
+  defineRenderKind(inArgs);
   outArgs.setDoubles(kOfxImageEffectPropRegionOfDefinition,
                      rectValues(fallback));
   impl_->currentTime.store(time);
@@ -308,6 +317,7 @@ ActionResult Instance::regionsOfInterest(double time, OfxPointD scale,
   inArgs.setDouble(kOfxPropTime, time);
   inArgs.setDoubles(kOfxImageEffectPropRenderScale, {scale.x, scale.y});
   inArgs.setDoubles(kOfxImageEffectPropRegionOfInterest, rectValues(roi));
+  defineRenderKind(inArgs);
   std::vector<std::string> inputs;
   for (const auto &clip : impl_->clips) {
     if (clip->impl()->isOutput())
