@@ -6,6 +6,11 @@
 # loads many plug-ins into one process, and our OFX symbols must never bind
 # to another plug-in's copy.
 set(OFX_BUNDLE_OUTPUT_DIR "${CMAKE_BINARY_DIR}/bundles")
+# Plug-ins built only for the tests: never installed, and kept out of the
+# folder users put on OFX_PLUGIN_PATH.
+if(NOT DEFINED QFX_TEST_BUNDLE_OUTPUT_DIR)
+  set(QFX_TEST_BUNDLE_OUTPUT_DIR "${CMAKE_BINARY_DIR}/test-bundles")
+endif()
 set(OFX_EXPORTS_MAP "${CMAKE_CURRENT_LIST_DIR}/ofx-exports.map")
 
 function(ofx_add_bundle name)

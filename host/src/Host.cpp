@@ -162,7 +162,8 @@ void Host::Impl::buildHostProperties() {
   props.setInt(kOfxParamHostPropMaxParameters, -1);
   props.setInt(kOfxParamHostPropMaxPages, 16);
   props.setInts(kOfxParamHostPropPageRowColumnCount, {32, 2});
-  props.setInt(kOfxParamHostPropSupportsParametricAnimation, 0);
+  // Parametric parameters (and their suite) are not offered either.
+  props.setInt("OfxParamHostPropSupportsParametricAnimation", 0);
   props.setInt(kOfxImageEffectPropRenderQualityDraft, 0);
   // A headless process has no window system to hand over.
   props.setPointer(kOfxPropHostOSHandle, nullptr);
