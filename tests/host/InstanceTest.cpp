@@ -472,7 +472,10 @@ TEST_F(ProbeTest, ProgressReachesTheListenerWhichMayAskToStop) {
                                             "2  1"}));
 
   // Only a live instance has a task to report on.
-  void *descriptor = plugin_->descriptor().impl()->handle();
+  // The descriptor the describe action was given, as the instance names it.
+  void *descriptor =
+      instance_->props().getPointer(kOfxImageEffectPropPluginHandle);
+  ASSERT_TRUE(descriptor);
   for (void *bad : {static_cast<void *>(nullptr), descriptor}) {
     EXPECT_EQ(v1->progressStart(bad, "x"), kOfxStatErrBadHandle);
     EXPECT_EQ(v2->progressUpdate(bad, 0.5), kOfxStatErrBadHandle);
@@ -508,7 +511,9 @@ TEST_F(ProbeTest, TimeLineIsTheInstancesCurrentTimeWithinItsFrameRange) {
   EXPECT_EQ(timeLine->getTimeBounds(handle, &first, nullptr),
             kOfxStatErrValue);
   EXPECT_EQ(timeLine->getTime(nullptr, &time), kOfxStatErrBadHandle);
-  EXPECT_EQ(timeLine->gotoTime(plugin_->descriptor().impl()->handle(), 1.0),
+  EXPECT_EQ(timeLine->gotoTime(instance_->props().getPointer(
+                                   kOfxImageEffectPropPluginHandle),
+                               1.0),
             kOfxStatErrBadHandle);
 }
 
