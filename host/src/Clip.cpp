@@ -158,6 +158,7 @@ OfxStatus Clip::Impl::regionOfDefinition(double time, OfxRectD &out) {
     PropertySet inArgs, outArgs;
     inArgs.setDouble(kOfxPropTime, time);
     inArgs.setDoubles(kOfxImageEffectPropRenderScale, {1.0, 1.0});
+    defineRenderKind(inArgs);
     outArgs.setDoubles(kOfxImageEffectPropRegionOfDefinition,
                        {answer.x1, answer.y1, answer.x2, answer.y2});
     ++instance->rodDepth;

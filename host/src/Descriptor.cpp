@@ -33,6 +33,28 @@ Descriptor::Impl::Impl() : EffectImpl(false) {
   props.setInt(kOfxImageEffectPropSupportsMultipleClipPARs, 0);
   props.setStrings(kOfxImageEffectPropClipPreferencesSlaveParam, {});
   props.setPointer(kOfxImageEffectPluginPropOverlayInteractV1, nullptr);
+  props.setPointer(kOfxImageEffectPluginPropOverlayInteractV2, nullptr);
+  props.setInt(kOfxImageEffectPluginPropObsolete, 0);
+  props.setString(kOfxPropPluginDescription, "");
+  props.setString(kOfxImageEffectPropNoSpatialAwareness, "false");
+  props.setString("OfxImageEffectPropCPURenderSupported", "true");
+  params.props.setInt(kOfxPropParamSetNeedsSyncing, 0);
+  params.props.setStrings(kOfxPluginPropParamPageOrder, {});
+}
+
+void defineDescriptorIdentity(PropertySet &props, const Plugin &plugin) {
+  // Until the plug-in names itself, its identifier is the best label a
+  // host can show; the version is the one its plug-in record declares.
+  const std::string &id = plugin.identifier();
+  props.setString(kOfxPropLabel, id);
+  props.setString(kOfxPropShortLabel, id);
+  props.setString(kOfxPropLongLabel, id);
+  const int major = static_cast<int>(plugin.versionMajor());
+  const int minor = static_cast<int>(plugin.versionMinor());
+  props.setInts(kOfxPropVersion, {major, minor});
+  props.setString(kOfxPropVersionLabel,
+                  std::to_string(major) + "." + std::to_string(minor));
+  props.setString(kOfxPluginPropFilePath, plugin.bundlePath());
 }
 
 Descriptor::Impl::~Impl() = default;

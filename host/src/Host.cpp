@@ -27,6 +27,19 @@ unsigned resolveCpuCount(unsigned requested) {
   return hardware > 0 ? hardware : 1;
 }
 
+// GPU rendering and colour management are not offered. Their properties
+// are still present, saying so, because a plug-in decides from them whether
+// to take those paths at all. (The names come from the GPU and colour
+// extensions of the standard, whose headers this host does not use.)
+void defineUnofferedFeatures(PropertySet &props) {
+  props.setString("OfxImageEffectPropOpenGLRenderSupported", "false");
+  props.setString("OfxImageEffectPropOpenCLSupported", "false");
+  props.setString("OfxImageEffectPropCPURenderSupported", "true");
+  props.setString("OfxImageEffectPropColourManagementStyle",
+                  "OfxImageEffectColourManagementNone");
+  props.setStrings("OfxImageEffectPropColourManagementAvailableConfigs", {});
+}
+
 } // namespace
 
 Host::Impl *currentHost() {
@@ -71,9 +84,15 @@ const void *fetchSuite(OfxPropertySetHandle hostHandle, const char *name,
       return multiThreadSuite();
     if (suite == kOfxMessageSuite)
       return messageSuiteV1();
+    if (suite == kOfxProgressSuite)
+      return progressSuiteV1();
+    if (suite == kOfxTimeLineSuite)
+      return timeLineSuite();
   }
   if (version == 2 && suite == kOfxMessageSuite)
     return messageSuiteV2();
+  if (version == 2 && suite == kOfxProgressSuite)
+    return progressSuiteV2();
   return nullptr;
 }
 
@@ -151,6 +170,12 @@ void Host::Impl::buildHostProperties() {
   props.setInt(kOfxParamHostPropMaxParameters, -1);
   props.setInt(kOfxParamHostPropMaxPages, 16);
   props.setInts(kOfxParamHostPropPageRowColumnCount, {32, 2});
+  // Parametric parameters (and their suite) are not offered either.
+  props.setInt("OfxParamHostPropSupportsParametricAnimation", 0);
+  props.setInt(kOfxImageEffectPropRenderQualityDraft, 0);
+  // A headless process has no window system to hand over.
+  props.setPointer(kOfxPropHostOSHandle, nullptr);
+  defineUnofferedFeatures(props);
   for (const std::string &name : options.omittedHostProperties)
     props.remove(name);
 }
@@ -264,6 +289,12 @@ Plugin *Host::find(const std::string &name, std::string *error) {
   if (error)
     *error = "no plug-in named \"" + name + "\"";
   return nullptr;
+}
+
+void Host::setProgressListener(
+    std::function<bool(const ProgressEvent &)> listener) {
+  std::lock_guard<std::mutex> lock(impl_->progressMutex);
+  impl_->progressListener = std::move(listener);
 }
 
 std::vector<std::string> Host::messages() const {

@@ -61,7 +61,6 @@ ActionResult resultOf(const std::string &action, OfxStatus status) {
   return result;
 }
 
-
 // The clips' image bounds for one render under ImagePolicy::Requested,
 // undone when the render returns however it ends.
 class RequestedImages {
@@ -117,6 +116,10 @@ ActionResult RequestedImages::prepare(const RenderRequest &request) {
 }
 
 } // namespace
+
+void defineRenderKind(PropertySet &inArgs) {
+  inArgs.setString(kOfxImageEffectPropThumbnailRender, "false");
+}
 
 // ---------------------------------------------------------------- Impl
 
@@ -315,6 +318,8 @@ ActionResult Instance::render(const RenderRequest &request) {
   inArgs.setInt(kOfxImageEffectPropInteractiveRenderStatus,
                 request.interactive ? 1 : 0);
   inArgs.setInt(kOfxImageEffectPropRenderQualityDraft, 0);
+  inArgs.setString(kOfxImageEffectPropNoSpatialAwareness, "false");
+  defineRenderKind(inArgs);
   RequestedImages requested(*this);
   if (!impl_->destroyed &&
       impl_->owner->impl()->host->options.imagePolicy == ImagePolicy::Requested) {
@@ -339,6 +344,8 @@ void fillSequenceArgs(PropertySet &inArgs, double first, double last,
   inArgs.setInt(kOfxImageEffectPropSequentialRenderStatus, 0);
   inArgs.setInt(kOfxImageEffectPropInteractiveRenderStatus, 0);
   inArgs.setInt(kOfxImageEffectPropRenderQualityDraft, 0);
+  inArgs.setString(kOfxImageEffectPropNoSpatialAwareness, "false");
+  defineRenderKind(inArgs);
 }
 
 } // namespace
@@ -367,6 +374,7 @@ ActionResult Instance::regionOfDefinition(double time, OfxPointD scale,
   PropertySet inArgs, outArgs;
   inArgs.setDouble(kOfxPropTime, time);
   inArgs.setDoubles(kOfxImageEffectPropRenderScale, {scale.x, scale.y});
+  defineRenderKind(inArgs);
   outArgs.setDoubles(kOfxImageEffectPropRegionOfDefinition,
                      rectValues(fallback));
   impl_->currentTime.store(time);
@@ -390,6 +398,7 @@ ActionResult Instance::regionsOfInterest(double time, OfxPointD scale,
   inArgs.setDouble(kOfxPropTime, time);
   inArgs.setDoubles(kOfxImageEffectPropRenderScale, {scale.x, scale.y});
   inArgs.setDoubles(kOfxImageEffectPropRegionOfInterest, rectValues(roi));
+  defineRenderKind(inArgs);
   std::vector<std::string> inputs;
   for (const auto &clip : impl_->clips) {
     if (clip->impl()->isOutput())

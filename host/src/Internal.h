@@ -19,6 +19,8 @@
 #include "ofxMemory.h"
 #include "ofxMessage.h"
 #include "ofxMultiThread.h"
+#include "ofxProgress.h"
+#include "ofxTimeLine.h"
 #include "ofxhost/Host.h"
 
 namespace ofxhost {
@@ -155,6 +157,10 @@ struct EffectImpl {
   }
 };
 
+// The properties of a fresh effect descriptor that depend on its plug-in:
+// labels, version and file path, set before the describe action.
+void defineDescriptorIdentity(PropertySet &props, const Plugin &plugin);
+
 struct Descriptor::Impl : EffectImpl {
   Impl();
   ~Impl() override;
@@ -208,6 +214,10 @@ struct AbortSwitch {
   std::function<bool(long)> predicate;
   bool poll();
 };
+
+// What every render-related action tells the plug-in about the kind of
+// render: a headless host never renders thumbnails.
+void defineRenderKind(PropertySet &inArgs);
 
 struct Instance::Impl : EffectImpl {
   Impl();
@@ -379,6 +389,10 @@ struct Host::Impl {
   mutable std::mutex messageMutex;
   std::vector<std::string> messages;
 
+  // Held while the listener runs, so it sees one report at a time.
+  std::mutex progressMutex;
+  std::function<bool(const ProgressEvent &)> progressListener;
+
   void buildHostProperties();
   void postMessage(const std::string &type, const std::string &text);
   // How far addBundle takes a bundle's plug-ins in this process.
@@ -422,6 +436,9 @@ const OfxMemorySuiteV1 *memorySuite();
 const OfxMultiThreadSuiteV1 *multiThreadSuite();
 const OfxMessageSuiteV1 *messageSuiteV1();
 const OfxMessageSuiteV2 *messageSuiteV2();
+const OfxProgressSuiteV1 *progressSuiteV1();
+const OfxProgressSuiteV2 *progressSuiteV2();
+const OfxTimeLineSuiteV1 *timeLineSuite();
 
 // "<what> failed: kOfxStat... (n)"
 std::string failureText(const std::string &what, OfxStatus status);

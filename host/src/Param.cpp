@@ -60,12 +60,16 @@ void defineNumericDefaults(PropertySet &props, const std::string &type,
   const int dim = info.dimension;
   if (info.kind == TypeInfo::Integral) {
     props.setInts(kOfxParamPropDefault, std::vector<int>(dim, 0));
-    if (type == kOfxParamTypeBoolean || type == kOfxParamTypeChoice)
+    if (type == kOfxParamTypeChoice)
       return;
-    props.setInts(kOfxParamPropMin, std::vector<int>(dim, INT_MIN));
-    props.setInts(kOfxParamPropMax, std::vector<int>(dim, INT_MAX));
-    props.setInts(kOfxParamPropDisplayMin, std::vector<int>(dim, INT_MIN));
-    props.setInts(kOfxParamPropDisplayMax, std::vector<int>(dim, INT_MAX));
+    // A switch's range is its two states.
+    const bool boolean = type == kOfxParamTypeBoolean;
+    const int lo = boolean ? 0 : INT_MIN;
+    const int hi = boolean ? 1 : INT_MAX;
+    props.setInts(kOfxParamPropMin, std::vector<int>(dim, lo));
+    props.setInts(kOfxParamPropMax, std::vector<int>(dim, hi));
+    props.setInts(kOfxParamPropDisplayMin, std::vector<int>(dim, lo));
+    props.setInts(kOfxParamPropDisplayMax, std::vector<int>(dim, hi));
     return;
   }
   props.setDoubles(kOfxParamPropDefault, std::vector<double>(dim, 0.0));
@@ -80,6 +84,8 @@ void defineNumericDefaults(PropertySet &props, const std::string &type,
   props.setString(kOfxParamPropDoubleType, kOfxParamDoubleTypePlain);
   props.setString(kOfxParamPropDefaultCoordinateSystem,
                   kOfxParamCoordinatesCanonical);
+  if (type == kOfxParamTypeDouble)
+    props.setInt(kOfxParamPropShowTimeMarker, 0);
 }
 
 void defineValueDefaults(PropertySet &props, const std::string &type,
@@ -107,13 +113,33 @@ void defineValueDefaults(PropertySet &props, const std::string &type,
   }
   if (info.kind == TypeInfo::StringBased) {
     props.setString(kOfxParamPropDefault, "");
+    if (type == kOfxParamTypeCustom)
+      props.setPointer(kOfxParamPropCustomInterpCallbackV1, nullptr);
     if (type == kOfxParamTypeString) {
       props.setString(kOfxParamPropStringMode, kOfxParamStringIsSingleLine);
       props.setInt(kOfxParamPropStringFilePathExists, 1);
+      // The standard gives string parameters the numeric range properties
+      // too; they bound nothing here.
+      props.setDoubles(kOfxParamPropMin, {-DBL_MAX});
+      props.setDoubles(kOfxParamPropMax, {DBL_MAX});
+      props.setDoubles(kOfxParamPropDisplayMin, {-DBL_MAX});
+      props.setDoubles(kOfxParamPropDisplayMax, {DBL_MAX});
     }
     return;
   }
   defineNumericDefaults(props, type, info);
+}
+
+// The host draws every parameter itself; these say what a custom interact
+// would get if the plug-in asked for one.
+void defineInteractDefaults(PropertySet &props) {
+  props.setPointer(kOfxParamPropInteractV1, nullptr);
+  props.setDoubles(kOfxParamPropInteractSize, {0.0, 0.0});
+  props.setDouble(kOfxParamPropInteractSizeAspect, 1.0);
+  props.setDoubles(kOfxParamPropInteractMinimumSize, {10.0, 10.0});
+  props.setInts(kOfxParamPropInteractPreferedSize, {10, 10});
+  props.setInt(kOfxParamPropHasHostOverlayHandle, 0);
+  props.setInt(kOfxParamPropUseHostOverlayHandle, 0);
 }
 
 double interpolate(double a, double b, double t) { return a + (b - a) * t; }
@@ -143,6 +169,9 @@ bool defineParamDefaults(PropertySet &props, const std::string &name,
   props.setInt(kOfxParamPropSecret, 0);
   props.setInt(kOfxParamPropEnabled, 1);
   props.setPointer(kOfxParamPropDataPtr, nullptr);
+  props.setStrings(kOfxPropIcon, {"", ""});
+  if (type != kOfxParamTypePage && type != kOfxParamTypeGroup)
+    defineInteractDefaults(props);
   if (type == kOfxParamTypePage)
     props.setStrings(kOfxParamPropPageChild, {});
   if (type == kOfxParamTypeGroup)

@@ -54,6 +54,9 @@ void defineInstanceProperties(PropertySet &props, const std::string &context) {
   props.setDouble(kOfxImageEffectPropFrameRate, 25.0);
   props.setInt(kOfxPropIsInteractive, 0);
   props.setInt(kOfxImageEffectFrameVarying, 0);
+  // GPU rendering is not offered: every instance renders on the CPU.
+  props.setString("OfxImageEffectPropOpenGLRenderSupported", "false");
+  props.setString("OfxImageEffectPropCPURenderSupported", "true");
 }
 
 void defineClipProperties(PropertySet &props, const std::string &depth,
@@ -167,8 +170,7 @@ ActionResult Plugin::describe() {
   if (impl_->describeTried)
     return impl_->describeResult;
   impl_->describeTried = true;
-  impl_->descriptorImpl->props.setString(kOfxPluginPropFilePath,
-                                         impl_->bundlePath);
+  defineDescriptorIdentity(impl_->descriptorImpl->props, *this);
   impl_->describeResult =
       resultOf(kOfxActionDescribe,
                impl_->call(kOfxActionDescribe,
@@ -238,6 +240,8 @@ std::unique_ptr<Instance> Plugin::createInstance(const std::string &context,
   impl->context = context;
   copyProperties(descriptor.props, impl->props);
   defineInstanceProperties(impl->props, context);
+  impl->props.setPointer(kOfxImageEffectPropPluginHandle,
+                         impl_->descriptorImpl->handle());
   copyProperties(descriptor.params.props, impl->params.props);
 
   const std::string depth = initialDepth(*impl_->host, descriptor.props);

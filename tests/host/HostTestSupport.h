@@ -10,6 +10,8 @@
 #include "ofxMemory.h"
 #include "ofxMessage.h"
 #include "ofxMultiThread.h"
+#include "ofxProgress.h"
+#include "ofxTimeLine.h"
 #include "ofxhost/Host.h"
 
 namespace hosttest {

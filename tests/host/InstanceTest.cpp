@@ -3,6 +3,7 @@
 // bookkeeping, injected faults and the abort switch.
 #include "HostTestSupport.h"
 
+#include <cmath>
 #include <cstdint>
 #include <sstream>
 
@@ -441,6 +442,79 @@ TEST_F(ProbeTest, MessagesAreRecordedWithTheirType) {
   EXPECT_EQ(host_.messages().back(), "OfxMessageError: 3 frames lost");
   EXPECT_EQ(messages->message(nullptr, kOfxMessageQuestion, nullptr, "ok?"),
             kOfxStatReplyNo);
+}
+
+// ---------------------------------------------------------------- progress
+
+TEST_F(ProbeTest, ProgressReachesTheListenerWhichMayAskToStop) {
+  auto *v1 = hosttest::suite<OfxProgressSuiteV1>(host_, kOfxProgressSuite, 1);
+  auto *v2 = hosttest::suite<OfxProgressSuiteV2>(host_, kOfxProgressSuite, 2);
+  ASSERT_TRUE(v1 && v2);
+  std::vector<std::string> seen;
+  bool goOn = true;
+  host_.setProgressListener([&](const ofxhost::ProgressEvent &event) {
+    EXPECT_EQ(event.instance, instance_->handle());
+    std::ostringstream text;
+    text << int(event.kind) << " " << event.label << " " << event.fraction;
+    seen.push_back(text.str());
+    return goOn;
+  });
+  void *handle = instance_->handle();
+  EXPECT_EQ(v1->progressStart(handle, "Blurring"), kOfxStatOK);
+  EXPECT_EQ(v1->progressUpdate(handle, 0.25), kOfxStatOK);
+  EXPECT_EQ(v1->progressUpdate(handle, 7.0), kOfxStatOK);
+  EXPECT_EQ(v2->progressStart(handle, "Again", "again.id"), kOfxStatOK);
+  goOn = false;
+  EXPECT_EQ(v2->progressUpdate(handle, 0.5), kOfxStatReplyNo);
+  EXPECT_EQ(v2->progressEnd(handle), kOfxStatOK);
+  EXPECT_EQ(seen, (std::vector<std::string>{"0 Blurring 0", "1  0.25",
+                                            "1  1", "0 Again 0", "1  0.5",
+                                            "2  1"}));
+
+  // Only a live instance has a task to report on.
+  // The descriptor the describe action was given, as the instance names it.
+  void *descriptor =
+      instance_->props().getPointer(kOfxImageEffectPropPluginHandle);
+  ASSERT_TRUE(descriptor);
+  for (void *bad : {static_cast<void *>(nullptr), descriptor}) {
+    EXPECT_EQ(v1->progressStart(bad, "x"), kOfxStatErrBadHandle);
+    EXPECT_EQ(v2->progressUpdate(bad, 0.5), kOfxStatErrBadHandle);
+    EXPECT_EQ(v1->progressEnd(bad), kOfxStatErrBadHandle);
+  }
+  EXPECT_EQ(v1->progressUpdate(handle, std::nan("")), kOfxStatErrValue);
+  host_.setProgressListener(nullptr);
+  EXPECT_EQ(v1->progressUpdate(handle, 0.5), kOfxStatOK);
+}
+
+TEST_F(ProbeTest, TimeLineIsTheInstancesCurrentTimeWithinItsFrameRange) {
+  auto *timeLine =
+      hosttest::suite<OfxTimeLineSuiteV1>(host_, kOfxTimeLineSuite);
+  ASSERT_TRUE(timeLine);
+  void *handle = instance_->handle();
+  OfxRectD rod{};
+  instance_->regionOfDefinition(7.0, {1, 1}, rod);
+  double time = -1, first = -1, last = -1;
+  EXPECT_EQ(timeLine->getTime(handle, &time), kOfxStatOK);
+  EXPECT_EQ(time, 7.0);
+  EXPECT_EQ(timeLine->getTimeBounds(handle, &first, &last), kOfxStatOK);
+  EXPECT_EQ(first, 0.0);
+  EXPECT_EQ(last, 99.0);
+  // Moving is kept within the bounds.
+  for (auto [to, expected] : {std::pair{12.5, 12.5}, std::pair{500.0, 99.0},
+                              std::pair{-3.0, 0.0}}) {
+    EXPECT_EQ(timeLine->gotoTime(handle, to), kOfxStatOK);
+    timeLine->getTime(handle, &time);
+    EXPECT_EQ(time, expected) << "went to " << to;
+  }
+  EXPECT_EQ(timeLine->gotoTime(handle, std::nan("")), kOfxStatErrValue);
+  EXPECT_EQ(timeLine->getTime(handle, nullptr), kOfxStatErrValue);
+  EXPECT_EQ(timeLine->getTimeBounds(handle, &first, nullptr),
+            kOfxStatErrValue);
+  EXPECT_EQ(timeLine->getTime(nullptr, &time), kOfxStatErrBadHandle);
+  EXPECT_EQ(timeLine->gotoTime(instance_->props().getPointer(
+                                   kOfxImageEffectPropPluginHandle),
+                               1.0),
+            kOfxStatErrBadHandle);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // rounding of regions to pixels, tiling and window parsing.
 #include <gtest/gtest.h>
 
+#include "Progress.h"
 #include "RenderJob.h"
 #include "Sequence.h"
 #include "ToolError.h"
@@ -90,6 +91,28 @@ TEST(Window, ParsesFourWholeNumbersAndRejectsTheRest) {
                           "5,0,1,5", "1.5,0,4,4", ""}) {
     EXPECT_THROW(parseWindow(bad), ToolError) << bad;
   }
+}
+
+// What the bar draws: frames done, then the plug-in's own progress filling
+// the current frame's share.
+TEST(ProgressBar, ShowsFramesAndThePluginsProgressWithinTheFrame) {
+  std::FILE *stream = std::tmpfile();
+  ASSERT_TRUE(stream);
+  {
+    ProgressBar bar(2, true, stream, true);
+    bar.update(1, "b.png");
+    bar.pluginProgress("Blurring", 0.5);
+  }
+  std::rewind(stream);
+  std::string drawn;
+  for (int c; (c = std::fgetc(stream)) != EOF;)
+    drawn += static_cast<char>(c);
+  std::fclose(stream);
+  const std::string erase = "\033[K";
+  EXPECT_EQ(drawn, "\r[###############...............] 1/2 b.png" + erase +
+                       "\r[######################........] 1/2 b.png: "
+                       "Blurring 50%" +
+                       erase + "\n");
 }
 
 } // namespace

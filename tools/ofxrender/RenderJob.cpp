@@ -99,6 +99,38 @@ std::vector<Frame> plannedFrames(const RenderSettings &settings) {
   return frames;
 }
 
+// Shows what the plug-in reports through the progress suite on the bar,
+// for as long as it lives. ofxrender has no way to cancel, so the plug-in
+// is always told to go on.
+class PluginProgress {
+public:
+  PluginProgress(ofxhost::Host &host, ProgressBar &bar) : host_(host) {
+    host_.setProgressListener([&bar, task = std::string()](
+                                  const ofxhost::ProgressEvent &event) mutable {
+      switch (event.kind) {
+      case ofxhost::ProgressEvent::Kind::Start:
+        task = event.label.empty() ? "working" : event.label;
+        bar.pluginProgress(task, 0.0);
+        break;
+      case ofxhost::ProgressEvent::Kind::Update:
+        bar.pluginProgress(task.empty() ? "working" : task, event.fraction);
+        break;
+      case ofxhost::ProgressEvent::Kind::End:
+        task.clear();
+        bar.pluginProgress("", 0.0);
+        break;
+      }
+      return true;
+    });
+  }
+  ~PluginProgress() { host_.setProgressListener(nullptr); }
+  PluginProgress(const PluginProgress &) = delete;
+  PluginProgress &operator=(const PluginProgress &) = delete;
+
+private:
+  ofxhost::Host &host_;
+};
+
 // Everything fixed for the whole job.
 class RenderJob {
 public:
@@ -131,12 +163,15 @@ public:
     const double last = frames_.back().time;
     const OfxPointD scale{settings_.scale, settings_.scale};
     checked(instance_->beginSequenceRender(first, last, scale));
-    ProgressBar progress(static_cast<int>(frames_.size()),
-                         frames_.size() > 1 && !settings_.verbose);
+    // A single frame shows a bar only while the plug-in reports progress.
+    const bool sequence = frames_.size() > 1;
+    ProgressBar progress(static_cast<int>(frames_.size()), !settings_.verbose);
+    PluginProgress pluginProgress(*host_, progress);
     int done = 0;
     try {
       for (const Frame &frame : frames_) {
-        progress.update(done, frame.output);
+        if (sequence)
+          progress.update(done, frame.output);
         renderFrame(frame);
         ++done;
       }
@@ -146,7 +181,8 @@ public:
       instance_->endSequenceRender(first, last, scale);
       throw;
     }
-    progress.update(done, "done");
+    if (sequence)
+      progress.update(done, "done");
     progress.finish();
     checked(instance_->endSequenceRender(first, last, scale));
   }

@@ -244,6 +244,15 @@ struct HostOptions {
   bool probeInChildProcess = true;
 };
 
+// One call of the progress suite by a plug-in.
+struct ProgressEvent {
+  enum class Kind { Start, Update, End };
+  Kind kind = Kind::Start;
+  OfxImageEffectHandle instance = nullptr;
+  std::string label;     // Start: what the task is
+  double fraction = 0.0; // Update: done so far, 0 to 1; End: 1
+};
+
 // A bundle that could not be used, and why.
 struct BundleError {
   std::string path;
@@ -342,6 +351,12 @@ public:
   // ("qgradient"), or by its label, when that names exactly one plug-in.
   // nullptr (and *error when given) if none or several match.
   Plugin *find(const std::string &name, std::string *error = nullptr);
+
+  // Receives every progress report of this host's instances, one at a
+  // time, on the plug-in's thread. Returning false from an update asks the
+  // plug-in to stop (it gets kOfxStatReplyNo). An empty function drops them.
+  void setProgressListener(
+      std::function<bool(const ProgressEvent &)> listener);
 
   // Messages posted through the message suite: "type: text".
   std::vector<std::string> messages() const;

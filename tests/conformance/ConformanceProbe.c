@@ -1,0 +1,635 @@
+/* A filter written against the C API alone, sharing no code and no
+ * assumption with the host or the support library. On every action it
+ * checks each property the standard's fact tables (facts/) list for the
+ * objects and arguments it is handed: present, of the listed type, with the
+ * listed number of values. It also checks that the host says it offers no
+ * GPU rendering and no colour management, whose properties it may then
+ * leave out, and that the progress and time line suites work.
+ *
+ * Every finding is posted once through the message suite as an error
+ * "conformance: WHERE: PROPERTY PROBLEM" and, when QFX_CONFORMANCE_REPORT
+ * names a file, appended to it as one line. So that a silent probe cannot
+ * pass for a clean one, the first check of each kind of object is posted
+ * as a log message "conformance checked: KIND" (and written as a line
+ * "checked: KIND"). Its pixels are of no interest: the output is left as
+ * the host hands it over. */
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "ofxCore.h"
+#include "ofxImageEffect.h"
+#include "ofxMessage.h"
+#include "ofxParam.h"
+#include "ofxProgress.h"
+#include "ofxProperty.h"
+#include "ofxTimeLine.h"
+
+typedef struct Fact {
+  const char *set; /* property set, or action */
+  const char *args; /* "" for a property set, else inArgs or outArgs */
+  const char *name;
+  const char *type; /* e.g. "int", "enum", "int|double" */
+  int dimension;    /* 0: any number of values */
+} Fact;
+
+#include "ConformanceFacts.inc"
+
+#define COUNT(array) (sizeof(array) / sizeof((array)[0]))
+
+static OfxHost *host;
+static const OfxPropertySuiteV1 *props;
+static const OfxImageEffectSuiteV1 *effects;
+static const OfxParameterSuiteV1 *params;
+static const OfxMessageSuiteV1 *messages;
+static const OfxProgressSuiteV1 *progressV1;
+static const OfxProgressSuiteV2 *progressV2;
+static const OfxTimeLineSuiteV1 *timeLine;
+static OfxImageEffectHandle describedHandle;
+
+/* ------------------------------------------------------------ findings */
+
+static pthread_mutex_t reportMutex = PTHREAD_MUTEX_INITIALIZER;
+#define MAX_REPORTED 1024
+static char *reported[MAX_REPORTED];
+static size_t reportedCount;
+
+/* True the first time text is seen. Findings repeat on every render; one
+ * line each is enough. */
+static int firstTime(const char *text) {
+  size_t i;
+  for (i = 0; i < reportedCount; ++i)
+    if (strcmp(reported[i], text) == 0)
+      return 0;
+  if (reportedCount < MAX_REPORTED)
+    reported[reportedCount++] = strdup(text);
+  return 1;
+}
+
+/* A new load starts a new report: the host may load the binary again. */
+static void forgetReported(void) {
+  pthread_mutex_lock(&reportMutex);
+  while (reportedCount > 0)
+    free(reported[--reportedCount]);
+  pthread_mutex_unlock(&reportMutex);
+}
+
+static void writeLine(const char *line) {
+  const char *path = getenv("QFX_CONFORMANCE_REPORT");
+  FILE *file;
+  if (!path || !*path)
+    return;
+  file = fopen(path, "a");
+  if (!file)
+    return;
+  fprintf(file, "%s\n", line);
+  fclose(file);
+}
+
+static void post(const char *type, const char *prefix, const char *text) {
+  char line[1024];
+  snprintf(line, sizeof line, "%s%s", prefix, text);
+  pthread_mutex_lock(&reportMutex);
+  if (firstTime(line)) {
+    writeLine(line);
+    if (messages)
+      messages->message(NULL, type, NULL, "conformance%s%s",
+                        strcmp(prefix, "checked: ") == 0 ? " checked: "
+                                                         : ": ",
+                        text);
+  }
+  pthread_mutex_unlock(&reportMutex);
+}
+
+static void finding(const char *where, const char *name, const char *format,
+                    ...) {
+  char problem[512];
+  char text[900];
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(problem, sizeof problem, format, ap);
+  va_end(ap);
+  snprintf(text, sizeof text, "%s: %s %s", where, name, problem);
+  post(kOfxMessageError, "", text);
+}
+
+static void checked(const char *kind) {
+  post(kOfxMessageLog, "checked: ", kind);
+}
+
+/* ------------------------------------------------------------ checks */
+
+enum { TypeInt = 1, TypeDouble = 2, TypeString = 4, TypePointer = 8 };
+
+/* bool is an int of 0 or 1, enum a string from a fixed list. */
+static int typeMask(const char *type) {
+  int mask = 0;
+  if (strstr(type, "int") || strstr(type, "bool"))
+    mask |= TypeInt;
+  if (strstr(type, "double"))
+    mask |= TypeDouble;
+  if (strstr(type, "string") || strstr(type, "enum"))
+    mask |= TypeString;
+  if (strstr(type, "pointer"))
+    mask |= TypePointer;
+  return mask;
+}
+
+static const char *typeWord(int type) {
+  switch (type) {
+  case TypeInt:
+    return "int";
+  case TypeDouble:
+    return "double";
+  case TypeString:
+    return "string";
+  case TypePointer:
+    return "pointer";
+  }
+  return "of no known type";
+}
+
+/* The type a property answers to, read through its first value. */
+static int actualType(OfxPropertySetHandle set, const char *name) {
+  int i;
+  double d;
+  char *s;
+  void *p;
+  if (props->propGetInt(set, name, 0, &i) == kOfxStatOK)
+    return TypeInt;
+  if (props->propGetDouble(set, name, 0, &d) == kOfxStatOK)
+    return TypeDouble;
+  if (props->propGetString(set, name, 0, &s) == kOfxStatOK)
+    return TypeString;
+  if (props->propGetPointer(set, name, 0, &p) == kOfxStatOK)
+    return TypePointer;
+  return 0;
+}
+
+/* GPU rendering and colour management: a host that offers neither may
+ * leave their properties out (it must say so; see checkHost). */
+static int isUnofferedFeature(const char *name) {
+  static const char *const words[] = {"OpenGL", "OpenCL", "Cuda", "Metal",
+                                      "OCIO", "Colourspace",
+                                      "ColourManagement"};
+  size_t i;
+  for (i = 0; i < COUNT(words); ++i)
+    if (strstr(name, words[i]))
+      return 1;
+  return 0;
+}
+
+/* Where the tables disagree with the standard's prose, the prose wins:
+ * dimension labels come one per dimension of the parameter (-1 below), and
+ * a string choice's enum property holds one key per option. */
+static const Fact corrections[] = {
+    {"", "", kOfxParamPropDimensionLabel, "string", -1},
+    {"", "", kOfxParamPropChoiceEnum, "string", 0},
+};
+
+static Fact corrected(const Fact *fact, int paramDimension) {
+  Fact result = *fact;
+  size_t i;
+  for (i = 0; i < COUNT(corrections); ++i) {
+    if (strcmp(fact->name, corrections[i].name) != 0)
+      continue;
+    result.type = corrections[i].type;
+    result.dimension = corrections[i].dimension < 0
+                           ? paramDimension
+                           : corrections[i].dimension;
+  }
+  return result;
+}
+
+static void checkValues(OfxPropertySetHandle set, const char *where,
+                        const Fact *fact, int dimension) {
+  int i;
+  for (i = 0; i < dimension; ++i) {
+    if (strcmp(fact->type, "bool") == 0) {
+      int value = -1;
+      props->propGetInt(set, fact->name, i, &value);
+      if (value != 0 && value != 1)
+        finding(where, fact->name, "is a bool holding %d", value);
+    } else if (strcmp(fact->type, "enum") == 0) {
+      char *value = NULL;
+      props->propGetString(set, fact->name, i, &value);
+      if (!value || !*value)
+        finding(where, fact->name, "is an enum holding an empty string");
+    }
+  }
+}
+
+static void checkProperty(OfxPropertySetHandle set, const char *where,
+                          const Fact *fact) {
+  int dimension = 0;
+  int type;
+  const OfxStatus status =
+      props->propGetDimension(set, fact->name, &dimension);
+  if (status == kOfxStatErrUnknown) {
+    finding(where, fact->name, "is missing");
+    return;
+  }
+  if (status != kOfxStatOK) {
+    finding(where, fact->name, "cannot be read: status %d", status);
+    return;
+  }
+  if (fact->dimension > 0 && dimension != fact->dimension)
+    finding(where, fact->name, "has %d values, not %d", dimension,
+            fact->dimension);
+  if (dimension == 0)
+    return; /* no value to tell the type by */
+  type = actualType(set, fact->name);
+  if (!(type & typeMask(fact->type))) {
+    finding(where, fact->name, "is %s, not %s", typeWord(type), fact->type);
+    return;
+  }
+  checkValues(set, where, fact, dimension);
+}
+
+/* A parameter without a value (a push button) has none of the value
+ * properties its table lists. */
+static int isValueProperty(const char *name) {
+  static const char *const names[] = {
+      kOfxParamPropDefault,       kOfxParamPropAnimates,
+      kOfxParamPropIsAnimating,   kOfxParamPropIsAutoKeying,
+      kOfxParamPropPersistant,    kOfxParamPropEvaluateOnChange,
+      kOfxParamPropPluginMayWrite, kOfxParamPropCacheInvalidation,
+      kOfxParamPropCanUndo,       kOfxParamPropMin,
+      kOfxParamPropMax,           kOfxParamPropDisplayMin,
+      kOfxParamPropDisplayMax};
+  size_t i;
+  for (i = 0; i < COUNT(names); ++i)
+    if (strcmp(name, names[i]) == 0)
+      return 1;
+  return 0;
+}
+
+typedef struct SetCheck {
+  const char *setName; /* the facts' name of the set */
+  int paramDimension;
+  int valueless;
+} SetCheck;
+
+static void checkSet(OfxPropertySetHandle set, const char *where,
+                     SetCheck what) {
+  size_t i;
+  if (!set) {
+    finding(where, "(property set)", "was not handed over");
+    return;
+  }
+  for (i = 0; i < COUNT(propertyFacts); ++i) {
+    const Fact *fact = &propertyFacts[i];
+    Fact expected;
+    if (strcmp(fact->set, what.setName) != 0 ||
+        isUnofferedFeature(fact->name))
+      continue;
+    if (what.valueless && isValueProperty(fact->name))
+      continue;
+    expected = corrected(fact, what.paramDimension);
+    checkProperty(set, where, &expected);
+  }
+  checked(where);
+}
+
+static void checkSetNamed(OfxPropertySetHandle set, const char *where,
+                          const char *setName) {
+  SetCheck what = {setName, 0, 0};
+  checkSet(set, where, what);
+}
+
+static void checkArgs(const char *action, const char *args,
+                      OfxPropertySetHandle set) {
+  char where[256];
+  size_t i;
+  int listed = 0;
+  snprintf(where, sizeof where, "%s %s", action, args);
+  for (i = 0; i < COUNT(actionFacts); ++i) {
+    const Fact *fact = &actionFacts[i];
+    if (strcmp(fact->set, action) != 0 || strcmp(fact->args, args) != 0 ||
+        isUnofferedFeature(fact->name))
+      continue;
+    if (!set) {
+      finding(where, "(property set)", "was not handed over");
+      return;
+    }
+    checkProperty(set, where, fact);
+    listed = 1;
+  }
+  if (listed)
+    checked(where);
+}
+
+static void expectString(OfxPropertySetHandle set, const char *where,
+                         const char *name, const char *expected) {
+  char *value = NULL;
+  if (props->propGetString(set, name, 0, &value) != kOfxStatOK || !value) {
+    finding(where, name, "is missing: it must say \"%s\"", expected);
+    return;
+  }
+  if (strcmp(value, expected) != 0)
+    finding(where, name, "says \"%s\", not \"%s\"", value, expected);
+}
+
+/* ------------------------------------------------------------ objects */
+
+typedef struct ParamKind {
+  const char *type;
+  const char *name;
+  const char *sets[2];
+  int dimension;
+  int valueless;
+} ParamKind;
+
+static const ParamKind paramKinds[] = {
+    {kOfxParamTypeInteger, "integer", {"ParamsByte", NULL}, 1, 0},
+    {kOfxParamTypeBoolean, "boolean", {"ParamsByte", NULL}, 1, 0},
+    {kOfxParamTypeRGB, "rgb", {"ParamsByte", NULL}, 3, 0},
+    {kOfxParamTypeRGBA, "rgba", {"ParamsByte", NULL}, 4, 0},
+    {kOfxParamTypeDouble,
+     "double",
+     {"ParamDouble1D", "ParamsNormalizedSpatial"},
+     1,
+     0},
+    {kOfxParamTypeDouble2D,
+     "double2d",
+     {"ParamsDouble2D3D", "ParamsNormalizedSpatial"},
+     2,
+     0},
+    {kOfxParamTypeDouble3D, "double3d", {"ParamsDouble2D3D", NULL}, 3, 0},
+    {kOfxParamTypeInteger2D, "integer2d", {"ParamsInt2D3D", NULL}, 2, 0},
+    {kOfxParamTypeInteger3D, "integer3d", {"ParamsInt2D3D", NULL}, 3, 0},
+    {kOfxParamTypeChoice, "choice", {"ParamsChoice", NULL}, 1, 0},
+    {kOfxParamTypeStrChoice, "strchoice", {"ParamsStrChoice", NULL}, 1, 0},
+    {kOfxParamTypeString, "string", {"ParamsString", NULL}, 1, 0},
+    {kOfxParamTypeCustom, "custom", {"ParamsCustom", NULL}, 1, 0},
+    {kOfxParamTypePushButton, "pushbutton", {"ParamsByte", NULL}, 0, 1},
+    {kOfxParamTypeGroup, "group", {"ParamsGroup", NULL}, 0, 0},
+    {kOfxParamTypePage, "page", {"ParamsPage", NULL}, 0, 0},
+    /* Only where the host offers the parametric parameter suite. */
+    {"OfxParamTypeParametric", "parametric", {"ParamsParametric", NULL}, 0, 0},
+};
+
+static int offersParametric(void) {
+  return host->fetchSuite(host->host, "OfxParametricParameterSuite", 1) !=
+         NULL;
+}
+
+static void checkParam(OfxPropertySetHandle set, const ParamKind *kind,
+                       const char *role) {
+  char where[256];
+  size_t s;
+  snprintf(where, sizeof where, "parameter %s %s", role, kind->name);
+  for (s = 0; s < COUNT(kind->sets) && kind->sets[s]; ++s) {
+    SetCheck what = {kind->sets[s], kind->dimension, kind->valueless};
+    checkSet(set, where, what);
+  }
+}
+
+static OfxStatus onLoad(void) {
+  OfxPropertySetHandle hostProps = host->host;
+  forgetReported();
+  props = host->fetchSuite(host->host, kOfxPropertySuite, 1);
+  effects = host->fetchSuite(host->host, kOfxImageEffectSuite, 1);
+  params = host->fetchSuite(host->host, kOfxParameterSuite, 1);
+  messages = host->fetchSuite(host->host, kOfxMessageSuite, 1);
+  if (!props || !effects || !params)
+    return kOfxStatErrMissingHostFeature;
+  progressV1 = host->fetchSuite(host->host, kOfxProgressSuite, 1);
+  progressV2 = host->fetchSuite(host->host, kOfxProgressSuite, 2);
+  timeLine = host->fetchSuite(host->host, kOfxTimeLineSuite, 1);
+  if (!progressV1)
+    finding("host", kOfxProgressSuite, "version 1 is not offered");
+  if (!progressV2)
+    finding("host", kOfxProgressSuite, "version 2 is not offered");
+  if (!timeLine)
+    finding("host", kOfxTimeLineSuite, "version 1 is not offered");
+  checkSetNamed(hostProps, "host", "ImageEffectHost");
+  expectString(hostProps, "host", "OfxImageEffectPropOpenGLRenderSupported",
+               "false");
+  expectString(hostProps, "host", "OfxImageEffectPropColourManagementStyle",
+               "OfxImageEffectColourManagementNone");
+  return kOfxStatOK;
+}
+
+static OfxStatus describe(OfxImageEffectHandle effect) {
+  OfxPropertySetHandle p = NULL;
+  describedHandle = effect;
+  effects->getPropertySet(effect, &p);
+  /* Before the plug-in has set anything: the host's defaults. */
+  checkSetNamed(p, "effect descriptor", "EffectDescriptor");
+  props->propSetString(p, kOfxPropLabel, 0, "Conformance Probe");
+  props->propSetString(p, kOfxImageEffectPluginPropGrouping, 0, "Test");
+  props->propSetString(p, kOfxImageEffectPropSupportedContexts, 0,
+                       kOfxImageEffectContextFilter);
+  props->propSetString(p, kOfxImageEffectPropSupportedContexts, 1,
+                       kOfxImageEffectContextGeneral);
+  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 0,
+                       kOfxBitDepthByte);
+  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 1,
+                       kOfxBitDepthShort);
+  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 2,
+                       kOfxBitDepthFloat);
+  props->propSetString(p, kOfxImageEffectPluginRenderThreadSafety, 0,
+                       kOfxImageEffectRenderUnsafe);
+  props->propSetInt(p, kOfxImageEffectPluginPropHostFrameThreading, 0, 0);
+  return kOfxStatOK;
+}
+
+static void defineClip(OfxImageEffectHandle effect, const char *name) {
+  OfxPropertySetHandle clip = NULL;
+  effects->clipDefine(effect, name, &clip);
+  checkSetNamed(clip, "clip descriptor", "ClipDescriptor");
+  props->propSetString(clip, kOfxImageEffectPropSupportedComponents, 0,
+                       kOfxImageComponentRGBA);
+  props->propSetString(clip, kOfxImageEffectPropSupportedComponents, 1,
+                       kOfxImageComponentAlpha);
+}
+
+static void defineParams(OfxImageEffectHandle effect) {
+  OfxParamSetHandle set = NULL;
+  OfxPropertySetHandle setProps = NULL;
+  size_t i;
+  effects->getParamSet(effect, &set);
+  params->paramSetGetPropertySet(set, &setProps);
+  checkSetNamed(setProps, "parameter set descriptor", "ParameterSet");
+  for (i = 0; i < COUNT(paramKinds); ++i) {
+    const ParamKind *kind = &paramKinds[i];
+    OfxPropertySetHandle p = NULL;
+    OfxStatus status;
+    if (strcmp(kind->type, "OfxParamTypeParametric") == 0 &&
+        !offersParametric())
+      continue;
+    status = params->paramDefine(set, kind->type, kind->name, &p);
+    if (status != kOfxStatOK) {
+      finding("parameter set descriptor", kind->type,
+              "cannot be defined: status %d", status);
+      continue;
+    }
+    checkParam(p, kind, "descriptor");
+    if (strcmp(kind->type, kOfxParamTypeChoice) == 0 ||
+        strcmp(kind->type, kOfxParamTypeStrChoice) == 0)
+      props->propSetString(p, kOfxParamPropChoiceOption, 0, "one");
+    if (strcmp(kind->type, kOfxParamTypeStrChoice) == 0) {
+      props->propSetString(p, kOfxParamPropChoiceEnum, 0, "one");
+      props->propSetString(p, kOfxParamPropDefault, 0, "one");
+    }
+  }
+}
+
+static OfxStatus describeInContext(OfxImageEffectHandle effect) {
+  OfxPropertySetHandle p = NULL;
+  effects->getPropertySet(effect, &p);
+  checkSetNamed(p, "context descriptor", "EffectDescriptor");
+  defineClip(effect, kOfxImageEffectSimpleSourceClipName);
+  defineClip(effect, kOfxImageEffectOutputClipName);
+  defineParams(effect);
+  return kOfxStatOK;
+}
+
+static void checkClipInstances(OfxImageEffectHandle effect,
+                               const char *when) {
+  static const char *const clips[] = {kOfxImageEffectSimpleSourceClipName,
+                                      kOfxImageEffectOutputClipName};
+  char where[128];
+  size_t i;
+  snprintf(where, sizeof where, "clip instance at %s", when);
+  for (i = 0; i < COUNT(clips); ++i) {
+    OfxImageClipHandle clip = NULL;
+    OfxPropertySetHandle p = NULL;
+    if (effects->clipGetHandle(effect, clips[i], &clip, &p) != kOfxStatOK) {
+      finding(where, clips[i], "has no handle");
+      continue;
+    }
+    checkSetNamed(p, where, "ClipInstance");
+  }
+}
+
+static OfxStatus createInstance(OfxImageEffectHandle effect) {
+  OfxPropertySetHandle p = NULL;
+  OfxParamSetHandle set = NULL;
+  OfxPropertySetHandle setProps = NULL;
+  void *plugin = NULL;
+  size_t i;
+  effects->getPropertySet(effect, &p);
+  checkSetNamed(p, "effect instance", "EffectInstance");
+  if (props->propGetPointer(p, kOfxImageEffectPropPluginHandle, 0,
+                            &plugin) == kOfxStatOK &&
+      plugin != (void *)describedHandle)
+    finding("effect instance", kOfxImageEffectPropPluginHandle,
+            "is not the handle the describe action was given");
+  checkClipInstances(effect, "create");
+  effects->getParamSet(effect, &set);
+  params->paramSetGetPropertySet(set, &setProps);
+  checkSetNamed(setProps, "parameter set instance", "ParameterSet");
+  for (i = 0; i < COUNT(paramKinds); ++i) {
+    OfxParamHandle param = NULL;
+    OfxPropertySetHandle paramProps = NULL;
+    if (params->paramGetHandle(set, paramKinds[i].name, &param,
+                               &paramProps) != kOfxStatOK)
+      continue; /* not defined: reported when describing */
+    checkParam(paramProps, &paramKinds[i], "instance");
+  }
+  return kOfxStatOK;
+}
+
+static void checkImage(OfxImageEffectHandle effect, const char *clipName,
+                       double time) {
+  OfxImageClipHandle clip = NULL;
+  OfxPropertySetHandle image = NULL;
+  OfxStatus status;
+  if (effects->clipGetHandle(effect, clipName, &clip, NULL) != kOfxStatOK)
+    return; /* reported with the clip instances */
+  status = effects->clipGetImage(clip, time, NULL, &image);
+  if (status != kOfxStatOK) {
+    finding("image", clipName, "cannot be fetched: status %d", status);
+    return;
+  }
+  checkSetNamed(image, "image", "Image");
+  effects->clipReleaseImage(image);
+}
+
+static void checkStatus(const char *suite, const char *call,
+                        OfxStatus status) {
+  if (status != kOfxStatOK)
+    finding(suite, call, "answered status %d", status);
+}
+
+static void useProgressAndTimeLine(OfxImageEffectHandle effect,
+                                   double renderTime) {
+  double time = -1.0, first = 0.0, last = -1.0;
+  if (progressV1) {
+    checkStatus("progress suite v1", "progressStart",
+                progressV1->progressStart(effect, "Checking"));
+    checkStatus("progress suite v1", "progressUpdate",
+                progressV1->progressUpdate(effect, 0.5));
+    checkStatus("progress suite v1", "progressEnd",
+                progressV1->progressEnd(effect));
+  }
+  if (progressV2) {
+    checkStatus("progress suite v2", "progressStart",
+                progressV2->progressStart(effect, "Checking", "probe.check"));
+    checkStatus("progress suite v2", "progressUpdate",
+                progressV2->progressUpdate(effect, 1.0));
+    checkStatus("progress suite v2", "progressEnd",
+                progressV2->progressEnd(effect));
+  }
+  if (!timeLine)
+    return;
+  checkStatus("time line suite", "getTime", timeLine->getTime(effect, &time));
+  if (time != renderTime)
+    finding("time line suite", "getTime", "says %g while rendering %g", time,
+            renderTime);
+  checkStatus("time line suite", "getTimeBounds",
+              timeLine->getTimeBounds(effect, &first, &last));
+  if (first > last)
+    finding("time line suite", "getTimeBounds", "gives %g to %g", first,
+            last);
+}
+
+static OfxStatus render(OfxImageEffectHandle effect,
+                        OfxPropertySetHandle inArgs) {
+  double time = 0.0;
+  props->propGetDouble(inArgs, kOfxPropTime, 0, &time);
+  checkClipInstances(effect, "render");
+  checkImage(effect, kOfxImageEffectSimpleSourceClipName, time);
+  checkImage(effect, kOfxImageEffectOutputClipName, time);
+  useProgressAndTimeLine(effect, time);
+  return kOfxStatOK;
+}
+
+static OfxStatus mainEntry(const char *action, const void *handle,
+                           OfxPropertySetHandle inArgs,
+                           OfxPropertySetHandle outArgs) {
+  OfxImageEffectHandle effect = (OfxImageEffectHandle)handle;
+  if (strcmp(action, kOfxActionLoad) == 0)
+    return onLoad();
+  if (!props)
+    return kOfxStatFailed;
+  checkArgs(action, "inArgs", inArgs);
+  checkArgs(action, "outArgs", outArgs);
+  if (strcmp(action, kOfxActionDescribe) == 0)
+    return describe(effect);
+  if (strcmp(action, kOfxImageEffectActionDescribeInContext) == 0)
+    return describeInContext(effect);
+  if (strcmp(action, kOfxActionCreateInstance) == 0)
+    return createInstance(effect);
+  if (strcmp(action, kOfxImageEffectActionRender) == 0)
+    return render(effect, inArgs);
+  if (strcmp(action, kOfxActionUnload) == 0 ||
+      strcmp(action, kOfxActionDestroyInstance) == 0)
+    return kOfxStatOK;
+  return kOfxStatReplyDefault;
+}
+
+static void setHost(OfxHost *h) { host = h; }
+
+static OfxPlugin plugin = {kOfxImageEffectPluginApi, 1,
+                           "net.qeffects.test.ConformanceProbe", 1, 0,
+                           setHost, mainEntry};
+
+OfxExport int OfxGetNumberOfPlugins(void) { return 1; }
+OfxExport OfxPlugin *OfxGetPlugin(int nth) {
+  return nth == 0 ? &plugin : NULL;
+}

@@ -1,0 +1,221 @@
+// Drives the conformance probe through every action the host sends, in the
+// host library and in ofxrender, and fails on each of its findings by name.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ofxhost/Host.h"
+
+namespace {
+
+const std::string kFindingPrefix = "OfxMessageError: conformance: ";
+const std::string kCheckedPrefix = "OfxMessageLog: conformance checked: ";
+
+std::string probeBundle() {
+  return ofxhost::bundlePathIn(QFX_TEST_BUNDLE_OUTPUT_DIR, "ConformanceProbe");
+}
+
+// What the probe reported: its findings, and the kinds of object it checked.
+struct Report {
+  std::vector<std::string> findings;
+  std::set<std::string> checked;
+};
+
+Report reportFromMessages(const std::vector<std::string> &messages) {
+  Report report;
+  for (const std::string &message : messages) {
+    if (message.rfind(kFindingPrefix, 0) == 0)
+      report.findings.push_back(message.substr(kFindingPrefix.size()));
+    else if (message.rfind(kCheckedPrefix, 0) == 0)
+      report.checked.insert(message.substr(kCheckedPrefix.size()));
+  }
+  return report;
+}
+
+std::string listed(const std::vector<std::string> &lines) {
+  std::string text;
+  for (const std::string &line : lines)
+    text += "\n  " + line;
+  return text;
+}
+
+ofxhost::HostOptions isolatedOptions() {
+  ofxhost::HostOptions options;
+  options.searchDefaultPath = false;
+  options.searchEnvironmentPath = false;
+  return options;
+}
+
+ofxhost::ImagePtr rgbaImage() {
+  return std::make_shared<ofxhost::Image>(OfxRectI{0, 0, 8, 6},
+                                          ofxhost::BitDepth::Float,
+                                          ofxhost::Components::RGBA);
+}
+
+// Every action the host library sends, in the order an application would.
+void driveEveryAction(ofxhost::Host &host, const std::string &context) {
+  std::string error;
+  std::vector<ofxhost::Plugin *> loaded = host.addBundle(probeBundle(), &error);
+  ASSERT_EQ(loaded.size(), 1u) << error;
+  ofxhost::ActionResult result;
+  auto instance = loaded.front()->createInstance(context, &result);
+  ASSERT_TRUE(instance) << result.message;
+  instance->setSource(rgbaImage());
+  instance->setOutput(rgbaImage());
+  OfxRectD rod{};
+  EXPECT_TRUE(instance->regionOfDefinition(0, {1, 1}, rod).ok());
+  std::map<std::string, OfxRectD> rois;
+  EXPECT_TRUE(
+      instance->regionsOfInterest(0, {1, 1}, {0, 0, 8, 6}, rois).ok());
+  EXPECT_TRUE(instance->beginSequenceRender(0, 1).ok());
+  for (double time : {0.0, 1.0}) {
+    ofxhost::RenderRequest request;
+    request.time = time;
+    request.window = OfxRectI{0, 0, 8, 6};
+    result = instance->render(request);
+    EXPECT_TRUE(result.ok()) << result.message;
+  }
+  EXPECT_TRUE(instance->endSequenceRender(0, 1).ok());
+}
+
+Report probeHost(const std::string &context,
+                 ofxhost::HostOptions options = isolatedOptions()) {
+  ofxhost::Host host(options);
+  driveEveryAction(host, context);
+  return reportFromMessages(host.messages());
+}
+
+TEST(Conformance, HostLibraryHandsOverEveryPropertyTheStandardLists) {
+  // Everything the probe must have looked at, so that a probe that stopped
+  // checking cannot pass for a clean host.
+  const std::vector<std::string> mustCheck = {
+      "host",
+      "effect descriptor",
+      "context descriptor",
+      "clip descriptor",
+      "parameter set descriptor",
+      "parameter set instance",
+      "parameter descriptor integer",
+      "parameter descriptor double",
+      "parameter descriptor strchoice",
+      "parameter descriptor custom",
+      "parameter descriptor pushbutton",
+      "parameter descriptor page",
+      "parameter instance double2d",
+      "parameter instance string",
+      "effect instance",
+      "clip instance at create",
+      "clip instance at render",
+      "image",
+      "OfxImageEffectActionDescribeInContext inArgs",
+      "OfxImageEffectActionGetClipPreferences outArgs",
+      "OfxImageEffectActionGetRegionOfDefinition inArgs",
+      "OfxImageEffectActionGetRegionOfDefinition outArgs",
+      "OfxImageEffectActionGetRegionsOfInterest inArgs",
+      "OfxImageEffectActionBeginSequenceRender inArgs",
+      "OfxImageEffectActionRender inArgs",
+      "OfxImageEffectActionEndSequenceRender inArgs",
+  };
+  for (const char *context :
+       {kOfxImageEffectContextFilter, kOfxImageEffectContextGeneral}) {
+    SCOPED_TRACE(context);
+    const Report report = probeHost(context);
+    EXPECT_TRUE(report.findings.empty())
+        << report.findings.size()
+        << " properties missing or wrong:" << listed(report.findings);
+    for (const std::string &kind : mustCheck)
+      EXPECT_TRUE(report.checked.count(kind)) << "the probe never checked "
+                                              << kind;
+  }
+}
+
+// The probe must see what a careless host leaves out: the same run with
+// properties withheld names exactly those.
+TEST(Conformance, ProbeNamesWhatTheHostLeavesOut) {
+  ofxhost::HostOptions options = isolatedOptions();
+  options.omittedHostProperties = {kOfxPropHostOSHandle,
+                                   kOfxImageEffectPropSupportsTiles,
+                                   "OfxImageEffectPropOpenGLRenderSupported"};
+  options.withheldSuites = {"OfxTimeLineSuite"};
+  const Report report = probeHost(kOfxImageEffectContextFilter, options);
+  const std::set<std::string> found(report.findings.begin(),
+                                    report.findings.end());
+  const std::set<std::string> expected = {
+      "host: OfxPropHostOSHandle is missing",
+      "host: OfxImageEffectPropSupportsTiles is missing",
+      "host: OfxImageEffectPropOpenGLRenderSupported is missing: it must "
+      "say \"false\"",
+      "host: OfxTimeLineSuite version 1 is not offered",
+  };
+  EXPECT_EQ(found, expected) << listed(report.findings);
+}
+
+// ---------------------------------------------------------------- ofxrender
+
+class ScratchDir {
+public:
+  ScratchDir() {
+    char pattern[] = "/tmp/qfx-conformance-XXXXXX";
+    const char *made = ::mkdtemp(pattern);
+    if (made)
+      path_ = made;
+  }
+  ~ScratchDir() {
+    if (!path_.empty())
+      std::system(("rm -rf '" + path_ + "'").c_str());
+  }
+  const std::string &path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
+std::vector<std::string> linesOf(const std::string &file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+TEST(Conformance, OfxrenderHandsOverEveryPropertyTheStandardLists) {
+  ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string report = dir.path() + "/report.txt";
+  const std::string command =
+      "QFX_CONFORMANCE_REPORT='" + report + "' OFX_PLUGIN_PATH= '" +
+      OFXRENDER_BIN + "' render --plugin-path '" +
+      QFX_TEST_BUNDLE_OUTPUT_DIR + "' net.qeffects.test.ConformanceProbe '" +
+      QFX_DEMO_INPUTS + "/sample.png' '" + dir.path() +
+      "/out.####.png' --frames 1-2 2>&1";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+
+  std::vector<std::string> findings;
+  std::set<std::string> checked;
+  for (const std::string &line : linesOf(report)) {
+    if (line.rfind("checked: ", 0) == 0)
+      checked.insert(line.substr(9));
+    else
+      findings.push_back(line);
+  }
+  EXPECT_TRUE(findings.empty()) << findings.size()
+                                << " properties missing or wrong:"
+                                << listed(findings);
+  for (const char *kind :
+       {"host", "effect instance", "image", "clip instance at render",
+        "OfxImageEffectActionRender inArgs",
+        "OfxImageEffectActionBeginSequenceRender inArgs"})
+    EXPECT_TRUE(checked.count(kind)) << "the probe never checked " << kind;
+}
+
+} // namespace
