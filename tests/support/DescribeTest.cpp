@@ -75,7 +75,8 @@ TEST_F(SupportDescribe, ParametersAndPageInDefinitionOrder) {
   ofxhost::Descriptor &desc = describeIn(kOfxImageEffectContextFilter);
   const Strings children{probe::kGain,        probe::kTint,        probe::kMode,
                          probe::kThrowKind,   probe::kThrowWhere,  probe::kThrowStatus,
-                         probe::kMargin,      probe::kAnswerRegions};
+                         probe::kMargin,      probe::kAnswerRegions,
+                         probe::kHoldSeconds, probe::kHoldIgnoresAbort};
   Strings all{probe::kPage};
   all.insert(all.end(), children.begin(), children.end());
   EXPECT_EQ(desc.paramNames(), all);

@@ -525,6 +525,8 @@ private:
                                  ? settings_.threads
                                  : std::thread::hardware_concurrency();
     std::printf("  threads: %u\n", threads);
+    // Before a render that may take long, so a log shows what is under way.
+    std::fflush(stdout);
   }
 
   const RenderSettings &settings_;
