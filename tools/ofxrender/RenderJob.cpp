@@ -210,11 +210,13 @@ private:
   // replaces a file the job reads.
   void checkInputsAndOutputs() {
     const std::set<FileId> inputs = inputIds();
-    const std::string format = checkOutputTarget(firstOutput(), depth_);
+    const std::string format =
+        checkOutputTarget(firstOutput(), BitDepth::None);
     if (!settings_.outputType.empty() && format != "openexr")
       throw usageError("--output-type " + settings_.outputType +
                        ": only EXR outputs store half or float pixels by "
                        "choice");
+    checkOutputTarget(firstOutput(), depth_);
     forEachExistingOutput([&](const std::string &output) {
       checkExistingOutput(output, inputs);
     });
