@@ -348,6 +348,42 @@ TEST_F(Pipeline, WritesJpegHalfExrAndReadsChosenExrChannels) {
     EXPECT_NEAR(halfImage.values[i], floatImage.values[i], 1e-3);
 }
 
+TEST_F(Pipeline, ChoicesByShortTextAndThePluginsOwnHelp) {
+  writeInput("in.png", 4, 4);
+  // The probe's modes: "Normal", "Bands", "Throw", "Inspect".
+  for (const char *mode : {"mode=0", "mode=Normal", "mode=normal", "mode=NORMAL"})
+    EXPECT_EQ(render(kProbe, path("in.png"), path("out.png"),
+                     {"--set", mode, "--set", "gain=0.5"})
+                  .exitCode,
+              0)
+        << mode;
+  // Options of several words are named by their first ones.
+  if (fs::exists(bundleDir() + "/Rimlet.ofx.bundle")) {
+    ASSERT_EQ(render("qoutline", path("in.png"), path("best.png"),
+                     {"--set", "quality=best"}).exitCode, 0);
+    ASSERT_EQ(render("qoutline", path("in.png"), path("two.png"),
+                     {"--set", "quality=2"}).exitCode, 0);
+    EXPECT_EQ(fileContents(path("best.png")), fileContents(path("two.png")));
+  }
+  const RunResult ambiguous =
+      render(kProbe, path("in.png"), path("out.png"), {"--set", "throwKind=h"});
+  EXPECT_EQ(ambiguous.exitCode, 2);
+
+  const RunResult help = runTool({"render", kProbe, "--help", "--plugin-path",
+                                  bundleDir()});
+  EXPECT_EQ(help.exitCode, 0) << help.err;
+  for (const char *line : {"--no-clobber", "--overscan", "--output-type",
+                           "gain (Double)", "range:         0 to 10",
+                           "default:       1", "1: \"Bands\""})
+    EXPECT_NE(help.out.find(line), std::string::npos) << line;
+
+  const RunResult missingFolder =
+      runTool({"list", "--plugin-path", path("no-such-folder")});
+  EXPECT_EQ(missingFolder.err, "ofxrender: warning: --plugin-path " +
+                                   path("no-such-folder") +
+                                   " is not a folder\n");
+}
+
 // --------------------------------------------------------------- scale out
 
 // A farm splits a sequence by frame lists, one process each, all writing

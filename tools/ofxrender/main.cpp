@@ -52,6 +52,15 @@ void addPluginPathOption(CLI::App &command, std::vector<std::string> &paths) {
       ->type_name("DIR");
 }
 
+// "render PLUGIN --help": what --set and --key accept for that plug-in.
+void printPluginParameters(const RenderSettings &settings) {
+  ofxhost::Host host;
+  ofxhost::Plugin &plugin =
+      openPlugin(host, settings.plugin, settings.pluginPaths);
+  std::cout << "\n" << describeAsText(describePlugin(plugin));
+  std::cout.flush();
+}
+
 void describe(const DescribeSettings &settings) {
   ofxhost::Host host;
   ofxhost::Plugin &plugin =
@@ -178,9 +187,12 @@ int run(int argc, char **argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
-    if (error.get_exit_code() == 0)
-      return app.exit(error); // --help, --version
-    throw usageError(error.what());
+    if (error.get_exit_code() != 0)
+      throw usageError(error.what());
+    const int code = app.exit(error); // --help, --version
+    if (!renderSettings.plugin.empty())
+      printPluginParameters(renderSettings);
+    return code;
   }
 
   if (list->parsed())
