@@ -145,8 +145,8 @@ TEST_F(SupportDescribe, EachContextIsDescribedOnItsOwnDescriptor) {
   ofxhost::Descriptor &general = describeIn(kOfxImageEffectContextGeneral);
   // Page children are appended, so describing twice into one descriptor
   // would double them; each context must see one list.
-  EXPECT_EQ(filter.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 8u);
-  EXPECT_EQ(general.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 8u);
+  EXPECT_EQ(filter.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 10u);
+  EXPECT_EQ(general.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 10u);
   EXPECT_EQ(filter.clipNames().size(), 2u);
 }
 
