@@ -37,10 +37,15 @@ if have Rimlet; then
     --set "quality=Best (Highest Quality)"
   render outline-black-draft-16bit.tif qoutline sample16.tif \
     --set outlineColor=0,0,0,1 --set outlineWidth=3 --set quality=0
+  # EXR keeps the outline drawn outside the frame in its data window; the
+  # PNG beside it asks for the same with --overscan.
   render outline-wide-float.exr qoutline samplef.exr \
     --set outlineColor=0.2,0.4,1,1 --set outlineWidth=14
+  render outline-wide-overscan.png qoutline sample.png \
+    --set outlineColor=0.2,0.4,1,1 --set outlineWidth=14 --overscan
   render outline-alpha.png qoutline sample.png --alpha --set outlineWidth=4
   # An animated width: frame N at time N, keys interpolated in between.
+  # Every frame keeps the sample's 480x270 format.
   "$tool" render --plugin-path "$bundles" qoutline "$inputs/sample.png" \
     "$out/outline-grow.####.png" --frames 0-4 \
     --key outlineWidth@0=1 --key outlineWidth@4=12 \

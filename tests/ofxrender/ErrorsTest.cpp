@@ -1,5 +1,6 @@
 // Every way a render can fail: one clear line on stderr, the exit code of
 // its kind, and no output file (nor any temporary file) left behind.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -63,10 +64,11 @@ const ErrorCase kErrors[] = {
      "'gain' is not of the form NAME=VALUE"},
     {"KeyWithoutTime", {"probe", "IN.png", "OUT.png", "--key", "gain=1"},
      kUsage, "'gain=1' is not of the form NAME@TIME=VALUE"},
+    // The message states the bound, not the largest double in full.
     {"ScaleZero", {"probe", "IN.png", "OUT.png", "--scale", "0"}, kUsage,
-     "--scale"},
+     "--scale: must be a number greater than 0\n"},
     {"ScaleNegative", {"probe", "IN.png", "OUT.png", "--scale", "-2"}, kUsage,
-     "--scale"},
+     "--scale: must be a number greater than 0\n"},
     {"DepthUnknown", {"probe", "IN.png", "OUT.png", "--depth", "half"}, kUsage,
      "--depth"},
     {"TileZero", {"probe", "IN.png", "OUT.png", "--tile", "0"}, kUsage,
@@ -87,6 +89,25 @@ const ErrorCase kErrors[] = {
     {"FramesAndTime",
      {"probe", "IN.png", "OUT.#.png", "--frames", "1-3", "--time", "2"}, kUsage,
      "--time and --frames exclude each other"},
+    {"FrameListWithAnEmptyItem",
+     {"probe", "IN.png", "OUT.#.png", "--frames", "1-3,"}, kUsage,
+     "--frames: '1-3,' is not a frame range"},
+    {"FrameListWithAZeroStep",
+     {"probe", "IN.png", "OUT.#.png", "--frames", "1-9x0"}, kUsage,
+     "--frames: '1-9x0' is not a frame range"},
+    {"OutputIsTheInput", {"probe", "IN.png", "IN.png"}, kFile,
+     "IN.png: is the same file as an input of this render"},
+    {"CropAndOverscan",
+     {"probe", "IN.png", "OUT.png", "--crop", "--overscan"}, kUsage,
+     "--crop and --overscan exclude each other"},
+    {"HalfIntoPng", {"probe", "IN.exr", "OUT.png", "--output-type", "half"},
+     kUsage, "--output-type half: only EXR outputs"},
+    {"HalfWithByteDepth",
+     {"probe", "IN.exr", "OUT.exr", "--output-type", "half", "--depth",
+      "byte"},
+     kUsage, "cannot go with --depth byte"},
+    {"MissingChannel", {"probe", "IN.exr", "OUT.exr", "--channels", "Z"},
+     kFile, "IN.exr: has no channel or layer 'Z'; its channels are R, G, B, A"},
     {"UnknownCommandLineOption", {"probe", "IN.png", "OUT.png", "--bogus"},
      kUsage, "--bogus"},
     {"FloatIntoPng", {"probe", "IN.exr", "OUT.png"}, kFile,
@@ -187,18 +208,27 @@ TEST_F(FailedRenders, LeaveAnExistingOutputUntouched) {
   EXPECT_EQ(listDir(dir_), (std::vector<std::string>{"in.png", "out.png"}));
 }
 
-TEST_F(FailedRenders, StopASequenceAtTheFirstMissingFrame) {
-  for (const char *name : {"in.1.exr", "in.2.exr"})
+// Every input is looked for before the first render, so a sequence missing
+// a frame fails at once, however long its frame list, rather than after
+// rendering the frames before the gap.
+TEST_F(FailedRenders, StopASequenceWithAMissingFrameBeforeRendering) {
+  for (const char *name : {"in.1.exr", "in.2.exr", "in.4.exr"})
     writeFile(path(name), 4, 4, 4, OIIO::TypeDesc::FLOAT,
               pattern(4, 4, 4, true));
-  const RunResult run =
-      render(kProbe, path("in.#.exr"), path("out.#.exr"), {"--frames", "1-3"});
-  EXPECT_EQ(run.exitCode, kFile);
-  EXPECT_NE(run.err.find("in.3.exr: no such file"), std::string::npos)
-      << run.err;
-  EXPECT_EQ(listDir(dir_),
-            (std::vector<std::string>{"in.1.exr", "in.2.exr", "out.1.exr",
-                                      "out.2.exr"}));
+  for (const char *frames : {"1-4", "1,2,3", "1-1000000000"}) {
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult run =
+        render(kProbe, path("in.#.exr"), path("out.#.exr"), {"--frames", frames});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10))
+        << frames;
+    EXPECT_EQ(run.exitCode, kFile) << frames;
+    EXPECT_EQ(run.err, "ofxrender: error: " + path("in.3.exr") +
+                           ": no such file (frame 3); nothing was rendered\n")
+        << frames;
+    EXPECT_EQ(listDir(dir_),
+              (std::vector<std::string>{"in.1.exr", "in.2.exr", "in.4.exr"}))
+        << frames;
+  }
 }
 
 TEST_F(FailedRenders, NameAnUnloadablePluginBundle) {

@@ -17,11 +17,15 @@ namespace fs = std::filesystem;
 
 namespace ofxrender_test {
 
-RunResult runTool(const std::vector<std::string> &args) {
+RunningTool startTool(const std::vector<std::string> &args) {
+  static int started = 0;
   ::unsetenv("OFX_PLUGIN_PATH");
-  const std::string base = fs::temp_directory_path() /
-                           ("ofxrender-run-" + std::to_string(::getpid()));
-  const std::string outPath = base + ".out", errPath = base + ".err";
+  const std::string base =
+      fs::temp_directory_path() / ("ofxrender-run-" + std::to_string(::getpid()) +
+                                   "-" + std::to_string(started++));
+  RunningTool tool;
+  tool.outPath = base + ".out";
+  tool.errPath = base + ".err";
 
   std::vector<std::string> argv = {OFXRENDER_BIN};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -32,42 +36,60 @@ RunResult runTool(const std::vector<std::string> &args) {
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(),
+  posix_spawn_file_actions_addopen(&actions, 1, tool.outPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(),
+  posix_spawn_file_actions_addopen(&actions, 2, tool.errPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = 0;
-  RunResult result;
   const int spawned =
       posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     ADD_FAILURE() << "cannot start " << OFXRENDER_BIN;
-    return result;
+    return tool;
   }
+  tool.pid = pid;
+  return tool;
+}
+
+RunResult waitTool(const RunningTool &tool) {
+  RunResult result;
+  if (tool.pid < 0)
+    return result;
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  ::waitpid(tool.pid, &status, 0);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status)
                                       : 128 + WTERMSIG(status);
-  result.out = fileContents(outPath);
-  result.err = fileContents(errPath);
-  fs::remove(outPath);
-  fs::remove(errPath);
+  result.out = fileContents(tool.outPath);
+  result.err = fileContents(tool.errPath);
+  fs::remove(tool.outPath);
+  fs::remove(tool.errPath);
   return result;
+}
+
+RunResult runTool(const std::vector<std::string> &args) {
+  return waitTool(startTool(args));
 }
 
 std::string bundleDir() { return QFX_TEST_BUNDLE_DIR; }
 std::string probeBundleDir() { return QFX_PROBE_BUNDLE_DIR; }
 
-RunResult render(const std::string &plugin, const std::string &input,
-                 const std::string &output,
-                 const std::vector<std::string> &extra) {
+std::vector<std::string> renderArgs(const std::string &plugin,
+                                    const std::string &input,
+                                    const std::string &output,
+                                    const std::vector<std::string> &extra) {
   std::vector<std::string> args = {"render",         "--plugin-path",
                                    bundleDir(),      "--plugin-path",
                                    probeBundleDir(), plugin,
                                    input,            output};
   args.insert(args.end(), extra.begin(), extra.end());
-  return runTool(args);
+  return args;
+}
+
+RunResult render(const std::string &plugin, const std::string &input,
+                 const std::string &output,
+                 const std::vector<std::string> &extra) {
+  return runTool(renderArgs(plugin, input, output, extra));
 }
 
 FileImage readFile(const std::string &path, bool raw) {

@@ -22,8 +22,22 @@ struct RunResult {
 // path environment variable is cleared so only --plugin-path counts.
 RunResult runTool(const std::vector<std::string> &args);
 
+// A tool process running in the background, for tests that run several at
+// once or signal one.
+struct RunningTool {
+  int pid = -1;
+  std::string outPath, errPath; // where its stdout and stderr go
+};
+RunningTool startTool(const std::vector<std::string> &args);
+RunResult waitTool(const RunningTool &tool);
 // "render --plugin-path EFFECTS --plugin-path PROBES plugin input output
 // extra..."
+std::vector<std::string> renderArgs(const std::string &plugin,
+                                    const std::string &input,
+                                    const std::string &output,
+                                    const std::vector<std::string> &extra = {});
+
+// The same, run.
 RunResult render(const std::string &plugin, const std::string &input,
                  const std::string &output,
                  const std::vector<std::string> &extra = {});

@@ -75,7 +75,8 @@ TEST_F(SupportDescribe, ParametersAndPageInDefinitionOrder) {
   ofxhost::Descriptor &desc = describeIn(kOfxImageEffectContextFilter);
   const Strings children{probe::kGain,        probe::kTint,        probe::kMode,
                          probe::kThrowKind,   probe::kThrowWhere,  probe::kThrowStatus,
-                         probe::kMargin,      probe::kAnswerRegions};
+                         probe::kMargin,      probe::kAnswerRegions,
+                         probe::kHoldSeconds, probe::kHoldIgnoresAbort};
   Strings all{probe::kPage};
   all.insert(all.end(), children.begin(), children.end());
   EXPECT_EQ(desc.paramNames(), all);
@@ -144,8 +145,8 @@ TEST_F(SupportDescribe, EachContextIsDescribedOnItsOwnDescriptor) {
   ofxhost::Descriptor &general = describeIn(kOfxImageEffectContextGeneral);
   // Page children are appended, so describing twice into one descriptor
   // would double them; each context must see one list.
-  EXPECT_EQ(filter.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 8u);
-  EXPECT_EQ(general.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 8u);
+  EXPECT_EQ(filter.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 10u);
+  EXPECT_EQ(general.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 10u);
   EXPECT_EQ(filter.clipNames().size(), 2u);
 }
 

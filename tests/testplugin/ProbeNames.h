@@ -26,6 +26,11 @@ constexpr const char *kThrowWhere = "throwWhere";   // choice, see ThrowWhere
 constexpr const char *kThrowStatus = "throwStatus"; // int: status of a thrown Suite
 constexpr const char *kMargin = "margin";   // double: regions grow by it
 constexpr const char *kAnswerRegions = "answerRegions"; // boolean
+// double: seconds each render waits before drawing, like a slow effect,
+// ending the wait early when the host asks to abort
+constexpr const char *kHoldSeconds = "holdSeconds";
+// boolean: the wait does not poll for an abort, like an effect that never does
+constexpr const char *kHoldIgnoresAbort = "holdIgnoresAbort";
 
 constexpr const char *kModeHint = "What the render writes";
 constexpr const char *kThrowKindHint = "Exception thrown in throw mode";

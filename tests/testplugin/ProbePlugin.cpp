@@ -7,7 +7,9 @@
 
 #include "ofxsImageEffect.h"
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace probe {
 
@@ -24,10 +26,14 @@ public:
     throwStatus_ = fetchIntParam(kThrowStatus);
     margin_ = fetchDoubleParam(kMargin);
     answerRegions_ = fetchBooleanParam(kAnswerRegions);
+    holdSeconds_ = fetchDoubleParam(kHoldSeconds);
+    holdIgnoresAbort_ = fetchBooleanParam(kHoldIgnoresAbort);
   }
 
   void render(const OFX::RenderArguments &args) override {
     throwIfAskedAt(eThrowInRender, args.time);
+    if (!hold(args.time))
+      return;
     const FormatRenderer renderer =
         findRenderer(dstClip_->getPixelDepth(), dstClip_->getPixelComponents());
     if (!renderer)
@@ -59,6 +65,19 @@ public:
 
 private:
   typedef void (ProbePlugin::*FormatRenderer)(const OFX::RenderArguments &);
+
+  // False when the host asked to abort during the wait.
+  bool hold(double time) {
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::duration<double>(holdSeconds_->getValueAtTime(time));
+    const bool polls = !holdIgnoresAbort_->getValueAtTime(time);
+    while (std::chrono::steady_clock::now() < until) {
+      if (polls && abort())
+        return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
 
   static OfxRectD grow(OfxRectD r, double by) {
     return OfxRectD{r.x1 - by, r.y1 - by, r.x2 + by, r.y2 + by};
@@ -134,6 +153,8 @@ private:
   OFX::IntParam *throwStatus_ = nullptr;
   OFX::DoubleParam *margin_ = nullptr;
   OFX::BooleanParam *answerRegions_ = nullptr;
+  OFX::DoubleParam *holdSeconds_ = nullptr;
+  OFX::BooleanParam *holdIgnoresAbort_ = nullptr;
 };
 
 class ProbePluginFactory : public OFX::PluginFactoryHelper<ProbePluginFactory> {
@@ -228,6 +249,17 @@ public:
     answer->setLabels("Answer Regions", "Answer Regions", "Answer Regions");
     answer->setDefault(true);
     page->addChild(*answer);
+
+    OFX::DoubleParamDescriptor *holdSeconds = desc.defineDoubleParam(kHoldSeconds);
+    holdSeconds->setLabels("Hold Seconds", "Hold Seconds", "Hold Seconds");
+    holdSeconds->setDefault(0.0);
+    holdSeconds->setRange(0.0, 600.0);
+    page->addChild(*holdSeconds);
+
+    OFX::BooleanParamDescriptor *ignoresAbort = desc.defineBooleanParam(kHoldIgnoresAbort);
+    ignoresAbort->setLabels("Hold Ignores Abort", "Hold Ignores Abort", "Hold Ignores Abort");
+    ignoresAbort->setDefault(false);
+    page->addChild(*ignoresAbort);
   }
 
   OFX::ImageEffect *createInstance(OfxImageEffectHandle handle, OFX::ContextEnum) override {

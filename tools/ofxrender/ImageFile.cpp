@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <csignal>
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +13,7 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include "Interrupt.h"
 #include "PixelTypes.h"
 #include "ToolError.h"
 
@@ -23,14 +24,31 @@ using ofxhost::Components;
 namespace ofxrender {
 namespace {
 
-// OpenImageIO errors can span lines; ours are one line each.
-std::string oneLine(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-    text.pop_back();
-  for (char &c : text)
-    if (c == '\n')
-      c = ' ';
-  return text.empty() ? "unknown error" : text;
+// OpenImageIO errors can span lines, and a damaged file makes the library
+// underneath repeat one complaint per strip or scanline; ours are one short
+// line each, so each distinct message is kept once.
+std::string oneLine(const std::string &text) {
+  const size_t kMostCharacters = 300;
+  std::vector<std::string> seen;
+  std::string result;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos)
+      end = text.size();
+    std::string line = text.substr(start, end - start);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+      line.pop_back();
+    start = end + 1;
+    if (line.empty() ||
+        std::find(seen.begin(), seen.end(), line) != seen.end())
+      continue;
+    seen.push_back(line);
+    result += (result.empty() ? "" : "; ") + line;
+  }
+  if (result.size() > kMostCharacters)
+    result = result.substr(0, kMostCharacters) + "...";
+  return result.empty() ? "unknown error" : result;
 }
 
 OIIO::TypeDesc fileTypeOf(BitDepth depth) {
@@ -128,6 +146,7 @@ const OutputFormat kOutputFormats[] = {
     {"png", "PNG", true, true, false, false},
     {"tiff", "TIFF", true, true, true, true},
     {"openexr", "EXR", false, false, true, true},
+    {"jpeg", "JPEG", true, false, false, false},
 };
 
 bool holds(const OutputFormat &format, BitDepth depth) {
@@ -152,7 +171,7 @@ const OutputFormat &outputFormatFor(const std::string &path) {
     if (format.name == std::string(out->format_name()))
       return format;
   throw fileError(path + ": cannot write " + out->format_name() +
-                  " files; use .png, .tif or .exr");
+                  " files; use .png, .tif, .exr or .jpg");
 }
 
 std::string depthWords(BitDepth depth) {
@@ -166,48 +185,36 @@ std::string depthWords(BitDepth depth) {
   }
 }
 
-// ---------------------------------------------- temporary file clean-up
+// ------------------------------------------------------- temporary files
 
-// The temporary file being written, removed if the process is interrupted
-// so that Ctrl-C never leaves a half-written picture behind.
-char g_tempPath[4096];
-volatile std::sig_atomic_t g_haveTemp = 0;
-
-extern "C" void removeTempAndDie(int sig) {
-  if (g_haveTemp)
-    ::unlink(g_tempPath);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
-}
-
+// The file being written, beside its target. Its name is made unique by
+// creating it exclusively, so processes on several machines writing into one
+// shared folder never pick the same name (a process id alone can repeat).
 class TempFile {
 public:
   explicit TempFile(const std::string &target) {
-    static std::atomic<int> counter{0};
     const fs::path targetPath(target);
-    path_ = (targetPath.parent_path() /
-             ("." + targetPath.filename().string() + ".part-" +
-              std::to_string(::getpid()) + "-" + std::to_string(counter++)))
-                .string();
-    if (path_.size() < sizeof g_tempPath) {
-      std::memcpy(g_tempPath, path_.c_str(), path_.size() + 1);
-      g_haveTemp = 1;
-      static bool handlersInstalled = false;
-      if (!handlersInstalled) {
-        std::signal(SIGINT, removeTempAndDie);
-        std::signal(SIGTERM, removeTempAndDie);
-        std::signal(SIGHUP, removeTempAndDie);
-        handlersInstalled = true;
-      }
-    }
+    std::string name = (targetPath.parent_path() /
+                        ("." + targetPath.filename().string() + ".part-XXXXXX"))
+                           .string();
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+      throw fileError(target + ": cannot create a temporary file beside it: " +
+                      std::strerror(errno));
+    ::close(fd);
+    path_ = name;
+    registerTempFile(path_);
   }
   ~TempFile() {
     if (!committed_)
       ::unlink(path_.c_str());
-    g_haveTemp = 0;
+    unregisterTempFile();
   }
   const std::string &path() const { return path_; }
   void commitTo(const std::string &target) {
+    // Past this point the target is replaced: a stop asked for while the
+    // file was written must win.
+    throwIfInterrupted();
     std::error_code error;
     fs::rename(path_, target, error);
     if (error)
@@ -284,6 +291,130 @@ BitDepth naturalDepth(const std::string &fileType) {
   return BitDepth::Float;
 }
 
+namespace {
+
+std::string channelList(const OIIO::ImageSpec &spec) {
+  std::string list;
+  for (int c = 0; c < spec.nchannels; ++c)
+    list += (c ? ", " : "") + std::string(spec.channel_name(c));
+  return list;
+}
+
+int channelIndex(const OIIO::ImageSpec &spec, const std::string &name) {
+  for (int c = 0; c < spec.nchannels; ++c)
+    if (spec.channel_name(c) == name)
+      return c;
+  return -1;
+}
+
+// R, G, B and A if the file has them under prefix, else nothing.
+std::vector<int> colourChannels(const OIIO::ImageSpec &spec,
+                                const std::string &prefix) {
+  std::vector<int> picked;
+  for (const char *name : {"R", "G", "B"}) {
+    const int index = channelIndex(spec, prefix + name);
+    if (index < 0)
+      return {};
+    picked.push_back(index);
+  }
+  const int alpha = channelIndex(spec, prefix + "A");
+  if (alpha >= 0)
+    picked.push_back(alpha);
+  return picked;
+}
+
+std::vector<std::string> splitAtCommas(const std::string &text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma - start));
+    if (comma == std::string::npos)
+      return parts;
+    start = comma + 1;
+  }
+}
+
+// The file channels read, in the order grey[, alpha] or R, G, B[, A].
+// Beyond four channels nothing says which are colour and which alpha (an EXR
+// may hold depth or other passes), so only named colour channels are taken.
+std::vector<int> pickChannels(const std::string &path,
+                              const OIIO::ImageSpec &spec,
+                              const std::string &request) {
+  if (request.empty()) {
+    if (spec.nchannels <= 4) {
+      std::vector<int> all(spec.nchannels);
+      for (int c = 0; c < spec.nchannels; ++c)
+        all[c] = c;
+      return all;
+    }
+    std::vector<int> picked = colourChannels(spec, "");
+    if (!picked.empty())
+      return picked;
+    throw fileError(path + ": has " + std::to_string(spec.nchannels) +
+                    " channels (" + channelList(spec) +
+                    ") and none named R, G, B; choose with --channels");
+  }
+  if (request.find(',') == std::string::npos) {
+    std::vector<int> layer = colourChannels(spec, request + ".");
+    if (!layer.empty())
+      return layer;
+  }
+  const std::vector<std::string> names = splitAtCommas(request);
+  if (names.size() > 4)
+    throw usageError("--channels: '" + request +
+                     "' names more than four channels");
+  std::vector<int> picked;
+  for (const std::string &name : names) {
+    const int index = channelIndex(spec, name);
+    if (index < 0)
+      throw fileError(path + ": has no channel or layer '" + name +
+                      "'; its channels are " + channelList(spec));
+    picked.push_back(index);
+  }
+  return picked;
+}
+
+// Declared sizes are believed only up to a limit: a header costs nothing to
+// forge, the memory it would claim does.
+void checkDeclaredSize(const std::string &path, const OIIO::ImageSpec &spec) {
+  const long long pixels = static_cast<long long>(spec.width) * spec.height;
+  if (pixels <= kMaxPicturePixels)
+    return;
+  throw fileError(path + ": declares " + std::to_string(spec.width) + "x" +
+                  std::to_string(spec.height) +
+                  " pixels, more than the " +
+                  std::to_string(kMaxPicturePixels) +
+                  " pixels ofxrender reads");
+}
+
+// The picked channels of pixels read as span channels starting at first,
+// packed in the picked order.
+std::vector<unsigned char> gatherChannels(std::vector<unsigned char> pixels,
+                                          int span,
+                                          const std::vector<int> &picked,
+                                          int first, size_t componentBytes) {
+  bool inOrder = static_cast<int>(picked.size()) == span;
+  for (size_t i = 0; inOrder && i < picked.size(); ++i)
+    inOrder = picked[i] == first + static_cast<int>(i);
+  if (inOrder)
+    return pixels;
+  const size_t count = pixels.size() / (span * componentBytes);
+  std::vector<unsigned char> gathered(count * picked.size() * componentBytes);
+  unsigned char *dst = gathered.data();
+  for (size_t p = 0; p < count; ++p) {
+    const unsigned char *pixel = pixels.data() + p * span * componentBytes;
+    for (int channel : picked) {
+      std::memcpy(dst, pixel + (channel - first) * componentBytes,
+                  componentBytes);
+      dst += componentBytes;
+    }
+  }
+  return gathered;
+}
+
+} // namespace
+
 Picture readPicture(const std::string &path, const ReadRequest &request) {
   std::error_code error;
   if (!fs::exists(path, error))
@@ -301,12 +432,8 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
   if (spec.width <= 0 || spec.height <= 0 || spec.depth > 1 ||
       spec.nchannels <= 0)
     throw fileError(path + ": has no two-dimensional pixels");
-  // Beyond four channels nothing says which are colour and which alpha
-  // (an EXR may hold depth or other passes): refuse rather than guess.
-  if (spec.nchannels > 4)
-    throw fileError(path + ": has " + std::to_string(spec.nchannels) +
-                    " channels; only 1 (grey), 2 (grey, alpha), 3 (RGB) or "
-                    "4 (RGBA) can be read");
+  const std::vector<int> channels = pickChannels(path, spec, request.channels);
+  checkDeclaredSize(path, spec);
 
   Picture picture;
   picture.fileChannels = spec.nchannels;
@@ -319,20 +446,27 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
   const BitDepth depth = request.depth != BitDepth::None
                              ? request.depth
                              : naturalDepth(picture.fileType);
-  const int nch = spec.nchannels;
+  const int first = *std::min_element(channels.begin(), channels.end());
+  const int last = *std::max_element(channels.begin(), channels.end());
+  const int span = last - first + 1;
+  const size_t componentBytes = ofxhost::bytesPerComponent(depth);
   std::vector<unsigned char> fileBytes;
   try {
-    fileBytes.resize(static_cast<size_t>(spec.width) * spec.height * nch *
-                     ofxhost::bytesPerComponent(depth));
+    fileBytes.resize(static_cast<size_t>(spec.width) * spec.height * span *
+                     componentBytes);
   } catch (const std::bad_alloc &) {
     throw fileError(path + ": " + std::to_string(spec.width) + "x" +
                     std::to_string(spec.height) +
                     " pixels are too many to hold in memory");
   }
-  if (!in->read_image(0, 0, 0, nch, fileTypeOf(depth), fileBytes.data()) ||
+  if (!in->read_image(0, 0, first, last + 1, fileTypeOf(depth),
+                      fileBytes.data()) ||
       in->has_error())
     throw fileError(path + ": cannot read: " + oneLine(in->geterror()));
   in->close();
+  const int nch = static_cast<int>(channels.size());
+  fileBytes = gatherChannels(std::move(fileBytes), span, channels, first,
+                             componentBytes);
 
   auto image = std::make_shared<ofxhost::Image>(
       OfxRectI{0, 0, spec.width, spec.height}, depth,
@@ -385,12 +519,21 @@ void writePicture(const std::string &path, const ofxhost::Image &image,
     throw renderError("the output image is empty; nothing to write to " + path);
 
   const bool alphaOnly = image.components() == Components::Alpha;
-  const int nch = alphaOnly ? 1 : 4;
-  OIIO::ImageSpec spec(width, height, nch, fileTypeOf(image.depth()));
+  const int imageChannels = alphaOnly ? 1 : 4;
+  // JPEG holds no alpha: its colour is written as it is, premultiplied,
+  // which is the picture over black.
+  const bool dropAlpha = !alphaOnly && std::string(format.name) == "jpeg";
+  const int nch = dropAlpha ? 3 : imageChannels;
+  const OIIO::TypeDesc fileType = request.halfFloat
+                                      ? OIIO::TypeDesc(OIIO::TypeDesc::HALF)
+                                      : fileTypeOf(image.depth());
+  OIIO::ImageSpec spec(width, height, nch, fileType);
   if (alphaOnly) {
     spec.channelnames = {"A"};
     spec.alpha_channel = -1; // nothing to un-premultiply against
   }
+  if (dropAlpha)
+    spec.alpha_channel = -1;
   if (format.recordsPlacement)
     placeDataWindow(format, area, request.inputPlacement, spec);
   // No time stamp, so the same render always gives the same file (and
@@ -407,7 +550,11 @@ void writePicture(const std::string &path, const ofxhost::Image &image,
     throw fileError(path + ": cannot write: " + oneLine(out->geterror()));
   // Only the results count: OpenImageIO's TIFF writer records a harmless
   // error about its Exif block with some libtiff versions.
-  const bool written = out->write_image(spec.format, pixels.data());
+  const OIIO::stride_t pixelStride =
+      static_cast<OIIO::stride_t>(imageChannels) *
+      ofxhost::bytesPerComponent(image.depth());
+  const bool written = out->write_image(fileTypeOf(image.depth()),
+                                        pixels.data(), pixelStride);
   const bool closed = out->close();
   if (!written || !closed)
     throw fileError(path + ": cannot write: " + oneLine(out->geterror()));

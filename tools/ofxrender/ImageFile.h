@@ -46,7 +46,16 @@ struct ReadRequest {
   // else -> float).
   ofxhost::BitDepth depth = ofxhost::BitDepth::None;
   bool alphaOnly = false;
+  // Which of the file's channels to read: "" for its R, G, B, A (or all of
+  // a file of at most four channels), a layer name ("diffuse" reads
+  // diffuse.R, .G, .B, .A), or names separated by commas, in the order
+  // grey[, alpha] or R, G, B[, A].
+  std::string channels;
 };
+
+// The most pixels a picture may declare; larger declarations are refused
+// before any pixel is read.
+constexpr long long kMaxPicturePixels = 1LL << 28;
 
 // Throws a file ToolError naming the file for a missing, unreadable or
 // truncated file.
@@ -57,12 +66,14 @@ ofxhost::BitDepth naturalDepth(const std::string &fileType);
 
 // Checks, before any rendering, that path can be written: its directory
 // exists and its format (from the extension) can hold depth. Throws a file
-// ToolError otherwise. Returns the format name ("png", "tiff", "openexr").
+// ToolError otherwise. Returns the format name ("png", "tiff", "openexr",
+// "jpeg").
 std::string checkOutputTarget(const std::string &path, ofxhost::BitDepth depth);
 
 struct WriteRequest {
   FilePlacement inputPlacement; // of the input the image was rendered from
   bool crop = false;            // only the input's area (0, 0, W, H)
+  bool halfFloat = false;       // float pixels stored as half (EXR)
 };
 
 // Writes image to a temporary file beside path and renames it into place;

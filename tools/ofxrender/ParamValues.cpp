@@ -1,5 +1,7 @@
 #include "ParamValues.h"
 
+#include <cctype>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -93,11 +95,46 @@ ToolError badValue(ofxhost::Param &param, const std::string &text,
   return usageError(param.name() + ": '" + text + "' " + why);
 }
 
-double parseChoice(ofxhost::Param &param, const std::string &text) {
-  const std::vector<std::string> options = choiceOptions(param);
+std::string lowerCase(std::string text) {
+  for (char &c : text)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The option text names: exactly, else ignoring case, else as the start of
+// one option's words ("best" for "Best (Highest Quality)"), so pipelines
+// need not quote an interface label. Ambiguous short texts name nothing.
+std::optional<size_t> findOption(const std::vector<std::string> &options,
+                                 const std::string &text) {
   for (size_t i = 0; i < options.size(); ++i)
     if (options[i] == text)
-      return static_cast<double>(i);
+      return i;
+  const std::string wanted = lowerCase(trim(text));
+  if (wanted.empty())
+    return std::nullopt;
+  for (size_t i = 0; i < options.size(); ++i)
+    if (lowerCase(options[i]) == wanted)
+      return i;
+  std::optional<size_t> found;
+  for (size_t i = 0; i < options.size(); ++i) {
+    const std::string option = lowerCase(options[i]);
+    const bool wordStart =
+        option.compare(0, wanted.size(), wanted) == 0 &&
+        (option.size() == wanted.size() ||
+         !std::isalnum(static_cast<unsigned char>(option[wanted.size()])));
+    if (!wordStart)
+      continue;
+    if (found)
+      return std::nullopt;
+    found = i;
+  }
+  return found;
+}
+
+double parseChoice(ofxhost::Param &param, const std::string &text) {
+  const std::vector<std::string> options = choiceOptions(param);
+  if (const std::optional<size_t> option = findOption(options, text))
+    return static_cast<double>(*option);
   double index = 0;
   if (parseNumber(text, index)) {
     if (index != std::floor(index))
@@ -252,11 +289,10 @@ void applyStringValue(ofxhost::Param &param, const ParamAssignment &set) {
     return;
   }
   const std::vector<std::string> options = choiceOptions(param);
-  for (const std::string &option : options)
-    if (option == set.value) {
-      param.setString(option);
-      return;
-    }
+  if (const std::optional<size_t> option = findOption(options, set.value)) {
+    param.setString(options[*option]);
+    return;
+  }
   double index = 0;
   if (parseNumber(set.value, index) && index == std::floor(index) &&
       index >= 0 && index < static_cast<double>(options.size())) {

@@ -1,5 +1,6 @@
 #include "PluginLookup.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "ToolError.h"
@@ -44,8 +45,15 @@ ofxhost::Plugin &pluginFromPath(ofxhost::Host &host, const std::string &path) {
 } // namespace
 
 void scanPlugins(ofxhost::Host &host, const std::vector<std::string> &paths) {
-  for (const std::string &path : paths)
+  for (const std::string &path : paths) {
+    // A mistyped folder would otherwise only show as a plug-in not found.
+    std::error_code error;
+    if (!fs::is_directory(path, error))
+      std::fprintf(stderr,
+                   "ofxrender: warning: --plugin-path %s is not a folder\n",
+                   path.c_str());
     host.addSearchPath(path);
+  }
   host.scan();
 }
 

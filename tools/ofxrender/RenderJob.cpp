@@ -1,19 +1,27 @@
 #include "RenderJob.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "ImageFile.h"
+#include "Interrupt.h"
 #include "ParamValues.h"
 #include "PluginLookup.h"
 #include "Progress.h"
 #include "Sequence.h"
 #include "ToolError.h"
 
+namespace fs = std::filesystem;
 using ofxhost::BitDepth;
 using ofxhost::Components;
 
@@ -30,6 +38,16 @@ std::string rectText(const OfxRectD &r) {
   std::snprintf(buffer, sizeof buffer, "(%.6g, %.6g, %.6g, %.6g)", r.x1, r.y1,
                 r.x2, r.y2);
   return buffer;
+}
+
+OfxRectI intersection(const OfxRectI &a, const OfxRectI &b) {
+  OfxRectI r{std::max(a.x1, b.x1), std::max(a.y1, b.y1), std::min(a.x2, b.x2),
+             std::min(a.y2, b.y2)};
+  if (r.x2 < r.x1)
+    r.x2 = r.x1;
+  if (r.y2 < r.y1)
+    r.y2 = r.y1;
+  return r;
 }
 
 bool inside(const OfxRectI &inner, const OfxRectI &outer) {
@@ -81,22 +99,36 @@ struct Frame {
   double time = 0;
 };
 
-std::vector<Frame> plannedFrames(const RenderSettings &settings) {
+// A file's identity, whatever path, link or pattern named it.
+using FileId = std::pair<dev_t, ino_t>;
+
+std::optional<FileId> fileId(const std::string &path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0)
+    return std::nullopt;
+  return FileId{info.st_dev, info.st_ino};
+}
+
+std::optional<FrameList> frameListOf(const RenderSettings &settings) {
   if (!settings.frames)
-    return {{settings.input, settings.output, settings.time.value_or(0.0)}};
+    return std::nullopt;
   if (settings.time)
     throw usageError("--time and --frames exclude each other: frame N "
                      "renders at time N");
   if (!hasFramePattern(settings.output))
     throw usageError("--frames: OUTPUT needs a run of # for the frame "
                      "number, e.g. out.####.png");
-  const FrameRange range = parseFrameRange(*settings.frames);
-  std::vector<Frame> frames;
-  for (int n = range.first; n <= range.last; ++n)
-    frames.push_back({expandFramePattern(settings.input, n),
-                      expandFramePattern(settings.output, n),
-                      static_cast<double>(n)});
-  return frames;
+  return FrameList::parse(*settings.frames);
+}
+
+BitDepth checkedDepth(const RenderSettings &settings) {
+  const BitDepth depth = depthFromOption(settings.depth);
+  if (settings.outputType.empty() || depth == BitDepth::None ||
+      depth == BitDepth::Float)
+    return depth;
+  throw usageError("--output-type " + settings.outputType +
+                   " writes a float render; it cannot go with --depth " +
+                   settings.depth);
 }
 
 // Shows what the plug-in reports through the progress suite on the bar,
@@ -135,16 +167,20 @@ private:
 class RenderJob {
 public:
   explicit RenderJob(const RenderSettings &settings)
-      : settings_(settings), depth_(depthFromOption(settings.depth)) {
+      : settings_(settings), depth_(checkedDepth(settings)) {
     if (!(settings.scale > 0) || !std::isfinite(settings.scale))
       throw usageError("--scale: must be a number greater than 0");
     if (settings.tiles < 1)
       throw usageError("--tile: must be 1 or more");
+    if (settings.crop && settings.overscan)
+      throw usageError("--crop and --overscan exclude each other");
+    if (!settings.outputType.empty() && depth_ == BitDepth::None)
+      depth_ = BitDepth::Float;
     if (settings.window)
       window_ = parseWindow(*settings.window);
-    frames_ = plannedFrames(settings);
-    for (const Frame &frame : frames_)
-      checkOutputTarget(frame.output, depth_);
+    frameList_ = frameListOf(settings);
+    frameCount_ = frameList_ ? frameList_->count() : 1;
+    checkInputsAndOutputs();
   }
 
   void run() {
@@ -157,24 +193,29 @@ public:
     reportScanErrors(*host_);
     checkPluginCanFilter(plugin);
     instance_ = createInstance(plugin);
+    // The plug-in's abort polling is how a stop reaches a render under way.
+    instance_->setAbortPredicate([](long) { return interrupted(); });
     applyParameters();
 
-    const double first = frames_.front().time;
-    const double last = frames_.back().time;
+    const double first = frameList_ ? frameList_->lowest() : frameTime();
+    const double last = frameList_ ? frameList_->highest() : frameTime();
     const OfxPointD scale{settings_.scale, settings_.scale};
     checked(instance_->beginSequenceRender(first, last, scale));
     // A single frame shows a bar only while the plug-in reports progress.
-    const bool sequence = frames_.size() > 1;
-    ProgressBar progress(static_cast<int>(frames_.size()), !settings_.verbose);
+    const bool sequence = frameCount_ > 1;
+    const int total = static_cast<int>(std::min<long long>(frameCount_, INT_MAX));
+    ProgressBar progress(total, !settings_.verbose);
     PluginProgress pluginProgress(*host_, progress);
     int done = 0;
     try {
-      for (const Frame &frame : frames_) {
+      forEachFrame([&](const Frame &frame) {
+        throwIfInterrupted();
         if (sequence)
           progress.update(done, frame.output);
         renderFrame(frame);
         ++done;
-      }
+        return true;
+      });
     } catch (...) {
       // The plug-in may hold resources for the sequence; let it go of them
       // even though the sequence ends early. The first failure is reported.
@@ -188,8 +229,110 @@ public:
   }
 
 private:
+  double frameTime() const { return settings_.time.value_or(0.0); }
+
+  // Frames are made as they are needed: a list of a billion frames must not
+  // be planned in memory first.
+  template <class Visit> bool forEachFrame(Visit visit) const {
+    if (!frameList_)
+      return visit(Frame{settings_.input, settings_.output, frameTime()});
+    return frameList_->forEach([&](int n) {
+      return visit(Frame{expandFramePattern(settings_.input, n),
+                         expandFramePattern(settings_.output, n),
+                         static_cast<double>(n)});
+    });
+  }
+
+  // Everything a job can know about its files is checked before the first
+  // render, so a sequence does not fail at its last frame, and no output
+  // replaces a file the job reads.
+  void checkInputsAndOutputs() {
+    const std::set<FileId> inputs = inputIds();
+    const std::string format =
+        checkOutputTarget(firstOutput(), BitDepth::None);
+    if (!settings_.outputType.empty() && format != "openexr")
+      throw usageError("--output-type " + settings_.outputType +
+                       ": only EXR outputs store half or float pixels by "
+                       "choice");
+    checkOutputTarget(firstOutput(), depth_);
+    forEachExistingOutput([&](const std::string &output) {
+      checkExistingOutput(output, inputs);
+    });
+  }
+
+  std::string firstOutput() const {
+    std::string output;
+    forEachFrame([&](const Frame &frame) {
+      output = frame.output;
+      return false;
+    });
+    return output;
+  }
+
+  std::set<FileId> inputIds() const {
+    std::set<FileId> inputs;
+    auto add = [&](const std::string &input, const std::string &frameNote) {
+      const std::optional<FileId> id = fileId(input);
+      if (!id)
+        throw fileError(input + ": no such file" + frameNote +
+                        "; nothing was rendered");
+      inputs.insert(*id);
+    };
+    if (!frameList_ || !hasFramePattern(settings_.input)) {
+      add(settings_.input, "");
+      return inputs;
+    }
+    forEachFrame([&](const Frame &frame) {
+      add(frame.input, " (frame " + readableNumber(frame.time) + ")");
+      return true;
+    });
+    return inputs;
+  }
+
+  // Visits the outputs of the job that exist already. A pattern's folder is
+  // listed once rather than every frame's name tried, so a long frame list
+  // costs as much as the files that are there.
+  template <class Visit> void forEachExistingOutput(Visit visit) const {
+    const fs::path pattern(settings_.output);
+    if (!frameList_ || hasFramePattern(pattern.parent_path().string())) {
+      forEachFrame([&](const Frame &frame) {
+        checkOutputTarget(frame.output, BitDepth::None);
+        std::error_code error;
+        if (fs::exists(frame.output, error))
+          visit(frame.output);
+        return true;
+      });
+      return;
+    }
+    const fs::path dir =
+        pattern.parent_path().empty() ? fs::path(".") : pattern.parent_path();
+    const std::string namePattern = pattern.filename().string();
+    std::error_code error;
+    for (const fs::directory_entry &entry :
+         fs::directory_iterator(dir, error)) {
+      const std::optional<int> frame =
+          matchFramePattern(namePattern, entry.path().filename().string());
+      if (frame && frameList_->contains(*frame))
+        visit((pattern.parent_path() / entry.path().filename()).string());
+    }
+  }
+
+  void checkExistingOutput(const std::string &output,
+                           const std::set<FileId> &inputs) const {
+    const std::optional<FileId> id = fileId(output);
+    if (id && inputs.count(*id))
+      throw fileError(output + ": is the same file as an input of this "
+                               "render; refusing to overwrite it");
+    if (fs::is_directory(output))
+      throw fileError(output + ": is a directory");
+    if (settings_.noClobber)
+      throw fileError(output + ": exists, and --no-clobber keeps existing "
+                               "files; nothing was rendered");
+  }
+
   // The host's message already names the action and the status.
   void checked(const ofxhost::ActionResult &result) {
+    throwIfInterrupted();
     if (!result.ok())
       throw renderError(settings_.plugin + ": " + result.message);
   }
@@ -285,8 +428,11 @@ private:
     ReadRequest read;
     read.depth = depth_;
     read.alphaOnly = settings_.alphaOnly;
+    read.channels = settings_.channels;
     Picture picture = readPicture(frame.input, read);
-    checkOutputTarget(frame.output, picture.image->depth());
+    throwIfInterrupted();
+    const std::string format =
+        checkOutputTarget(frame.output, picture.image->depth());
     checkFormatSupported(*picture.image);
 
     const double s = settings_.scale;
@@ -308,13 +454,20 @@ private:
     output->renderScale = scale;
     instance_->setOutput(output);
 
-    const OfxRectI window = window_.value_or(bounds);
+    WriteRequest write;
+    write.inputPlacement = picture.placement;
+    write.crop = keepsInputFormat(format);
+    write.halfFloat = settings_.outputType == "half";
+    warnOnceIfAlphaDropped(format, *output, frame.output);
+
+    // Pixels that will not be written are not rendered.
+    const OfxRectI window =
+        window_.value_or(intersection(bounds, writtenArea(*output, write)));
     if (!inside(window, bounds))
       throw usageError("--window " + rectText(window) +
                        " reaches outside the output image " +
                        rectText(bounds));
-    const std::vector<OfxRectI> tiles =
-        splitIntoTiles(window, settings_.tiles);
+    const std::vector<OfxRectI> tiles = tilesOf(window);
 
     if (settings_.verbose)
       printRegions(frame, picture, rod, bounds, window, tiles.size());
@@ -325,22 +478,58 @@ private:
       request.time = frame.time;
       request.window = tile;
       request.scale = scale;
-      request.sequential = frames_.size() > 1;
+      request.sequential = frameCount_ > 1;
       checked(instance_->render(request));
     }
     const std::chrono::duration<double, std::milli> took =
         std::chrono::steady_clock::now() - start;
     instance_->setOutput(nullptr);
+    throwIfInterrupted();
 
-    WriteRequest write;
-    write.inputPlacement = picture.placement;
-    write.crop = settings_.crop;
     writePicture(frame.output, *output, write);
 
     if (settings_.verbose)
       std::printf("  render time: %.3f ms\n  wrote %s %s\n", took.count(),
                   frame.output.c_str(),
                   rectText(writtenArea(*output, write)).c_str());
+  }
+
+  // PNG, TIFF and JPEG record no place, so they keep the input's format;
+  // an EXR keeps it in its display window and holds everything drawn
+  // outside it in the data window.
+  bool keepsInputFormat(const std::string &format) const {
+    if (settings_.crop)
+      return true;
+    if (settings_.overscan)
+      return false;
+    return format != "openexr";
+  }
+
+  void warnOnceIfAlphaDropped(const std::string &format,
+                              const ofxhost::Image &output,
+                              const std::string &path) {
+    if (format != "jpeg" || output.components() == Components::Alpha ||
+        alphaDropWarned_)
+      return;
+    std::fprintf(stderr,
+                 "ofxrender: warning: JPEG has no alpha; %s keeps the "
+                 "premultiplied colour and drops the alpha\n",
+                 path.c_str());
+    alphaDropWarned_ = true;
+  }
+
+  std::vector<OfxRectI> tilesOf(const OfxRectI &window) {
+    if (window.x2 <= window.x1 || window.y2 <= window.y1)
+      return {};
+    const int most = std::min(window.x2 - window.x1, window.y2 - window.y1);
+    if (settings_.tiles > most && !tileCapWarned_) {
+      std::fprintf(stderr,
+                   "ofxrender: warning: --tile %d asks for more tiles than "
+                   "the window %s has pixels; tiles are at least one pixel\n",
+                   settings_.tiles, rectText(window).c_str());
+      tileCapWarned_ = true;
+    }
+    return splitIntoTiles(window, settings_.tiles);
   }
 
   void printRegions(const Frame &frame, const Picture &picture,
@@ -376,12 +565,15 @@ private:
                                  ? settings_.threads
                                  : std::thread::hardware_concurrency();
     std::printf("  threads: %u\n", threads);
+    // Before a render that may take long, so a log shows what is under way.
+    std::fflush(stdout);
   }
 
   const RenderSettings &settings_;
   BitDepth depth_;
   std::optional<OfxRectI> window_;
-  std::vector<Frame> frames_;
+  std::optional<FrameList> frameList_;
+  long long frameCount_ = 1;
   // Declared in this order so that, on every way out, the instance is
   // destroyed before the host that loaded its plug-in.
   std::unique_ptr<ofxhost::Host> host_;
@@ -389,6 +581,8 @@ private:
   std::string pluginName_;
   std::vector<std::string> supportedDepths_;
   std::vector<std::string> sourceComponents_;
+  bool alphaDropWarned_ = false;
+  bool tileCapWarned_ = false;
 };
 
 } // namespace
@@ -414,12 +608,14 @@ std::vector<OfxRectI> splitIntoTiles(const OfxRectI &window, int n) {
   std::vector<OfxRectI> tiles;
   const long long width = window.x2 - window.x1;
   const long long height = window.y2 - window.y1;
-  for (int row = 0; row < n; ++row) {
-    const int y1 = window.y1 + static_cast<int>(height * row / n);
-    const int y2 = window.y1 + static_cast<int>(height * (row + 1) / n);
-    for (int col = 0; col < n; ++col) {
-      const int x1 = window.x1 + static_cast<int>(width * col / n);
-      const int x2 = window.x1 + static_cast<int>(width * (col + 1) / n);
+  const int across = static_cast<int>(std::min<long long>(n, width));
+  const int down = static_cast<int>(std::min<long long>(n, height));
+  for (int row = 0; row < down; ++row) {
+    const int y1 = window.y1 + static_cast<int>(height * row / down);
+    const int y2 = window.y1 + static_cast<int>(height * (row + 1) / down);
+    for (int col = 0; col < across; ++col) {
+      const int x1 = window.x1 + static_cast<int>(width * col / across);
+      const int x2 = window.x1 + static_cast<int>(width * (col + 1) / across);
       if (x1 < x2 && y1 < y2)
         tiles.push_back({x1, y1, x2, y2});
     }

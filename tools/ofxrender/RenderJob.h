@@ -17,7 +17,7 @@ struct RenderSettings {
   std::vector<std::string> sets; // NAME=VALUE
   std::vector<std::string> keys; // NAME@TIME=VALUE
   std::optional<double> time;    // default 0
-  std::optional<std::string> frames; // "A-B"
+  std::optional<std::string> frames; // "A-B" or a list "1-10,15,20-30x2"
   double scale = 1.0;
   std::optional<std::string> window; // "X1,Y1,X2,Y2"
   int tiles = 1;                     // N x N
@@ -28,6 +28,10 @@ struct RenderSettings {
   std::string depth;                 // "", "byte", "short", "float"
   bool alphaOnly = false;
   bool crop = false;
+  bool overscan = false;  // the whole region of definition in every format
+  bool noClobber = false; // refuse existing outputs
+  std::string outputType; // "", "half", "float": EXR pixel type
+  std::string channels;   // "", a layer name or a list "R,G,B,A"
   std::vector<std::string> pluginPaths;
   bool verbose = false;
 };
@@ -43,7 +47,8 @@ OfxRectI parseWindow(const std::string &text);
 // rounded outward (with a small tolerance so that W / S * S stays W).
 OfxRectI pixelBounds(const OfxRectD &rod, double scale);
 
-// The window cut into n x n tiles (empty tiles left out), row by row.
+// The window cut into n x n tiles, row by row; never more tiles across or
+// down than the window has pixels, so each tile holds at least one.
 std::vector<OfxRectI> splitIntoTiles(const OfxRectI &window, int n);
 
 } // namespace ofxrender

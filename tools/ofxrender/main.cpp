@@ -9,6 +9,7 @@
 
 #include "BuildCommit.h"
 #include "Describe.h"
+#include "Interrupt.h"
 #include "ListPlugins.h"
 #include "PluginLookup.h"
 #include "RenderJob.h"
@@ -20,15 +21,22 @@ using namespace ofxrender;
 
 const char *kFooter = R"(Exit codes: 0 success, 1 a plug-in failed (load, describe or render),
 2 bad command line (option, plug-in, parameter or value), 3 a file could not
-be read or written. Outputs are written to a temporary file and renamed, so
+be read or written (or an output would replace an input), 130 or 143
+stopped by SIGINT or SIGTERM. Outputs are written to a temporary file and renamed, so
 a failed render never leaves a file behind.)";
 
 const char *kRenderFooter = R"(Pixels: the file's top row is the image's top row (y = H - 1); the input's
 pixel area is (0, 0, W, H) at the render scale. PNG alpha is premultiplied on
 reading and un-premultiplied on writing; TIFF and EXR pass through as they
-are. The output holds the whole output image at the rendered depth (byte ->
-8-bit, short -> 16-bit, float -> 32-bit float); EXR and TIFF record a data
-window that keeps the input's area in place.)";
+are. The output keeps the input's format: PNG, TIFF and JPEG hold the input's
+area, EXR keeps the input's display window and holds the whole region of
+definition in its data window (--overscan: the whole region everywhere). The
+depth is the rendered one (byte -> 8-bit, short -> 16-bit, float -> 32-bit
+float, or half with --output-type half). An output that is an input is
+refused. Ctrl-C or SIGTERM stops the job (exit 130 or 143) and leaves no
+file for the unfinished frame.
+
+Run "ofxrender render PLUGIN --help" for the plug-in's parameters.)";
 
 // "ofxrender 1.0.0 (commit 1a2b3c4)", or without the commit when the build
 // did not know it.
@@ -54,6 +62,15 @@ void addPluginPathOption(CLI::App &command, std::vector<std::string> &paths) {
       ->type_name("DIR");
 }
 
+// "render PLUGIN --help": what --set and --key accept for that plug-in.
+void printPluginParameters(const RenderSettings &settings) {
+  ofxhost::Host host;
+  ofxhost::Plugin &plugin =
+      openPlugin(host, settings.plugin, settings.pluginPaths);
+  std::cout << "\n" << describeAsText(describePlugin(plugin));
+  std::cout.flush();
+}
+
 void describe(const DescribeSettings &settings) {
   ofxhost::Host host;
   ofxhost::Plugin &plugin =
@@ -73,7 +90,9 @@ void addRenderOptions(CLI::App &render, RenderSettings &s) {
                     "Identifier, its last label (qoutline) or label")
       ->required();
   render.add_option("INPUT", s.input, "Input image file")->required();
-  render.add_option("OUTPUT", s.output, "Output image file (.png .tif .exr)")
+  render
+      .add_option("OUTPUT", s.output,
+                  "Output image file (.png .tif .exr .jpg); never an input")
       ->required();
   render
       .add_option("--set", s.sets,
@@ -91,14 +110,14 @@ void addRenderOptions(CLI::App &render, RenderSettings &s) {
       ->type_name("T");
   render
       .add_option("--frames", s.frames,
-                  "Render frames A to B at times A..B; runs of # in INPUT "
-                  "and OUTPUT become the frame number")
-      ->type_name("A-B");
+                  "Render frames A to B at times A..B, or a list such as "
+                  "1-10,15,20-30x2 (x: step); runs of # in INPUT and OUTPUT "
+                  "become the frame number")
+      ->type_name("A-B[xS],...");
   render
       .add_option("--scale", s.scale,
                   "Render scale; the input is taken to be at this scale "
                   "(default 1)")
-      ->check(CLI::PositiveNumber)
       ->type_name("S");
   render
       .add_option("--window", s.window,
@@ -130,12 +149,29 @@ void addRenderOptions(CLI::App &render, RenderSettings &s) {
   render
       .add_option("--depth", s.depth,
                   "Pixel depth rendered (default: the input file's)")
-      ->check(CLI::IsMember({"byte", "short", "float"}))
+      ->transform(CLI::IsMember({"byte", "short", "float"}, CLI::ignore_case))
       ->type_name("byte|short|float");
+  render
+      .add_option("--output-type", s.outputType,
+                  "EXR pixel type written: half or float (renders in float)")
+      ->transform(CLI::IsMember({"half", "float"}, CLI::ignore_case))
+      ->type_name("half|float");
+  render
+      .add_option("--channels", s.channels,
+                  "Input channels read: a layer name (diffuse: diffuse.R, "
+                  ".G, .B, .A) or names such as R,G,B,A (default: R, G, B, "
+                  "A)")
+      ->type_name("LAYER|NAMES");
   render.add_flag("--alpha", s.alphaOnly,
                   "Render alpha-only images (the file's alpha channel, or its "
                   "only channel)");
-  render.add_flag("--crop", s.crop, "Write only the input's pixel area");
+  render.add_flag("--crop", s.crop,
+                  "Write only the input's pixel area, in EXR too");
+  render.add_flag("--overscan", s.overscan,
+                  "Write the whole region of definition, in PNG, TIFF and "
+                  "JPEG too");
+  render.add_flag("-n,--no-clobber", s.noClobber,
+                  "Refuse outputs that exist already");
   addPluginPathOption(render, s.pluginPaths);
   render.add_flag("-v,--verbose", s.verbose,
                   "Print regions, window, format, threads and render time");
@@ -173,9 +209,12 @@ int run(int argc, char **argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
-    if (error.get_exit_code() == 0)
-      return app.exit(error); // --help, --version
-    throw usageError(error.what());
+    if (error.get_exit_code() != 0)
+      throw usageError(error.what());
+    const int code = app.exit(error); // --help, --version
+    if (!renderSettings.plugin.empty())
+      printPluginParameters(renderSettings);
+    return code;
   }
 
   if (list->parsed())
@@ -204,14 +243,27 @@ extern "C" const char *__lsan_default_suppressions() {
   return "leak:PNGInput::PngReadCallback\n";
 }
 
+// A failure met while stopping (a read cut short, a render the plug-in
+// abandoned) is a consequence of the stop, so the stop is what is reported.
+int fail(const ofxrender::ToolError &error) {
+  if (ofxrender::interrupted() && error.code() < ofxrender::kExitInterrupted) {
+    try {
+      ofxrender::throwIfInterrupted();
+    } catch (const ofxrender::ToolError &stop) {
+      return fail(stop);
+    }
+  }
+  std::fprintf(stderr, "ofxrender: error: %s\n", error.what());
+  return error.code();
+}
+
 int main(int argc, char **argv) {
+  ofxrender::installInterruptHandlers();
   try {
     return run(argc, argv);
   } catch (const ofxrender::ToolError &error) {
-    std::fprintf(stderr, "ofxrender: error: %s\n", error.what());
-    return error.code();
+    return fail(error);
   } catch (const std::exception &error) {
-    std::fprintf(stderr, "ofxrender: error: %s\n", error.what());
-    return ofxrender::kExitRenderFailed;
+    return fail(ofxrender::renderError(error.what()));
   }
 }
