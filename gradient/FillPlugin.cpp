@@ -105,7 +105,8 @@ void FillPlugin::setupAndProcess(FillProcessorBase &processor,
   // handed over: a host that tiles hands each tile an image of its own, and
   // the gradient must run on across them.
   processor.setImageBounds(
-      dstClip_->getPixelRegionOfDefinition(args.time, args.renderScale));
+      dstClip_->getPixelRegionOfDefinitionOr(args.time, args.renderScale,
+                                             dst->getBounds()));
   processor.process();
 }
 

@@ -118,7 +118,8 @@ void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase &processor,
   // over: a host that tiles hands each tile an image of its own, and the
   // outline of a shape in one tile must reach into the next.
   processor.setImageBounds(
-      dstClip_->getPixelRegionOfDefinition(args.time, args.renderScale));
+      dstClip_->getPixelRegionOfDefinitionOr(args.time, args.renderScale,
+                                             dst->getBounds()));
   processor.setFieldStorage(&fieldStorage_);
   processor.process();
 }

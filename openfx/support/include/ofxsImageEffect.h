@@ -210,6 +210,11 @@ public:
   // out against it gives the same pixels whatever part of it a render is
   // handed.
   OfxRectI getPixelRegionOfDefinition(double t, OfxPointD renderScale) const;
+  // The same, or `fallback` (say, the bounds of the image handed over) when
+  // the host cannot tell the region: a render can still go on, as it would
+  // in a host that hands over whole images.
+  OfxRectI getPixelRegionOfDefinitionOr(double t, OfxPointD renderScale,
+                                        const OfxRectI &fallback) const;
 
   // The image at time t; the caller owns it. Null when the host answers
   // kOfxStatFailed (no image there); other failures throw Exception::Suite.

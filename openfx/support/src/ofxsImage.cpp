@@ -116,6 +116,15 @@ OfxRectI Clip::getPixelRegionOfDefinition(double t, OfxPointD renderScale) const
   return canonicalToPixelEnclosing(getRegionOfDefinition(t), renderScale, getPixelAspectRatio());
 }
 
+OfxRectI Clip::getPixelRegionOfDefinitionOr(double t, OfxPointD renderScale,
+                                            const OfxRectI &fallback) const {
+  try {
+    return getPixelRegionOfDefinition(t, renderScale);
+  } catch (const Exception::Suite &) {
+    return fallback;
+  }
+}
+
 OfxRectI canonicalToPixelEnclosing(const OfxRectD &rect, OfxPointD renderScale,
                                    double pixelAspectRatio) {
   constexpr double kTolerance = 1e-6;
