@@ -145,8 +145,8 @@ const BrokenBundle kBrokenBundles[] = {
     {"NoEntryPoints", "does not export OfxGetNumberOfPlugins"},
     {"ZeroPlugins", "reports 0 plug-ins"},
     {"BrokenLoad", "OfxActionLoad failed"},
-    {"CrashEntry", "crashed"},
-    {"CrashLoad", "crashed"},
+    {"CrashEntry", "while calling OfxGetNumberOfPlugins"},
+    {"CrashLoad", "while loading"},
     {"MissingDependency", "libQfxVanishedDependency"},
 };
 
