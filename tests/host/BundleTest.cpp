@@ -20,6 +20,8 @@ const char *const kProbeId = "net.qeffects.test.HostProbe";
 
 HostOptions isolated() {
   HostOptions options;
+  // Scans here read each bundle in a child first, as ofxrender does.
+  options.probeInChildProcess = true;
   options.searchDefaultPath = false;
   options.searchEnvironmentPath = false;
   return options;

@@ -9,7 +9,9 @@
 namespace ofxrender {
 
 void listPlugins(const std::vector<std::string> &pluginPaths) {
-  ofxhost::Host host;
+  ofxhost::HostOptions options;
+  options.probeInChildProcess = true;
+  ofxhost::Host host(options);
   scanPlugins(host, pluginPaths);
   for (const ofxhost::BundleError &error : host.errors())
     std::fprintf(stderr, "ofxrender: cannot load %s: %s\n",

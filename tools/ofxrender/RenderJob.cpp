@@ -187,6 +187,7 @@ public:
     ofxhost::HostOptions options;
     options.cpuCount = settings_.threads;
     options.imagePolicy = settings_.images;
+    options.probeInChildProcess = true;
     host_ = std::make_unique<ofxhost::Host>(options);
     ofxhost::Plugin &plugin =
         openPlugin(*host_, settings_.plugin, settings_.pluginPaths);

@@ -239,9 +239,11 @@ struct HostOptions {
   // adding: a binary that crashes, exits or hangs there (30 s) is recorded
   // in errors() with the step it died in, and this process never opens it.
   // Off: only the ELF check guards the records read here, and the actions
-  // first run on use. The child is forked, so no other thread may be
+  // first run on use. Off by default for programs that load only their own
+  // plug-ins; ofxrender, which meets whatever folders users have, turns it
+  // on. The child is forked, so no other thread may be
   // opening libraries while a bundle is scanned or added.
-  bool probeInChildProcess = true;
+  bool probeInChildProcess = false;
 };
 
 // One call of the progress suite by a plug-in.
