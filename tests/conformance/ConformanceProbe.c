@@ -617,8 +617,11 @@ static OfxStatus mainEntry(const char *action, const void *handle,
     return createInstance(effect);
   if (strcmp(action, kOfxImageEffectActionRender) == 0)
     return render(effect, inArgs);
-  if (strcmp(action, kOfxActionUnload) == 0 ||
-      strcmp(action, kOfxActionDestroyInstance) == 0)
+  if (strcmp(action, kOfxActionUnload) == 0) {
+    forgetReported();
+    return kOfxStatOK;
+  }
+  if (strcmp(action, kOfxActionDestroyInstance) == 0)
     return kOfxStatOK;
   return kOfxStatReplyDefault;
 }
