@@ -3,11 +3,12 @@
 #   make test   install what is missing, build, run the test suite
 JOBS ?= $(shell nproc)
 
-# What the build, the tests and the packages need (dpkg-dev: the .deb's
-# library dependencies). OpenImageIO is found through its
-# pkg-config file, with Imath, whose headers its own include.
-BUILD_PACKAGES := cmake g++ make pkg-config dpkg-dev libgtest-dev libgmock-dev \
-  libopenimageio-dev libimath-dev libcli11-dev nlohmann-json3-dev
+# What the build, the tests and the packages need. OpenImageIO is found
+# through its pkg-config file, with Imath, whose headers its own include.
+# dpkg-dev and file: CPack works out the .deb's library dependencies with
+# dpkg-shlibdeps, and looks at each binary with file first.
+BUILD_PACKAGES := cmake g++ make pkg-config dpkg-dev file libgtest-dev \
+  libgmock-dev libopenimageio-dev libimath-dev libcli11-dev nlohmann-json3-dev
 BENCH_PACKAGES := libbenchmark-dev libopencv-dev
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 

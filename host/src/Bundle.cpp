@@ -166,16 +166,11 @@ BundleProbe Host::Impl::probeBundle(const std::string &bundlePath,
                                     bool runActions) {
   if (options.probeInChildProcess)
     return probeInChild(*this, bundlePath, binary, runActions);
-  // Without a child only the records are read here; the actions wait for
-  // the plug-in's first use.
+  // Without a child the records are read here, and the library stays open
+  // for the plug-ins' use; the actions wait for their first use.
   BundleProbe probe;
-  void *library = nullptr;
   probe.error = readBinaryRecords(
-      binary, probe.records, [](const std::string &) {}, &library);
-  for (ProbedRecord &probed : probe.records)
-    probed.record = nullptr;
-  if (library)
-    dlclose(library);
+      binary, probe.records, [](const std::string &) {}, &probe.library);
   return probe;
 }
 
@@ -192,6 +187,8 @@ std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
   if (problem.empty())
     problem = probe.error;
   if (!problem.empty()) {
+    if (probe.library)
+      dlclose(probe.library);
     errors.push_back(BundleError{path, problem});
     if (error)
       *error = path + ": " + problem;
@@ -234,6 +231,7 @@ std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
     impl->host = this;
     impl->bundle = bundle.get();
     impl->index = probed.index;
+    impl->record = probe.library ? probed.record : nullptr;
     impl->identifier = probed.identifier;
     impl->apiName = probed.api;
     impl->apiVersion = probed.apiVersion;
@@ -247,9 +245,15 @@ std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
     bundle->plugins.push_back(std::make_unique<Plugin>(std::move(impl)));
   }
   if (bundle->plugins.empty()) {
+    if (probe.library)
+      dlclose(probe.library);
     if (error && !firstProblem.empty())
       *error = bundle->path + ": " + firstProblem;
     return accepted;
+  }
+  if (probe.library) {
+    bundle->library = probe.library;
+    bundle->openTried = true;
   }
   bundles.push_back(std::move(bundle));
   Bundle &added = *bundles.back();

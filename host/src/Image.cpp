@@ -76,6 +76,14 @@ OfxRectI canonicalToPixels(const OfxRectD &rect, OfxPointD scale,
                   held(std::ceil(rect.y2 * scale.y - tolerance))};
 }
 
+OfxRectI intersection(const OfxRectI &a, const OfxRectI &b) {
+  OfxRectI r{std::max(a.x1, b.x1), std::max(a.y1, b.y1),
+             std::min(a.x2, b.x2), std::min(a.y2, b.y2)};
+  r.x2 = std::max(r.x1, r.x2);
+  r.y2 = std::max(r.y1, r.y2);
+  return r;
+}
+
 ImageLayout Image::layout() const {
   ImageLayout layout;
   const std::ptrdiff_t rowSize = rowBytes_ < 0 ? -rowBytes_ : rowBytes_;
@@ -88,14 +96,14 @@ ImageLayout Image::layout() const {
 void Image::copyPixelsFrom(const Image &from) {
   if (from.depth() != depth_ || from.components() != components_)
     throw std::invalid_argument("Image: copying pixels between formats");
-  const OfxRectI &a = from.bounds();
-  const int x1 = std::max(a.x1, bounds_.x1), x2 = std::min(a.x2, bounds_.x2);
-  const int y1 = std::max(a.y1, bounds_.y1), y2 = std::min(a.y2, bounds_.y2);
-  if (x1 >= x2 || y1 >= y2)
+  const OfxRectI both = intersection(from.bounds(), bounds_);
+  const size_t rowPixelsBytes =
+      static_cast<size_t>(both.x2 - both.x1) * pixelBytes();
+  if (rowPixelsBytes == 0)
     return;
-  const size_t rowPixelsBytes = static_cast<size_t>(x2 - x1) * pixelBytes();
-  for (int y = y1; y < y2; ++y)
-    std::memcpy(pixelAddress(x1, y), from.pixelAddress(x1, y), rowPixelsBytes);
+  for (int y = both.y1; y < both.y2; ++y)
+    std::memcpy(pixelAddress(both.x1, y), from.pixelAddress(both.x1, y),
+                rowPixelsBytes);
 }
 
 } // namespace ofxhost

@@ -44,15 +44,6 @@ double pixelAspectRatioOf(Clip &clip) {
   return par > 0.0 ? par : 1.0;
 }
 
-OfxRectI intersection(const OfxRectI &a, const OfxRectI &b) {
-  OfxRectI r{std::max(a.x1, b.x1), std::max(a.y1, b.y1),
-             std::min(a.x2, b.x2), std::min(a.y2, b.y2)};
-  // An empty overlap still makes a valid (empty) image.
-  r.x2 = std::max(r.x1, r.x2);
-  r.y2 = std::max(r.y1, r.y2);
-  return r;
-}
-
 ActionResult resultOf(const std::string &action, OfxStatus status) {
   ActionResult result;
   result.status = status;

@@ -321,6 +321,9 @@ struct ProbedRecord {
 struct BundleProbe {
   std::string error;
   std::vector<ProbedRecord> records;
+  // Read in this process: the library stays open and the records' pointers
+  // are valid here.
+  void *library = nullptr;
 };
 
 // "" for a usable record, else why not.

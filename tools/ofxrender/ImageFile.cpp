@@ -15,6 +15,7 @@
 
 #include "Interrupt.h"
 #include "PixelTypes.h"
+#include "Text.h"
 #include "ToolError.h"
 
 namespace fs = std::filesystem;
@@ -321,18 +322,6 @@ std::vector<int> colourChannels(const OIIO::ImageSpec &spec,
   if (alpha >= 0)
     picked.push_back(alpha);
   return picked;
-}
-
-std::vector<std::string> splitAtCommas(const std::string &text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    const size_t comma = text.find(',', start);
-    parts.push_back(text.substr(start, comma - start));
-    if (comma == std::string::npos)
-      return parts;
-    start = comma + 1;
-  }
 }
 
 // The file channels read, in the order grey[, alpha] or R, G, B[, A].

@@ -9,9 +9,7 @@
 namespace ofxrender {
 
 void listPlugins(const std::vector<std::string> &pluginPaths) {
-  ofxhost::HostOptions options;
-  options.probeInChildProcess = true;
-  ofxhost::Host host(options);
+  ofxhost::Host host(toolHostOptions());
   scanPlugins(host, pluginPaths);
   for (const ofxhost::BundleError &error : host.errors())
     std::fprintf(stderr, "ofxrender: cannot load %s: %s\n",

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "Text.h"
 #include "ToolError.h"
 
 namespace ofxrender {
@@ -35,18 +36,6 @@ bool parseNumber(const std::string &text, double &value) {
   errno = 0;
   value = std::strtod(trimmed.c_str(), &end);
   return *end == '\0' && errno != ERANGE && std::isfinite(value);
-}
-
-std::vector<std::string> splitComponents(const std::string &text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    const size_t comma = text.find(',', start);
-    parts.push_back(text.substr(start, comma - start));
-    if (comma == std::string::npos)
-      return parts;
-    start = comma + 1;
-  }
 }
 
 // Property values as doubles, whether the host stores them as ints or
@@ -183,7 +172,7 @@ void checkRange(ofxhost::Param &param, const std::string &text,
 
 std::vector<double> parseNumeric(ofxhost::Param &param,
                                  const std::string &text) {
-  std::vector<std::string> parts = splitComponents(text);
+  std::vector<std::string> parts = splitAtCommas(text);
   const size_t dimension = static_cast<size_t>(param.dimension());
   // A colour given as R,G,B is meant opaque.
   if (param.type() == kOfxParamTypeRGBA && parts.size() == 3)

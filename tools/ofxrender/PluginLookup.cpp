@@ -44,6 +44,12 @@ ofxhost::Plugin &pluginFromPath(ofxhost::Host &host, const std::string &path) {
 
 } // namespace
 
+ofxhost::HostOptions toolHostOptions() {
+  ofxhost::HostOptions options;
+  options.probeInChildProcess = true;
+  return options;
+}
+
 void scanPlugins(ofxhost::Host &host, const std::vector<std::string> &paths) {
   for (const std::string &path : paths) {
     // A mistyped folder would otherwise only show as a plug-in not found.

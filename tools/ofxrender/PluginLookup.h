@@ -8,6 +8,10 @@
 
 namespace ofxrender {
 
+// The host every command runs: it reads each bundle in a child process
+// first, as the folders users point the tool at may hold anything.
+ofxhost::HostOptions toolHostOptions();
+
 // Adds the --plugin-path directories (searched first) and scans.
 void scanPlugins(ofxhost::Host &host, const std::vector<std::string> &paths);
 

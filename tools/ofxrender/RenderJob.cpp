@@ -40,16 +40,6 @@ std::string rectText(const OfxRectD &r) {
   return buffer;
 }
 
-OfxRectI intersection(const OfxRectI &a, const OfxRectI &b) {
-  OfxRectI r{std::max(a.x1, b.x1), std::max(a.y1, b.y1), std::min(a.x2, b.x2),
-             std::min(a.y2, b.y2)};
-  if (r.x2 < r.x1)
-    r.x2 = r.x1;
-  if (r.y2 < r.y1)
-    r.y2 = r.y1;
-  return r;
-}
-
 bool inside(const OfxRectI &inner, const OfxRectI &outer) {
   return inner.x1 >= outer.x1 && inner.y1 >= outer.y1 &&
          inner.x2 <= outer.x2 && inner.y2 <= outer.y2;
@@ -184,10 +174,9 @@ public:
   }
 
   void run() {
-    ofxhost::HostOptions options;
+    ofxhost::HostOptions options = toolHostOptions();
     options.cpuCount = settings_.threads;
     options.imagePolicy = settings_.images;
-    options.probeInChildProcess = true;
     host_ = std::make_unique<ofxhost::Host>(options);
     ofxhost::Plugin &plugin =
         openPlugin(*host_, settings_.plugin, settings_.pluginPaths);
@@ -463,7 +452,7 @@ private:
 
     // Pixels that will not be written are not rendered.
     const OfxRectI window =
-        window_.value_or(intersection(bounds, writtenArea(*output, write)));
+        window_.value_or(ofxhost::intersection(bounds, writtenArea(*output, write)));
     if (!inside(window, bounds))
       throw usageError("--window " + rectText(window) +
                        " reaches outside the output image " +

@@ -64,9 +64,7 @@ void addPluginPathOption(CLI::App &command, std::vector<std::string> &paths) {
 
 // "render PLUGIN --help": what --set and --key accept for that plug-in.
 void printPluginParameters(const RenderSettings &settings) {
-  ofxhost::HostOptions options;
-  options.probeInChildProcess = true;
-  ofxhost::Host host(options);
+  ofxhost::Host host(toolHostOptions());
   ofxhost::Plugin &plugin =
       openPlugin(host, settings.plugin, settings.pluginPaths);
   std::cout << "\n" << describeAsText(describePlugin(plugin));
@@ -74,9 +72,7 @@ void printPluginParameters(const RenderSettings &settings) {
 }
 
 void describe(const DescribeSettings &settings) {
-  ofxhost::HostOptions options;
-  options.probeInChildProcess = true;
-  ofxhost::Host host(options);
+  ofxhost::Host host(toolHostOptions());
   ofxhost::Plugin &plugin =
       openPlugin(host, settings.plugin, settings.pluginPaths);
   const nlohmann::ordered_json description = describePlugin(plugin);

@@ -62,6 +62,10 @@ int componentCount(Components components);  // 4, 3, 1; 0 for None
 OfxRectI canonicalToPixels(const OfxRectD &rect, OfxPointD scale,
                            double pixelAspectRatio = 1.0);
 
+// The pixels both rectangles cover; an empty rectangle (x2 == x1 or
+// y2 == y1, never reversed) when they do not meet.
+OfxRectI intersection(const OfxRectI &a, const OfxRectI &b);
+
 // How an image's rows are laid out in memory, for tests of plug-ins that
 // must honour the host's row bytes.
 struct ImageLayout {
