@@ -36,6 +36,7 @@ typedef struct Fact {
 } Fact;
 
 #include "ConformanceFacts.inc"
+#include "../host/plugins/TestEffectDescription.h"
 
 #define COUNT(array) (sizeof(array) / sizeof((array)[0]))
 
@@ -413,24 +414,16 @@ static OfxStatus onLoad(void) {
   return kOfxStatOK;
 }
 
+static const char *const kFilterAndGeneral[] = {kOfxImageEffectContextFilter,
+                                                kOfxImageEffectContextGeneral};
+
 static OfxStatus describe(OfxImageEffectHandle effect) {
   OfxPropertySetHandle p = NULL;
   describedHandle = effect;
   effects->getPropertySet(effect, &p);
   /* Before the plug-in has set anything: the host's defaults. */
   checkSetNamed(p, "effect descriptor", "EffectDescriptor");
-  props->propSetString(p, kOfxPropLabel, 0, "Conformance Probe");
-  props->propSetString(p, kOfxImageEffectPluginPropGrouping, 0, "Test");
-  props->propSetString(p, kOfxImageEffectPropSupportedContexts, 0,
-                       kOfxImageEffectContextFilter);
-  props->propSetString(p, kOfxImageEffectPropSupportedContexts, 1,
-                       kOfxImageEffectContextGeneral);
-  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 0,
-                       kOfxBitDepthByte);
-  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 1,
-                       kOfxBitDepthShort);
-  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 2,
-                       kOfxBitDepthFloat);
+  describeTestEffect(props, p, "Conformance Probe", kFilterAndGeneral, 2);
   props->propSetString(p, kOfxImageEffectPluginRenderThreadSafety, 0,
                        kOfxImageEffectRenderUnsafe);
   props->propSetInt(p, kOfxImageEffectPluginPropHostFrameThreading, 0, 0);

@@ -95,14 +95,7 @@ TEST_F(Pipeline, NoClobberRefusesExistingOutputsOthersAreReplaced) {
 TEST_F(Pipeline, KeepsTheInputsFormatAcrossASequence) {
   writeInput("in.png");
   writeFile(path("in.exr"), 40, 30, 4, OIIO::TypeDesc::FLOAT,
-            pattern(40, 30, 4, true), [](OIIO::ImageSpec &spec) {
-              spec.x = 5;
-              spec.y = 7;
-              spec.full_x = 0;
-              spec.full_y = 0;
-              spec.full_width = 60;
-              spec.full_height = 50;
-            });
+            pattern(40, 30, 4, true), placedIn(5, 7, 60, 50));
   const Names animated = {"--frames", "1-3", "--key", "margin@1=1",
                           "--key", "margin@3=6"};
   struct Case {

@@ -132,14 +132,7 @@ TEST_P(DataWindow, GrownOutputKeepsTheInputAreaInPlace) {
   const std::string in = path(std::string("in.") + container.extension);
   const std::string out = path(std::string("out.") + container.extension);
   writeFile(in, 6, 4, 4, container.type, pattern(6, 4, 4, true),
-            [](OIIO::ImageSpec &spec) {
-              spec.x = 3;
-              spec.y = 5;
-              spec.full_x = 0;
-              spec.full_y = 0;
-              spec.full_width = 20;
-              spec.full_height = 16;
-            });
+            placedIn(3, 5, 20, 16));
   const RunResult run =
       render(kProbe, in, out, {"--set", "margin=2", "--overscan"});
   ASSERT_EQ(run.exitCode, 0) << run.err;

@@ -72,6 +72,20 @@ void writeFile(const std::string &path, int width, int height, int channels,
                OIIO::TypeDesc type, const std::vector<float> &values,
                const std::function<void(OIIO::ImageSpec &)> &configure = {});
 
+// A configure step for writeFile: the data window starts at (x, y) inside a
+// display window of fullWidth x fullHeight at the origin.
+inline std::function<void(OIIO::ImageSpec &)>
+placedIn(int x, int y, int fullWidth, int fullHeight) {
+  return [=](OIIO::ImageSpec &spec) {
+    spec.x = x;
+    spec.y = y;
+    spec.full_x = 0;
+    spec.full_y = 0;
+    spec.full_width = fullWidth;
+    spec.full_height = fullHeight;
+  };
+}
+
 // A deterministic test pattern: distinct values per pixel and channel, with
 // alpha taking every kind of value (0, partial, 1) across the picture.
 std::vector<float> pattern(int width, int height, int channels,

@@ -13,6 +13,7 @@
 #include "ofxMultiThread.h"
 #include "ofxParam.h"
 #include "ofxProperty.h"
+#include "TestEffectDescription.h"
 
 static OfxHost *host;
 static const OfxPropertySuiteV1 *props;
@@ -34,21 +35,13 @@ static OfxStatus onLoad(void) {
   return kOfxStatOK;
 }
 
+static const char *const kFilterAndGeneral[] = {kOfxImageEffectContextFilter,
+                                                kOfxImageEffectContextGeneral};
+
 static OfxStatus describe(OfxImageEffectHandle effect) {
   OfxPropertySetHandle p;
   effects->getPropertySet(effect, &p);
-  props->propSetString(p, kOfxPropLabel, 0, "Host Probe");
-  props->propSetString(p, kOfxImageEffectPluginPropGrouping, 0, "Test");
-  props->propSetString(p, kOfxImageEffectPropSupportedContexts, 0,
-                       kOfxImageEffectContextFilter);
-  props->propSetString(p, kOfxImageEffectPropSupportedContexts, 1,
-                       kOfxImageEffectContextGeneral);
-  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 0,
-                       kOfxBitDepthByte);
-  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 1,
-                       kOfxBitDepthShort);
-  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 2,
-                       kOfxBitDepthFloat);
+  describeTestEffect(props, p, "Host Probe", kFilterAndGeneral, 2);
   props->propSetInt(p, kOfxImageEffectPluginPropHostFrameThreading, 0, 0);
   return kOfxStatOK;
 }

@@ -14,6 +14,7 @@
 #include "ofxCore.h"
 #include "ofxImageEffect.h"
 #include "ofxProperty.h"
+#include "TestEffectDescription.h"
 
 static OfxHost *host;
 static const OfxPropertySuiteV1 *props;
@@ -53,15 +54,7 @@ static OfxStatus describe(PluginState *state, OfxImageEffectHandle effect,
   if (!state->descriptor)
     state->descriptor = calloc(1, sizeof(int));
   effects->getPropertySet(effect, &p);
-  props->propSetString(p, kOfxPropLabel, 0, label);
-  props->propSetString(p, kOfxImageEffectPluginPropGrouping, 0, "Test");
-  props->propSetString(p, kOfxImageEffectPropSupportedContexts, 0, context);
-  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 0,
-                       kOfxBitDepthByte);
-  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 1,
-                       kOfxBitDepthShort);
-  props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 2,
-                       kOfxBitDepthFloat);
+  describeTestEffect(props, p, label, &context, 1);
   return kOfxStatOK;
 }
 
