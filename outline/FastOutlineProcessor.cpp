@@ -36,6 +36,15 @@ void FastOutlineProcessorBase::allocateField(const OfxRectI& area) {
 
 namespace {
 
+// How far the field must reach beyond the cells read at this quality and
+// width when no seed lies below lowestSeed (see rimlet::fieldReach).
+rimlet::FieldReach reachOfField(rimlet::OutlineQuality level, float w, float lowestSeed) {
+  const auto seeding = level == rimlet::OutlineQuality::Draft ? rimlet::FieldSeeding::Draft
+                                                              : rimlet::FieldSeeding::Smooth;
+  return rimlet::fieldReach(seeding, rimlet::settledFieldValue(level, w, lowestSeed),
+                            lowestSeed);
+}
+
 // Each of the host's threads takes its share of the pipeline's runs.
 class FieldBuildThreads : public OFX::MultiThread::Processor {
 public:
@@ -65,12 +74,8 @@ void FastOutlineProcessorBase::buildOnHostThreads(rimlet::FieldBuildPipeline& pi
 }
 
 OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI& area, float lowestSeed) const {
-  const rimlet::OutlineQuality level = quality();
-  const auto seeding = level == rimlet::OutlineQuality::Draft ? rimlet::FieldSeeding::Draft
-                                                              : rimlet::FieldSeeding::Smooth;
-  const float w = static_cast<float>(widthPx_);
   const rimlet::FieldReach reach =
-      rimlet::fieldReach(seeding, rimlet::settledFieldValue(level, w, lowestSeed), lowestSeed);
+      reachOfField(quality(), static_cast<float>(widthPx_), lowestSeed);
   if (!reach.bounded)
     return bounds_;
   const auto grown = [](int edge, std::int64_t by, int limit, bool lower) {
@@ -86,13 +91,9 @@ OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI& area, float lowe
 
 rimlet::FieldReach FastOutlineProcessorBase::sourceReach(int qualityLevel, double widthPx) {
   const rimlet::OutlineQuality level = qualityOf(qualityLevel);
-  const auto seeding = level == rimlet::OutlineQuality::Draft ? rimlet::FieldSeeding::Draft
-                                                              : rimlet::FieldSeeding::Smooth;
   // Byte and short alphas, and float alphas up to 1, seed no deeper.
-  constexpr float kLowestSeed = rimlet::kDraftSeed;
-  const float w = static_cast<float>(widthPx);
-  rimlet::FieldReach reach = rimlet::fieldReach(
-      seeding, rimlet::settledFieldValue(level, w, kLowestSeed), kLowestSeed);
+  rimlet::FieldReach reach =
+      reachOfField(level, static_cast<float>(widthPx), rimlet::kDraftSeed);
   if (reach.bounded && level == rimlet::OutlineQuality::Best)
     ++reach.towardsUpper;
   return reach;

@@ -238,13 +238,14 @@ private:
   // replaces a file the job reads.
   void checkInputsAndOutputs() {
     const std::set<FileId> inputs = inputIds();
-    const std::string format =
-        checkOutputTarget(firstOutput(), BitDepth::None);
+    // The output type is checked before the depth: its message says more.
+    const std::string first = firstOutput();
+    const std::string format = checkOutputTarget(first, BitDepth::None);
     if (!settings_.outputType.empty() && format != "openexr")
       throw usageError("--output-type " + settings_.outputType +
                        ": only EXR outputs store half or float pixels by "
                        "choice");
-    checkOutputTarget(firstOutput(), depth_);
+    checkOutputTarget(first, depth_);
     forEachExistingOutput([&](const std::string &output) {
       checkExistingOutput(output, inputs);
     });
