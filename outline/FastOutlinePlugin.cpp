@@ -143,7 +143,12 @@ void FastOutlinePlugin::getRegionsOfInterest(
   const FieldReach reach =
       FastOutlineProcessorBase::sourceReach(quality, width * args.renderScale.x);
   if (!reach.bounded) {
-    setter.setRegionOfInterest(*srcClip_, srcClip_->getRegionOfDefinition(args.time));
+    // A width that is not a number, or beyond any use: the whole source, in
+    // the standard's words for an unbounded region, without asking the host
+    // for anything that could fail.
+    const OfxRectD everything{double(kOfxFlagInfiniteMin), double(kOfxFlagInfiniteMin),
+                              double(kOfxFlagInfiniteMax), double(kOfxFlagInfiniteMax)};
+    setter.setRegionOfInterest(*srcClip_, everything);
     return;
   }
   const double unitX = srcClip_->getPixelAspectRatio() / args.renderScale.x;
