@@ -48,12 +48,7 @@ static OfxStatus describe(OfxImageEffectHandle effect) {
 
 static void defineClip(OfxImageEffectHandle effect, const char *name,
                        int optional) {
-  OfxPropertySetHandle clip;
-  effects->clipDefine(effect, name, &clip);
-  props->propSetString(clip, kOfxImageEffectPropSupportedComponents, 0,
-                       kOfxImageComponentRGBA);
-  props->propSetString(clip, kOfxImageEffectPropSupportedComponents, 1,
-                       kOfxImageComponentAlpha);
+  OfxPropertySetHandle clip = defineTestClip(effects, props, effect, name);
   props->propSetInt(clip, kOfxImageClipPropOptional, 0, optional);
 }
 

@@ -58,15 +58,6 @@ static OfxStatus describe(PluginState *state, OfxImageEffectHandle effect,
   return kOfxStatOK;
 }
 
-static void defineClip(OfxImageEffectHandle effect, const char *name) {
-  OfxPropertySetHandle clip;
-  effects->clipDefine(effect, name, &clip);
-  props->propSetString(clip, kOfxImageEffectPropSupportedComponents, 0,
-                       kOfxImageComponentRGBA);
-  props->propSetString(clip, kOfxImageEffectPropSupportedComponents, 1,
-                       kOfxImageComponentAlpha);
-}
-
 static OfxStatus describeInContext(PluginState *state,
                                    OfxImageEffectHandle effect,
                                    OfxPropertySetHandle inArgs) {
@@ -75,8 +66,8 @@ static OfxStatus describeInContext(PluginState *state,
     abort();
   props->propGetString(inArgs, kOfxImageEffectPropContext, 0, &context);
   if (context && strcmp(context, kOfxImageEffectContextGenerator) != 0)
-    defineClip(effect, kOfxImageEffectSimpleSourceClipName);
-  defineClip(effect, kOfxImageEffectOutputClipName);
+    defineTestClip(effects, props, effect, kOfxImageEffectSimpleSourceClipName);
+  defineTestClip(effects, props, effect, kOfxImageEffectOutputClipName);
   return kOfxStatOK;
 }
 

@@ -1,5 +1,6 @@
 /* What every C-only test plug-in says about itself on describe: a label,
- * the "Test" group, its contexts and the three depths the host renders. */
+ * the "Test" group, its contexts and the three depths the host renders; and
+ * its clips, each taking RGBA and alpha. */
 #pragma once
 
 #include "ofxImageEffect.h"
@@ -22,4 +23,18 @@ static inline void describeTestEffect(const OfxPropertySuiteV1 *props,
                        kOfxBitDepthShort);
   props->propSetString(p, kOfxImageEffectPropSupportedPixelDepths, 2,
                        kOfxBitDepthFloat);
+}
+
+/* Defines a clip taking RGBA and alpha and returns its descriptor. */
+static inline OfxPropertySetHandle
+defineTestClip(const OfxImageEffectSuiteV1 *effects,
+               const OfxPropertySuiteV1 *props, OfxImageEffectHandle effect,
+               const char *name) {
+  OfxPropertySetHandle clip = NULL;
+  effects->clipDefine(effect, name, &clip);
+  props->propSetString(clip, kOfxImageEffectPropSupportedComponents, 0,
+                       kOfxImageComponentRGBA);
+  props->propSetString(clip, kOfxImageEffectPropSupportedComponents, 1,
+                       kOfxImageComponentAlpha);
+  return clip;
 }
