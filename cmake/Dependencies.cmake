@@ -19,9 +19,10 @@ find_package(CLI11 CONFIG REQUIRED)
 find_package(nlohmann_json REQUIRED)
 
 # Writes every file and folder that the configured build takes from outside
-# the source tree (imported targets' files and include directories, and the
-# package files that declared them) to build-references.txt, so that a test
-# can check each one comes from a package `make deps` installs.
+# the source tree (imported targets' files and include directories, the
+# package files that declared them, and the programs the tests run) to
+# build-references.txt, so that a test can check each one comes from a
+# package `make deps` installs.
 function(qfx_write_build_references)
   set(dirs "${CMAKE_SOURCE_DIR}")
   set(targets)
@@ -77,6 +78,16 @@ function(qfx_write_build_references)
     pkg_get_variable(pcdir ${pc} pcfiledir)
     if(pcdir)
       list(APPEND lines "pkg-config ${pc}\t${pcdir}/${pc}.pc")
+    endif()
+  endforeach()
+  # Programs the tests and `make package` run, which no find_package names:
+  # file and dpkg-shlibdeps for CPack's .deb, nm for the export check.
+  foreach(program IN ITEMS file dpkg-shlibdeps nm)
+    find_program(QFX_TOOL_${program} ${program})
+    if(QFX_TOOL_${program})
+      list(APPEND lines "program ${program}\t${QFX_TOOL_${program}}")
+    else()
+      list(APPEND lines "program ${program}\t/usr/bin/${program}")
     endif()
   endforeach()
   list(REMOVE_DUPLICATES lines)
