@@ -1,5 +1,6 @@
 #include "ToolRunner.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -7,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -45,7 +47,8 @@ RunningTool startTool(const std::vector<std::string> &args) {
       posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << OFXRENDER_BIN;
+    ADD_FAILURE() << "cannot start " << OFXRENDER_BIN << ": "
+                  << std::strerror(spawned);
     return tool;
   }
   tool.pid = pid;
