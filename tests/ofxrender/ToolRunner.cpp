@@ -1,6 +1,5 @@
 #include "ToolRunner.h"
 
-#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
