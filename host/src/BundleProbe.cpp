@@ -12,6 +12,7 @@
 #include <link.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -146,11 +147,10 @@ std::string signalText(int signal) {
          (description ? std::string(", ") + description : "");
 }
 
-// The child's side: its answers go to fd, then it exits without running
-// anything of the parent's (no atexit handlers, no stdio flushes).
-[[noreturn]] void runProbeChild(Host::Impl &host, const std::string &bundlePath,
-                                const std::string &binary, bool runActions,
-                                int fd) {
+} // namespace
+
+void answerProbe(Host::Impl &host, const std::string &bundlePath,
+                 const std::string &binary, bool runActions, int fd) {
   const int devNull = ::open("/dev/null", O_WRONLY);
   if (devNull >= 0) {
     // What the plug-in prints now it prints again when really used.
@@ -163,7 +163,7 @@ std::string signalText(int signal) {
       [fd](const std::string &stage) { sendLine(fd, {"S", stage}); });
   if (!error.empty()) {
     sendLine(fd, {"E", error});
-    ::_exit(0);
+    return;
   }
   for (const ProbedRecord &probed : records) {
     if (!probed.problem.empty()) {
@@ -195,7 +195,53 @@ std::string signalText(int signal) {
       sendLine(fd, {"D", std::to_string(probed.index), plugin.label()});
   }
   sendLine(fd, {"OK"});
-  ::_exit(0);
+}
+
+namespace {
+
+// The probe program, started with its answers on its standard output;
+// posix_spawn starts it without running anything of this process in
+// between. -1 when it cannot be started.
+pid_t spawnProbeProgram(const std::string &program,
+                        const std::string &bundlePath,
+                        const std::string &binary, bool runActions,
+                        int answerFd, std::string &error) {
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_adddup2(&files, answerFd, STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null",
+                                   O_WRONLY, 0);
+  std::vector<std::string> args = {program, bundlePath, binary,
+                                   runActions ? "actions" : "records"};
+  std::vector<char *> argv;
+  for (std::string &arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int failed =
+      posix_spawn(&pid, program.c_str(), &files, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&files);
+  if (failed == 0)
+    return pid;
+  error = "cannot start the probe " + program + ": " + std::strerror(failed);
+  return -1;
+}
+
+// A fork that answers and exits without running anything of the parent's
+// (no atexit handlers, no stdio flushes).
+pid_t forkProbe(Host::Impl &host, const std::string &bundlePath,
+                const std::string &binary, bool runActions, int answerFd,
+                std::string &error) {
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    error = std::string("cannot start the probe: ") + std::strerror(errno);
+    return -1;
+  }
+  if (pid == 0) {
+    answerProbe(host, bundlePath, binary, runActions, answerFd);
+    ::_exit(0);
+  }
+  return pid;
 }
 
 // Turns the child's lines into probe's findings; false when it never said
@@ -356,18 +402,17 @@ BundleProbe probeInChild(Host::Impl &host, const std::string &bundlePath,
     probe.error = std::string("cannot start the probe: ") + std::strerror(errno);
     return probe;
   }
-  const pid_t pid = ::fork();
+  const std::string &program = host.options.probeProgram;
+  const pid_t pid =
+      program.empty()
+          ? forkProbe(host, bundlePath, binary, runActions, fds[1], probe.error)
+          : spawnProbeProgram(program, bundlePath, binary, runActions, fds[1],
+                              probe.error);
+  ::close(fds[1]);
   if (pid < 0) {
-    probe.error = std::string("cannot start the probe: ") + std::strerror(errno);
     ::close(fds[0]);
-    ::close(fds[1]);
     return probe;
   }
-  if (pid == 0) {
-    ::close(fds[0]);
-    runProbeChild(host, bundlePath, binary, runActions, fds[1]);
-  }
-  ::close(fds[1]);
   std::string answer;
   const bool finished = readAll(fds[0], answer);
   ::close(fds[0]);

@@ -345,6 +345,9 @@ readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
 // becomes the probe's error, naming the step it was on.
 BundleProbe probeInChild(Host::Impl &host, const std::string &bundlePath,
                          const std::string &binary, bool runActions);
+// The child's side of probeInChild: the findings go to fd as lines.
+void answerProbe(Host::Impl &host, const std::string &bundlePath,
+                 const std::string &binary, bool runActions, int fd);
 
 // ---------------------------------------------------------------- threads
 
@@ -359,7 +362,7 @@ public:
 
 private:
   struct Batch;
-  void start(unsigned threads);
+  void startIfIdle();
   void stop();
   void work();
 
@@ -368,6 +371,7 @@ private:
   std::condition_variable wake_;
   std::deque<std::pair<std::shared_ptr<Batch>, unsigned>> queue_;
   std::vector<std::thread> threads_;
+  unsigned wanted_;
   bool stopping_ = false;
 };
 

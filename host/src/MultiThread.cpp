@@ -55,16 +55,19 @@ struct ThreadPool::Batch {
   bool failed = false;
 };
 
-ThreadPool::ThreadPool(Host::Impl *host, unsigned threads) : host_(host) {
-  start(threads);
-}
+// The workers start with the first batch: a host that only scans never
+// has any, and a probe forked before then inherits no lock a worker held.
+ThreadPool::ThreadPool(Host::Impl *host, unsigned threads)
+    : host_(host), wanted_(threads > 0 ? threads : 1) {}
 
 ThreadPool::~ThreadPool() { stop(); }
 
-void ThreadPool::start(unsigned threads) {
+void ThreadPool::startIfIdle() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!threads_.empty())
+    return;
   stopping_ = false;
-  for (unsigned i = 0; i < threads; ++i)
+  for (unsigned i = 0; i < wanted_; ++i)
     threads_.emplace_back([this] { work(); });
 }
 
@@ -83,12 +86,13 @@ void ThreadPool::resize(unsigned threads) {
   // Workers drain the queue before they leave, so work in flight finishes
   // on the old threads.
   stop();
-  start(threads > 0 ? threads : 1);
+  std::lock_guard<std::mutex> lock(mutex_);
+  wanted_ = threads > 0 ? threads : 1;
 }
 
 unsigned ThreadPool::size() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<unsigned>(threads_.size());
+  return wanted_;
 }
 
 void ThreadPool::work() {
@@ -121,6 +125,7 @@ OfxStatus ThreadPool::run(OfxThreadFunctionV1 *func, unsigned n, void *arg) {
       ok = runTask(func, i, n, arg) && ok;
     return ok ? kOfxStatOK : kOfxStatFailed;
   }
+  startIfIdle();
   auto batch = std::make_shared<Batch>();
   batch->func = func;
   batch->count = n;

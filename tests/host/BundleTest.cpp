@@ -22,6 +22,7 @@ HostOptions isolated() {
   HostOptions options;
   // Scans here read each bundle in a child first, as ofxrender does.
   options.probeInChildProcess = true;
+  options.probeProgram = QFX_PROBE_PROGRAM;
   options.searchDefaultPath = false;
   options.searchEnvironmentPath = false;
   return options;
@@ -206,8 +207,8 @@ const BrokenBinary kBrokenBinaries[] = {
 };
 
 // Every kind of broken binary is one error naming it, and the plug-ins
-// beside it are still found, with the probe in a child and, for those a
-// check before dlopen catches, without.
+// beside it are still found: with the probe in a started program, in a
+// fork, and, for those a check before dlopen catches, without a child.
 TEST(BundleScanTest, BrokenBinariesAreReportedWithoutTakingTheHostDown) {
   ScratchDir dir;
   dir.install("HostProbe");
@@ -230,24 +231,39 @@ TEST(BundleScanTest, BrokenBinariesAreReportedWithoutTakingTheHostDown) {
   write("ThirtyTwoBit", thirtyTwo);
   write("NotElf", "#!/bin/sh\necho not a plug-in\n");
 
-  for (bool child : {true, false}) {
+  enum class Probe { Program, Fork, None };
+  for (Probe mode : {Probe::Program, Probe::Fork, Probe::None}) {
+    const char *modeName = mode == Probe::Program ? " (probe program)"
+                           : mode == Probe::Fork  ? " (fork)"
+                                                  : " (no child)";
     HostOptions options = isolated();
-    options.probeInChildProcess = child;
+    options.probeInChildProcess = mode != Probe::None;
+    if (mode != Probe::Program)
+      options.probeProgram.clear();
     Host host(options);
     for (const BrokenBinary &broken : kBrokenBinaries) {
-      if (broken.crashesInProcess && !child)
+      if (broken.crashesInProcess && mode == Probe::None)
         continue;
       std::string error;
       const std::string path = ofxhost::bundlePathIn(dir.str(), broken.name);
       EXPECT_TRUE(host.addBundle(path, &error).empty()) << broken.name;
       EXPECT_NE(error.find(broken.reason), std::string::npos)
-          << broken.name << (child ? " (child)" : "") << ": " << error;
+          << broken.name << modeName << ": " << error;
       EXPECT_FALSE(isMapped(ofxhost::bundleBinaryPath(path))) << broken.name;
     }
     auto good = host.addBundle(ofxhost::bundlePathIn(dir.str(), "HostProbe"));
     ASSERT_EQ(good.size(), 1u) << listErrors(host);
     EXPECT_TRUE(good[0]->describe().ok());
   }
+
+  HostOptions options = isolated();
+  options.probeProgram = dir.str() + "/no-such-probe";
+  Host host(options);
+  std::string error;
+  EXPECT_TRUE(host.addBundle(bundle("HostProbe"), &error).empty());
+  EXPECT_NE(error.find("cannot start the probe " + options.probeProgram),
+            std::string::npos)
+      << error;
 }
 
 // A scan opens nothing in this process; using one plug-in opens its binary

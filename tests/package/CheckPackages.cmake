@@ -34,7 +34,7 @@ if(NOT count EQUAL 1)
   message(FATAL_ERROR "expected one .deb in ${WORK}, found: ${debs}")
 endif()
 run(${DPKG} -x "${debs}" "${WORK}/root")
-expect_files("${WORK}/root" "${bundles};usr/bin/ofxrender" "the .deb")
+expect_files("${WORK}/root" "${bundles};usr/bin/ofxrender;usr/libexec/ofxhost-probe" "the .deb")
 run(${DPKG} --info "${debs}")
 
 file(GLOB archives "${WORK}/*.tar.gz")

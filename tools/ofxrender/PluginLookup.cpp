@@ -42,11 +42,25 @@ ofxhost::Plugin &pluginFromPath(ofxhost::Host &host, const std::string &path) {
   return *plugins.front();
 }
 
+// ofxhost-probe sits in libexec beside the bin folder of this program, in
+// the build tree as where installed. Without it the probe falls back to a
+// fork of this process.
+std::string probeProgramBesideTool() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  if (error)
+    return "";
+  const fs::path program =
+      self.parent_path().parent_path() / "libexec" / "ofxhost-probe";
+  return fs::is_regular_file(program, error) ? program.string() : "";
+}
+
 } // namespace
 
 ofxhost::HostOptions toolHostOptions() {
   ofxhost::HostOptions options;
   options.probeInChildProcess = true;
+  options.probeProgram = probeProgramBesideTool();
   return options;
 }
 

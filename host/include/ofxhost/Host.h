@@ -245,9 +245,14 @@ struct HostOptions {
   // Off: only the ELF check guards the records read here, and the actions
   // first run on use. Off by default for programs that load only their own
   // plug-ins; ofxrender, which meets whatever folders users have, turns it
-  // on. The child is forked, so no other thread may be
-  // opening libraries while a bundle is scanned or added.
+  // on.
   bool probeInChildProcess = false;
+  // The ofxhost-probe program that the child runs, so that it starts as a
+  // fresh process. Empty: the child is a fork of this process, which is
+  // only safe while no other thread holds a lock (of the allocator, the
+  // loader, a sanitizer), since the child inherits it held and then calls
+  // dlopen. Programs with threads of their own must give the program.
+  std::string probeProgram;
 };
 
 // One call of the progress suite by a plug-in.
