@@ -14,7 +14,10 @@
 #include <vector>
 
 #include "BenchPictures.h"
+#include "EffectHost.h"
+#include "GradientNames.h"
 #include "OutlineField.h"
+#include "OutlineNames.h"
 #include "ofxMultiThread.h"
 #include "ofxhost/Host.h"
 
@@ -60,14 +63,12 @@ public:
     return rig;
   }
 
-  ofxhost::Host &host() { return host_; }
+  ofxhost::Host &host() { return effects_.host(); }
 
   std::unique_ptr<ofxhost::Instance> createInstance(const std::string &bundle) {
-    ofxhost::Plugin *plugin = plugins_.at(bundle);
-    ofxhost::ActionResult result;
-    auto instance = plugin->createInstance(kOfxImageEffectContextFilter, &result);
+    auto instance = effects_.createFilterOf(plugins_.at(bundle));
     if (!instance)
-      throw std::runtime_error(bundle + ": " + result.message);
+      throw std::runtime_error(bundle + ": " + effects_.error());
     return instance;
   }
 
@@ -93,30 +94,23 @@ public:
   }
 
 private:
-  Rig() : host_(options()) {
+  Rig() : effects_(qfx_test::isolatedOptions(kDefaultThreads)) {
     for (const char *bundle : {"Tintrow", "Rimlet"}) {
-      std::string error;
-      const std::vector<ofxhost::Plugin *> loaded =
-          host_.addBundle(ofxhost::bundlePathIn(QFX_BENCH_BUNDLE_DIR, bundle), &error);
-      if (loaded.size() != 1)
-        throw std::runtime_error(std::string("cannot load ") + bundle + ": " + error);
-      plugins_[bundle] = loaded.front();
+      ofxhost::Plugin *plugin =
+          effects_.load(ofxhost::bundlePathIn(QFX_BENCH_BUNDLE_DIR, bundle));
+      if (!plugin)
+        throw std::runtime_error(std::string("cannot load ") + bundle + ": " +
+                                 effects_.error());
+      plugins_[bundle] = plugin;
     }
+    ofxhost::Host &host = effects_.host();
     threads_ = static_cast<const OfxMultiThreadSuiteV1 *>(
-        host_.ofxHost()->fetchSuite(host_.ofxHost()->host, kOfxMultiThreadSuite, 1));
+        host.ofxHost()->fetchSuite(host.ofxHost()->host, kOfxMultiThreadSuite, 1));
     if (!threads_)
       throw std::runtime_error("the host has no multi-thread suite");
   }
 
-  static ofxhost::HostOptions options() {
-    ofxhost::HostOptions options;
-    options.cpuCount = kDefaultThreads;
-    options.searchDefaultPath = false;
-    options.searchEnvironmentPath = false;
-    return options;
-  }
-
-  ofxhost::Host host_;
+  qfx_test::EffectHost effects_;
   std::map<std::string, ofxhost::Plugin *> plugins_;
   const OfxMultiThreadSuiteV1 *threads_ = nullptr;
   std::map<std::string, Picture> pictures_;
@@ -196,7 +190,7 @@ void gradientCase(benchmark::State &state, FrameSize size, Format format, int ty
   ofxhost::ImagePtr source = rig.source(size, format);
   instance->setSource(source);
   instance->setOutput(outputLike(*source));
-  instance->param("gradientType").setValue({double(type)});
+  instance->param(tintrow::names::kGradientType).setValue({double(type)});
   renderLoop(state, *instance, wholeFrame(size));
 }
 
@@ -208,7 +202,7 @@ void outlineCase(benchmark::State &state, FrameSize size, Format format, int qua
   ofxhost::ImagePtr source = rig.source(size, format);
   instance->setSource(source);
   instance->setOutput(outputLike(*source));
-  instance->param("quality").setValue({double(quality)});
+  instance->param(rimlet::names::kQuality).setValue({double(quality)});
   renderLoop(state, *instance, window);
 }
 

@@ -1,19 +1,20 @@
 #include "FillPlugin.h"
 
 #include "FillProcessor.h"
+#include "GradientNames.h"
 
 #include <memory>
 
 namespace tintrow {
 
 FillPlugin::FillPlugin(OfxImageEffectHandle handle) : OFX::ImageEffect(handle) {
-  dstClip_ = fetchClip(kOfxImageEffectOutputClipName);
-  srcClip_ = fetchClip(kOfxImageEffectSimpleSourceClipName);
-  startColor_ = fetchRGBAParam("startColor");
-  endColor_ = fetchRGBAParam("endColor");
-  startPosition_ = fetchDouble2DParam("startPosition");
-  endPosition_ = fetchDouble2DParam("endPosition");
-  gradientType_ = fetchChoiceParam("gradientType");
+  dstClip_ = fetchClip(names::kOutputClip);
+  srcClip_ = fetchClip(names::kSourceClip);
+  startColor_ = fetchRGBAParam(names::kStartColor);
+  endColor_ = fetchRGBAParam(names::kEndColor);
+  startPosition_ = fetchDouble2DParam(names::kStartPosition);
+  endPosition_ = fetchDouble2DParam(names::kEndPosition);
+  gradientType_ = fetchChoiceParam(names::kGradientType);
 }
 
 template <class PIX, int nComponents, int maxValue>

@@ -1,16 +1,14 @@
 #include "FillPluginFactory.h"
 
 #include "FillPlugin.h"
+#include "GradientNames.h"
 
 namespace tintrow {
 
 namespace {
 
-const char *const kPluginIdentifier = "net.qfx.qgradient";
 const unsigned int kVersionMajor = 1;
 const unsigned int kVersionMinor = 0;
-
-const char *const kPageName = "Controls";
 
 void setAllLabels(OFX::ParamDescriptor &param, const std::string &label) {
   param.setLabels(label, label, label);
@@ -46,11 +44,11 @@ void definePositionParam(OFX::ImageEffectDescriptor &desc,
 
 void defineTypeParam(OFX::ImageEffectDescriptor &desc,
                      OFX::PageParamDescriptor &page) {
-  OFX::ChoiceParamDescriptor *param = desc.defineChoiceParam("gradientType");
+  OFX::ChoiceParamDescriptor *param = desc.defineChoiceParam(names::kGradientType);
   setAllLabels(*param, "Gradient Type");
   param->setHint("Type of gradient calculation");
-  param->appendOption("Linear", "Linear gradient between two points");
-  param->appendOption("Radial", "Radial gradient from start to end position");
+  param->appendOption(names::kTypeLinear, "Linear gradient between two points");
+  param->appendOption(names::kTypeRadial, "Radial gradient from start to end position");
   param->setDefault(0);
   param->setAnimates(true);
   page.addChild(*param);
@@ -59,7 +57,7 @@ void defineTypeParam(OFX::ImageEffectDescriptor &desc,
 } // namespace
 
 void FillPluginFactory::describe(OFX::ImageEffectDescriptor &desc) {
-  desc.setLabels("Q_Gradient", "Q_Gradient", "Q_Gradient");
+  desc.setLabels(names::kLabel, names::kLabel, names::kLabel);
   desc.setPluginGrouping("Filter");
   desc.setPluginDescription(
       "Fill RGB channels with advanced gradient while preserving alpha");
@@ -79,26 +77,26 @@ void FillPluginFactory::describe(OFX::ImageEffectDescriptor &desc) {
 void FillPluginFactory::describeInContext(OFX::ImageEffectDescriptor &desc,
                                           OFX::ContextEnum /*context*/) {
   OFX::ClipDescriptor *source =
-      desc.defineClip(kOfxImageEffectSimpleSourceClipName);
+      desc.defineClip(names::kSourceClip);
   source->addSupportedComponent(OFX::ePixelComponentRGBA);
   source->addSupportedComponent(OFX::ePixelComponentAlpha);
   source->setTemporalClipAccess(false);
   source->setSupportsTiles(true);
   source->setIsMask(false);
 
-  OFX::ClipDescriptor *output = desc.defineClip(kOfxImageEffectOutputClipName);
+  OFX::ClipDescriptor *output = desc.defineClip(names::kOutputClip);
   output->addSupportedComponent(OFX::ePixelComponentRGBA);
   output->addSupportedComponent(OFX::ePixelComponentAlpha);
   output->setSupportsTiles(true);
 
-  OFX::PageParamDescriptor *page = desc.definePageParam(kPageName);
-  defineColorParam(desc, *page, "startColor", "Start Color",
+  OFX::PageParamDescriptor *page = desc.definePageParam(names::kPage);
+  defineColorParam(desc, *page, names::kStartColor, "Start Color",
                    "Gradient start color", 1.0, 0.0, 0.0);
-  definePositionParam(desc, *page, "startPosition", "Start Position",
+  definePositionParam(desc, *page, names::kStartPosition, "Start Position",
                       "Position of the start color in the gradient", 0.0, 0.5);
-  defineColorParam(desc, *page, "endColor", "End Color", "Gradient end color",
+  defineColorParam(desc, *page, names::kEndColor, "End Color", "Gradient end color",
                    0.0, 0.0, 1.0);
-  definePositionParam(desc, *page, "endPosition", "End Position",
+  definePositionParam(desc, *page, names::kEndPosition, "End Position",
                       "Position of the end color in the gradient", 1.0, 0.5);
   defineTypeParam(desc, *page);
 }
@@ -111,7 +109,7 @@ OFX::ImageEffect *FillPluginFactory::createInstance(OfxImageEffectHandle handle,
 namespace {
 // Built during the module's static initialisation, before the host can call
 // either entry point, and destroyed when the module is unloaded.
-FillPluginFactory gFactory(kPluginIdentifier, kVersionMajor, kVersionMinor);
+FillPluginFactory gFactory(names::kPluginIdentifier, kVersionMajor, kVersionMinor);
 } // namespace
 
 } // namespace tintrow

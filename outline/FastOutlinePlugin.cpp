@@ -1,6 +1,7 @@
 #include "FastOutlinePlugin.h"
 
 #include "FastOutlineProcessor.h"
+#include "OutlineNames.h"
 
 #include <memory>
 
@@ -22,11 +23,11 @@ OfxRectD grownBy(OfxRectD rect, double width) {
 
 FastOutlinePlugin::FastOutlinePlugin(OfxImageEffectHandle handle)
     : OFX::ImageEffect(handle) {
-  dstClip_ = fetchClip(kOfxImageEffectOutputClipName);
-  srcClip_ = fetchClip(kOfxImageEffectSimpleSourceClipName);
-  outlineColor_ = fetchRGBAParam("outlineColor");
-  outlineWidth_ = fetchDoubleParam("outlineWidth");
-  quality_ = fetchChoiceParam("quality");
+  dstClip_ = fetchClip(names::kOutputClip);
+  srcClip_ = fetchClip(names::kSourceClip);
+  outlineColor_ = fetchRGBAParam(names::kOutlineColor);
+  outlineWidth_ = fetchDoubleParam(names::kOutlineWidth);
+  quality_ = fetchChoiceParam(names::kQuality);
 }
 
 template <class PIX, int nComponents, int maxValue>

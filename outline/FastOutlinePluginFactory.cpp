@@ -1,16 +1,14 @@
 #include "FastOutlinePluginFactory.h"
 
 #include "FastOutlinePlugin.h"
+#include "OutlineNames.h"
 
 namespace rimlet {
 
 namespace {
 
-const char *const kPluginIdentifier = "net.qfx.qoutline";
 const unsigned int kVersionMajor = 1;
 const unsigned int kVersionMinor = 0;
-
-const char *const kPageName = "Controls";
 
 void setAllLabels(OFX::ParamDescriptor &param, const std::string &label) {
   param.setLabels(label, label, label);
@@ -18,7 +16,7 @@ void setAllLabels(OFX::ParamDescriptor &param, const std::string &label) {
 
 void defineColorParam(OFX::ImageEffectDescriptor &desc,
                       OFX::PageParamDescriptor &page) {
-  OFX::RGBAParamDescriptor *param = desc.defineRGBAParam("outlineColor");
+  OFX::RGBAParamDescriptor *param = desc.defineRGBAParam(names::kOutlineColor);
   setAllLabels(*param, "Outline Color");
   param->setHint("Color of the outline");
   param->setDefault(1.0, 1.0, 1.0, 1.0);
@@ -30,7 +28,7 @@ void defineColorParam(OFX::ImageEffectDescriptor &desc,
 // renders itself.
 void defineWidthParam(OFX::ImageEffectDescriptor &desc,
                       OFX::PageParamDescriptor &page) {
-  OFX::DoubleParamDescriptor *param = desc.defineDoubleParam("outlineWidth");
+  OFX::DoubleParamDescriptor *param = desc.defineDoubleParam(names::kOutlineWidth);
   setAllLabels(*param, "Outline Width");
   param->setHint("Width of the outline in pixels");
   param->setDefault(2.0);
@@ -47,12 +45,12 @@ void defineWidthParam(OFX::ImageEffectDescriptor &desc,
 // free of per-option lines.
 void defineQualityParam(OFX::ImageEffectDescriptor &desc,
                         OFX::PageParamDescriptor &page) {
-  OFX::ChoiceParamDescriptor *param = desc.defineChoiceParam("quality");
+  OFX::ChoiceParamDescriptor *param = desc.defineChoiceParam(names::kQuality);
   setAllLabels(*param, "Quality");
   param->setHint("Processing quality and speed trade-off");
-  param->appendOption("Draft (Fastest)");
-  param->appendOption("Good (Balanced)");
-  param->appendOption("Best (Highest Quality)");
+  param->appendOption(names::kQualityDraft);
+  param->appendOption(names::kQualityGood);
+  param->appendOption(names::kQualityBest);
   param->setDefault(1);
   param->setAnimates(false);
   page.addChild(*param);
@@ -61,7 +59,7 @@ void defineQualityParam(OFX::ImageEffectDescriptor &desc,
 } // namespace
 
 void FastOutlinePluginFactory::describe(OFX::ImageEffectDescriptor &desc) {
-  desc.setLabels("Q_Outline", "Q_Outline", "Q_Outline");
+  desc.setLabels(names::kLabel, names::kLabel, names::kLabel);
   desc.setPluginGrouping("Filter");
   desc.setPluginDescription(
       "Add fast high-quality outline to text/shapes (max 20px width)");
@@ -82,7 +80,7 @@ void FastOutlinePluginFactory::describe(OFX::ImageEffectDescriptor &desc) {
 void FastOutlinePluginFactory::describeInContext(
     OFX::ImageEffectDescriptor &desc, OFX::ContextEnum /*context*/) {
   OFX::ClipDescriptor *source =
-      desc.defineClip(kOfxImageEffectSimpleSourceClipName);
+      desc.defineClip(names::kSourceClip);
   source->addSupportedComponent(OFX::ePixelComponentRGBA);
   source->addSupportedComponent(OFX::ePixelComponentAlpha);
   source->setTemporalClipAccess(false);
@@ -90,12 +88,12 @@ void FastOutlinePluginFactory::describeInContext(
   source->setIsMask(false);
   source->setOptional(false);
 
-  OFX::ClipDescriptor *output = desc.defineClip(kOfxImageEffectOutputClipName);
+  OFX::ClipDescriptor *output = desc.defineClip(names::kOutputClip);
   output->addSupportedComponent(OFX::ePixelComponentRGBA);
   output->addSupportedComponent(OFX::ePixelComponentAlpha);
   output->setSupportsTiles(true);
 
-  OFX::PageParamDescriptor *page = desc.definePageParam(kPageName);
+  OFX::PageParamDescriptor *page = desc.definePageParam(names::kPage);
   defineColorParam(desc, *page);
   defineWidthParam(desc, *page);
   defineQualityParam(desc, *page);
@@ -115,7 +113,7 @@ namespace Plugin {
 // lists the module's plug-ins, and destroyed when the module is unloaded.
 void getPluginIDs(PluginFactoryArray &ids) {
   static rimlet::FastOutlinePluginFactory factory(
-      rimlet::kPluginIdentifier, rimlet::kVersionMajor, rimlet::kVersionMinor);
+      rimlet::names::kPluginIdentifier, rimlet::kVersionMajor, rimlet::kVersionMinor);
   ids.push_back(&factory);
 }
 } // namespace Plugin

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "EffectHost.h"
 #include "ofxhost/Host.h"
 
 namespace {
@@ -48,12 +49,8 @@ std::string listed(const std::vector<std::string> &lines) {
   return text;
 }
 
-ofxhost::HostOptions isolatedOptions() {
-  ofxhost::HostOptions options;
-  options.searchDefaultPath = false;
-  options.searchEnvironmentPath = false;
-  return options;
-}
+// As many threads as the machine has, as an application would run it.
+ofxhost::HostOptions isolatedOptions() { return qfx_test::isolatedOptions(0); }
 
 ofxhost::ImagePtr rgbaImage() {
   return std::make_shared<ofxhost::Image>(OfxRectI{0, 0, 8, 6},

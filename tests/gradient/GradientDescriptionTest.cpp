@@ -5,13 +5,17 @@
 namespace gradient_test {
 namespace {
 
+// Names and labels are spelled out here, not taken from the names header:
+// projects store values under them, so this is where a rename must show as
+// the break it is.
+
 using Strings = std::vector<std::string>;
 using Doubles = std::vector<double>;
 
 class GradientDescriptionTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.loadError();
+    ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.error();
     ofxhost::ActionResult result = fixture_.plugin()->describe();
     ASSERT_TRUE(result.ok()) << result.message;
     result = fixture_.plugin()->describeInContext(kOfxImageEffectContextFilter);
@@ -182,7 +186,7 @@ TEST_F(GradientDescriptionTest, EveryContextGetsTheSameDeclarations) {
 
 TEST(GradientInstanceTest, FreshInstanceHoldsTheDefaults) {
   GradientHost fixture;
-  ASSERT_NE(fixture.plugin(), nullptr) << fixture.loadError();
+  ASSERT_NE(fixture.plugin(), nullptr) << fixture.error();
   auto instance = fixture.createFilter();
   ASSERT_TRUE(instance);
   EXPECT_EQ(instance->clipNames(), (Strings{"Source", "Output"}));

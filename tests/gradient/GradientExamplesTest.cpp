@@ -10,7 +10,7 @@ namespace {
 class GradientExamplesTest : public ::testing::TestWithParam<unsigned> {
 protected:
   void SetUp() override {
-    ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.loadError();
+    ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.error();
     fixture_.host().setCpuCount(GetParam());
   }
 

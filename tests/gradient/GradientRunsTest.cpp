@@ -24,7 +24,7 @@ const OfxRectI kWide{-13, 4, 587, 304};
 // mixes random alphas with opaque ones.
 template <class F> class RunPicture {
 public:
-  using Pix = typename F::Pix;
+  using Pix = typename F::PIX;
 
   explicit RunPicture(unsigned seed) : rng_(seed) {}
 
@@ -148,10 +148,10 @@ std::vector<GradientSettings> settingsToCover() {
 
 template <class F> class GradientRunsTest : public ::testing::Test {
 protected:
-  using Pix = typename F::Pix;
+  using Pix = typename F::PIX;
 
   void SetUp() override {
-    ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.loadError();
+    ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.error();
   }
 
   ofxhost::ImagePtr render(const ofxhost::ImagePtr &source, OfxRectI outputBounds,

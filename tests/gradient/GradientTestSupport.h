@@ -1,11 +1,14 @@
-// Shared pieces of the gradient effect's tests: the six pixel formats, a
-// host with the Tintrow bundle loaded, image helpers, and a plain reference
-// of the effect's per-pixel formula written from its description, so the
+// Shared pieces of the gradient effect's tests: the shared formats and host
+// (tests/common) with the Tintrow bundle loaded, image helpers, and a plain
+// reference of the effect's per-pixel formula written from its description, so the
 // tests never ask the plug-in's own code what the answer should be.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include "GradientNames.h"
+#include "TestFormats.h"
+#include "TestHost.h"
 #include "ofxhost/Host.h"
 
 #include <algorithm>
@@ -24,42 +27,18 @@ namespace gradient_test {
 
 using ofxhost::BitDepth;
 using ofxhost::Components;
-
-// ------------------------------------------------------------ pixel formats
-
-template <class PIX, int N, int M, BitDepth D, Components C>
-struct Format {
-  using Pix = PIX;
-  static constexpr int kComponents = N;
-  static constexpr int kMax = M;
-  static constexpr BitDepth kDepth = D;
-  static constexpr Components kLayout = C;
-  static constexpr bool kIsFloat = std::is_floating_point_v<PIX>;
-  // "ByteRGBA", "FloatAlpha", ...: short enough for test names.
-  static std::string name() {
-    const char *depth = D == BitDepth::Byte    ? "Byte"
-                        : D == BitDepth::Short ? "Short"
-                                               : "Float";
-    return std::string(depth) + (N == 4 ? "RGBA" : "Alpha");
-  }
-};
-
-using ByteRGBA = Format<unsigned char, 4, 255, BitDepth::Byte, Components::RGBA>;
-using ShortRGBA =
-    Format<unsigned short, 4, 65535, BitDepth::Short, Components::RGBA>;
-using FloatRGBA = Format<float, 4, 1, BitDepth::Float, Components::RGBA>;
-using ByteAlpha = Format<unsigned char, 1, 255, BitDepth::Byte, Components::Alpha>;
-using ShortAlpha =
-    Format<unsigned short, 1, 65535, BitDepth::Short, Components::Alpha>;
-using FloatAlpha = Format<float, 1, 1, BitDepth::Float, Components::Alpha>;
-
-using AllFormats = ::testing::Types<ByteRGBA, ShortRGBA, FloatRGBA, ByteAlpha,
-                                    ShortAlpha, FloatAlpha>;
-using RGBAFormats = ::testing::Types<ByteRGBA, ShortRGBA, FloatRGBA>;
-
-struct FormatNames {
-  template <class F> static std::string GetName(int) { return F::name(); }
-};
+using qfx_test::AllFormats;
+using qfx_test::ByteAlpha;
+using qfx_test::ByteRGBA;
+using qfx_test::FloatAlpha;
+using qfx_test::FloatRGBA;
+using qfx_test::FormatNames;
+using qfx_test::makeImage;
+using qfx_test::renderOf;
+using qfx_test::ShortAlpha;
+using qfx_test::ShortRGBA;
+using RGBAFormats = qfx_test::RgbaFormats;
+namespace names = tintrow::names;
 
 // ------------------------------------------------------------ settings
 
@@ -96,8 +75,8 @@ inline double referenceFactor(const GradientSettings &s, int x, int y,
   return std::min(std::max(t, 0.0), 1.0);
 }
 
-template <class F> typename F::Pix referenceStore(double v) {
-  using Pix = typename F::Pix;
+template <class F> typename F::PIX referenceStore(double v) {
+  using Pix = typename F::PIX;
   if constexpr (F::kIsFloat) {
     return static_cast<Pix>(v);
   } else {
@@ -111,10 +90,10 @@ template <class F> typename F::Pix referenceStore(double v) {
 
 // The expected output pixel for source pixel src (nullptr: no source).
 template <class F>
-std::array<typename F::Pix, F::kComponents>
+std::array<typename F::PIX, F::kComponents>
 referencePixel(const GradientSettings &s, int x, int y, const OfxRectI &bounds,
-               const typename F::Pix *src) {
-  using Pix = typename F::Pix;
+               const typename F::PIX *src) {
+  using Pix = typename F::PIX;
   std::array<Pix, F::kComponents> out{};
   if (!src)
     return out;
@@ -145,28 +124,23 @@ referencePixel(const GradientSettings &s, int x, int y, const OfxRectI &bounds,
 
 // ------------------------------------------------------------ images
 
-template <class F>
-ofxhost::ImagePtr makeImage(OfxRectI bounds, ofxhost::ImageLayout layout = {}) {
-  return std::make_shared<ofxhost::Image>(bounds, F::kDepth, F::kLayout, layout);
-}
-
-// Fills each pixel with fill(x, y, channels); channels are F::Pix values.
+// Fills each pixel with fill(x, y, channels); channels are F::PIX values.
 template <class F>
 void fillImage(ofxhost::Image &image,
-               const std::function<void(int, int, typename F::Pix *)> &fill) {
+               const std::function<void(int, int, typename F::PIX *)> &fill) {
   const OfxRectI b = image.bounds();
   for (int y = b.y1; y < b.y2; ++y)
     for (int x = b.x1; x < b.x2; ++x)
-      fill(x, y, image.pixel<typename F::Pix>(x, y));
+      fill(x, y, image.pixel<typename F::PIX>(x, y));
 }
 
 // Fills with one normalised colour (1.0 = kMax); alpha-only images take
 // the alpha.
 template <class F> void fillConstant(ofxhost::Image &image,
                                      std::array<double, 4> value) {
-  fillImage<F>(image, [&](int, int, typename F::Pix *p) {
+  fillImage<F>(image, [&](int, int, typename F::PIX *p) {
     for (int c = 0; c < F::kComponents; ++c)
-      p[c] = static_cast<typename F::Pix>(
+      p[c] = static_cast<typename F::PIX>(
           (F::kComponents == 1 ? value[3] : value[c]) * F::kMax);
   });
 }
@@ -175,7 +149,7 @@ template <class F> void fillConstant(ofxhost::Image &image,
 // transparent with a colour left in it (which must pass through as it is),
 // and a few have tiny alphas so the low-alpha rules are exercised too.
 template <class F> void fillRandom(ofxhost::Image &image, unsigned seed) {
-  using Pix = typename F::Pix;
+  using Pix = typename F::PIX;
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   fillImage<F>(image, [&](int, int, Pix *p) {
@@ -216,12 +190,12 @@ template <class Pix> std::string channelsText(const Pix *p, int n) {
 // equals a NaN); the message names the format, the pixel and both values.
 template <class F>
 ::testing::AssertionResult pixelEquals(const ofxhost::Image &image, int x, int y,
-                                       const typename F::Pix *expected) {
-  const auto *actual = image.pixel<typename F::Pix>(x, y);
+                                       const typename F::PIX *expected) {
+  const auto *actual = image.pixel<typename F::PIX>(x, y);
   if (!actual)
     return ::testing::AssertionFailure()
            << F::name() << ": pixel (" << x << ", " << y << ") outside image";
-  if (std::memcmp(actual, expected, sizeof(typename F::Pix) * F::kComponents) ==
+  if (std::memcmp(actual, expected, sizeof(typename F::PIX) * F::kComponents) ==
       0)
     return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
@@ -236,62 +210,24 @@ inline std::string tintrowBundle() {
   return ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, "Tintrow");
 }
 
-inline ofxhost::HostOptions hermeticOptions(unsigned cpuCount = 1) {
-  ofxhost::HostOptions options;
-  options.cpuCount = cpuCount;
-  options.searchDefaultPath = false;
-  options.searchEnvironmentPath = false;
-  return options;
-}
-
 // A host with the gradient module loaded and its one plug-in at hand.
-class GradientHost {
+class GradientHost : public qfx_test::TestHost {
 public:
-  explicit GradientHost(unsigned cpuCount = 1) : host_(hermeticOptions(cpuCount)) {
-    std::string error;
-    const std::vector<ofxhost::Plugin *> plugins =
-        host_.addBundle(tintrowBundle(), &error);
-    if (plugins.size() == 1)
-      plugin_ = plugins.front();
-    loadError_ = error;
-  }
-
-  ofxhost::Host &host() { return host_; }
-  ofxhost::Plugin *plugin() { return plugin_; }
-  const std::string &loadError() const { return loadError_; }
-
-  std::unique_ptr<ofxhost::Instance> createFilter() {
-    ofxhost::ActionResult result;
-    auto instance =
-        plugin_->createInstance(kOfxImageEffectContextFilter, &result);
-    EXPECT_TRUE(instance) << result.message;
-    return instance;
-  }
-
-private:
-  ofxhost::Host host_;
-  ofxhost::Plugin *plugin_ = nullptr;
-  std::string loadError_;
+  explicit GradientHost(unsigned cpuCount = 1)
+      : TestHost(tintrowBundle(), qfx_test::isolatedOptions(cpuCount)) {}
 };
 
 inline void applySettings(ofxhost::Instance &instance,
                           const GradientSettings &s) {
-  instance.param("startColor")
+  instance.param(names::kStartColor)
       .setValue({s.startColor[0], s.startColor[1], s.startColor[2],
                  s.startColor[3]});
-  instance.param("endColor")
+  instance.param(names::kEndColor)
       .setValue({s.endColor[0], s.endColor[1], s.endColor[2], s.endColor[3]});
-  instance.param("startPosition")
+  instance.param(names::kStartPosition)
       .setValue({s.startPosition[0], s.startPosition[1]});
-  instance.param("endPosition").setValue({s.endPosition[0], s.endPosition[1]});
-  instance.param("gradientType").setValue({double(s.type)});
-}
-
-inline ofxhost::RenderRequest renderOf(OfxRectI window, double time = 0.0) {
-  ofxhost::RenderRequest request;
-  request.time = time;
-  request.window = window;
-  return request;
+  instance.param(names::kEndPosition).setValue({s.endPosition[0], s.endPosition[1]});
+  instance.param(names::kGradientType).setValue({double(s.type)});
 }
 
 } // namespace gradient_test

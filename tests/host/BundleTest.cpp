@@ -1,5 +1,6 @@
 // Finding and opening bundles: search order, the environment path, and
 // every way a bundle can be unusable without stopping the scan.
+#include "EffectHost.h"
 #include "HostTestSupport.h"
 
 #include <cstdlib>
@@ -19,12 +20,10 @@ using ofxhost::Plugin;
 const char *const kProbeId = "net.qeffects.test.HostProbe";
 
 HostOptions isolated() {
-  HostOptions options;
+  HostOptions options = qfx_test::isolatedOptions(0);
   // Scans here read each bundle in a child first, as ofxrender does.
   options.probeInChildProcess = true;
   options.probeProgram = QFX_PROBE_PROGRAM;
-  options.searchDefaultPath = false;
-  options.searchEnvironmentPath = false;
   return options;
 }
 

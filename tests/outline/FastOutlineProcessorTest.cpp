@@ -15,6 +15,7 @@
 
 #include "OutlineField.h"
 #include "OutlinePixelRules.h"
+#include "EffectHost.h"
 #include "OutlineTestFormats.h"
 #include "ofxMultiThread.h"
 #include "ofxhost/Host.h"
@@ -34,25 +35,7 @@ struct Settings {
   bool useDefaults = false;
 };
 
-template <class F>
-ofxhost::BitDepth depthOf() {
-  if constexpr (std::is_same_v<typename F::PIX, unsigned char>)
-    return ofxhost::BitDepth::Byte;
-  else if constexpr (std::is_same_v<typename F::PIX, unsigned short>)
-    return ofxhost::BitDepth::Short;
-  else
-    return ofxhost::BitDepth::Float;
-}
-
-template <class F>
-ofxhost::Components componentsOf() {
-  return F::kComponents == 4 ? ofxhost::Components::RGBA : ofxhost::Components::Alpha;
-}
-
-template <class F>
-ofxhost::ImagePtr makeImage(OfxRectI bounds) {
-  return std::make_shared<ofxhost::Image>(bounds, depthOf<F>(), componentsOf<F>());
-}
+using qfx_test::makeImage;
 
 template <class F>
 void setPixel(ofxhost::Image& image, int x, int y, double r, double g, double b, double a) {
@@ -175,33 +158,12 @@ template <class F>
 }
 
 // One host and the probe for the whole test program.
-class ProbeHost {
-public:
-  static ProbeHost& get() {
-    static ProbeHost instance;
-    return instance;
+struct ProbeHost {
+  static qfx_test::EffectHost& get() {
+    static qfx_test::EffectHost host(
+        ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, "RimletCoreProbe"));
+    return host;
   }
-
-  ofxhost::Host& host() { return *host_; }
-  ofxhost::Plugin* plugin() { return plugin_; }
-  const std::string& error() const { return error_; }
-
-private:
-  ProbeHost() {
-    ofxhost::HostOptions options;
-    options.searchDefaultPath = false;
-    options.searchEnvironmentPath = false;
-    options.cpuCount = 1;
-    host_ = std::make_unique<ofxhost::Host>(options);
-    const std::string bundle = ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, "RimletCoreProbe");
-    const auto plugins = host_->addBundle(bundle, &error_);
-    if (!plugins.empty())
-      plugin_ = plugins.front();
-  }
-
-  std::unique_ptr<ofxhost::Host> host_;
-  ofxhost::Plugin* plugin_ = nullptr;
-  std::string error_;
 };
 
 struct RenderJob {
@@ -217,7 +179,7 @@ struct RenderJob {
 // the count cannot change from one of the host's own threads).
 template <class F>
 ofxhost::ImagePtr renderWithTheHostsCpus(const RenderJob& job) {
-  ProbeHost& probe = ProbeHost::get();
+  qfx_test::EffectHost& probe = ProbeHost::get();
   if (probe.plugin() == nullptr) {
     ADD_FAILURE() << "the probe bundle did not load: " << probe.error();
     return nullptr;
@@ -230,7 +192,7 @@ ofxhost::ImagePtr renderWithTheHostsCpus(const RenderJob& job) {
   }
   if (job.source)
     instance->setSource(job.source);
-  instance->clip(kOfxImageEffectOutputClipName).setFormat(depthOf<F>(), componentsOf<F>());
+  instance->clip(kOfxImageEffectOutputClipName).setFormat(F::kDepth, F::kLayout);
   auto output = makeImage<F>(job.dstBounds);
   output->fillBytes(kSentinelByte);
   instance->setOutput(output);
@@ -527,7 +489,7 @@ TEST(ProcessorWindows, EmptyWindowWritesNothing) {
 // product are refused as an allocation failure, not wrapped into a small
 // field that rows would then overrun.
 TEST(ProcessorBounds, HugeBoundsFailAsOutOfMemory) {
-  ProbeHost& probe = ProbeHost::get();
+  qfx_test::EffectHost& probe = ProbeHost::get();
   ASSERT_NE(probe.plugin(), nullptr) << probe.error();
   auto instance = probe.plugin()->createInstance(kOfxImageEffectContextFilter);
   ASSERT_TRUE(instance);

@@ -6,13 +6,17 @@
 namespace outline_plugin_test {
 namespace {
 
+// Names and labels are spelled out here, not taken from the names header:
+// projects store values under them, so this is where a rename must show as
+// the break it is.
+
 using Strings = std::vector<std::string>;
 using Doubles = std::vector<double>;
 
 class OutlineDescriptionTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.loadError();
+    ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.error();
     ofxhost::ActionResult result = fixture_.plugin()->describe();
     ASSERT_TRUE(result.ok()) << result.message;
     result = fixture_.plugin()->describeInContext(kOfxImageEffectContextFilter);
@@ -153,7 +157,7 @@ TEST_F(OutlineDescriptionTest, EveryContextGetsTheSameDeclarations) {
 
 TEST(OutlineInstanceTest, FreshInstanceShowsWhiteWidthTwoAndGood) {
   OutlineHost fixture;
-  ASSERT_NE(fixture.plugin(), nullptr) << fixture.loadError();
+  ASSERT_NE(fixture.plugin(), nullptr) << fixture.error();
   auto instance = fixture.createFilter();
   ASSERT_TRUE(instance);
   EXPECT_EQ(instance->clipNames(), (Strings{"Source", "Output"}));
@@ -171,7 +175,7 @@ TEST(OutlineInstanceTest, FreshInstanceShowsWhiteWidthTwoAndGood) {
 
 TEST(OutlineInstanceTest, InstancesKeepTheirOwnValues) {
   OutlineHost fixture;
-  ASSERT_NE(fixture.plugin(), nullptr) << fixture.loadError();
+  ASSERT_NE(fixture.plugin(), nullptr) << fixture.error();
   auto first = fixture.createFilter();
   auto second = fixture.createFilter();
   ASSERT_TRUE(first && second);

@@ -1,8 +1,9 @@
-// Shared pieces of the outline effect's tests through a real host: a host
-// with the Rimlet bundle loaded, images in the six formats, the effect's
-// settings, and a reference render assembled from the field and the pixel
-// rules (tested on their own), so that a render tells whether the instance
-// handed the processor the right images and values.
+// Shared pieces of the outline effect's tests through a real host: the
+// shared host (tests/common) with the Rimlet bundle loaded, images in the
+// six formats, the effect's settings, and a reference render assembled from
+// the field and the pixel rules (tested on their own), so that a render
+// tells whether the instance handed the processor the right images and
+// values.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,8 +18,10 @@
 #include <vector>
 
 #include "OutlineField.h"
+#include "OutlineNames.h"
 #include "OutlinePixelRules.h"
 #include "OutlineTestFormats.h"
+#include "TestHost.h"
 #include "ofxhost/Host.h"
 
 namespace outline_plugin_test {
@@ -33,6 +36,9 @@ using rimlet_test::ShortAlpha;
 using rimlet_test::ShortRGBA;
 using ofxhost::BitDepth;
 using ofxhost::Components;
+using qfx_test::makeImage;
+using qfx_test::renderOf;
+namespace names = rimlet::names;
 
 constexpr unsigned char kSentinelByte = 0x5A;
 
@@ -48,30 +54,13 @@ struct OutlineSettings {
 };
 
 inline void applySettings(ofxhost::Instance &instance, const OutlineSettings &s) {
-  instance.param("outlineColor")
+  instance.param(names::kOutlineColor)
       .setValue({s.color[0], s.color[1], s.color[2], s.color[3]});
-  instance.param("outlineWidth").setValue({s.width});
-  instance.param("quality").setValue({double(s.quality)});
+  instance.param(names::kOutlineWidth).setValue({s.width});
+  instance.param(names::kQuality).setValue({double(s.quality)});
 }
 
 // ------------------------------------------------------------ images
-
-template <class F> BitDepth depthOf() {
-  if constexpr (std::is_same_v<typename F::PIX, unsigned char>)
-    return BitDepth::Byte;
-  else if constexpr (std::is_same_v<typename F::PIX, unsigned short>)
-    return BitDepth::Short;
-  else
-    return BitDepth::Float;
-}
-
-template <class F> Components componentsOf() {
-  return F::kComponents == 4 ? Components::RGBA : Components::Alpha;
-}
-
-template <class F> ofxhost::ImagePtr makeImage(OfxRectI bounds) {
-  return std::make_shared<ofxhost::Image>(bounds, depthOf<F>(), componentsOf<F>());
-}
 
 // Premultiplied soft-edged discs of several opacities, two of them cut by
 // the image's edges, so that every rule of the outline has pixels to act on.
@@ -191,50 +180,11 @@ ofxhost::ImagePtr referenceRender(const ofxhost::Image *src, OfxRectI dstBounds,
 
 // ------------------------------------------------------------ host
 
-inline ofxhost::HostOptions hermeticOptions() {
-  ofxhost::HostOptions options;
-  options.cpuCount = 1;
-  options.searchDefaultPath = false;
-  options.searchEnvironmentPath = false;
-  return options;
-}
-
 // A host with the outline module loaded and its one plug-in at hand.
-class OutlineHost {
+class OutlineHost : public qfx_test::TestHost {
 public:
-  OutlineHost() : host_(hermeticOptions()) {
-    std::string error;
-    const std::vector<ofxhost::Plugin *> plugins = host_.addBundle(
-        ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, "Rimlet"), &error);
-    if (plugins.size() == 1)
-      plugin_ = plugins.front();
-    loadError_ = error;
-  }
-
-  ofxhost::Host &host() { return host_; }
-  ofxhost::Plugin *plugin() { return plugin_; }
-  const std::string &loadError() const { return loadError_; }
-
-  std::unique_ptr<ofxhost::Instance> createFilter() {
-    ofxhost::ActionResult result;
-    auto instance = plugin_->createInstance(kOfxImageEffectContextFilter, &result);
-    EXPECT_TRUE(instance) << result.message;
-    return instance;
-  }
-
-private:
-  ofxhost::Host host_;
-  ofxhost::Plugin *plugin_ = nullptr;
-  std::string loadError_;
+  OutlineHost()
+      : TestHost(ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, "Rimlet")) {}
 };
-
-inline ofxhost::RenderRequest renderOf(OfxRectI window, double time = 0.0,
-                                       double scale = 1.0) {
-  ofxhost::RenderRequest request;
-  request.time = time;
-  request.window = window;
-  request.scale = {scale, scale};
-  return request;
-}
 
 } // namespace outline_plugin_test

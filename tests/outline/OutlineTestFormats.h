@@ -1,5 +1,6 @@
-// The six pixel formats of the outline effect as GoogleTest types, and a
-// small in-memory image that tests can feed to the field and the rules.
+// The six pixel formats (the shared list of tests/common) under the names
+// the outline tests use, and a small in-memory image that tests can feed to
+// the field and the rules.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,49 +11,22 @@
 #include <type_traits>
 #include <vector>
 
+#include "TestFormats.h"
 #include "ofxCore.h"
 
 namespace rimlet_test {
 
-template <class P, int N, int M>
-struct Format {
-  using PIX = P;
-  static constexpr int kComponents = N;
-  static constexpr int kMax = M;
-  static constexpr bool kIsFloat = std::is_floating_point_v<P>;
-
-  static std::string name() {
-    std::string depth = std::is_same_v<P, unsigned char>    ? "Byte"
-                        : std::is_same_v<P, unsigned short> ? "Short"
-                                                            : "Float";
-    return depth + (N == 4 ? "RGBA" : "Alpha");
-  }
-
-  // The component value for a fraction of full scale, as a test writes it.
-  static P fromUnit(double unit) {
-    return static_cast<P>(kIsFloat ? unit : unit * M);
-  }
-};
-
-using ByteRGBA = Format<unsigned char, 4, 255>;
-using ShortRGBA = Format<unsigned short, 4, 65535>;
-using FloatRGBA = Format<float, 4, 1>;
-using ByteAlpha = Format<unsigned char, 1, 255>;
-using ShortAlpha = Format<unsigned short, 1, 65535>;
-using FloatAlpha = Format<float, 1, 1>;
-
-using AllFormats = ::testing::Types<ByteRGBA, ShortRGBA, FloatRGBA, ByteAlpha,
-                                    ShortAlpha, FloatAlpha>;
-using RgbaFormats = ::testing::Types<ByteRGBA, ShortRGBA, FloatRGBA>;
-using IntegerRgbaFormats = ::testing::Types<ByteRGBA, ShortRGBA>;
-using AlphaFormats = ::testing::Types<ByteAlpha, ShortAlpha, FloatAlpha>;
-
-struct FormatNames {
-  template <class F>
-  static std::string GetName(int) {
-    return F::name();
-  }
-};
+using qfx_test::AllFormats;
+using qfx_test::AlphaFormats;
+using qfx_test::ByteAlpha;
+using qfx_test::ByteRGBA;
+using qfx_test::FloatAlpha;
+using qfx_test::FloatRGBA;
+using qfx_test::FormatNames;
+using qfx_test::IntegerRgbaFormats;
+using qfx_test::RgbaFormats;
+using qfx_test::ShortAlpha;
+using qfx_test::ShortRGBA;
 
 // A source image held in a plain array: bounds in pixel coordinates,
 // consecutive rows one step up in y. at() returns null outside the bounds,

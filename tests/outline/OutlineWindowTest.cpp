@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "EffectHost.h"
 #include "OutlineTestFormats.h"
 #include "ofxhost/Host.h"
 
@@ -27,25 +28,7 @@ using namespace rimlet_test;
 
 constexpr unsigned char kSentinelByte = 0xA5;
 
-template <class F>
-ofxhost::BitDepth depthOf() {
-  if constexpr (std::is_same_v<typename F::PIX, unsigned char>)
-    return ofxhost::BitDepth::Byte;
-  else if constexpr (std::is_same_v<typename F::PIX, unsigned short>)
-    return ofxhost::BitDepth::Short;
-  else
-    return ofxhost::BitDepth::Float;
-}
-
-template <class F>
-ofxhost::Components componentsOf() {
-  return F::kComponents == 4 ? ofxhost::Components::RGBA : ofxhost::Components::Alpha;
-}
-
-template <class F>
-ofxhost::ImagePtr makeImage(OfxRectI bounds) {
-  return std::make_shared<ofxhost::Image>(bounds, depthOf<F>(), componentsOf<F>());
-}
+using qfx_test::makeImage;
 
 std::string describeRect(const OfxRectI& r) {
   std::ostringstream out;
@@ -54,32 +37,12 @@ std::string describeRect(const OfxRectI& r) {
 }
 
 // One host with the processor probe for the whole program.
-class ProbeHost {
-public:
-  static ProbeHost& get() {
-    static ProbeHost instance;
-    return instance;
+struct ProbeHost {
+  static qfx_test::EffectHost& get() {
+    static qfx_test::EffectHost host(
+        ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, "RimletCoreProbe"));
+    return host;
   }
-  ofxhost::Host& host() { return *host_; }
-  ofxhost::Plugin* plugin() { return plugin_; }
-  const std::string& error() const { return error_; }
-
-private:
-  ProbeHost() {
-    ofxhost::HostOptions options;
-    options.searchDefaultPath = false;
-    options.searchEnvironmentPath = false;
-    options.cpuCount = 1;
-    host_ = std::make_unique<ofxhost::Host>(options);
-    const auto plugins =
-        host_->addBundle(ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, "RimletCoreProbe"), &error_);
-    if (!plugins.empty())
-      plugin_ = plugins.front();
-  }
-
-  std::unique_ptr<ofxhost::Host> host_;
-  ofxhost::Plugin* plugin_ = nullptr;
-  std::string error_;
 };
 
 struct Scene {
@@ -96,7 +59,7 @@ template <class F>
 class SceneRenderer {
 public:
   explicit SceneRenderer(const Scene& scene) : scene_(scene) {
-    ProbeHost& probe = ProbeHost::get();
+    qfx_test::EffectHost& probe = ProbeHost::get();
     if (probe.plugin() == nullptr) {
       ADD_FAILURE() << "the probe bundle did not load: " << probe.error();
       return;
@@ -109,7 +72,7 @@ public:
     }
     if (scene.source)
       instance_->setSource(scene.source);
-    instance_->clip(kOfxImageEffectOutputClipName).setFormat(depthOf<F>(), componentsOf<F>());
+    instance_->clip(kOfxImageEffectOutputClipName).setFormat(F::kDepth, F::kLayout);
     instance_->param("outlineColor").setValue({scene.red, scene.green, scene.blue, 1.0});
     instance_->param("outlineWidth").setValue({scene.width});
     instance_->param("quality").setValue({static_cast<double>(scene.quality)});

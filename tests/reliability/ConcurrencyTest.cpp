@@ -21,15 +21,15 @@ void applySettings(const std::string &bundle, ofxhost::Instance &instance, int i
                    int frame) {
   const double k = i + 0.25 * frame;
   if (bundle == "Tintrow") {
-    instance.param("startColor").setValue({0.1 * k, 0.9, 0.2, 1.0});
-    instance.param("endColor").setValue({0.8, 0.1 * k, 0.6, 1.0});
-    instance.param("startPosition").setValue({0.05 * k, 0.3});
-    instance.param("endPosition").setValue({0.9, 0.2 + 0.1 * k});
-    instance.param("gradientType").setValue({double(i % 2)});
+    instance.param(tintrow::names::kStartColor).setValue({0.1 * k, 0.9, 0.2, 1.0});
+    instance.param(tintrow::names::kEndColor).setValue({0.8, 0.1 * k, 0.6, 1.0});
+    instance.param(tintrow::names::kStartPosition).setValue({0.05 * k, 0.3});
+    instance.param(tintrow::names::kEndPosition).setValue({0.9, 0.2 + 0.1 * k});
+    instance.param(tintrow::names::kGradientType).setValue({double(i % 2)});
   } else {
-    instance.param("outlineColor").setValue({0.2 * k, 0.5, 1.0 - 0.1 * k, 1.0});
-    instance.param("outlineWidth").setValue({1.0 + 1.5 * k});
-    instance.param("quality").setValue({double(i % 3)});
+    instance.param(rimlet::names::kOutlineColor).setValue({0.2 * k, 0.5, 1.0 - 0.1 * k, 1.0});
+    instance.param(rimlet::names::kOutlineWidth).setValue({1.0 + 1.5 * k});
+    instance.param(rimlet::names::kQuality).setValue({double(i % 3)});
   }
 }
 

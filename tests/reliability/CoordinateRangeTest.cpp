@@ -34,12 +34,12 @@ struct Variant {
 
 void applyVariant(const Variant &v, ofxhost::Instance &instance) {
   if (v.bundle == "Rimlet") {
-    instance.param("outlineWidth").setValue({3.0});
-    instance.param("quality").setValue({double(v.choice)});
+    instance.param(rimlet::names::kOutlineWidth).setValue({3.0});
+    instance.param(rimlet::names::kQuality).setValue({double(v.choice)});
   } else {
-    instance.param("gradientType").setValue({double(v.choice)});
-    instance.param("startPosition").setValue({0.2, 0.1});
-    instance.param("endPosition").setValue({0.9, 0.8});
+    instance.param(tintrow::names::kGradientType).setValue({double(v.choice)});
+    instance.param(tintrow::names::kStartPosition).setValue({0.2, 0.1});
+    instance.param(tintrow::names::kEndPosition).setValue({0.9, 0.8});
   }
 }
 

@@ -1,5 +1,5 @@
-// Shared pieces of the reliability tests: both effect bundles behind one
-// kind of host, the six pixel formats as values, images painted with a
+// Shared pieces of the reliability tests: both effect bundles behind the
+// shared host, the shared list of pixel formats, images painted with a
 // picture that gives both effects work to do, and byte comparisons that
 // name the pixel and both values when they fail.
 #pragma once
@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "GradientNames.h"
+#include "OutlineNames.h"
+#include "TestFormats.h"
+#include "TestHost.h"
 #include "ofxhost/Host.h"
 
 namespace reliability {
@@ -33,81 +37,24 @@ inline std::string bundlePath(const std::string &bundle) {
   return ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, bundle);
 }
 
-// A host that sees only what a test gives it.
-inline ofxhost::HostOptions isolatedOptions(unsigned cpus = 1) {
-  ofxhost::HostOptions options;
-  options.cpuCount = cpus;
-  options.searchDefaultPath = false;
-  options.searchEnvironmentPath = false;
-  return options;
-}
+using qfx_test::isolatedOptions;
 
 // A host with one effect bundle loaded.
-class EffectHost {
+class EffectHost : public qfx_test::TestHost {
 public:
   explicit EffectHost(const std::string &bundle,
                       ofxhost::HostOptions options = isolatedOptions())
-      : host_(std::move(options)) {
-    std::vector<ofxhost::Plugin *> plugins =
-        host_.addBundle(bundlePath(bundle), &error_);
-    if (plugins.size() == 1)
-      plugin_ = plugins.front();
-    else if (error_.empty())
-      error_ = bundle + " holds " + std::to_string(plugins.size()) + " plug-ins";
-  }
-
-  ofxhost::Host &host() { return host_; }
-  ofxhost::Plugin *plugin() { return plugin_; }
-  const std::string &error() const { return error_; }
-
-  // A filter instance, or null (with the reason in *result).
-  std::unique_ptr<ofxhost::Instance>
-  createFilter(ofxhost::ActionResult *result = nullptr) {
-    if (!plugin_)
-      return nullptr;
-    return plugin_->createInstance(kOfxImageEffectContextFilter, result);
-  }
-
-private:
-  ofxhost::Host host_;
-  ofxhost::Plugin *plugin_ = nullptr;
-  std::string error_;
+      : TestHost(bundlePath(bundle), std::move(options)) {}
 };
 
 // ------------------------------------------------------------ formats
 
-struct PixelFormat {
-  BitDepth depth;
-  Components components;
-};
-
-inline std::string formatName(const PixelFormat &f) {
-  const char *depth = f.depth == BitDepth::Byte    ? "Byte"
-                      : f.depth == BitDepth::Short ? "Short"
-                      : f.depth == BitDepth::Float ? "Float"
-                      : f.depth == BitDepth::Half  ? "Half"
-                                                   : "NoDepth";
-  const char *components = f.components == Components::RGBA    ? "RGBA"
-                           : f.components == Components::Alpha ? "Alpha"
-                           : f.components == Components::RGB   ? "RGB"
-                                                               : "NoComponents";
-  return std::string(depth) + components;
-}
-
-inline const std::vector<PixelFormat> &allFormats() {
-  static const std::vector<PixelFormat> formats = {
-      {BitDepth::Byte, Components::RGBA},   {BitDepth::Short, Components::RGBA},
-      {BitDepth::Float, Components::RGBA},  {BitDepth::Byte, Components::Alpha},
-      {BitDepth::Short, Components::Alpha}, {BitDepth::Float, Components::Alpha}};
-  return formats;
-}
+using qfx_test::allFormats;
+using qfx_test::formatName;
+using qfx_test::makeImage;
+using qfx_test::PixelFormat;
 
 // ------------------------------------------------------------ images
-
-inline ofxhost::ImagePtr makeImage(const OfxRectI &bounds, const PixelFormat &f,
-                                   ofxhost::ImageLayout layout = {}) {
-  return std::make_shared<ofxhost::Image>(bounds, f.depth, f.components, layout);
-}
 
 // Stores v (0 to 1 stands for the format's full range) in component c of
 // pixel (x, y): the one place that knows how each depth holds a value.
@@ -226,11 +173,6 @@ inline std::string firstPixelNotFilledWith(const ofxhost::Image &image,
   return "";
 }
 
-inline ofxhost::RenderRequest renderOf(const OfxRectI &window, double time = 0.0) {
-  ofxhost::RenderRequest request;
-  request.window = window;
-  request.time = time;
-  return request;
-}
+using qfx_test::renderOf;
 
 } // namespace reliability

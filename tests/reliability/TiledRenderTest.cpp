@@ -117,15 +117,15 @@ randomParams(const std::string &bundle, std::mt19937 &rng) {
   if (bundle == "Rimlet") {
     // Widths across the whole range, thin ones as often as thick ones.
     const double width = 0.1 * std::pow(200.0, unit(rng));
-    return {{"outlineWidth", {width}},
-            {"quality", {double(std::uniform_int_distribution<int>(0, 2)(rng))}},
-            {"outlineColor", {unit(rng), unit(rng), unit(rng), 1.0}}};
+    return {{rimlet::names::kOutlineWidth, {width}},
+            {rimlet::names::kQuality, {double(std::uniform_int_distribution<int>(0, 2)(rng))}},
+            {rimlet::names::kOutlineColor, {unit(rng), unit(rng), unit(rng), 1.0}}};
   }
-  return {{"startColor", {unit(rng), unit(rng), unit(rng), 1.0}},
-          {"endColor", {unit(rng), unit(rng), unit(rng), 1.0}},
-          {"startPosition", {position(rng), position(rng)}},
-          {"endPosition", {position(rng), position(rng)}},
-          {"gradientType", {double(std::uniform_int_distribution<int>(0, 1)(rng))}}};
+  return {{tintrow::names::kStartColor, {unit(rng), unit(rng), unit(rng), 1.0}},
+          {tintrow::names::kEndColor, {unit(rng), unit(rng), unit(rng), 1.0}},
+          {tintrow::names::kStartPosition, {position(rng), position(rng)}},
+          {tintrow::names::kEndPosition, {position(rng), position(rng)}},
+          {tintrow::names::kGradientType, {double(std::uniform_int_distribution<int>(0, 1)(rng))}}};
 }
 
 class TiledRender : public ::testing::TestWithParam<std::string> {

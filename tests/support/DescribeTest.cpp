@@ -11,15 +11,15 @@ using Strings = std::vector<std::string>;
 class SupportDescribe : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_NE(session_.plugin, nullptr);
-    ofxhost::ActionResult result = session_.plugin->describe();
+    ASSERT_NE(session_.plugin(), nullptr);
+    ofxhost::ActionResult result = session_.plugin()->describe();
     ASSERT_EQ(result.status, kOfxStatOK) << result.message;
   }
 
   ofxhost::Descriptor &describeIn(const char *context) {
-    ofxhost::ActionResult result = session_.plugin->describeInContext(context);
+    ofxhost::ActionResult result = session_.plugin()->describeInContext(context);
     EXPECT_EQ(result.status, kOfxStatOK) << context << ": " << result.message;
-    ofxhost::Descriptor *desc = session_.plugin->contextDescriptor(context);
+    ofxhost::Descriptor *desc = session_.plugin()->contextDescriptor(context);
     if (!desc)
       throw std::runtime_error(std::string("no descriptor for ") + context);
     return *desc;
@@ -29,7 +29,7 @@ protected:
 };
 
 TEST_F(SupportDescribe, EffectPropertiesAreWritten) {
-  ofxhost::PropertySet &props = session_.plugin->descriptor().props();
+  ofxhost::PropertySet &props = session_.plugin()->descriptor().props();
   EXPECT_EQ(props.getString(kOfxPropLabel), probe::kLabel);
   EXPECT_EQ(props.getString(kOfxPropShortLabel), "Probe");
   EXPECT_EQ(props.getString(kOfxPropLongLabel), "QFX Support Probe");

@@ -38,11 +38,11 @@ TEST(SupportEntryPoints, PublishOneImageEffectPluginRecord) {
 
 TEST(SupportLoad, SucceedsWithEverySuite) {
   ProbeSession session;
-  ASSERT_NE(session.plugin, nullptr);
-  EXPECT_EQ(session.plugin->load().status, kOfxStatOK);
-  EXPECT_EQ(session.plugin->identifier(), probe::kPluginId);
-  EXPECT_EQ(session.plugin->versionMajor(), probe::kVersionMajor);
-  EXPECT_EQ(session.plugin->versionMinor(), probe::kVersionMinor);
+  ASSERT_NE(session.plugin(), nullptr);
+  EXPECT_EQ(session.plugin()->load().status, kOfxStatOK);
+  EXPECT_EQ(session.plugin()->identifier(), probe::kPluginId);
+  EXPECT_EQ(session.plugin()->versionMajor(), probe::kVersionMajor);
+  EXPECT_EQ(session.plugin()->versionMinor(), probe::kVersionMinor);
 }
 
 class SupportLoadWithheld : public ::testing::TestWithParam<const char *> {};
@@ -81,8 +81,8 @@ TEST(SupportLoad, LaterLoadsFetchTheSuitesAfresh) {
   }
   {
     ProbeSession session;
-    ASSERT_NE(session.plugin, nullptr);
-    EXPECT_EQ(session.plugin->load().status, kOfxStatOK);
+    ASSERT_NE(session.plugin(), nullptr);
+    EXPECT_EQ(session.plugin()->load().status, kOfxStatOK);
     EXPECT_NO_THROW(session.createInstance());
   }
   {
@@ -116,11 +116,11 @@ TEST(SupportLoad, ToleratesAHostWithoutOptionalProperties) {
                                    kOfxImageEffectPropSupportedPixelDepths,
                                    kOfxImageEffectPropSupportedComponents};
   ProbeSession session(options);
-  ASSERT_NE(session.plugin, nullptr);
-  EXPECT_EQ(session.plugin->load().status, kOfxStatOK);
+  ASSERT_NE(session.plugin(), nullptr);
+  EXPECT_EQ(session.plugin()->load().status, kOfxStatOK);
   ofxhost::Instance &instance = session.createInstance();
-  auto src = makeImage<RGBAByte>({0, 0, 4, 4});
-  auto dst = makeImage<RGBAByte>({0, 0, 4, 4});
+  auto src = makeImage<ByteRGBA>({0, 0, 4, 4});
+  auto dst = makeImage<ByteRGBA>({0, 0, 4, 4});
   instance.setSource(src);
   instance.setOutput(dst);
   EXPECT_EQ(instance.render({0.0, {0, 0, 4, 4}}).status, kOfxStatOK);

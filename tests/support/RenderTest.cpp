@@ -18,7 +18,7 @@ struct Tint {
 
 template <class F> class SupportRender : public ::testing::Test {
 protected:
-  using Pix = typename F::Pix;
+  using Pix = typename F::PIX;
 
   // A fresh session whose source holds the pattern and whose output is
   // pre-filled with a sentinel byte, so untouched pixels are visible.
@@ -40,7 +40,7 @@ protected:
   }
 
   // Alpha-only images carry their one channel in the tint's alpha slot.
-  static double tintFor(const Tint &tint, int c) { return F::nComponents == 1 ? tint.a : tint[c]; }
+  static double tintFor(const Tint &tint, int c) { return F::kComponents == 1 ? tint.a : tint[c]; }
 
   auto normalPixels(double gain, Tint tint) {
     return [this, gain, tint](int x, int y, int c) {
@@ -86,7 +86,7 @@ TYPED_TEST(SupportRender, OnlyTheRenderWindowIsWritten) {
   ASSERT_EQ(instance.render({0.0, window}).status, kOfxStatOK);
   auto expected = [&](int x, int y, int c) {
     const bool inside = x >= window.x1 && x < window.x2 && y >= window.y1 && y < window.y2;
-    return inside ? this->src_->template pixel<typename TypeParam::Pix>(x, y)[c]
+    return inside ? this->src_->template pixel<typename TypeParam::PIX>(x, y)[c]
                   : this->sentinelValue();
   };
   expectPixels<TypeParam>(*this->dst_, kBounds, expected, "window");
@@ -136,7 +136,7 @@ TYPED_TEST(SupportRender, AbortLeavesTheRemainingRowsUntouched) {
   ASSERT_EQ(instance.render({0.0, kBounds}).status, kOfxStatOK);
   auto expected = [&](int x, int y, int c) {
     return y < kBounds.y1 + rowsBeforeAbort
-               ? this->src_->template pixel<typename TypeParam::Pix>(x, y)[c]
+               ? this->src_->template pixel<typename TypeParam::PIX>(x, y)[c]
                : this->sentinelValue();
   };
   expectPixels<TypeParam>(*this->dst_, kBounds, expected, "after abort");
@@ -174,8 +174,8 @@ TEST_P(SupportBands, RowsAreSplitAsDocumented) {
   ProbeSession session(isolatedOptions(param.threads));
   ofxhost::Instance &instance = session.createInstance();
   const OfxRectI bounds{0, -5, 3, 200};
-  auto src = makeImage<RGBAFloat>(bounds);
-  auto dst = makeImage<RGBAFloat>(bounds);
+  auto src = makeImage<FloatRGBA>(bounds);
+  auto dst = makeImage<FloatRGBA>(bounds);
   dst->fillBytes(0xff); // NaN everywhere: unwritten pixels compare unequal
   instance.setSource(src);
   instance.setOutput(dst);
@@ -210,14 +210,14 @@ TEST(SupportBands, EmptyWindowWritesNothing) {
   ProbeSession session(isolatedOptions(4));
   ofxhost::Instance &instance = session.createInstance();
   const OfxRectI bounds{0, 0, 4, 4};
-  auto src = makeImage<RGBAByte>(bounds);
-  auto dst = makeImage<RGBAByte>(bounds);
+  auto src = makeImage<ByteRGBA>(bounds);
+  auto dst = makeImage<ByteRGBA>(bounds);
   dst->fillBytes(0x33);
   instance.setSource(src);
   instance.setOutput(dst);
   for (const OfxRectI &window : {OfxRectI{0, 2, 4, 2}, OfxRectI{0, 3, 4, 1}}) {
     ASSERT_EQ(instance.render({0.0, window}).status, kOfxStatOK);
-    expectPixels<RGBAByte>(*dst, bounds, [](int, int, int) { return 0x33; }, "empty window");
+    expectPixels<ByteRGBA>(*dst, bounds, [](int, int, int) { return 0x33; }, "empty window");
   }
 }
 
@@ -226,11 +226,11 @@ TEST(SupportImage, ReportsRenderScaleAspectRatioAndPremultiplication) {
   ProbeSession session(isolatedOptions(1));
   ofxhost::Instance &instance = session.createInstance();
   const OfxRectI bounds{0, 0, 2, 2};
-  auto src = makeImage<RGBAFloat>(bounds);
+  auto src = makeImage<FloatRGBA>(bounds);
   src->renderScale = {0.5, 0.25};
   src->pixelAspectRatio = 2.0;
   src->premultiplication = kOfxImageUnPreMultiplied;
-  auto dst = makeImage<RGBAFloat>(bounds);
+  auto dst = makeImage<FloatRGBA>(bounds);
   instance.setSource(src);
   instance.setOutput(dst);
   session.param(probe::kMode).setValue({double(probe::eModeInspect)});

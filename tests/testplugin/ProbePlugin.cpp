@@ -125,6 +125,11 @@ private:
     std::unique_ptr<OFX::Image> dst(dstClip_->fetchImage(args.time));
     if (!dst)
       OFX::throwSuiteStatusException(kOfxStatFailed);
+    // The processor was picked from the clip; writing an image of another
+    // layout with it would run past the image's memory.
+    if (dst->getPixelDepth() != dstClip_->getPixelDepth() ||
+        dst->getPixelComponents() != dstClip_->getPixelComponents())
+      OFX::throwSuiteStatusException(kOfxStatErrFormat);
     std::unique_ptr<OFX::Image> src(srcClip_->fetchImage(args.time));
     if (src && (src->getPixelDepth() != dst->getPixelDepth() ||
                 src->getPixelComponents() != dst->getPixelComponents()))
