@@ -1,7 +1,9 @@
 // Instances driven through the probe plug-in: descriptors, renders in
 // every pixel format and row layout, regions, clip preferences, image
 // bookkeeping, injected faults and the abort switch.
+#include "EffectHost.h"
 #include "HostTestSupport.h"
+#include "TestFormats.h"
 
 #include <cmath>
 #include <cstdint>
@@ -19,60 +21,39 @@ using ofxhost::RenderRequest;
 
 // ---------------------------------------------------------------- formats
 
-template <class PIX, int N, BitDepth D> struct Format {
-  using Pixel = PIX;
-  static constexpr int components = N;
-  static constexpr BitDepth depth = D;
-  static Components layout() {
-    return N == 4 ? Components::RGBA : Components::Alpha;
-  }
-  static std::string name() {
-    return std::string(ofxhost::bitDepthName(D)) + "/" +
-           ofxhost::componentsName(layout());
-  }
-  // A value that differs between neighbouring pixels and components.
-  static PIX pattern(int x, int y, int c) {
-    const int v = (x * 7 + y * 13 + c * 3) % 200 + 1;
-    if (D == BitDepth::Float)
-      return static_cast<PIX>(v / 200.0);
-    return static_cast<PIX>(D == BitDepth::Short ? v * 300 : v);
-  }
-};
+using qfx_test::AllFormats;
+using qfx_test::FormatNames;
 
-using AllFormats = ::testing::Types<
-    Format<std::uint8_t, 4, BitDepth::Byte>,
-    Format<std::uint16_t, 4, BitDepth::Short>, Format<float, 4, BitDepth::Float>,
-    Format<std::uint8_t, 1, BitDepth::Byte>,
-    Format<std::uint16_t, 1, BitDepth::Short>,
-    Format<float, 1, BitDepth::Float>>;
+// A value that differs between neighbouring pixels and components.
+template <class F> typename F::PIX pattern(int x, int y, int c) {
+  const int v = (x * 7 + y * 13 + c * 3) % 200 + 1;
+  if (F::kDepth == BitDepth::Float)
+    return static_cast<typename F::PIX>(v / 200.0);
+  return static_cast<typename F::PIX>(F::kDepth == BitDepth::Short ? v * 300 : v);
+}
 
 template <class F> class RenderFormatTest : public ProbeTest {
 protected:
-  RenderFormatTest() : ProbeTest(options()) {}
-  static ofxhost::HostOptions options() {
-    ofxhost::HostOptions o;
-    o.cpuCount = 3;
-    return o;
-  }
+  RenderFormatTest() : ProbeTest(qfx_test::isolatedOptions(3)) {}
 };
-TYPED_TEST_SUITE(RenderFormatTest, AllFormats);
+TYPED_TEST_SUITE(RenderFormatTest, AllFormats, FormatNames);
 
 TYPED_TEST(RenderFormatTest, CopiesTheWindowThroughPaddedAndFlippedRows) {
   using F = TypeParam;
-  using PIX = typename F::Pixel;
+  using PIX = typename F::PIX;
   const OfxRectI bounds{-3, 2, 14, 13};
-  ImagePtr source = std::make_shared<Image>(bounds, F::depth, F::layout(),
+  ImagePtr source = std::make_shared<Image>(bounds, F::kDepth, F::kLayout,
                                             ofxhost::ImageLayout{16, false});
-  ImagePtr output = std::make_shared<Image>(bounds, F::depth, F::layout(),
+  ImagePtr output = std::make_shared<Image>(bounds, F::kDepth, F::kLayout,
                                             ofxhost::ImageLayout{8, true});
   for (int y = bounds.y1; y < bounds.y2; ++y)
     for (int x = bounds.x1; x < bounds.x2; ++x)
-      for (int c = 0; c < F::components; ++c)
-        source->pixel<PIX>(x, y)[c] = F::pattern(x, y, c);
+      for (int c = 0; c < F::kComponents; ++c)
+        source->pixel<PIX>(x, y)[c] = pattern<F>(x, y, c);
   this->instance_->setSource(source);
   this->instance_->setOutput(output);
   EXPECT_EQ(this->instance_->clip(kOfxImageEffectOutputClipName).depth(),
-            F::depth);
+            F::kDepth);
 
   RenderRequest request;
   request.window = {-1, 4, 12, 12};
@@ -83,9 +64,9 @@ TYPED_TEST(RenderFormatTest, CopiesTheWindowThroughPaddedAndFlippedRows) {
   int wrong = 0;
   for (int y = bounds.y1; y < bounds.y2 && wrong < 5; ++y)
     for (int x = bounds.x1; x < bounds.x2; ++x)
-      for (int c = 0; c < F::components; ++c) {
+      for (int c = 0; c < F::kComponents; ++c) {
         const bool inside = x >= w.x1 && x < w.x2 && y >= w.y1 && y < w.y2;
-        const PIX expected = inside ? F::pattern(x, y, c) : PIX(0);
+        const PIX expected = inside ? pattern<F>(x, y, c) : PIX(0);
         const PIX got = output->pixel<PIX>(x, y)[c];
         if (got != expected && ++wrong <= 5)
           ADD_FAILURE() << F::name() << " pixel (" << x << ", " << y
@@ -99,8 +80,8 @@ TYPED_TEST(RenderFormatTest, CopiesTheWindowThroughPaddedAndFlippedRows) {
 
 TYPED_TEST(RenderFormatTest, ImagesCarryTheirOwnFormatAndLayout) {
   using F = TypeParam;
-  ImagePtr image = std::make_shared<Image>(OfxRectI{1, 2, 6, 9}, F::depth,
-                                           F::layout(),
+  ImagePtr image = std::make_shared<Image>(OfxRectI{1, 2, 6, 9}, F::kDepth,
+                                           F::kLayout,
                                            ofxhost::ImageLayout{4, true});
   image->renderScale = {0.5, 0.5};
   this->instance_->setSource(image);
@@ -119,8 +100,8 @@ TYPED_TEST(RenderFormatTest, ImagesCarryTheirOwnFormatAndLayout) {
   p->propGetInt(handle, kOfxImagePropRowBytes, 0, &rowBytes);
   p->propGetPointer(handle, kOfxImagePropData, 0, &data);
   p->propGetDoubleN(handle, kOfxImageEffectPropRenderScale, 2, scale);
-  EXPECT_STREQ(depth, ofxhost::bitDepthName(F::depth)) << F::name();
-  EXPECT_STREQ(components, ofxhost::componentsName(F::layout())) << F::name();
+  EXPECT_STREQ(depth, ofxhost::bitDepthName(F::kDepth)) << F::name();
+  EXPECT_STREQ(components, ofxhost::componentsName(F::kLayout)) << F::name();
   EXPECT_EQ(std::vector<int>(bounds, bounds + 4),
             (std::vector<int>{1, 2, 6, 9}));
   EXPECT_EQ(rowBytes, image->rowBytes());
