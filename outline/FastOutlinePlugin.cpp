@@ -1,6 +1,7 @@
 #include "FastOutlinePlugin.h"
 
 #include "FastOutlineProcessor.h"
+#include "FieldPool.h"
 
 #include <memory>
 

@@ -5,7 +5,6 @@
 
 #include "ofxsImageEffect.h"
 
-#include "FieldPool.h"
 #include "OutlineField.h"
 
 class FastOutlineProcessorBase;
