@@ -75,7 +75,7 @@ test-asan: deps
 # test-tsan: the multi-threaded renders of every module (the tests labelled
 # "threads") under ThreadSanitizer. Only the programs holding them are built.
 TSAN_TARGETS := support_unit_tests support_tests host_tests tintrow_tests \
-  rimlet_field_pipeline_tests rimlet_processor_tests rimlet_window_tests \
+  rimlet_field_pipeline_tests rimlet_field_pool_tests rimlet_processor_tests rimlet_window_tests \
   rimlet_plugin_tests reliability_thread_tests
 TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 test-tsan: deps

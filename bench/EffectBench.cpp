@@ -5,8 +5,11 @@
 // there too.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -17,6 +20,7 @@
 #include "EffectHost.h"
 #include "GradientNames.h"
 #include "OutlineField.h"
+#include "OutlineFieldPipeline.h"
 #include "OutlineNames.h"
 #include "ofxMultiThread.h"
 #include "ofxhost/Host.h"
@@ -206,10 +210,21 @@ void outlineCase(benchmark::State &state, FrameSize size, Format format, int qua
   renderLoop(state, *instance, window);
 }
 
-// The Good/Best field alone on one thread: seeding row by row from the
-// 8-bit source and the two sweeps, as the outline processor builds it once
-// per render when it has one thread.
-void fieldCase(benchmark::State &state, FrameSize size) {
+// The Good/Best field alone: seeding row by row from the 8-bit source and
+// the two sweeps, the way the outline processor builds it once per render
+// at each thread count: on one thread, a few rows seeded and swept forward
+// at a time, then the backward sweep; on more, the processor's pipeline on
+// the host's threads. The pixel work of a render is the render minus the
+// field built at its own thread count.
+struct FieldJob {
+  rimlet::FieldBuildPipeline *pipeline;
+};
+
+void buildFieldShare(unsigned, unsigned, void *arg) {
+  static_cast<FieldJob *>(arg)->pipeline->work();
+}
+
+void fieldCase(benchmark::State &state, FrameSize size, unsigned threads) {
   const ofxhost::ImagePtr source = Rig::get().source(size, kByte);
   const rimlet::AlphaTable alphaTable = rimlet::makeAlphaTable();
   const rimlet::FieldExtent extent{size.width, size.height};
@@ -217,11 +232,30 @@ void fieldCase(benchmark::State &state, FrameSize size) {
   const rimlet::FieldSeeding seeding = rimlet::FieldSeeding::Smooth;
   for (auto _ : state) {
     const rimlet::ByteSeedTable byteSeeds = rimlet::makeByteSeedTable(seeding, alphaTable);
-    for (int r = 0; r < size.height; ++r)
-      rimlet::seedRow<unsigned char, 4, 255>(
-          cells.data() + extent.indexOf(0, r), source->pixel<unsigned char>(0, r),
-          extent.width, seeding, alphaTable, byteSeeds);
-    rimlet::sweepTwoPass(cells.data(), extent);
+    auto seedRows = [&](std::int64_t first, std::int64_t end) {
+      for (std::int64_t r = first; r < end; ++r)
+        rimlet::seedRow<unsigned char, 4, 255>(
+            cells.data() + extent.indexOf(0, r), source->pixel<unsigned char>(0, int(r)),
+            extent.width, seeding, alphaTable, byteSeeds);
+    };
+    if (threads == 1) {
+      // Rows seeded and swept forward a few at a time, while in the cache.
+      constexpr std::int64_t kRowsAtOnce = 32;
+      for (std::int64_t r = 0, end = 0; r < extent.height; r = end) {
+        end = std::min(extent.height, r + kRowsAtOnce + (r == 0 ? 1 : 0));
+        seedRows(r, end);
+        rimlet::sweepForwardRows(cells.data(), extent, r, end);
+      }
+      rimlet::sweepBackward(cells.data(), extent);
+    } else {
+      rimlet::FieldBuildPipeline pipeline(cells.data(), extent, seeding, seedRows);
+      FieldJob job{&pipeline};
+      if (Rig::get().threads().multiThread(buildFieldShare, threads, &job) != kOfxStatOK) {
+        state.SkipWithError("multiThread failed");
+        return;
+      }
+      pipeline.waitUntilBuilt();
+    }
     benchmark::DoNotOptimize(cells.data());
     benchmark::ClobberMemory();
   }
@@ -249,7 +283,161 @@ void openCvCase(benchmark::State &state, FrameSize size) {
     benchmark::ClobberMemory();
   }
 }
+
+// The whole outline built the obvious way with OpenCV, at the effect's
+// default settings (white, 2 pixels wide) and on as many threads as the
+// effect's renders: an 8-bit mask from the alpha, the distance to the
+// covered pixels, a coverage ramp from full at the width to none a pixel
+// further, and the outline, premultiplied by that coverage, blended under
+// the source. Its buffers are kept from frame to frame, as ours are.
+void openCvOutlineCase(benchmark::State &state, FrameSize size) {
+  cv::setNumThreads(int(kDefaultThreads));
+  const ofxhost::ImagePtr source = Rig::get().source(size, kByte);
+  if (source->rowBytes() <= 0) {
+    state.SkipWithError("the source's rows run downwards");
+    return;
+  }
+  const cv::Mat src(size.height, size.width, CV_8UC4, source->pixelAddress(0, 0),
+                    static_cast<std::size_t>(source->rowBytes()));
+  const double width = 2.0;
+  const cv::Scalar color(1.0, 1.0, 1.0, 1.0);
+  cv::Mat alpha, mask, distance, coverage, transparency, weight, outline, dst;
+  for (auto _ : state) {
+    cv::extractChannel(src, alpha, 3);
+    cv::threshold(alpha, mask, 0, 255, cv::THRESH_BINARY_INV);
+    cv::distanceTransform(mask, distance, cv::DIST_L2, cv::DIST_MASK_3, CV_32F);
+    // 255 * (width + 1 - d), saturated to 0..255 by the conversion.
+    distance.convertTo(coverage, CV_8U, -255.0, 255.0 * (width + 1.0));
+    cv::subtract(cv::Scalar(255), alpha, transparency);
+    cv::multiply(coverage, transparency, weight, 1.0 / 255.0);
+    cv::merge(std::vector<cv::Mat>{weight, weight, weight, weight}, outline);
+    cv::multiply(outline, color, outline);
+    cv::add(src, outline, dst);
+    benchmark::DoNotOptimize(dst.data);
+    benchmark::ClobberMemory();
+  }
+}
 #endif
+
+// ------------------------------------------------------------ memory
+
+// Resident memory, from /proc. The outline's field blocks are mapped from
+// the system directly, so they show here page for page.
+std::int64_t residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// The most resident memory since the last resetPeakResident(); -1 when
+// the system does not say.
+std::int64_t peakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0)
+      return std::stoll(line.substr(6)) * 1024;
+  return -1;
+}
+
+bool resetPeakResident() {
+  std::ofstream clearRefs("/proc/self/clear_refs");
+  clearRefs << "5";
+  clearRefs.close();
+  return !clearRefs.fail();
+}
+
+double megabytes(std::int64_t bytes) { return double(bytes) / 1e6; }
+
+double fieldMegabytes(FrameSize size) {
+  return megabytes(std::int64_t(size.width) * size.height * std::int64_t(sizeof(float)));
+}
+
+bool renderWhole(benchmark::State &state, ofxhost::Instance &instance, FrameSize size) {
+  ofxhost::RenderRequest request;
+  request.window = wholeFrame(size);
+  const ofxhost::ActionResult result = instance.render(request);
+  if (!result.ok())
+    state.SkipWithError(result.message.c_str());
+  return result.ok();
+}
+
+// The most memory one Good render of the whole frame takes beyond what the
+// process holds with its images in place, with no field block left over
+// from an earlier render (the purge sees to that): the field and whatever
+// else the render needs while it runs.
+void renderPeakCase(benchmark::State &state, FrameSize size, Format format) {
+  Rig &rig = Rig::get();
+  ThreadCount threadCount(kDefaultThreads);
+  auto instance = rig.createInstance("Rimlet");
+  ofxhost::ImagePtr source = rig.source(size, format);
+  instance->setSource(source);
+  instance->setOutput(outputLike(*source));
+  if (!renderWhole(state, *instance, size))
+    return;
+  std::int64_t peak = 0;
+  for (auto _ : state) {
+    instance->purgeCaches();
+    if (!resetPeakResident()) {
+      state.SkipWithError("the peak resident memory cannot be reset here");
+      return;
+    }
+    const std::int64_t before = residentBytes();
+    if (!renderWhole(state, *instance, size))
+      return;
+    const std::int64_t after = peakResidentBytes();
+    if (after < 0) {
+      state.SkipWithError("the system reports no peak resident memory");
+      return;
+    }
+    peak = std::max(peak, after - before);
+  }
+  state.counters["peak_MB"] = megabytes(peak);
+  state.counters["field_MB"] = fieldMegabytes(size);
+}
+
+// An editing timeline's worth of outlined titles: 64 instances, each
+// rendering the whole frame once, one after another. What each instance
+// keeps for itself whatever the frame (parameters, clips: a few hundred
+// kilobytes between the host and the module) is set up by a render of a
+// small frame first and left out; what the big renders leave resident is
+// then field memory, and again after the host's purge.
+void instancesCase(benchmark::State &state, FrameSize size) {
+  constexpr int kInstances = 64;
+  Rig &rig = Rig::get();
+  ThreadCount threadCount(kDefaultThreads);
+  ofxhost::ImagePtr source = rig.source(size, kByte);
+  ofxhost::ImagePtr output = outputLike(*source);
+  const FrameSize small{16, 16};
+  ofxhost::ImagePtr smallSource = toHostImage(rig.picture(small), kByte.depth);
+  ofxhost::ImagePtr smallOutput = outputLike(*smallSource);
+  std::int64_t held = 0, purged = 0;
+  for (auto _ : state) {
+    std::vector<std::unique_ptr<ofxhost::Instance>> instances;
+    for (int i = 0; i < kInstances; ++i) {
+      instances.push_back(rig.createInstance("Rimlet"));
+      instances.back()->setSource(smallSource);
+      instances.back()->setOutput(smallOutput);
+      if (!renderWhole(state, *instances.back(), small))
+        return;
+    }
+    instances.front()->purgeCaches();
+    const std::int64_t before = residentBytes();
+    for (auto &instance : instances) {
+      instance->setSource(source);
+      instance->setOutput(output);
+      if (!renderWhole(state, *instance, size))
+        return;
+    }
+    held = std::max(held, residentBytes() - before);
+    instances.front()->purgeCaches();
+    purged = std::max(purged, residentBytes() - before);
+  }
+  state.counters["held_MB"] = megabytes(held);
+  state.counters["purged_MB"] = megabytes(purged);
+  state.counters["field_MB"] = fieldMegabytes(size);
+}
 
 // ------------------------------------------------------------ registration
 
@@ -269,6 +457,11 @@ benchmark::internal::Benchmark *timed(benchmark::internal::Benchmark *b) {
       ->ComputeStatistics("min", [](const std::vector<double> &times) {
         return times.empty() ? 0.0 : *std::min_element(times.begin(), times.end());
       });
+}
+
+// A memory case: its counters are what it reports, not its time.
+benchmark::internal::Benchmark *measured(benchmark::internal::Benchmark *b) {
+  return b->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 }
 
 template <class Lambda>
@@ -301,17 +494,29 @@ void registerCases() {
       add("outline/good" + tail + "/threads1", [=](benchmark::State &s) {
         outlineCase(s, size, format, 1, 1, wholeFrame(size));
       });
+      add("field/good/" + sizeName + "/threads" + std::to_string(kDefaultThreads),
+          [=](benchmark::State &s) { fieldCase(s, size, kDefaultThreads); });
       const int cx = size.width / 2, cy = size.height / 2;
       const OfxRectI window{cx - 128, cy - 128, cx + 128, cy + 128};
       add("outline/good" + tail + "/window256", [=](benchmark::State &s) {
         outlineCase(s, size, format, 1, kDefaultThreads, window);
       });
     }
-    add("field/good/" + sizeName, [=](benchmark::State &s) { fieldCase(s, size); });
+    add("field/good/" + sizeName, [=](benchmark::State &s) { fieldCase(s, size, 1); });
 #ifdef QFX_BENCH_HAVE_OPENCV
     add("peer/opencv_dt/" + sizeName, [=](benchmark::State &s) { openCvCase(s, size); });
+    add("peer/opencv_outline/" + sizeName,
+        [=](benchmark::State &s) { openCvOutlineCase(s, size); });
 #endif
   }
+  // Memory: one measurement per run, each repeated as the others are.
+  for (const Format format : kFormats)
+    measured(benchmark::RegisterBenchmark(
+        (std::string("memory/render/") + format.name + "/" + k4K.name()).c_str(),
+        [=](benchmark::State &s) { renderPeakCase(s, k4K, format); }));
+  measured(benchmark::RegisterBenchmark(
+      ("memory/instances64/byte/" + k4K.name()).c_str(),
+      [](benchmark::State &s) { instancesCase(s, k4K); }));
 }
 
 } // namespace

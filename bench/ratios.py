@@ -24,26 +24,41 @@ def case_name(entry):
     return re.sub(r"(/(real_time|manual_time|process_time))+$", "", name)
 
 
-def load_times(path):
-    """Per case, (wall ms, process CPU ms) of the best statistic present:
-    the minimum of the repetitions (the least disturbed by other work),
-    else the median, else the single run."""
+def is_memory(name):
+    return name.startswith("memory/")
+
+
+def load_results(path):
+    """Per timed case, (wall ms, process CPU ms) of the best statistic
+    present: the minimum of the repetitions (the least disturbed by other
+    work), else the median, else the single run. Per memory case, its
+    counters (MB) from the median, else the single run: other work does
+    not only ever add there."""
     with open(path) as f:
         data = json.load(f)
-    preference = {"min": 0, "median": 1, None: 2}
-    best = {}
+    time_preference = {"min": 0, "median": 1, None: 2}
+    memory_preference = {"median": 0, None: 1}
+    best, counters = {}, {}
     for entry in data.get("benchmarks", []):
         if entry.get("error_occurred"):
             continue
-        rank = preference.get(entry.get("aggregate_name"), None)
+        name = case_name(entry)
+        aggregate = entry.get("aggregate_name")
+        if is_memory(name):
+            rank = memory_preference.get(aggregate, None)
+            values = {k: v for k, v in entry.items() if k.endswith("_MB")}
+            if rank is not None and (name not in counters or rank < counters[name][0]):
+                counters[name] = (rank, values)
+            continue
+        rank = time_preference.get(aggregate, None)
         if rank is None:
             continue
-        name = case_name(entry)
         scale = UNIT_TO_MS[entry.get("time_unit", "ns")]
         times = (entry["real_time"] * scale, entry["cpu_time"] * scale)
         if name not in best or rank < best[name][0]:
             best[name] = (rank, times)
-    return {name: times for name, (rank, times) in best.items()}
+    return ({name: times for name, (rank, times) in best.items()},
+            {name: values for name, (rank, values) in counters.items()})
 
 
 class Table:
@@ -51,12 +66,14 @@ class Table:
     of process CPU times is printed beside it, as a steadier view when
     other work shares the machine (it hides serial parts, though)."""
 
-    def __init__(self, times):
+    def __init__(self, times, memory):
         self.times = times
+        self.memory = memory
         self.rows = []
 
     def ratio(self, label, numerator, denominator, limit):
-        """numerator / denominator must stay at or below limit."""
+        """numerator / denominator must stay at or below limit (None: only
+        reported)."""
         t = self.times
         if numerator not in t or denominator not in t:
             self.rows.append((label, None, None, "<=", limit))
@@ -66,28 +83,43 @@ class Table:
         self.rows.append((label, wall, cpu, "<=", limit))
 
     def speedup(self, label, one, two, limit, serial=None):
-        """one / two (minus a serial part of both) must reach limit."""
+        """one / two must reach limit. serial, when given, names the part
+        of each to take off first: (part of one, part of two), each
+        measured at its side's thread count."""
         t = self.times
-        needed = [one, two] + ([serial] if serial else [])
+        needed = [one, two] + (list(serial) if serial else [])
         if any(n not in t for n in needed):
             self.rows.append((label, None, None, ">=", limit))
             return
-        cut = t[serial][0] if serial else 0.0
-        value = (t[one][0] - cut) / (t[two][0] - cut) if t[two][0] > cut else 0.0
+        cut_one, cut_two = (t[serial[0]][0], t[serial[1]][0]) if serial else (0.0, 0.0)
+        value = (t[one][0] - cut_one) / (t[two][0] - cut_two) if t[two][0] > cut_two else 0.0
         self.rows.append((label, value, None, ">=", limit))
+
+    def fields(self, label, case, counter, limit):
+        """A memory case's counter, in fields of its frame, must stay at or
+        below limit."""
+        m = self.memory.get(case)
+        if not m or counter not in m or not m.get("field_MB"):
+            self.rows.append((label, None, None, "<=", limit))
+            return
+        self.rows.append((label, m[counter] / m["field_MB"], None, "<=", limit))
 
     def print(self):
         met = counted = 0
         width = max(len(r[0]) for r in self.rows)
         print(f"{'target':<{width}}  {'ratio':>8}  {'limit':>8}  met  {'cpu ratio':>9}")
         for label, value, cpu, sense, limit in self.rows:
+            cpu_text = f"{cpu:9.3f}" if cpu is not None else f"{'-':>9}"
             if value is None:
-                print(f"{label:<{width}}  {'-':>8}  {sense} {limit:>5.2f}  skipped")
+                limit_text = f"{sense} {limit:>5.2f}" if limit is not None else f"{'-':>8}"
+                print(f"{label:<{width}}  {'-':>8}  {limit_text}  skipped")
+                continue
+            if limit is None:
+                print(f"{label:<{width}}  {value:8.3f}  {'-':>8}  {'-':<3}  {cpu_text}")
                 continue
             ok = value <= limit if sense == "<=" else value >= limit
             counted += 1
             met += ok
-            cpu_text = f"{cpu:9.3f}" if cpu is not None else f"{'-':>9}"
             print(f"{label:<{width}}  {value:8.3f}  {sense} {limit:>5.2f}  "
                   f"{'yes' if ok else 'NO ':<3}  {cpu_text}")
         print(f"targets met: {met}/{counted}")
@@ -96,17 +128,32 @@ class Table:
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: ratios.py RESULTS.json")
-    times = load_times(sys.argv[1])
+    times, memory = load_results(sys.argv[1])
 
     print(f"times (ms, fastest repetition)  {'wall':>10} {'process CPU':>12}")
     for name in sorted(times):
         wall, cpu = times[name]
         print(f"  {name:<48} {wall:10.3f} {cpu:12.3f}")
     print()
+    if memory:
+        # render: peak resident memory of one render beyond the process at
+        # rest with its images, no field block kept from before.
+        # instances64: resident after 64 instances rendered one after
+        # another (held), then after a purge-caches action (purged).
+        print("memory (MB, median repetition)")
+        for name in sorted(memory):
+            values = "  ".join(f"{k[:-3]} {v:8.1f}" for k, v in sorted(memory[name].items()))
+            print(f"  {name:<40} {values}")
+        print()
 
-    table = Table(times)
+    table = Table(times, memory)
     table.ratio(f"field/good vs peer/opencv_dt ({BIG})",
                 f"field/good/{BIG}", f"peer/opencv_dt/{BIG}", 1.0)
+    # The whole effect against the same outline made of OpenCV's calls.
+    table.ratio(f"outline/good/byte vs peer/opencv_outline ({BIG})",
+                f"outline/good/byte/{BIG}", f"peer/opencv_outline/{BIG}", 1.0)
+    table.ratio(f"outline/best/byte vs peer/opencv_outline ({BIG})",
+                f"outline/best/byte/{BIG}", f"peer/opencv_outline/{BIG}", None)
     for quality, limit in (("draft", 4.0), ("good", 5.0), ("best", 6.0)):
         for fmt in FORMATS:
             table.ratio(f"outline/{quality}/{fmt} vs copy/{fmt}",
@@ -119,17 +166,27 @@ def main():
     table.speedup("gradient/linear/byte: 1 thread / 2 threads",
                   f"gradient/linear/byte/{BIG}/threads1",
                   f"gradient/linear/byte/{BIG}", 1.7)
-    # The outline's field is built once, on one thread, before the bands:
-    # its pixel work is the render minus that build.
+    # The outline's field is built once per render before the bands, on as
+    # many threads as the render has: its pixel work is the render minus
+    # the field built at the render's own thread count.
     table.speedup("outline/good/byte pixel work: 1 thread / 2 threads",
                   f"outline/good/byte/{BIG}/threads1",
-                  f"outline/good/byte/{BIG}", 1.7, serial=f"field/good/{BIG}")
+                  f"outline/good/byte/{BIG}", 1.7,
+                  serial=(f"field/good/{BIG}", f"field/good/{BIG}/threads2"))
+    table.speedup("outline/good/byte whole render: 1 thread / 2 threads",
+                  f"outline/good/byte/{BIG}/threads1",
+                  f"outline/good/byte/{BIG}", None)
     table.ratio("outline/good/byte window256 vs whole frame",
                 f"outline/good/byte/{BIG}/window256",
                 f"outline/good/byte/{BIG}", 0.02)
     for case in ("outline/good/byte", "gradient/linear/byte", "field/good"):
         table.ratio(f"{case}: {BIG} vs {SMALL}",
                     f"{case}/{BIG}", f"{case}/{SMALL}", 4.3)
+    # Field memory follows the renders running, not the instances alive.
+    instances = f"memory/instances64/byte/{BIG}"
+    table.fields("outline: resident after 64 instances' renders, in fields",
+                 instances, "held_MB", 2.0)
+    table.fields("outline: resident after a purge, in fields", instances, "purged_MB", 0.25)
     table.print()
 
 

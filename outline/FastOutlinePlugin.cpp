@@ -1,6 +1,7 @@
 #include "FastOutlinePlugin.h"
 
 #include "FastOutlineProcessor.h"
+#include "FieldPool.h"
 #include "OutlineNames.h"
 
 #include <memory>
@@ -121,9 +122,14 @@ void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase &processor,
   processor.setImageBounds(
       dstClip_->getPixelRegionOfDefinitionOr(args.time, args.renderScale,
                                              dst->getBounds()));
-  processor.setFieldStorage(&fieldStorage_);
+  // Borrowed from the module's pool for this render alone: the memory
+  // follows the renders running, not the instances alive.
+  FieldPool::Lease field = moduleFieldPool().borrow();
+  processor.setFieldStorage(&field.storage());
   processor.process();
 }
+
+void FastOutlinePlugin::purgeCaches() { moduleFieldPool().purge(); }
 
 bool FastOutlinePlugin::getRegionOfDefinition(
     const OFX::RegionOfDefinitionArguments &args, OfxRectD &rod) {

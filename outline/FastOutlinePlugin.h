@@ -21,6 +21,8 @@ public:
                              OfxRectD &rod) override;
   void getRegionsOfInterest(const OFX::RegionsOfInterestArguments &args,
                             OFX::RegionOfInterestSetter &setter) override;
+  // Frees the field blocks of the module's renders that are not running.
+  void purgeCaches() override;
 
 private:
   struct PixelFormat {
@@ -44,10 +46,6 @@ private:
   OFX::RGBAParam *outlineColor_ = nullptr;
   OFX::DoubleParam *outlineWidth_ = nullptr;
   OFX::ChoiceParam *quality_ = nullptr;
-  // Lent to each render's processor: an instance renders one frame at a
-  // time (it declares no other thread safety), and reusing the field's
-  // memory spares each frame the cost of fresh pages.
-  FieldStorage fieldStorage_;
 };
 
 } // namespace rimlet

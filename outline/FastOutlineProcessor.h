@@ -16,6 +16,7 @@
 #include "ofxsImageEffect.h"
 #include "ofxsProcessing.h"
 
+#include "FieldPool.h"
 #include "OutlineField.h"
 #include "OutlineFieldPipeline.h"
 #include "OutlinePixelRules.h"
@@ -36,8 +37,8 @@ public:
   // whatever the window: a render of some windows of a frame must not
   // succeed where the whole frame would fail.
   void setImageBounds(const OfxRectI& bounds);
-  // Memory to build the field in, lent for this render by whoever renders
-  // one frame at a time with it; without it the processor takes its own.
+  // Memory to build the field in, lent for this render alone (see
+  // rimlet::FieldPool); without it the processor takes its own.
   void setFieldStorage(rimlet::FieldStorage* storage) { fieldStorage_ = storage; }
 
   rimlet::OutlineQuality quality() const;

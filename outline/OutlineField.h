@@ -43,29 +43,6 @@ struct FieldExtent {
   }
 };
 
-// Memory for a field that outlives one render. A fresh block of a whole
-// frame's field costs the system a page fault per page on first touch,
-// which for a 4K frame is a large share of the render; the effect's
-// instance, which renders one frame at a time, keeps one block and lends
-// it to each render's processor. It only grows.
-class FieldStorage {
-public:
-  // At least `cells` cells, their values unset. Throws std::bad_alloc.
-  float* reserve(std::int64_t cells) {
-    if (cells > capacity_) {
-      cells_.reset();
-      capacity_ = 0;
-      cells_.reset(new float[static_cast<std::size_t>(cells)]);
-      capacity_ = cells;
-    }
-    return cells_.get();
-  }
-
-private:
-  std::unique_ptr<float[]> cells_;
-  std::int64_t capacity_ = 0;
-};
-
 // Seed of a covered pixel at Good and Best: -2 scaled by how opaque it is.
 template <class PIX, int maxValue>
 float smoothSeed(PIX alpha, const AlphaTable& alphaTable) {

@@ -359,6 +359,11 @@ ActionResult Instance::endSequenceRender(double first, double last,
       impl_->call(kOfxImageEffectActionEndSequenceRender, &inArgs, nullptr));
 }
 
+ActionResult Instance::purgeCaches() {
+  return resultOf(kOfxActionPurgeCaches,
+                  impl_->call(kOfxActionPurgeCaches, nullptr, nullptr));
+}
+
 ActionResult Instance::regionOfDefinition(double time, OfxPointD scale,
                                           OfxRectD &rod) {
   const OfxRectD fallback = impl_->defaultRegionOfDefinition(time);

@@ -531,6 +531,8 @@ public:
                                    OfxPointD scale = {1.0, 1.0});
   ActionResult endSequenceRender(double first, double last,
                                  OfxPointD scale = {1.0, 1.0});
+  // Asks the plug-in to free what it can, as a host short of memory does.
+  ActionResult purgeCaches();
   // The region-of-definition action; on kOfxStatReplyDefault rod is the
   // default (the source clip's region).
   ActionResult regionOfDefinition(double time, OfxPointD scale, OfxRectD &rod);

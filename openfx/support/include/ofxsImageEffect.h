@@ -356,6 +356,8 @@ public:
   virtual void getClipPreferences(ClipPreferencesSetter &setter);
   virtual void changedParam(const InstanceChangedArgs &args, const std::string &paramName);
   virtual void changedClip(const InstanceChangedArgs &args, const std::string &clipName);
+  // The host is short of memory: free whatever can be made again.
+  virtual void purgeCaches();
 
 private:
   friend struct Private::ActionDispatcher;
@@ -370,6 +372,8 @@ private:
   // Cleared by the default changedParam/changedClip, so that the main entry
   // can answer "not handled" for an effect that does not react to changes.
   bool changeHandled_ = false;
+  // Cleared by the default purgeCaches, likewise.
+  bool purgeHandled_ = false;
 };
 
 // ---------------------------------------------------------------------------

@@ -110,6 +110,8 @@ void ImageEffect::changedClip(const InstanceChangedArgs &, const std::string &) 
   changeHandled_ = false;
 }
 
+void ImageEffect::purgeCaches() { purgeHandled_ = false; }
+
 PluginFactory::~PluginFactory() = default;
 
 } // namespace OFX

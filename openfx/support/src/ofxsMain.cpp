@@ -185,6 +185,8 @@ struct ActionDispatcher {
       return clipPreferences();
     if (is(kOfxActionInstanceChanged))
       return instanceChanged();
+    if (is(kOfxActionPurgeCaches))
+      return purgeCaches();
     return kOfxStatReplyDefault;
   }
 
@@ -341,6 +343,13 @@ struct ActionDispatcher {
     else
       effect.changeHandled_ = false;
     return effect.changeHandled_ ? kOfxStatOK : kOfxStatReplyDefault;
+  }
+
+  OfxStatus purgeCaches() {
+    ImageEffect &effect = instance();
+    effect.purgeHandled_ = true;
+    effect.purgeCaches();
+    return effect.purgeHandled_ ? kOfxStatOK : kOfxStatReplyDefault;
   }
 };
 
