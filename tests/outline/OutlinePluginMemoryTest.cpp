@@ -24,7 +24,7 @@ std::int64_t residentBytes() {
 // caches. (Each instance keeping its own field would hold 64.)
 TEST(OutlineMemory, FieldMemoryFollowsTheRendersNotTheInstances) {
   OutlineHost fixture;
-  ASSERT_NE(fixture.plugin(), nullptr) << fixture.loadError();
+  ASSERT_NE(fixture.plugin(), nullptr) << fixture.error();
   fixture.host().setCpuCount(2);
   const OfxRectI frame{0, 0, 2048, 2048};
   const std::int64_t fieldBytes = std::int64_t(frame.x2) * frame.y2 * sizeof(float);
@@ -34,7 +34,7 @@ TEST(OutlineMemory, FieldMemoryFollowsTheRendersNotTheInstances) {
   output->fillBytes(kSentinelByte);
   auto render = [](ofxhost::Instance &instance, ofxhost::ImagePtr source,
                    ofxhost::ImagePtr output) {
-    instance.param("quality").setValue({0.0});  // the cheapest to render
+    instance.param(names::kQuality).setValue({0.0});  // the cheapest to render
     instance.setSource(source);
     instance.setOutput(output);
     const ofxhost::ActionResult result = instance.render(renderOf(output->bounds()));
