@@ -240,6 +240,8 @@ struct Instance::Impl : EffectImpl {
   OfxRectD projectRect() const;
   OfxStatus call(const char *action, PropertySet *inArgs,
                  PropertySet *outArgs);
+  ActionResult run(const char *action, PropertySet *inArgs,
+                   PropertySet *outArgs);
 };
 
 // ---------------------------------------------------------------- plug-ins
@@ -283,6 +285,10 @@ struct Plugin::Impl {
   // Calls the main entry, turning an escaping exception into a status.
   OfxStatus call(const char *action, const void *handle, PropertySet *inArgs,
                  PropertySet *outArgs);
+  // call() for an action whose outcome is reported: a failure carries
+  // what the plug-in posted about it.
+  ActionResult run(const char *action, const void *handle,
+                   PropertySet *inArgs, PropertySet *outArgs);
   void unload();
 };
 
@@ -449,6 +455,49 @@ const OfxTimeLineSuiteV1 *timeLineSuite();
 
 // "<what> failed: kOfxStat... (n)"
 std::string failureText(const std::string &what, OfxStatus status);
+// The report of one action: success as it is, a failure with its text.
+ActionResult actionResult(const std::string &action, OfxStatus status,
+                          const std::string &pluginMessage = "");
+
+// ---------------------------------------------------------------- messages
+
+// The errors a plug-in posts while one of its actions runs, kept for the
+// report of that action should it fail: the status alone cannot say which
+// clip, parameter or format was at fault.
+class PostedErrors {
+public:
+  // handle: the effect the action is about; nullptr for load and unload.
+  explicit PostedErrors(const void *handle) : handle_(handle) {}
+  PostedErrors(const PostedErrors &) = delete;
+  PostedErrors &operator=(const PostedErrors &) = delete;
+
+  // Keeps text unless it is about another effect or already kept. Called
+  // from any of the action's threads.
+  void add(const void *handle, const std::string &text);
+  // The texts kept, joined by "; ".
+  std::string text() const;
+
+private:
+  const void *handle_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> texts_;
+};
+
+// Makes errors receive what the plug-in posts on this thread, for the
+// guard's lifetime: the action's own thread, and each pool thread while
+// it runs one of the action's tasks.
+class PostedErrorsScope {
+public:
+  explicit PostedErrorsScope(PostedErrors *errors);
+  ~PostedErrorsScope();
+  PostedErrorsScope(const PostedErrorsScope &) = delete;
+  PostedErrorsScope &operator=(const PostedErrorsScope &) = delete;
+
+private:
+  PostedErrors *previous_;
+};
+// The collector of the action running on this thread, or nullptr.
+PostedErrors *postedErrors();
 
 // Runs the body of a suite function. Nothing may unwind into the plug-in's
 // C code: running out of memory answers kOfxStatErrMemory, any other

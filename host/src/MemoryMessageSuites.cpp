@@ -1,5 +1,6 @@
 // The memory suite (plain heap blocks, tracked so a foreign pointer is
-// refused) and the message suite (messages are recorded on the host).
+// refused) and the message suite (messages are recorded on the host, and
+// errors also on the action they explain).
 #include "Internal.h"
 
 #include <cstdarg>
@@ -59,12 +60,20 @@ std::string format(const char *fmt, va_list ap) {
   return text;
 }
 
+thread_local PostedErrors *currentErrors = nullptr;
+
+bool isError(const std::string &kind) {
+  return kind == kOfxMessageError || kind == kOfxMessageFatal;
+}
+
 OfxStatus post(void *handle, const char *type, const char *fmt, va_list ap) {
   return guarded([&]() -> OfxStatus {
     const std::string text = format(fmt, ap);
     const std::string kind = type ? type : "";
     if (Host::Impl *host = hostOf(handle))
       host->postMessage(kind, text);
+    if (currentErrors && isError(kind) && !text.empty())
+      currentErrors->add(handle, text);
     // Nobody is there to answer a question; take the cautious answer.
     if (kind == kOfxMessageQuestion)
       return kOfxStatReplyNo;
@@ -97,6 +106,38 @@ const OfxMessageSuiteV2 messageV2 = {message, setPersistentMessage,
                                      clearPersistentMessage};
 
 } // namespace
+
+void PostedErrors::add(const void *handle, const std::string &text) {
+  // A few are enough to explain a failure; a plug-in that posts from every
+  // band of a render must not grow the report without bound.
+  const size_t kept = 4;
+  if (handle && handle_ && handle != handle_)
+    return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (texts_.size() >= kept)
+    return;
+  for (const std::string &known : texts_)
+    if (known == text)
+      return;
+  texts_.push_back(text);
+}
+
+std::string PostedErrors::text() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string joined;
+  for (const std::string &text : texts_)
+    joined += (joined.empty() ? "" : "; ") + text;
+  return joined;
+}
+
+PostedErrorsScope::PostedErrorsScope(PostedErrors *errors)
+    : previous_(currentErrors) {
+  currentErrors = errors;
+}
+
+PostedErrorsScope::~PostedErrorsScope() { currentErrors = previous_; }
+
+PostedErrors *postedErrors() { return currentErrors; }
 
 const OfxMemorySuiteV1 *memorySuite() { return &memory; }
 const OfxMessageSuiteV1 *messageSuiteV1() { return &messageV1; }

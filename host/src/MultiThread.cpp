@@ -49,6 +49,9 @@ struct ThreadPool::Batch {
   OfxThreadFunctionV1 *func;
   unsigned count;
   void *arg;
+  // The errors of the action that asked for the batch: what a task posts
+  // explains that action's failure. The action outlives the batch.
+  PostedErrors *errors = nullptr;
   std::mutex mutex;
   std::condition_variable finished;
   unsigned done = 0;
@@ -108,7 +111,11 @@ void ThreadPool::work() {
       queue_.pop_front();
     }
     Batch &batch = *task.first;
-    const bool ok = runTask(batch.func, task.second, batch.count, batch.arg);
+    bool ok = false;
+    {
+      PostedErrorsScope errors(batch.errors);
+      ok = runTask(batch.func, task.second, batch.count, batch.arg);
+    }
     std::lock_guard<std::mutex> lock(batch.mutex);
     batch.failed = batch.failed || !ok;
     if (++batch.done == batch.count)
@@ -130,6 +137,7 @@ OfxStatus ThreadPool::run(OfxThreadFunctionV1 *func, unsigned n, void *arg) {
   batch->func = func;
   batch->count = n;
   batch->arg = arg;
+  batch->errors = postedErrors();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (unsigned i = 0; i < n; ++i)
