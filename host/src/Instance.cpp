@@ -1,6 +1,10 @@
 // Effect instances: their clips and parameters, and the actions the host
 // sends them.
-#include "Internal.h"
+#include "Bundles.h"
+#include "Effects.h"
+#include "HostState.h"
+#include "Properties.h"
+#include "Suites.h"
 
 #include <algorithm>
 #include <cmath>
@@ -59,10 +63,8 @@ private:
 };
 
 RequestedImages::~RequestedImages() {
-  for (const auto &clip : instance_.impl()->clips) {
-    std::lock_guard<std::mutex> lock(clip->impl()->mutex);
-    clip->impl()->requestedBounds.reset();
-  }
+  for (const auto &clip : instance_.impl()->clips)
+    clip->impl()->setRequestedBounds(std::nullopt);
 }
 
 // Asks the effect what it needs for the window, as a tiling host does
@@ -92,8 +94,7 @@ ActionResult RequestedImages::prepare(const RenderRequest &request) {
       if (clip->impl()->regionOfDefinition(request.time, rod) == kOfxStatOK)
         bounds = intersection(bounds, canonicalToPixels(rod, s, par));
     }
-    std::lock_guard<std::mutex> lock(clip->impl()->mutex);
-    clip->impl()->requestedBounds = bounds;
+    clip->impl()->setRequestedBounds(bounds);
   }
   return {};
 }

@@ -1,5 +1,9 @@
 // The thread pool behind the multi-thread suite, and the suite itself.
-#include "Internal.h"
+#include "Handles.h"
+#include "HostState.h"
+#include "Messages.h"
+#include "Suites.h"
+#include "Threads.h"
 
 namespace ofxhost {
 namespace {
@@ -161,7 +165,7 @@ OfxStatus multiThread(OfxThreadFunctionV1 func, unsigned int nThreads,
     // Asking for no threads runs nothing; that is what was asked for.
     if (nThreads == 0)
       return kOfxStatOK;
-    Host::Impl *host = currentHost();
+    Host::Impl *host = hostForUnnamedCall();
     if (!host || !host->pool) {
       bool ok = true;
       for (unsigned i = 0; i < nThreads; ++i)
@@ -175,7 +179,7 @@ OfxStatus multiThread(OfxThreadFunctionV1 func, unsigned int nThreads,
 OfxStatus multiThreadNumCPUs(unsigned int *count) {
   if (!count)
     return kOfxStatErrValue;
-  Host::Impl *host = currentHost();
+  Host::Impl *host = hostForUnnamedCall();
   if (!host) {
     *count = 1;
     return kOfxStatOK;

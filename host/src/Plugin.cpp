@@ -1,5 +1,11 @@
 // One plug-in of a bundle: its load, describe and create-instance steps.
-#include "Internal.h"
+#include "Bundles.h"
+#include "Effects.h"
+#include "HostState.h"
+#include "Messages.h"
+#include "Parameters.h"
+#include "Properties.h"
+#include "Suites.h"
 
 #include <exception>
 

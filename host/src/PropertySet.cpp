@@ -1,6 +1,8 @@
 // Typed, dimensioned property sets: the storage behind the property suite
 // and the C++ accessors the host and tests use.
-#include "Internal.h"
+#include "Handles.h"
+#include "Properties.h"
+#include "Suites.h"
 
 #include <stdexcept>
 

@@ -2,7 +2,9 @@
 // its handle and arguments and answers with the standard's status codes:
 // unknown name kOfxStatErrUnknown, index outside the dimension
 // kOfxStatErrBadIndex, mismatched type kOfxStatErrValue.
-#include "Internal.h"
+#include "Handles.h"
+#include "Properties.h"
+#include "Suites.h"
 
 namespace ofxhost {
 namespace {

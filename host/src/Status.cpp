@@ -1,5 +1,5 @@
 // Status names, action results and pixel format names.
-#include "Internal.h"
+#include "Suites.h"
 
 namespace ofxhost {
 
