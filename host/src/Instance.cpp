@@ -402,10 +402,10 @@ ActionResult Instance::regionsOfInterest(double time, OfxPointD scale,
     setByPlugin->clear();
   if (!result.ok())
     return result;
-  PropertySet::Impl &out = *outArgs.impl();
   for (const std::string &name : inputs) {
     const std::string prop = kClipRoIPrefix + name;
-    const bool set = status == kOfxStatOK && out.props.at(prop).setByPlugin;
+    const bool set =
+        status == kOfxStatOK && outArgs.impl()->setByPlugin(prop);
     rois[name] = set ? rectFrom(outArgs.getDoubles(prop), roi) : roi;
     if (set && setByPlugin)
       setByPlugin->insert(name);

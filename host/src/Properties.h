@@ -50,14 +50,21 @@ struct PropertySet::Impl {
   // For the host's own property set: the host it describes.
   Host::Impl *host = nullptr;
 
-  // Status-returning core shared by the suite and the C++ accessors. The
-  // caller holds the mutex.
-  OfxStatus find(const std::string &name, PropertySet::Type type,
-                 Property *&out);
-  OfxStatus prepareSet(const std::string &name, PropertySet::Type type,
-                       int index, bool fromPlugin, Property *&out);
-  Property &define(const std::string &name, PropertySet::Type type);
-  void clearSetByPlugin();
+  // The mutex, held. The core below takes it as its first argument, so
+  // that a call without the lock does not compile.
+  using Locked = std::unique_lock<std::mutex>;
+  Locked lock() const { return Locked(mutex); }
+
+  // Status-returning core shared by the suite and the C++ accessors.
+  OfxStatus find(const Locked &held, const std::string &name,
+                 PropertySet::Type type, Property *&out);
+  OfxStatus prepareSet(const Locked &held, const std::string &name,
+                       PropertySet::Type type, int index, bool fromPlugin,
+                       Property *&out);
+  Property &define(const Locked &held, const std::string &name,
+                   PropertySet::Type type);
+  // Whether the plug-in wrote the property; false for an unknown name.
+  bool setByPlugin(const std::string &name) const;
 };
 
 } // namespace ofxhost
