@@ -1,7 +1,8 @@
 // Finding bundles on disk, opening their binaries and accepting the
 // plug-ins they publish. Every problem becomes a BundleError; the scan goes
 // on with the next bundle.
-#include "Internal.h"
+#include "Bundles.h"
+#include "HostState.h"
 
 #include <dlfcn.h>
 

@@ -4,7 +4,8 @@
 // down with it. So the binary's ELF headers are checked against the file,
 // and its records are read, and its plug-ins loaded and described, in a
 // child process whose death is only a reason to report.
-#include "Internal.h"
+#include "Bundles.h"
+#include "HostState.h"
 
 #include <dlfcn.h>
 #include <elf.h>

@@ -1,6 +1,7 @@
 // Clips of an instance: the images the caller supplies, handed to the
 // plug-in as fresh image property sets that it must release.
-#include "Internal.h"
+#include "Effects.h"
+#include "Handles.h"
 
 #include <stdexcept>
 
@@ -181,6 +182,11 @@ OfxStatus Clip::Impl::regionOfDefinition(double time, OfxRectD &out) {
   ImagePtr image = imageAt(time);
   out = image ? canonicalBounds(*image) : emptyRect();
   return kOfxStatOK;
+}
+
+void Clip::Impl::setRequestedBounds(std::optional<OfxRectI> bounds) {
+  std::lock_guard<std::mutex> lock(mutex);
+  requestedBounds = bounds;
 }
 
 // ---------------------------------------------------------------- Clip

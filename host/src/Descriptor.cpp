@@ -1,5 +1,6 @@
 // Effect descriptors: what a plug-in declares in its describe actions.
-#include "Internal.h"
+#include "Effects.h"
+#include "Handles.h"
 
 #include <stdexcept>
 

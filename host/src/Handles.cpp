@@ -1,8 +1,9 @@
 // The registry of live handles. Plug-ins hand back whatever they were given,
 // sometimes after it died; looking a pointer up here before using it turns
 // such mistakes into kOfxStatErrBadHandle.
-#include "Internal.h"
+#include "Handles.h"
 
+#include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
 

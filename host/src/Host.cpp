@@ -1,6 +1,11 @@
 // The host object: its property set, the suites it hands out and the
 // bookkeeping of which host a suite call belongs to.
-#include "Internal.h"
+#include "Bundles.h"
+#include "Handles.h"
+#include "HostState.h"
+#include "Properties.h"
+#include "Suites.h"
+#include "Threads.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,7 +23,7 @@ std::vector<Host::Impl *> &liveHosts() {
   return *hosts;
 }
 
-thread_local Host::Impl *threadHost = nullptr;
+thread_local Host::Impl *currentThreadHost = nullptr;
 
 unsigned resolveCpuCount(unsigned requested) {
   if (requested > 0)
@@ -42,20 +47,22 @@ void defineUnofferedFeatures(PropertySet &props) {
 
 } // namespace
 
-Host::Impl *currentHost() {
-  if (threadHost)
-    return threadHost;
+Host::Impl *threadHost() { return currentThreadHost; }
+
+Host::Impl *hostForUnnamedCall() {
+  if (currentThreadHost)
+    return currentThreadHost;
   std::lock_guard<std::mutex> lock(liveHostsMutex());
   return liveHosts().empty() ? nullptr : liveHosts().back();
 }
 
-HostScope::HostScope(Host::Impl *host) : previous_(threadHost) {
-  threadHost = host;
+HostScope::HostScope(Host::Impl *host) : previous_(currentThreadHost) {
+  currentThreadHost = host;
 }
 
-HostScope::~HostScope() { threadHost = previous_; }
+HostScope::~HostScope() { currentThreadHost = previous_; }
 
-void setThreadHost(Host::Impl *host) { threadHost = host; }
+void setThreadHost(Host::Impl *host) { currentThreadHost = host; }
 
 // ---------------------------------------------------------------- suites
 
@@ -64,8 +71,10 @@ const void *fetchSuite(OfxPropertySetHandle hostHandle, const char *name,
   Host::Impl *host = nullptr;
   if (isHandle(hostHandle, HandleKind::PropertySet))
     host = reinterpret_cast<PropertySet::Impl *>(hostHandle)->host;
+  // A plug-in hands back the handle it was given; anything else may only
+  // be trusted as far as the action running on this thread goes.
   if (!host)
-    host = currentHost();
+    host = threadHost();
   if (!host || !name)
     return nullptr;
   const std::string suite = name;
@@ -180,11 +189,6 @@ void Host::Impl::buildHostProperties() {
     props.remove(name);
 }
 
-void Host::Impl::postMessage(const std::string &type,
-                             const std::string &text) {
-  std::lock_guard<std::mutex> lock(messageMutex);
-  messages.push_back(type + ": " + text);
-}
 
 Plugin *Host::Impl::findIdentifier(const std::string &id) const {
   for (const auto &bundle : bundles)
@@ -293,13 +297,11 @@ Plugin *Host::find(const std::string &name, std::string *error) {
 
 void Host::setProgressListener(
     std::function<bool(const ProgressEvent &)> listener) {
-  std::lock_guard<std::mutex> lock(impl_->progressMutex);
-  impl_->progressListener = std::move(listener);
+  impl_->progress.set(std::move(listener));
 }
 
 std::vector<std::string> Host::messages() const {
-  std::lock_guard<std::mutex> lock(impl_->messageMutex);
-  return impl_->messages;
+  return impl_->messages.all();
 }
 
 OfxHost *Host::ofxHost() { return &impl_->ofxHost; }

@@ -1,5 +1,5 @@
 // Host-owned pixel buffers with configurable row layout.
-#include "Internal.h"
+#include "ofxhost/Host.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,9 @@
 // The image effect suite: effect and clip property sets, clip definition,
 // image fetch and release, clip regions, the abort switch and image memory.
-#include "Internal.h"
+#include "Effects.h"
+#include "Handles.h"
+#include "Properties.h"
+#include "Suites.h"
 
 #include <new>
 

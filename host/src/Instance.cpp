@@ -1,6 +1,10 @@
 // Effect instances: their clips and parameters, and the actions the host
 // sends them.
-#include "Internal.h"
+#include "Bundles.h"
+#include "Effects.h"
+#include "HostState.h"
+#include "Properties.h"
+#include "Suites.h"
 
 #include <algorithm>
 #include <cmath>
@@ -44,14 +48,6 @@ double pixelAspectRatioOf(Clip &clip) {
   return par > 0.0 ? par : 1.0;
 }
 
-ActionResult resultOf(const std::string &action, OfxStatus status) {
-  ActionResult result;
-  result.status = status;
-  if (!result.ok())
-    result = ActionResult::failure(action, status);
-  return result;
-}
-
 // The clips' image bounds for one render under ImagePolicy::Requested,
 // undone when the render returns however it ends.
 class RequestedImages {
@@ -67,10 +63,8 @@ private:
 };
 
 RequestedImages::~RequestedImages() {
-  for (const auto &clip : instance_.impl()->clips) {
-    std::lock_guard<std::mutex> lock(clip->impl()->mutex);
-    clip->impl()->requestedBounds.reset();
-  }
+  for (const auto &clip : instance_.impl()->clips)
+    clip->impl()->setRequestedBounds(std::nullopt);
 }
 
 // Asks the effect what it needs for the window, as a tiling host does
@@ -100,8 +94,7 @@ ActionResult RequestedImages::prepare(const RenderRequest &request) {
       if (clip->impl()->regionOfDefinition(request.time, rod) == kOfxStatOK)
         bounds = intersection(bounds, canonicalToPixels(rod, s, par));
     }
-    std::lock_guard<std::mutex> lock(clip->impl()->mutex);
-    clip->impl()->requestedBounds = bounds;
+    clip->impl()->setRequestedBounds(bounds);
   }
   return {};
 }
@@ -166,6 +159,13 @@ OfxStatus Instance::Impl::call(const char *action, PropertySet *inArgs,
   if (destroyed || !plugin)
     return kOfxStatErrBadHandle;
   return plugin->call(action, handle(), inArgs, outArgs);
+}
+
+ActionResult Instance::Impl::run(const char *action, PropertySet *inArgs,
+                                  PropertySet *outArgs) {
+  if (destroyed || !plugin)
+    return actionResult(action, kOfxStatErrBadHandle);
+  return plugin->run(action, handle(), inArgs, outArgs);
 }
 
 // ---------------------------------------------------------------- Instance
@@ -266,8 +266,8 @@ ActionResult Instance::clipPreferences() {
   outArgs.setInt(kOfxImageClipPropContinuousSamples, 0);
   outArgs.setInt(kOfxImageEffectFrameVarying, 0);
 
-  const OfxStatus status = impl_->call(
-      kOfxImageEffectActionGetClipPreferences, nullptr, &outArgs);
+  const ActionResult result =
+      impl_->run(kOfxImageEffectActionGetClipPreferences, nullptr, &outArgs);
 
   // Applied whatever the answer: on failure these are still the defaults,
   // and a headless host has nothing better to render with.
@@ -293,7 +293,7 @@ ActionResult Instance::clipPreferences() {
   }
   impl_->props.setInt(kOfxImageEffectFrameVarying,
                       outArgs.getInt(kOfxImageEffectFrameVarying));
-  return resultOf(kOfxImageEffectActionGetClipPreferences, status);
+  return result;
 }
 
 ActionResult Instance::render(const RenderRequest &request) {
@@ -319,8 +319,7 @@ ActionResult Instance::render(const RenderRequest &request) {
       return regions;
   }
   impl_->currentTime.store(request.time);
-  return resultOf(kOfxImageEffectActionRender,
-                  impl_->call(kOfxImageEffectActionRender, &inArgs, nullptr));
+  return impl_->run(kOfxImageEffectActionRender, &inArgs, nullptr);
 }
 
 
@@ -345,18 +344,14 @@ ActionResult Instance::beginSequenceRender(double first, double last,
                                            OfxPointD scale) {
   PropertySet inArgs;
   fillSequenceArgs(inArgs, first, last, scale);
-  return resultOf(
-      kOfxImageEffectActionBeginSequenceRender,
-      impl_->call(kOfxImageEffectActionBeginSequenceRender, &inArgs, nullptr));
+  return impl_->run(kOfxImageEffectActionBeginSequenceRender, &inArgs, nullptr);
 }
 
 ActionResult Instance::endSequenceRender(double first, double last,
                                          OfxPointD scale) {
   PropertySet inArgs;
   fillSequenceArgs(inArgs, first, last, scale);
-  return resultOf(
-      kOfxImageEffectActionEndSequenceRender,
-      impl_->call(kOfxImageEffectActionEndSequenceRender, &inArgs, nullptr));
+  return impl_->run(kOfxImageEffectActionEndSequenceRender, &inArgs, nullptr);
 }
 
 ActionResult Instance::purgeCaches() {
@@ -375,15 +370,15 @@ ActionResult Instance::regionOfDefinition(double time, OfxPointD scale,
                      rectValues(fallback));
   impl_->currentTime.store(time);
   ++impl_->rodDepth;
-  const OfxStatus status = impl_->call(
+  const ActionResult result = impl_->run(
       kOfxImageEffectActionGetRegionOfDefinition, &inArgs, &outArgs);
   --impl_->rodDepth;
-  if (status == kOfxStatOK)
+  if (result.status == kOfxStatOK)
     rod = rectFrom(outArgs.getDoubles(kOfxImageEffectPropRegionOfDefinition),
                    fallback);
-  else if (status == kOfxStatReplyDefault)
+  else if (result.status == kOfxStatReplyDefault)
     rod = fallback;
-  return resultOf(kOfxImageEffectActionGetRegionOfDefinition, status);
+  return result;
 }
 
 ActionResult Instance::regionsOfInterest(double time, OfxPointD scale,
@@ -404,19 +399,18 @@ ActionResult Instance::regionsOfInterest(double time, OfxPointD scale,
     outArgs.setDoubles(kClipRoIPrefix + clip->name(), rectValues(roi));
   }
   impl_->currentTime.store(time);
-  const OfxStatus status = impl_->call(
+  const ActionResult result = impl_->run(
       kOfxImageEffectActionGetRegionsOfInterest, &inArgs, &outArgs);
+  const OfxStatus status = result.status;
   rois.clear();
   if (setByPlugin)
     setByPlugin->clear();
-  ActionResult result =
-      resultOf(kOfxImageEffectActionGetRegionsOfInterest, status);
   if (!result.ok())
     return result;
-  PropertySet::Impl &out = *outArgs.impl();
   for (const std::string &name : inputs) {
     const std::string prop = kClipRoIPrefix + name;
-    const bool set = status == kOfxStatOK && out.props.at(prop).setByPlugin;
+    const bool set =
+        status == kOfxStatOK && outArgs.impl()->setByPlugin(prop);
     rois[name] = set ? rectFrom(outArgs.getDoubles(prop), roi) : roi;
     if (set && setByPlugin)
       setByPlugin->insert(name);
@@ -429,7 +423,7 @@ ActionResult Instance::callAction(const std::string &action,
   if (inArgs && inArgs->has(kOfxPropTime) &&
       inArgs->type(kOfxPropTime) == PropertySet::Type::Double)
     impl_->currentTime.store(inArgs->getDouble(kOfxPropTime));
-  return resultOf(action, impl_->call(action.c_str(), inArgs, outArgs));
+  return impl_->run(action.c_str(), inArgs, outArgs);
 }
 
 Faults &Instance::faults() { return impl_->faults; }

@@ -1,6 +1,11 @@
 // The memory suite (plain heap blocks, tracked so a foreign pointer is
-// refused) and the message suite (messages are recorded on the host).
-#include "Internal.h"
+// refused) and the message suite (messages are recorded on the host, and
+// errors also on the action they explain).
+#include "Effects.h"
+#include "Handles.h"
+#include "HostState.h"
+#include "Messages.h"
+#include "Suites.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -33,15 +38,15 @@ OfxStatus memoryFree(void *data) {
 
 const OfxMemorySuiteV1 memory = {memoryAlloc, memoryFree};
 
-// The host a message belongs to: the one of the effect it names, or the
-// current one.
+// The host a message belongs to: the one of the effect it names, else the
+// one whose action runs on this thread; none for a call from elsewhere.
 Host::Impl *hostOf(void *handle) {
   if (isHandle(handle, HandleKind::Effect)) {
     EffectImpl *effect = static_cast<EffectImpl *>(handle);
     if (effect->plugin && effect->plugin->host)
       return effect->plugin->host;
   }
-  return currentHost();
+  return threadHost();
 }
 
 std::string format(const char *fmt, va_list ap) {
@@ -59,12 +64,20 @@ std::string format(const char *fmt, va_list ap) {
   return text;
 }
 
+thread_local PostedErrors *currentErrors = nullptr;
+
+bool isError(const std::string &kind) {
+  return kind == kOfxMessageError || kind == kOfxMessageFatal;
+}
+
 OfxStatus post(void *handle, const char *type, const char *fmt, va_list ap) {
   return guarded([&]() -> OfxStatus {
     const std::string text = format(fmt, ap);
     const std::string kind = type ? type : "";
     if (Host::Impl *host = hostOf(handle))
-      host->postMessage(kind, text);
+      host->messages.post(kind, text);
+    if (currentErrors && isError(kind) && !text.empty())
+      currentErrors->add(handle, text);
     // Nobody is there to answer a question; take the cautious answer.
     if (kind == kOfxMessageQuestion)
       return kOfxStatReplyNo;
@@ -97,6 +110,48 @@ const OfxMessageSuiteV2 messageV2 = {message, setPersistentMessage,
                                      clearPersistentMessage};
 
 } // namespace
+
+void MessageLog::post(const std::string &type, const std::string &text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  messages_.push_back(type + ": " + text);
+}
+
+std::vector<std::string> MessageLog::all() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return messages_;
+}
+
+void PostedErrors::add(const void *handle, const std::string &text) {
+  // A few are enough to explain a failure; a plug-in that posts from every
+  // band of a render must not grow the report without bound.
+  const size_t kept = 4;
+  if (handle && handle_ && handle != handle_)
+    return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (texts_.size() >= kept)
+    return;
+  for (const std::string &known : texts_)
+    if (known == text)
+      return;
+  texts_.push_back(text);
+}
+
+std::string PostedErrors::text() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string joined;
+  for (const std::string &text : texts_)
+    joined += (joined.empty() ? "" : "; ") + text;
+  return joined;
+}
+
+PostedErrorsScope::PostedErrorsScope(PostedErrors *errors)
+    : previous_(currentErrors) {
+  currentErrors = errors;
+}
+
+PostedErrorsScope::~PostedErrorsScope() { currentErrors = previous_; }
+
+PostedErrors *postedErrors() { return currentErrors; }
 
 const OfxMemorySuiteV1 *memorySuite() { return &memory; }
 const OfxMessageSuiteV1 *messageSuiteV1() { return &messageV1; }

@@ -1,5 +1,9 @@
 // The thread pool behind the multi-thread suite, and the suite itself.
-#include "Internal.h"
+#include "Handles.h"
+#include "HostState.h"
+#include "Messages.h"
+#include "Suites.h"
+#include "Threads.h"
 
 namespace ofxhost {
 namespace {
@@ -49,6 +53,9 @@ struct ThreadPool::Batch {
   OfxThreadFunctionV1 *func;
   unsigned count;
   void *arg;
+  // The errors of the action that asked for the batch: what a task posts
+  // explains that action's failure. The action outlives the batch.
+  PostedErrors *errors = nullptr;
   std::mutex mutex;
   std::condition_variable finished;
   unsigned done = 0;
@@ -108,7 +115,11 @@ void ThreadPool::work() {
       queue_.pop_front();
     }
     Batch &batch = *task.first;
-    const bool ok = runTask(batch.func, task.second, batch.count, batch.arg);
+    bool ok = false;
+    {
+      PostedErrorsScope errors(batch.errors);
+      ok = runTask(batch.func, task.second, batch.count, batch.arg);
+    }
     std::lock_guard<std::mutex> lock(batch.mutex);
     batch.failed = batch.failed || !ok;
     if (++batch.done == batch.count)
@@ -130,6 +141,7 @@ OfxStatus ThreadPool::run(OfxThreadFunctionV1 *func, unsigned n, void *arg) {
   batch->func = func;
   batch->count = n;
   batch->arg = arg;
+  batch->errors = postedErrors();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (unsigned i = 0; i < n; ++i)
@@ -153,7 +165,7 @@ OfxStatus multiThread(OfxThreadFunctionV1 func, unsigned int nThreads,
     // Asking for no threads runs nothing; that is what was asked for.
     if (nThreads == 0)
       return kOfxStatOK;
-    Host::Impl *host = currentHost();
+    Host::Impl *host = hostForUnnamedCall();
     if (!host || !host->pool) {
       bool ok = true;
       for (unsigned i = 0; i < nThreads; ++i)
@@ -167,7 +179,7 @@ OfxStatus multiThread(OfxThreadFunctionV1 func, unsigned int nThreads,
 OfxStatus multiThreadNumCPUs(unsigned int *count) {
   if (!count)
     return kOfxStatErrValue;
-  Host::Impl *host = currentHost();
+  Host::Impl *host = hostForUnnamedCall();
   if (!host) {
     *count = 1;
     return kOfxStatOK;

@@ -1,6 +1,7 @@
 // Parameters: default properties per type, values with keyframes, linear
 // interpolation and clamping to the parameter's range.
-#include "Internal.h"
+#include "Handles.h"
+#include "Parameters.h"
 
 #include <algorithm>
 #include <cfloat>

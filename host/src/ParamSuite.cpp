@@ -2,7 +2,10 @@
 // instances. Values travel through varargs as the standard lays down: int
 // for integer, boolean and choice parameters, double for the double-based
 // ones, char* for strings; gets take pointers to those.
-#include "Internal.h"
+#include "Effects.h"
+#include "Handles.h"
+#include "Parameters.h"
+#include "Suites.h"
 
 #include <cmath>
 #include <cstdarg>

@@ -1,18 +1,16 @@
 // One plug-in of a bundle: its load, describe and create-instance steps.
-#include "Internal.h"
+#include "Bundles.h"
+#include "Effects.h"
+#include "HostState.h"
+#include "Messages.h"
+#include "Parameters.h"
+#include "Properties.h"
+#include "Suites.h"
 
 #include <exception>
 
 namespace ofxhost {
 namespace {
-
-ActionResult resultOf(const std::string &action, OfxStatus status) {
-  ActionResult result;
-  result.status = status;
-  if (!result.ok())
-    result = ActionResult::failure(action, status);
-  return result;
-}
 
 // The depth a fresh clip starts with: the first one both sides support.
 std::string initialDepth(const Host::Impl &host, const PropertySet &effect) {
@@ -98,6 +96,17 @@ OfxStatus Plugin::Impl::call(const char *action, const void *handle,
   }
 }
 
+ActionResult Plugin::Impl::run(const char *action, const void *handle,
+                                PropertySet *inArgs, PropertySet *outArgs) {
+  PostedErrors posted(handle);
+  OfxStatus status = kOfxStatOK;
+  {
+    PostedErrorsScope scope(&posted);
+    status = call(action, handle, inArgs, outArgs);
+  }
+  return actionResult(action, status, posted.text());
+}
+
 void Plugin::Impl::unload() {
   if (unloaded || !loadTried || !loadResult.ok())
     return;
@@ -157,8 +166,7 @@ ActionResult Plugin::load() {
       return impl_->loadResult;
     }
   }
-  impl_->loadResult = resultOf(
-      kOfxActionLoad, impl_->call(kOfxActionLoad, nullptr, nullptr, nullptr));
+  impl_->loadResult = impl_->run(kOfxActionLoad, nullptr, nullptr, nullptr);
   return impl_->loadResult;
 }
 
@@ -171,10 +179,8 @@ ActionResult Plugin::describe() {
     return impl_->describeResult;
   impl_->describeTried = true;
   defineDescriptorIdentity(impl_->descriptorImpl->props, *this);
-  impl_->describeResult =
-      resultOf(kOfxActionDescribe,
-               impl_->call(kOfxActionDescribe,
-                           impl_->descriptorImpl->handle(), nullptr, nullptr));
+  impl_->describeResult = impl_->run(
+      kOfxActionDescribe, impl_->descriptorImpl->handle(), nullptr, nullptr);
   return impl_->describeResult;
 }
 
@@ -196,10 +202,8 @@ ActionResult Plugin::describeInContext(const std::string &context) {
 
   PropertySet inArgs;
   inArgs.setString(kOfxImageEffectPropContext, context);
-  ActionResult result = resultOf(
-      kOfxImageEffectActionDescribeInContext,
-      impl_->call(kOfxImageEffectActionDescribeInContext, impl->handle(),
-                  &inArgs, nullptr));
+  ActionResult result = impl_->run(kOfxImageEffectActionDescribeInContext,
+                                   impl->handle(), &inArgs, nullptr);
   impl_->contextResults[context] = result;
   if (result.ok())
     impl_->contexts[context] = std::make_unique<Descriptor>(impl);
@@ -263,9 +267,8 @@ std::unique_ptr<Instance> Plugin::createInstance(const std::string &context,
 
   Instance::Impl *raw = impl.get();
   auto instance = std::make_unique<Instance>(std::move(impl));
-  const OfxStatus status =
-      impl_->call(kOfxActionCreateInstance, raw->handle(), nullptr, nullptr);
-  ActionResult created = resultOf(kOfxActionCreateInstance, status);
+  ActionResult created =
+      impl_->run(kOfxActionCreateInstance, raw->handle(), nullptr, nullptr);
   if (result)
     *result = created;
   if (!created.ok()) {

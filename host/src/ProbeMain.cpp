@@ -4,7 +4,8 @@
 // plug-ins, in a process of its own, and writes what it found to its
 // standard output for the host that started it. A host with threads
 // cannot safely do this in a fork of itself.
-#include "Internal.h"
+#include "Bundles.h"
+#include "HostState.h"
 
 #include <unistd.h>
 

@@ -1,7 +1,10 @@
 // The progress suite (versions 1 and 2) and the time line suite. Both act
 // on an effect instance; the host's time line is that instance's current
 // time, the time of its latest action.
-#include "Internal.h"
+#include "Effects.h"
+#include "Handles.h"
+#include "HostState.h"
+#include "Suites.h"
 
 #include <cmath>
 
@@ -9,6 +12,17 @@
 #include "ofxTimeLine.h"
 
 namespace ofxhost {
+
+void ProgressListener::set(
+    std::function<bool(const ProgressEvent &)> listener) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  listener_ = std::move(listener);
+}
+
+bool ProgressListener::report(const ProgressEvent &event) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return listener_ ? listener_(event) : true;
+}
 namespace {
 
 // A live instance, or nullptr for anything else: a descriptor has no task
@@ -27,12 +41,8 @@ Instance::Impl *liveInstance(void *handle) {
 
 // Hands the report to the host's listener; false when it asks to stop.
 bool report(Instance::Impl &instance, ProgressEvent event) {
-  Host::Impl &host = *instance.plugin->host;
   event.instance = instance.handle();
-  std::lock_guard<std::mutex> lock(host.progressMutex);
-  if (!host.progressListener)
-    return true;
-  return host.progressListener(event);
+  return instance.plugin->host->progress.report(event);
 }
 
 OfxStatus start(void *handle, const char *label) {

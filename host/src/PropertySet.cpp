@@ -1,6 +1,8 @@
 // Typed, dimensioned property sets: the storage behind the property suite
 // and the C++ accessors the host and tests use.
-#include "Internal.h"
+#include "Handles.h"
+#include "Properties.h"
+#include "Suites.h"
 
 #include <stdexcept>
 
@@ -60,10 +62,10 @@ void throwFor(OfxStatus status, const std::string &name, Type type,
 
 template <class T>
 T getOne(const PropertySet::Impl &impl, const std::string &name, int index) {
-  std::lock_guard<std::mutex> lock(impl.mutex);
+  const PropertySet::Impl::Locked held = impl.lock();
   Property *prop = nullptr;
-  OfxStatus status =
-      const_cast<PropertySet::Impl &>(impl).find(name, Slot<T>::type, prop);
+  OfxStatus status = const_cast<PropertySet::Impl &>(impl).find(
+      held, name, Slot<T>::type, prop);
   if (status != kOfxStatOK)
     throwFor(status, name, Slot<T>::type, index);
   if (index < 0 || index >= prop->dimension())
@@ -73,10 +75,10 @@ T getOne(const PropertySet::Impl &impl, const std::string &name, int index) {
 
 template <class T>
 std::vector<T> getAll(const PropertySet::Impl &impl, const std::string &name) {
-  std::lock_guard<std::mutex> lock(impl.mutex);
+  const PropertySet::Impl::Locked held = impl.lock();
   Property *prop = nullptr;
-  OfxStatus status =
-      const_cast<PropertySet::Impl &>(impl).find(name, Slot<T>::type, prop);
+  OfxStatus status = const_cast<PropertySet::Impl &>(impl).find(
+      held, name, Slot<T>::type, prop);
   if (status != kOfxStatOK)
     throwFor(status, name, Slot<T>::type, 0);
   const auto &values = Slot<T>::of(prop->values);
@@ -86,10 +88,11 @@ std::vector<T> getAll(const PropertySet::Impl &impl, const std::string &name) {
 template <class T>
 void setOne(PropertySet::Impl &impl, const std::string &name, const T &value,
             int index) {
-  std::lock_guard<std::mutex> lock(impl.mutex);
+  const PropertySet::Impl::Locked held = impl.lock();
   const bool created = impl.props.count(name) == 0;
   Property *prop = nullptr;
-  OfxStatus status = impl.prepareSet(name, Slot<T>::type, index, false, prop);
+  OfxStatus status =
+      impl.prepareSet(held, name, Slot<T>::type, index, false, prop);
   if (status != kOfxStatOK)
     throwFor(status, name, Slot<T>::type, index);
   Slot<T>::of(prop->values)[index] = value;
@@ -100,10 +103,11 @@ void setOne(PropertySet::Impl &impl, const std::string &name, const T &value,
 template <class T, class Container>
 void setAll(PropertySet::Impl &impl, const std::string &name,
             const Container &values) {
-  std::lock_guard<std::mutex> lock(impl.mutex);
+  const PropertySet::Impl::Locked held = impl.lock();
   auto it = impl.props.find(name);
   const bool created = it == impl.props.end();
-  Property &prop = created ? impl.define(name, Slot<T>::type) : it->second;
+  Property &prop =
+      created ? impl.define(held, name, Slot<T>::type) : it->second;
   if (prop.type != Slot<T>::type)
     throwFor(kOfxStatErrValue, name, Slot<T>::type, 0);
   auto &stored = Slot<T>::of(prop.values);
@@ -156,8 +160,8 @@ PropertySet::Impl::Impl() { registerHandle(this, HandleKind::PropertySet); }
 
 PropertySet::Impl::~Impl() { unregisterHandle(this); }
 
-OfxStatus PropertySet::Impl::find(const std::string &name, Type type,
-                                  Property *&out) {
+OfxStatus PropertySet::Impl::find(const Locked &, const std::string &name,
+                                  Type type, Property *&out) {
   auto it = props.find(name);
   if (it == props.end())
     return kOfxStatErrUnknown;
@@ -167,7 +171,8 @@ OfxStatus PropertySet::Impl::find(const std::string &name, Type type,
   return kOfxStatOK;
 }
 
-Property &PropertySet::Impl::define(const std::string &name, Type type) {
+Property &PropertySet::Impl::define(const Locked &, const std::string &name,
+                                    Type type) {
   auto inserted = props.emplace(name, Property{});
   Property &prop = inserted.first->second;
   if (inserted.second)
@@ -177,7 +182,8 @@ Property &PropertySet::Impl::define(const std::string &name, Type type) {
   return prop;
 }
 
-OfxStatus PropertySet::Impl::prepareSet(const std::string &name, Type type,
+OfxStatus PropertySet::Impl::prepareSet(const Locked &held,
+                                        const std::string &name, Type type,
                                         int index, bool fromPlugin,
                                         Property *&out) {
   auto it = props.find(name);
@@ -187,7 +193,7 @@ OfxStatus PropertySet::Impl::prepareSet(const std::string &name, Type type,
       return kOfxStatErrUnknown;
     if (index != 0)
       return kOfxStatErrBadIndex;
-    prop = &define(name, type);
+    prop = &define(held, name, type);
   } else {
     prop = &it->second;
   }
@@ -205,9 +211,10 @@ OfxStatus PropertySet::Impl::prepareSet(const std::string &name, Type type,
   return kOfxStatOK;
 }
 
-void PropertySet::Impl::clearSetByPlugin() {
-  for (auto &entry : props)
-    entry.second.setByPlugin = false;
+bool PropertySet::Impl::setByPlugin(const std::string &name) const {
+  const Locked held = lock();
+  auto it = props.find(name);
+  return it != props.end() && it->second.setByPlugin;
 }
 
 void copyProperties(const PropertySet &from, PropertySet &to,
@@ -216,12 +223,14 @@ void copyProperties(const PropertySet &from, PropertySet &to,
   PropertySet::Impl &dst = *to.impl();
   if (&src == &dst)
     return;
-  std::scoped_lock lock(src.mutex, dst.mutex);
+  PropertySet::Impl::Locked srcHeld(src.mutex, std::defer_lock);
+  PropertySet::Impl::Locked dstHeld(dst.mutex, std::defer_lock);
+  std::lock(srcHeld, dstHeld);
   for (const std::string &name : src.order) {
     if (skip.count(name))
       continue;
     const Property &source = src.props.at(name);
-    Property &target = dst.define(name, source.type);
+    Property &target = dst.define(dstHeld, name, source.type);
     target.values = source.values;
     target.initial = source.initial;
   }

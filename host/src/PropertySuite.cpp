@@ -2,7 +2,9 @@
 // its handle and arguments and answers with the standard's status codes:
 // unknown name kOfxStatErrUnknown, index outside the dimension
 // kOfxStatErrBadIndex, mismatched type kOfxStatErrValue.
-#include "Internal.h"
+#include "Handles.h"
+#include "Properties.h"
+#include "Suites.h"
 
 namespace ofxhost {
 namespace {
@@ -53,9 +55,10 @@ OfxStatus setOne(OfxPropertySetHandle handle, const char *name, int index,
     return kOfxStatErrBadHandle;
   if (!name)
     return kOfxStatErrUnknown;
-  std::lock_guard<std::mutex> lock(set->mutex);
+  const PropertySet::Impl::Locked held = set->lock();
   Property *prop = nullptr;
-  OfxStatus status = set->prepareSet(name, CSlot<T>::type, index, true, prop);
+  OfxStatus status =
+      set->prepareSet(held, name, CSlot<T>::type, index, true, prop);
   if (status != kOfxStatOK)
     return status;
   CSlot<T>::store(CSlot<T>::of(prop->values)[index], value);
@@ -74,13 +77,13 @@ OfxStatus setMany(OfxPropertySetHandle handle, const char *name, int count,
     return kOfxStatErrBadIndex;
   if (count > 0 && !values)
     return kOfxStatErrValue;
-  std::lock_guard<std::mutex> lock(set->mutex);
+  const PropertySet::Impl::Locked held = set->lock();
   auto it = set->props.find(name);
   Property *prop = nullptr;
   if (it == set->props.end()) {
     if (!set->createOnSet)
       return kOfxStatErrUnknown;
-    prop = &set->define(name, CSlot<T>::type);
+    prop = &set->define(held, name, CSlot<T>::type);
   } else {
     prop = &it->second;
   }
@@ -104,9 +107,9 @@ OfxStatus getOne(OfxPropertySetHandle handle, const char *name, int index,
     return kOfxStatErrUnknown;
   if (!value)
     return kOfxStatErrValue;
-  std::lock_guard<std::mutex> lock(set->mutex);
+  const PropertySet::Impl::Locked held = set->lock();
   Property *prop = nullptr;
-  OfxStatus status = set->find(name, CSlot<T>::type, prop);
+  OfxStatus status = set->find(held, name, CSlot<T>::type, prop);
   if (status != kOfxStatOK)
     return status;
   if (index < 0 || index >= prop->dimension())
@@ -125,9 +128,9 @@ OfxStatus getMany(OfxPropertySetHandle handle, const char *name, int count,
     return kOfxStatErrUnknown;
   if (count > 0 && !values)
     return kOfxStatErrValue;
-  std::lock_guard<std::mutex> lock(set->mutex);
+  const PropertySet::Impl::Locked held = set->lock();
   Property *prop = nullptr;
-  OfxStatus status = set->find(name, CSlot<T>::type, prop);
+  OfxStatus status = set->find(held, name, CSlot<T>::type, prop);
   if (status != kOfxStatOK)
     return status;
   if (count < 0 || count > prop->dimension())

@@ -1,5 +1,5 @@
 // Status names, action results and pixel format names.
-#include "Internal.h"
+#include "Suites.h"
 
 namespace ofxhost {
 
@@ -27,11 +27,41 @@ std::string failureText(const std::string &what, OfxStatus status) {
          std::to_string(status) + ")";
 }
 
+namespace {
+
+// The plug-in's text is not ours to trust: a line break in it would split
+// the one line a report has, and a runaway message would bury the rest.
+std::string oneLine(const std::string &text) {
+  const size_t limit = 2000;
+  std::string line = text.substr(0, limit);
+  for (char &c : line)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+      c = ' ';
+  if (text.size() > limit)
+    line += "...";
+  return line;
+}
+
+} // namespace
+
 ActionResult ActionResult::failure(const std::string &action,
-                                   OfxStatus status) {
+                                   OfxStatus status,
+                                   const std::string &pluginMessage) {
   ActionResult result;
   result.status = status;
+  result.pluginMessage = pluginMessage;
   result.message = failureText(action, status);
+  if (!pluginMessage.empty())
+    result.message += ": " + oneLine(pluginMessage);
+  return result;
+}
+
+ActionResult actionResult(const std::string &action, OfxStatus status,
+                          const std::string &pluginMessage) {
+  ActionResult result;
+  result.status = status;
+  if (!result.ok())
+    result = ActionResult::failure(action, status, pluginMessage);
   return result;
 }
 

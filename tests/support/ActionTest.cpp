@@ -166,18 +166,24 @@ struct ThrowCase {
   probe::ThrowKind kind;
   OfxStatus thrownStatus; // for Suite
   OfxStatus expected;
+  const char *posted; // what the host learns beyond the status
 };
 
 const ThrowCase kThrowCases[] = {
-    {"SuiteFormat", probe::eThrowSuite, kOfxStatErrFormat, kOfxStatErrFormat},
-    {"SuiteImageFormat", probe::eThrowSuite, kOfxStatErrImageFormat, kOfxStatErrImageFormat},
+    {"SuiteFormat", probe::eThrowSuite, kOfxStatErrFormat, kOfxStatErrFormat,
+     "OpenFX suite call failed with kOfxStatErrFormat (probe)"},
+    {"SuiteImageFormat", probe::eThrowSuite, kOfxStatErrImageFormat, kOfxStatErrImageFormat,
+     "OpenFX suite call failed with kOfxStatErrImageFormat (probe)"},
     // A failure carrying "OK" must not reach the host as success.
-    {"SuiteOK", probe::eThrowSuite, kOfxStatOK, kOfxStatFailed},
-    {"HostInadequate", probe::eThrowHostInadequate, 0, kOfxStatErrMissingHostFeature},
-    {"PropertyUnknownToHost", probe::eThrowPropertyUnknown, 0, kOfxStatErrMissingHostFeature},
-    {"BadAlloc", probe::eThrowBadAlloc, 0, kOfxStatErrMemory},
-    {"RuntimeError", probe::eThrowRuntimeError, 0, kOfxStatFailed},
-    {"Int", probe::eThrowInt, 0, kOfxStatFailed},
+    {"SuiteOK", probe::eThrowSuite, kOfxStatOK, kOfxStatFailed,
+     "OpenFX suite call failed with kOfxStatOK (probe)"},
+    {"HostInadequate", probe::eThrowHostInadequate, 0, kOfxStatErrMissingHostFeature, "probe"},
+    {"PropertyUnknownToHost", probe::eThrowPropertyUnknown, 0, kOfxStatErrMissingHostFeature,
+     "property unknown to host: probe"},
+    // The status says all these know.
+    {"BadAlloc", probe::eThrowBadAlloc, 0, kOfxStatErrMemory, ""},
+    {"RuntimeError", probe::eThrowRuntimeError, 0, kOfxStatFailed, "probe"},
+    {"Int", probe::eThrowInt, 0, kOfxStatFailed, ""},
 };
 
 enum class Site { Render, BandsOneThread, BandsFourThreads, BeginSequence, Definition, Interest };
@@ -235,6 +241,8 @@ TEST_P(SupportExceptions, MapToTheirStatus) {
   }
   EXPECT_EQ(result.status, c.expected) << c.name << " thrown in " << siteName(site) << ": "
                                        << result.message;
+  // Also from the threads of a band render: the text reaches the action.
+  EXPECT_EQ(result.pluginMessage, c.posted) << c.name << " thrown in " << siteName(site);
   EXPECT_EQ(instance.clip("Output").imagesOutstanding(), 0);
   EXPECT_EQ(instance.clip("Source").imagesOutstanding(), 0);
 
@@ -253,6 +261,82 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(std::get<0>(info.param).name) + "_in_" +
              siteName(std::get<1>(info.param));
     });
+
+// ---------------------------------------------------------------------------
+// Failure reasons: what the host could not give the effect is named in the
+// report of the action that failed, not only its status.
+
+enum class Step { Load, Render, RegionOfDefinition };
+
+struct ReasonCase {
+  const char *name;
+  const char *withheldSuite; // nullptr: the host offers every suite
+  void (*breakHost)(ofxhost::Instance &);
+  Step step;
+  OfxStatus status;
+  const char *message; // the whole report
+};
+
+const ReasonCase kReasonCases[] = {
+    {"SourceImageFetchFails", nullptr,
+     [](ofxhost::Instance &instance) {
+       instance.faults().imageFetch = kOfxStatErrMemory;
+       instance.faults().imageFetchClip = "Source";
+     },
+     Step::Render, kOfxStatErrMemory,
+     "OfxImageEffectActionRender failed: kOfxStatErrMemory (8): OpenFX suite call failed "
+     "with kOfxStatErrMemory (image of clip Source)"},
+    {"ParameterReadFails", nullptr,
+     [](ofxhost::Instance &instance) { instance.faults().paramGet = kOfxStatErrBadHandle; },
+     Step::Render, kOfxStatErrBadHandle,
+     "OfxImageEffectActionRender failed: kOfxStatErrBadHandle (9): OpenFX suite call failed "
+     "with kOfxStatErrBadHandle (parameter mode)"},
+    {"SourceRegionQueryFails", nullptr,
+     [](ofxhost::Instance &instance) { instance.faults().regionQuery = kOfxStatErrValue; },
+     Step::RegionOfDefinition, kOfxStatErrValue,
+     "OfxImageEffectActionGetRegionOfDefinition failed: kOfxStatErrValue (11): OpenFX suite "
+     "call failed with kOfxStatErrValue (region of definition of clip Source)"},
+    // A bare status: nothing is made up to go with it.
+    {"NoOutputImage", nullptr,
+     [](ofxhost::Instance &instance) { instance.setOutput(nullptr); }, Step::Render,
+     kOfxStatFailed, "OfxImageEffectActionRender failed: kOfxStatFailed (1)"},
+    // Posted before the load action had fetched the message suite.
+    {"LoadWithoutParameterSuite", kOfxParameterSuite, nullptr, Step::Load,
+     kOfxStatErrMissingHostFeature,
+     "OfxActionLoad failed: kOfxStatErrMissingHostFeature (4): host lacks OfxParameterSuite "
+     "version 1"},
+};
+
+void PrintTo(const ReasonCase &c, std::ostream *out) { *out << c.name; }
+
+class SupportFailureReasons : public ::testing::TestWithParam<ReasonCase> {};
+
+ofxhost::ActionResult runStep(const ReasonCase &c) {
+  if (c.step == Step::Load) {
+    ofxhost::HostOptions options = isolatedOptions();
+    options.withheldSuites = {c.withheldSuite};
+    ofxhost::Host host(options);
+    std::vector<ofxhost::Plugin *> opened = host.openBundle(probeBundlePath());
+    if (opened.empty())
+      return ofxhost::ActionResult::failure("openBundle", kOfxStatErrBadHandle);
+    return opened.front()->load();
+  }
+  ConnectedProbe probe;
+  c.breakHost(probe.instance());
+  OfxRectD rod{};
+  return c.step == Step::Render ? probe.instance().render({0.0, kBounds})
+                                : probe.instance().regionOfDefinition(0.0, {1.0, 1.0}, rod);
+}
+
+TEST_P(SupportFailureReasons, AreReportedWithTheStatus) {
+  const ReasonCase &c = GetParam();
+  const ofxhost::ActionResult result = runStep(c);
+  EXPECT_EQ(result.status, c.status) << result.message;
+  EXPECT_EQ(result.message, c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SupportFailureReasons, ::testing::ValuesIn(kReasonCases),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace probetest

@@ -590,6 +590,14 @@ TEST_F(SupportLibrary, ThrowSuiteStatusExceptionPassesSuccessOnly) {
       EXPECT_NE(std::string(e.what()).find(OFX::statusName(bad)), std::string::npos);
     }
   }
+  // An effect's own reason is caught where suite failures are, its text
+  // kept whole for the host.
+  try {
+    OFX::throwFailure(kOfxStatErrUnsupported, "no 16-bit half output");
+  } catch (const OFX::Exception::Suite &e) {
+    EXPECT_EQ(e.status(), kOfxStatErrUnsupported);
+    EXPECT_STREQ(e.what(), "no 16-bit half output");
+  }
 }
 
 TEST_F(SupportLibrary, EnumsRoundTripThroughTheirStrings) {

@@ -1,21 +1,17 @@
+// Picture input and output through OpenImageIO. The channel rules live in
+// ChannelRules, the write-then-rename in AtomicWrite.
 #include "ImageFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include <OpenImageIO/imageio.h>
 
-#include "Interrupt.h"
-#include "PixelTypes.h"
-#include "Text.h"
+#include "AtomicWrite.h"
+#include "ChannelRules.h"
+#include "MutedStderr.h"
 #include "ToolError.h"
 
 namespace fs = std::filesystem;
@@ -63,77 +59,6 @@ OIIO::TypeDesc fileTypeOf(BitDepth depth) {
   }
 }
 
-// One file pixel of nch channels as (r, g, b, a) by the channel rules.
-template <class T>
-void fileToRgba(const T *src, int nch, T opaque, T out[4]) {
-  if (nch >= 3) {
-    out[0] = src[0];
-    out[1] = src[1];
-    out[2] = src[2];
-    out[3] = nch >= 4 ? src[3] : opaque;
-    return;
-  }
-  out[0] = out[1] = out[2] = src[0];
-  out[3] = nch == 2 ? src[1] : opaque;
-}
-
-template <class T>
-void fillImage(const std::vector<unsigned char> &fileBytes, int nch,
-               ofxhost::Image &image) {
-  const T *file = reinterpret_cast<const T *>(fileBytes.data());
-  const int w = image.width();
-  const int h = image.height();
-  const bool alphaOnly = image.components() == Components::Alpha;
-  const T opaque = PixelTraits<T>::opaque();
-  for (int row = 0; row < h; ++row) {
-    T *dst = image.pixel<T>(0, h - 1 - row);
-    const T *src = file + static_cast<size_t>(row) * w * nch;
-    for (int col = 0; col < w; ++col, src += nch) {
-      T rgba[4];
-      fileToRgba(src, nch, opaque, rgba);
-      if (alphaOnly) {
-        // A single channel is the alpha itself, not an opaque grey.
-        *dst++ = nch == 1 ? src[0] : rgba[3];
-        continue;
-      }
-      for (int c = 0; c < 4; ++c)
-        *dst++ = rgba[c];
-    }
-  }
-}
-
-// Image libraries underneath OpenImageIO (libpng) print their own error
-// text on stderr before OpenImageIO reports the same error to us. ofxrender
-// promises one clear line per failure, so their stream is muted while a file
-// is read or written; the errors still come back through OpenImageIO.
-class MutedStderr {
-public:
-  MutedStderr() {
-    std::fflush(stderr);
-    saved_ = ::dup(2);
-    const int null = ::open("/dev/null", O_WRONLY);
-    if (saved_ < 0 || null < 0) {
-      if (null >= 0)
-        ::close(null);
-      return;
-    }
-    ::dup2(null, 2);
-    ::close(null);
-  }
-  ~MutedStderr() {
-    if (saved_ < 0)
-      return;
-    std::fflush(stderr);
-    ::dup2(saved_, 2);
-    ::close(saved_);
-  }
-  MutedStderr(const MutedStderr &) = delete;
-  MutedStderr &operator=(const MutedStderr &) = delete;
-
-private:
-  int saved_ = -1;
-};
-
 // -------------------------------------------------------------- outputs
 
 struct OutputFormat {
@@ -141,13 +66,14 @@ struct OutputFormat {
   const char *display;  // for messages
   bool holdsByte, holdsShort, holdsFloat;
   bool recordsPlacement; // data and display windows
+  bool holdsAlpha;
 };
 
 const OutputFormat kOutputFormats[] = {
-    {"png", "PNG", true, true, false, false},
-    {"tiff", "TIFF", true, true, true, true},
-    {"openexr", "EXR", false, false, true, true},
-    {"jpeg", "JPEG", true, false, false, false},
+    {"png", "PNG", true, true, false, false, true},
+    {"tiff", "TIFF", true, true, true, true, true},
+    {"openexr", "EXR", false, false, true, true, true},
+    {"jpeg", "JPEG", true, false, false, false, false},
 };
 
 bool holds(const OutputFormat &format, BitDepth depth) {
@@ -185,49 +111,6 @@ std::string depthWords(BitDepth depth) {
     return "float";
   }
 }
-
-// ------------------------------------------------------- temporary files
-
-// The file being written, beside its target. Its name is made unique by
-// creating it exclusively, so processes on several machines writing into one
-// shared folder never pick the same name (a process id alone can repeat).
-class TempFile {
-public:
-  explicit TempFile(const std::string &target) {
-    const fs::path targetPath(target);
-    std::string name = (targetPath.parent_path() /
-                        ("." + targetPath.filename().string() + ".part-XXXXXX"))
-                           .string();
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0)
-      throw fileError(target + ": cannot create a temporary file beside it: " +
-                      std::strerror(errno));
-    ::close(fd);
-    path_ = name;
-    registerTempFile(path_);
-  }
-  ~TempFile() {
-    if (!committed_)
-      ::unlink(path_.c_str());
-    unregisterTempFile();
-  }
-  const std::string &path() const { return path_; }
-  void commitTo(const std::string &target) {
-    // Past this point the target is replaced: a stop asked for while the
-    // file was written must win.
-    throwIfInterrupted();
-    std::error_code error;
-    fs::rename(path_, target, error);
-    if (error)
-      throw fileError(target + ": cannot move the finished file into place: " +
-                      error.message());
-    committed_ = true;
-  }
-
-private:
-  std::string path_;
-  bool committed_ = false;
-};
 
 // Copies the area of image into a top-down, tightly packed buffer; pixels
 // of the area outside the image stay zero (transparent black).
@@ -294,76 +177,6 @@ BitDepth naturalDepth(const std::string &fileType) {
 
 namespace {
 
-std::string channelList(const OIIO::ImageSpec &spec) {
-  std::string list;
-  for (int c = 0; c < spec.nchannels; ++c)
-    list += (c ? ", " : "") + std::string(spec.channel_name(c));
-  return list;
-}
-
-int channelIndex(const OIIO::ImageSpec &spec, const std::string &name) {
-  for (int c = 0; c < spec.nchannels; ++c)
-    if (spec.channel_name(c) == name)
-      return c;
-  return -1;
-}
-
-// R, G, B and A if the file has them under prefix, else nothing.
-std::vector<int> colourChannels(const OIIO::ImageSpec &spec,
-                                const std::string &prefix) {
-  std::vector<int> picked;
-  for (const char *name : {"R", "G", "B"}) {
-    const int index = channelIndex(spec, prefix + name);
-    if (index < 0)
-      return {};
-    picked.push_back(index);
-  }
-  const int alpha = channelIndex(spec, prefix + "A");
-  if (alpha >= 0)
-    picked.push_back(alpha);
-  return picked;
-}
-
-// The file channels read, in the order grey[, alpha] or R, G, B[, A].
-// Beyond four channels nothing says which are colour and which alpha (an EXR
-// may hold depth or other passes), so only named colour channels are taken.
-std::vector<int> pickChannels(const std::string &path,
-                              const OIIO::ImageSpec &spec,
-                              const std::string &request) {
-  if (request.empty()) {
-    if (spec.nchannels <= 4) {
-      std::vector<int> all(spec.nchannels);
-      for (int c = 0; c < spec.nchannels; ++c)
-        all[c] = c;
-      return all;
-    }
-    std::vector<int> picked = colourChannels(spec, "");
-    if (!picked.empty())
-      return picked;
-    throw fileError(path + ": has " + std::to_string(spec.nchannels) +
-                    " channels (" + channelList(spec) +
-                    ") and none named R, G, B; choose with --channels");
-  }
-  if (request.find(',') == std::string::npos) {
-    std::vector<int> layer = colourChannels(spec, request + ".");
-    if (!layer.empty())
-      return layer;
-  }
-  const std::vector<std::string> names = splitAtCommas(request);
-  if (names.size() > 4)
-    throw usageError("--channels: '" + request +
-                     "' names more than four channels");
-  std::vector<int> picked;
-  for (const std::string &name : names) {
-    const int index = channelIndex(spec, name);
-    if (index < 0)
-      throw fileError(path + ": has no channel or layer '" + name +
-                      "'; its channels are " + channelList(spec));
-    picked.push_back(index);
-  }
-  return picked;
-}
-
 // Declared sizes are believed only up to a limit: a header costs nothing to
 // forge, the memory it would claim does.
 void checkDeclaredSize(const std::string &path, const OIIO::ImageSpec &spec) {
@@ -375,31 +188,6 @@ void checkDeclaredSize(const std::string &path, const OIIO::ImageSpec &spec) {
                   " pixels, more than the " +
                   std::to_string(kMaxPicturePixels) +
                   " pixels ofxrender reads");
-}
-
-// The picked channels of pixels read as span channels starting at first,
-// packed in the picked order.
-std::vector<unsigned char> gatherChannels(std::vector<unsigned char> pixels,
-                                          int span,
-                                          const std::vector<int> &picked,
-                                          int first, size_t componentBytes) {
-  bool inOrder = static_cast<int>(picked.size()) == span;
-  for (size_t i = 0; inOrder && i < picked.size(); ++i)
-    inOrder = picked[i] == first + static_cast<int>(i);
-  if (inOrder)
-    return pixels;
-  const size_t count = pixels.size() / (span * componentBytes);
-  std::vector<unsigned char> gathered(count * picked.size() * componentBytes);
-  unsigned char *dst = gathered.data();
-  for (size_t p = 0; p < count; ++p) {
-    const unsigned char *pixel = pixels.data() + p * span * componentBytes;
-    for (int channel : picked) {
-      std::memcpy(dst, pixel + (channel - first) * componentBytes,
-                  componentBytes);
-      dst += componentBytes;
-    }
-  }
-  return gathered;
 }
 
 } // namespace
@@ -460,9 +248,7 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
   auto image = std::make_shared<ofxhost::Image>(
       OfxRectI{0, 0, spec.width, spec.height}, depth,
       request.alphaOnly ? Components::Alpha : Components::RGBA);
-  withComponentType(depth, [&](auto zero) {
-    fillImage<decltype(zero)>(fileBytes, nch, *image);
-  });
+  fillFromFile(fileBytes, nch, *image);
   picture.image = std::move(image);
   return picture;
 }
@@ -507,22 +293,12 @@ void writePicture(const std::string &path, const ofxhost::Image &image,
   if (width <= 0 || height <= 0)
     throw renderError("the output image is empty; nothing to write to " + path);
 
-  const bool alphaOnly = image.components() == Components::Alpha;
-  const int imageChannels = alphaOnly ? 1 : 4;
-  // JPEG holds no alpha: its colour is written as it is, premultiplied,
-  // which is the picture over black.
-  const bool dropAlpha = !alphaOnly && std::string(format.name) == "jpeg";
-  const int nch = dropAlpha ? 3 : imageChannels;
+  const FileChannels channels = outputChannels(image, format.holdsAlpha);
   const OIIO::TypeDesc fileType = request.halfFloat
                                       ? OIIO::TypeDesc(OIIO::TypeDesc::HALF)
                                       : fileTypeOf(image.depth());
-  OIIO::ImageSpec spec(width, height, nch, fileType);
-  if (alphaOnly) {
-    spec.channelnames = {"A"};
-    spec.alpha_channel = -1; // nothing to un-premultiply against
-  }
-  if (dropAlpha)
-    spec.alpha_channel = -1;
+  OIIO::ImageSpec spec(width, height, channels.count, fileType);
+  labelChannels(channels, spec);
   if (format.recordsPlacement)
     placeDataWindow(format, area, request.inputPlacement, spec);
   // No time stamp, so the same render always gives the same file (and
@@ -540,7 +316,7 @@ void writePicture(const std::string &path, const ofxhost::Image &image,
   // Only the results count: OpenImageIO's TIFF writer records a harmless
   // error about its Exif block with some libtiff versions.
   const OIIO::stride_t pixelStride =
-      static_cast<OIIO::stride_t>(imageChannels) *
+      static_cast<OIIO::stride_t>(channels.imageChannels) *
       ofxhost::bytesPerComponent(image.depth());
   const bool written = out->write_image(fileTypeOf(image.depth()),
                                         pixels.data(), pixelStride);

@@ -321,7 +321,8 @@ private:
                                "files; nothing was rendered");
   }
 
-  // The host's message already names the action and the status.
+  // The host's message already names the action, the status and what the
+  // plug-in posted about the failure.
   void checked(const ofxhost::ActionResult &result) {
     throwIfInterrupted();
     if (!result.ok())

@@ -31,15 +31,22 @@ std::string statusName(OfxStatus status);
 // What one action (or host operation) answered.
 struct ActionResult {
   OfxStatus status = kOfxStatOK;
-  // Empty on success; otherwise names the action and the status, e.g.
-  // "OfxImageEffectActionRender failed: kOfxStatErrFormat (7)".
+  // Empty on success; otherwise one line that names the action and the
+  // status, e.g. "OfxImageEffectActionRender failed: kOfxStatErrFormat (7)",
+  // followed by ": " and pluginMessage when the plug-in posted one.
   std::string message;
+  // What the plug-in posted through the message suite as an error (or a
+  // fatal error) about this instance while the failed action ran, from any
+  // of the action's threads; distinct texts joined by "; ". Empty when it
+  // posted nothing.
+  std::string pluginMessage;
 
   // kOfxStatReplyDefault counts as success: the host applied its default.
   bool ok() const {
     return status == kOfxStatOK || status == kOfxStatReplyDefault;
   }
-  static ActionResult failure(const std::string &action, OfxStatus status);
+  static ActionResult failure(const std::string &action, OfxStatus status,
+                              const std::string &pluginMessage = "");
 };
 
 // ---------------------------------------------------------------- pixels

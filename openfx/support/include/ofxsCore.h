@@ -16,6 +16,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace OFX {
@@ -76,11 +77,29 @@ class Suite : public std::exception {
 public:
   explicit Suite(OfxStatus status, const std::string &context = std::string());
   OfxStatus status() const noexcept { return status_; }
+  // What the failing call was about, e.g. "image of clip Source"; empty
+  // when only the status is known, which then says all there is.
+  const std::string &context() const noexcept { return context_; }
   const char *what() const noexcept override { return message_.c_str(); }
+
+protected:
+  // For subclasses whose text is not a suite call's.
+  Suite(OfxStatus status, std::string context, std::string message)
+      : status_(status), context_(std::move(context)), message_(std::move(message)) {}
 
 private:
   OfxStatus status_;
+  std::string context_;
   std::string message_;
+};
+
+// The effect itself cannot do what an action asks, e.g. an image in a
+// format it does not render. The main entry answers the status and tells
+// the host the reason. A Suite, so that code which already turns suite
+// failures into a status treats it alike.
+class Failure : public Suite {
+public:
+  Failure(OfxStatus status, const std::string &reason) : Suite(status, reason, reason) {}
 };
 
 // The host lacks a suite or capability the plug-in cannot do without.
@@ -108,6 +127,10 @@ private:
 // Throws Exception::Suite carrying `status` unless it is a success status
 // (kOfxStatOK or one of the kOfxStatReply* answers).
 void throwSuiteStatusException(OfxStatus status);
+
+// Throws Exception::Failure: the action fails with `status`, and the host
+// learns `reason` through its message suite.
+[[noreturn]] void throwFailure(OfxStatus status, const std::string &reason);
 
 // The text of a status code, e.g. "kOfxStatErrFormat", for messages.
 const char *statusName(OfxStatus status);

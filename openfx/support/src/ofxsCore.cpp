@@ -8,7 +8,7 @@ namespace OFX {
 
 namespace Exception {
 
-Suite::Suite(OfxStatus status, const std::string &context) : status_(status) {
+Suite::Suite(OfxStatus status, const std::string &context) : status_(status), context_(context) {
   message_ = std::string("OpenFX suite call failed with ") + statusName(status);
   if (!context.empty())
     message_ += " (" + context + ")";
@@ -31,6 +31,10 @@ void throwSuiteStatusException(OfxStatus status) {
   default:
     throw Exception::Suite(status);
   }
+}
+
+void throwFailure(OfxStatus status, const std::string &reason) {
+  throw Exception::Failure(status, reason);
 }
 
 const char *statusName(OfxStatus status) {
@@ -323,6 +327,15 @@ const OfxParameterSuiteV1 &parameterSuite() {
   if (!suites().parameter)
     throw Exception::HostInadequate(kOfxParameterSuite);
   return *suites().parameter;
+}
+
+const OfxMessageSuiteV1 *messageSuite() noexcept {
+  if (suites().message)
+    return suites().message;
+  OfxHost *host = suites().host;
+  if (!host || !host->fetchSuite)
+    return nullptr;
+  return static_cast<const OfxMessageSuiteV1 *>(host->fetchSuite(host->host, kOfxMessageSuite, 1));
 }
 
 namespace {

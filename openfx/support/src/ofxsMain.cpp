@@ -353,31 +353,77 @@ struct ActionDispatcher {
   }
 };
 
-OfxStatus mainEntry(PluginFactory &factory, const char *action, const void *handle,
-                    OfxPropertySetHandle inArgs, OfxPropertySetHandle outArgs) {
-  if (!action)
-    return kOfxStatErrBadHandle;
+namespace {
+
+// Copies text for the host without letting a failed allocation escape.
+void keepReason(std::string &reason, const char *text) noexcept {
+  try {
+    reason = text;
+  } catch (...) {
+    reason.clear();
+  }
+}
+
+// Runs the action; a failure becomes its status and, in reason, whatever
+// the failure says beyond that status.
+OfxStatus runAction(ActionDispatcher &dispatcher, std::string &reason) noexcept {
   // Nothing may unwind into the host: every failure becomes a status.
   try {
-    ActionDispatcher dispatcher{factory, action,
-                                static_cast<OfxImageEffectHandle>(const_cast<void *>(handle)),
-                                PropertySet(inArgs), PropertySet(outArgs)};
     return dispatcher.dispatch();
   } catch (const Exception::Suite &e) {
+    // A bare status says all it knows; naming it "a suite call failed"
+    // would mislead about where the failure came from.
+    if (!e.context().empty())
+      keepReason(reason, e.what());
     // A suite call that failed with a status meaning success or a reply
     // (OK, default, yes, no) still failed: answered as it is, the host
     // would take a render that wrote nothing, or a region never worked
     // out, as done.
     return isErrorStatus(e.status()) ? e.status() : kOfxStatFailed;
-  } catch (const Exception::HostInadequate &) {
+  } catch (const Exception::HostInadequate &e) {
+    keepReason(reason, e.what());
     return kOfxStatErrMissingHostFeature;
-  } catch (const Exception::PropertyUnknownToHost &) {
+  } catch (const Exception::PropertyUnknownToHost &e) {
+    keepReason(reason, e.what());
     return kOfxStatErrMissingHostFeature;
   } catch (const std::bad_alloc &) {
     return kOfxStatErrMemory;
+  } catch (const std::exception &e) {
+    keepReason(reason, e.what());
+    return kOfxStatFailed;
   } catch (...) {
     return kOfxStatFailed;
   }
+}
+
+// Tells the host why an action failed: the status alone cannot say which
+// clip, parameter or format was at fault.
+void postError(OfxImageEffectHandle handle, const std::string &reason) noexcept {
+  try {
+    const OfxMessageSuiteV1 *suite = messageSuite();
+    if (!suite || !suite->message)
+      return;
+    // The reason is data, never a format: a '%' in a clip's or a file's
+    // name must not be read as a conversion.
+    suite->message(handle, kOfxMessageError, nullptr, "%s", reason.c_str());
+  } catch (...) {
+    // Losing the text is better than unwinding into the host.
+  }
+}
+
+} // namespace
+
+OfxStatus mainEntry(PluginFactory &factory, const char *action, const void *handle,
+                    OfxPropertySetHandle inArgs, OfxPropertySetHandle outArgs) {
+  if (!action)
+    return kOfxStatErrBadHandle;
+  OfxImageEffectHandle effect = static_cast<OfxImageEffectHandle>(const_cast<void *>(handle));
+  ActionDispatcher dispatcher{factory, action, effect, PropertySet(inArgs), PropertySet(outArgs)};
+  std::string reason;
+  const OfxStatus status = runAction(dispatcher, reason);
+  if (!reason.empty())
+    postError(effect, reason);
+  return status;
 }
 
 PluginFactory *findFactory(const std::string &id) {

@@ -28,6 +28,10 @@ const OfxImageEffectSuiteV1 &effectSuite();
 const OfxPropertySuiteV1 &propertySuite();
 const OfxParameterSuiteV1 &parameterSuite();
 
+// The message suite, or nullptr. Fetched afresh when the load action did
+// not get that far, so that even its failure can be explained.
+const OfxMessageSuiteV1 *messageSuite() noexcept;
+
 // Fetches the six suites, in the standard's order; throws
 // Exception::HostInadequate naming the first one the host lacks.
 void fetchSuites();

@@ -1,0 +1,176 @@
+#include "ChannelRules.h"
+
+#include <cstring>
+
+#include "PixelTypes.h"
+#include "Text.h"
+#include "ToolError.h"
+
+using ofxhost::Components;
+
+namespace ofxrender {
+namespace {
+
+// One file pixel of nch channels as (r, g, b, a).
+template <class T>
+void fileToRgba(const T *src, int nch, T opaque, T out[4]) {
+  if (nch >= 3) {
+    out[0] = src[0];
+    out[1] = src[1];
+    out[2] = src[2];
+    out[3] = nch >= 4 ? src[3] : opaque;
+    return;
+  }
+  out[0] = out[1] = out[2] = src[0];
+  out[3] = nch == 2 ? src[1] : opaque;
+}
+
+template <class T>
+void fillImage(const std::vector<unsigned char> &fileBytes, int nch,
+               ofxhost::Image &image) {
+  const T *file = reinterpret_cast<const T *>(fileBytes.data());
+  const int w = image.width();
+  const int h = image.height();
+  const bool alphaOnly = image.components() == Components::Alpha;
+  const T opaque = PixelTraits<T>::opaque();
+  for (int row = 0; row < h; ++row) {
+    T *dst = image.pixel<T>(0, h - 1 - row);
+    const T *src = file + static_cast<size_t>(row) * w * nch;
+    for (int col = 0; col < w; ++col, src += nch) {
+      T rgba[4];
+      fileToRgba(src, nch, opaque, rgba);
+      if (alphaOnly) {
+        // A single channel is the alpha itself, not an opaque grey.
+        *dst++ = nch == 1 ? src[0] : rgba[3];
+        continue;
+      }
+      for (int c = 0; c < 4; ++c)
+        *dst++ = rgba[c];
+    }
+  }
+}
+
+std::string channelList(const OIIO::ImageSpec &spec) {
+  std::string list;
+  for (int c = 0; c < spec.nchannels; ++c)
+    list += (c ? ", " : "") + std::string(spec.channel_name(c));
+  return list;
+}
+
+int channelIndex(const OIIO::ImageSpec &spec, const std::string &name) {
+  for (int c = 0; c < spec.nchannels; ++c)
+    if (spec.channel_name(c) == name)
+      return c;
+  return -1;
+}
+
+// R, G, B and A if the file has them under prefix, else nothing.
+std::vector<int> colourChannels(const OIIO::ImageSpec &spec,
+                                const std::string &prefix) {
+  std::vector<int> picked;
+  for (const char *name : {"R", "G", "B"}) {
+    const int index = channelIndex(spec, prefix + name);
+    if (index < 0)
+      return {};
+    picked.push_back(index);
+  }
+  const int alpha = channelIndex(spec, prefix + "A");
+  if (alpha >= 0)
+    picked.push_back(alpha);
+  return picked;
+}
+
+} // namespace
+
+// Beyond four channels nothing says which are colour and which alpha (an EXR
+// may hold depth or other passes), so only named colour channels are taken.
+std::vector<int> pickChannels(const std::string &path,
+                              const OIIO::ImageSpec &spec,
+                              const std::string &request) {
+  if (request.empty()) {
+    if (spec.nchannels <= 4) {
+      std::vector<int> all(spec.nchannels);
+      for (int c = 0; c < spec.nchannels; ++c)
+        all[c] = c;
+      return all;
+    }
+    std::vector<int> picked = colourChannels(spec, "");
+    if (!picked.empty())
+      return picked;
+    throw fileError(path + ": has " + std::to_string(spec.nchannels) +
+                    " channels (" + channelList(spec) +
+                    ") and none named R, G, B; choose with --channels");
+  }
+  if (request.find(',') == std::string::npos) {
+    std::vector<int> layer = colourChannels(spec, request + ".");
+    if (!layer.empty())
+      return layer;
+  }
+  const std::vector<std::string> names = splitAtCommas(request);
+  if (names.size() > 4)
+    throw usageError("--channels: '" + request +
+                     "' names more than four channels");
+  std::vector<int> picked;
+  for (const std::string &name : names) {
+    const int index = channelIndex(spec, name);
+    if (index < 0)
+      throw fileError(path + ": has no channel or layer '" + name +
+                      "'; its channels are " + channelList(spec));
+    picked.push_back(index);
+  }
+  return picked;
+}
+
+std::vector<unsigned char> gatherChannels(std::vector<unsigned char> pixels,
+                                          int span,
+                                          const std::vector<int> &picked,
+                                          int first, size_t componentBytes) {
+  bool inOrder = static_cast<int>(picked.size()) == span;
+  for (size_t i = 0; inOrder && i < picked.size(); ++i)
+    inOrder = picked[i] == first + static_cast<int>(i);
+  if (inOrder)
+    return pixels;
+  const size_t count = pixels.size() / (span * componentBytes);
+  std::vector<unsigned char> gathered(count * picked.size() * componentBytes);
+  unsigned char *dst = gathered.data();
+  for (size_t p = 0; p < count; ++p) {
+    const unsigned char *pixel = pixels.data() + p * span * componentBytes;
+    for (int channel : picked) {
+      std::memcpy(dst, pixel + (channel - first) * componentBytes,
+                  componentBytes);
+      dst += componentBytes;
+    }
+  }
+  return gathered;
+}
+
+void fillFromFile(const std::vector<unsigned char> &fileBytes, int nch,
+                  ofxhost::Image &image) {
+  withComponentType(image.depth(), [&](auto zero) {
+    fillImage<decltype(zero)>(fileBytes, nch, image);
+  });
+}
+
+FileChannels outputChannels(const ofxhost::Image &image,
+                            bool formatHoldsAlpha) {
+  FileChannels channels;
+  channels.alphaOnly = image.components() == Components::Alpha;
+  channels.imageChannels = channels.alphaOnly ? 1 : 4;
+  // Without alpha the colour is written as it is, premultiplied, which is
+  // the picture over black.
+  channels.count = !channels.alphaOnly && !formatHoldsAlpha
+                       ? 3
+                       : channels.imageChannels;
+  return channels;
+}
+
+void labelChannels(const FileChannels &channels, OIIO::ImageSpec &spec) {
+  if (channels.alphaOnly) {
+    spec.channelnames = {"A"};
+    spec.alpha_channel = -1; // nothing to un-premultiply against
+  }
+  if (channels.count == 3)
+    spec.alpha_channel = -1;
+}
+
+} // namespace ofxrender
