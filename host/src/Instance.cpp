@@ -355,8 +355,7 @@ ActionResult Instance::endSequenceRender(double first, double last,
 }
 
 ActionResult Instance::purgeCaches() {
-  return resultOf(kOfxActionPurgeCaches,
-                  impl_->call(kOfxActionPurgeCaches, nullptr, nullptr));
+  return impl_->run(kOfxActionPurgeCaches, nullptr, nullptr);
 }
 
 ActionResult Instance::regionOfDefinition(double time, OfxPointD scale,
