@@ -17,57 +17,25 @@ FillPlugin::FillPlugin(OfxImageEffectHandle handle) : OFX::ImageEffect(handle) {
   gradientType_ = fetchChoiceParam(names::kGradientType);
 }
 
-template <class PIX, int nComponents, int maxValue>
-void FillPlugin::renderFormat(const OFX::RenderArguments &args,
-                              PixelFormat format) {
-  FillProcessor<PIX, nComponents, maxValue> processor(*this);
-  setupAndProcess(processor, args, format);
-}
-
-// The six formats the effect renders, each with its processor. Anything
-// else (half floats, RGB, custom layouts) has no processor that could write
-// it correctly.
-FillPlugin::FormatRenderer FillPlugin::findRenderer(PixelFormat format) {
-  struct Entry {
-    OFX::BitDepthEnum depth;
-    OFX::PixelComponentEnum components;
-    FormatRenderer renderer;
-  };
-  static const Entry kRenderers[] = {
-      {OFX::eBitDepthUByte, OFX::ePixelComponentRGBA,
-       &FillPlugin::renderFormat<unsigned char, 4, 255>},
-      {OFX::eBitDepthUShort, OFX::ePixelComponentRGBA,
-       &FillPlugin::renderFormat<unsigned short, 4, 65535>},
-      {OFX::eBitDepthFloat, OFX::ePixelComponentRGBA,
-       &FillPlugin::renderFormat<float, 4, 1>},
-      {OFX::eBitDepthUByte, OFX::ePixelComponentAlpha,
-       &FillPlugin::renderFormat<unsigned char, 1, 255>},
-      {OFX::eBitDepthUShort, OFX::ePixelComponentAlpha,
-       &FillPlugin::renderFormat<unsigned short, 1, 65535>},
-      {OFX::eBitDepthFloat, OFX::ePixelComponentAlpha,
-       &FillPlugin::renderFormat<float, 1, 1>},
-  };
-  for (const Entry &entry : kRenderers) {
-    if (entry.depth == format.depth && entry.components == format.components)
-      return entry.renderer;
-  }
-  return nullptr;
-}
-
 void FillPlugin::render(const OFX::RenderArguments &args) {
-  // Chosen from the clip before any image is fetched, so an unsupported
-  // format fails without touching the host's buffers.
-  const PixelFormat format{dstClip_->getPixelDepth(),
-                           dstClip_->getPixelComponents()};
-  const FormatRenderer renderer = findRenderer(format);
-  if (!renderer)
+  // Chosen from the output clip before any image is fetched, so an
+  // unsupported format fails without touching the host's buffers.
+  const OFX::PixelFormat format{dstClip_->getPixelDepth(),
+                                dstClip_->getPixelComponents()};
+  const bool rendered =
+      OFX::withPixelFormat(format, [&](auto pixel, auto nComponents) {
+        using PIX = typename decltype(pixel)::type;
+        constexpr int kComponents = decltype(nComponents)::value;
+        FillProcessor<PIX, kComponents, OFX::PixelMax<PIX>::value> processor(*this);
+        setupAndProcess(processor, args, format);
+      });
+  if (!rendered)
     OFX::throwSuiteStatusException(kOfxStatErrUnsupported);
-  (this->*renderer)(args, format);
 }
 
 void FillPlugin::setupAndProcess(FillProcessorBase &processor,
                                  const OFX::RenderArguments &args,
-                                 PixelFormat format) {
+                                 OFX::PixelFormat format) {
   // Declared output first so that the source is released first.
   std::unique_ptr<OFX::Image> dst(dstClip_->fetchImage(args.time));
   if (!dst)

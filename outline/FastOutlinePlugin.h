@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ofxsImageEffect.h"
+#include "ofxsPixelFormat.h"
 
 #include "OutlineField.h"
 
@@ -25,20 +26,9 @@ public:
   void purgeCaches() override;
 
 private:
-  struct PixelFormat {
-    OFX::BitDepthEnum depth;
-    OFX::PixelComponentEnum components;
-  };
-  using FormatRenderer = void (FastOutlinePlugin::*)(
-      const OFX::RenderArguments &, PixelFormat);
-
-  static FormatRenderer findRenderer(PixelFormat format);
-
-  template <class PIX, int nComponents, int maxValue>
-  void renderFormat(const OFX::RenderArguments &args, PixelFormat format);
-
   void setupAndProcess(FastOutlineProcessorBase &processor,
-                       const OFX::RenderArguments &args, PixelFormat format);
+                       const OFX::RenderArguments &args,
+                       OFX::PixelFormat format);
 
   // Owned by the ImageEffect base; never deleted here.
   OFX::Clip *dstClip_ = nullptr;

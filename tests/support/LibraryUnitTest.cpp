@@ -4,6 +4,7 @@
 // addressing and the status mapping helpers.
 
 #include "ofxsImageEffect.h"
+#include "ofxsPixelFormat.h"
 #include "ofxsProcessing.h"
 #include "ofxsSuites.h"
 
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -621,6 +623,62 @@ TEST_F(SupportLibrary, MissingPropertySuiteIsAHostShortcoming) {
   OFX::PropertySet props(reinterpret_cast<OfxPropertySetHandle>(&gEffectProps));
   EXPECT_THROW(props.getInt("anything"), OFX::Exception::HostInadequate);
   EXPECT_EQ(props.getIntOr("anything", 7), 7);
+}
+
+// Each of the six formats reaches the callable with the component type and
+// count a processor needs to address its pixels; every other format is
+// refused without a call, since a processor of a neighbouring format would
+// write past the image.
+TEST(PixelFormatDispatch, MapsTheSixFormatsAndRefusesTheRest) {
+  struct Case {
+    OFX::BitDepthEnum depth;
+    OFX::PixelComponentEnum components;
+    bool rendered;
+    int componentBytes = 0; // of the type handed over, when rendered
+    bool isFloat = false;
+    int nComponents = 0;
+    int maxValue = 0;
+  };
+  const Case cases[] = {
+      {OFX::eBitDepthUByte, OFX::ePixelComponentRGBA, true, 1, false, 4, 255},
+      {OFX::eBitDepthUShort, OFX::ePixelComponentRGBA, true, 2, false, 4, 65535},
+      {OFX::eBitDepthFloat, OFX::ePixelComponentRGBA, true, 4, true, 4, 1},
+      {OFX::eBitDepthUByte, OFX::ePixelComponentAlpha, true, 1, false, 1, 255},
+      {OFX::eBitDepthUShort, OFX::ePixelComponentAlpha, true, 2, false, 1, 65535},
+      {OFX::eBitDepthFloat, OFX::ePixelComponentAlpha, true, 4, true, 1, 1},
+      {OFX::eBitDepthHalf, OFX::ePixelComponentRGBA, false},
+      {OFX::eBitDepthUByte, OFX::ePixelComponentRGB, false},
+      {OFX::eBitDepthFloat, OFX::ePixelComponentCustom, false},
+      {OFX::eBitDepthCustom, OFX::ePixelComponentAlpha, false},
+      {OFX::eBitDepthNone, OFX::ePixelComponentRGBA, false},
+      {OFX::eBitDepthUShort, OFX::ePixelComponentNone, false},
+  };
+  for (const Case &c : cases) {
+    const std::string what = std::string(OFX::mapBitDepthToString(c.depth)) + " " +
+                             OFX::mapPixelComponentsToString(c.components);
+    int calls = 0, bytes = 0, n = 0, maxValue = 0;
+    bool isFloat = false;
+    const bool rendered =
+        OFX::withPixelFormat(c.depth, c.components, [&](auto pixel, auto nComponents) {
+          using PIX = typename decltype(pixel)::type;
+          ++calls;
+          bytes = sizeof(PIX);
+          isFloat = std::is_floating_point_v<PIX>;
+          n = decltype(nComponents)::value;
+          maxValue = OFX::PixelMax<PIX>::value;
+        });
+    EXPECT_EQ(rendered, c.rendered) << what;
+    EXPECT_EQ(OFX::isRenderedPixelFormat({c.depth, c.components}), c.rendered) << what;
+    EXPECT_EQ(calls, c.rendered ? 1 : 0) << what;
+    if (!c.rendered)
+      continue;
+    EXPECT_EQ(bytes, c.componentBytes) << what;
+    EXPECT_EQ(bytes, OFX::bytesPerComponent(c.depth)) << what;
+    EXPECT_EQ(isFloat, c.isFloat) << what;
+    EXPECT_EQ(n, c.nComponents) << what;
+    EXPECT_EQ(n, OFX::componentCount(c.components)) << what;
+    EXPECT_EQ(maxValue, c.maxValue) << what;
+  }
 }
 
 } // namespace
