@@ -3,13 +3,9 @@
 #include "FillProcessor.h"
 #include "GradientNames.h"
 
-#include <memory>
-
 namespace tintrow {
 
-FillPlugin::FillPlugin(OfxImageEffectHandle handle) : OFX::ImageEffect(handle) {
-  dstClip_ = fetchClip(names::kOutputClip);
-  srcClip_ = fetchClip(names::kSourceClip);
+FillPlugin::FillPlugin(OfxImageEffectHandle handle) : OFX::FilterEffect(handle) {
   startColor_ = fetchRGBAParam(names::kStartColor);
   endColor_ = fetchRGBAParam(names::kEndColor);
   startPosition_ = fetchDouble2DParam(names::kStartPosition);
@@ -17,43 +13,20 @@ FillPlugin::FillPlugin(OfxImageEffectHandle handle) : OFX::ImageEffect(handle) {
   gradientType_ = fetchChoiceParam(names::kGradientType);
 }
 
-void FillPlugin::render(const OFX::RenderArguments &args) {
-  // Chosen from the output clip before any image is fetched, so an
-  // unsupported format fails without touching the host's buffers.
-  const OFX::PixelFormat format{dstClip_->getPixelDepth(),
-                                dstClip_->getPixelComponents()};
-  const bool rendered =
-      OFX::withPixelFormat(format, [&](auto pixel, auto nComponents) {
-        using PIX = typename decltype(pixel)::type;
-        constexpr int kComponents = decltype(nComponents)::value;
-        FillProcessor<PIX, kComponents, OFX::PixelMax<PIX>::value> processor(*this);
-        setupAndProcess(processor, args, format);
-      });
-  if (!rendered)
-    OFX::throwSuiteStatusException(kOfxStatErrUnsupported);
+void FillPlugin::renderImages(const OFX::RenderArguments &args,
+                               OFX::FilterImages &images) {
+  OFX::withPixelFormat(images.format, [&](auto pixel, auto nComponents) {
+    using PIX = typename decltype(pixel)::type;
+    constexpr int kComponents = decltype(nComponents)::value;
+    FillProcessor<PIX, kComponents, OFX::PixelMax<PIX>::value> processor(*this);
+    setupAndProcess(processor, args, images);
+  });
 }
 
 void FillPlugin::setupAndProcess(FillProcessorBase &processor,
                                  const OFX::RenderArguments &args,
-                                 OFX::PixelFormat format) {
-  // Declared output first so that the source is released first.
-  std::unique_ptr<OFX::Image> dst(dstClip_->fetchImage(args.time));
-  if (!dst)
-    OFX::throwSuiteStatusException(kOfxStatFailed);
-  const OFX::BitDepthEnum dstDepth = dst->getPixelDepth();
-  const OFX::PixelComponentEnum dstComponents = dst->getPixelComponents();
-  // The processor was picked from the clip; writing an image of another
-  // layout with it would run past the image's memory.
-  if (dstDepth != format.depth || dstComponents != format.components)
-    OFX::throwSuiteStatusException(kOfxStatErrFormat);
-
-  // A missing source is allowed: the processor writes zeros where it has
-  // no source pixel.
-  std::unique_ptr<OFX::Image> src(srcClip_->fetchImage(args.time));
-  if (src && (src->getPixelDepth() != dstDepth ||
-              src->getPixelComponents() != dstComponents))
-    OFX::throwSuiteStatusException(kOfxStatErrFormat);
-
+                                 OFX::FilterImages &images) {
+  OFX::Image &dst = *images.dst;
   const OfxRGBAColourD startColor = startColor_->getValueAtTime(args.time);
   const OfxRGBAColourD endColor = endColor_->getValueAtTime(args.time);
   const OfxPointD startPosition = startPosition_->getValueAtTime(args.time);
@@ -62,8 +35,10 @@ void FillPlugin::setupAndProcess(FillProcessorBase &processor,
 
   // The colours' alpha components are declared for the user but take no
   // part in the blend: the source alpha is always kept.
-  processor.setDstImg(dst.get());
-  processor.setSrcImg(src.get());
+  processor.setDstImg(&dst);
+  // A missing source is allowed: the processor writes zeros where it has
+  // no source pixel.
+  processor.setSrcImg(images.src.get());
   processor.setRenderWindow(args.renderWindow);
   processor.setColors(startColor.r, startColor.g, startColor.b, endColor.r,
                       endColor.g, endColor.b);
@@ -75,7 +50,7 @@ void FillPlugin::setupAndProcess(FillProcessorBase &processor,
   // the gradient must run on across them.
   processor.setImageBounds(
       dstClip_->getPixelRegionOfDefinitionOr(args.time, args.renderScale,
-                                             dst->getBounds()));
+                                             dst.getBounds()));
   processor.process();
 }
 

@@ -1,33 +1,31 @@
-// The gradient effect's instance: binds the clips and parameters that the
-// factory declares, answers the region queries and runs each render through
-// the processor for the output's pixel format.
+// The gradient effect's instance: binds the parameters that the factory
+// declares, answers the region queries and runs each render through the
+// processor for the output's pixel format.
 #pragma once
 
-#include "ofxsImageEffect.h"
-#include "ofxsPixelFormat.h"
+#include "ofxsFilter.h"
 
 namespace tintrow {
 
 class FillProcessorBase;
 
-class FillPlugin : public OFX::ImageEffect {
+class FillPlugin : public OFX::FilterEffect {
 public:
   explicit FillPlugin(OfxImageEffectHandle handle);
 
-  void render(const OFX::RenderArguments &args) override;
   bool getRegionOfDefinition(const OFX::RegionOfDefinitionArguments &args,
                              OfxRectD &rod) override;
   void getRegionsOfInterest(const OFX::RegionsOfInterestArguments &args,
                             OFX::RegionOfInterestSetter &setter) override;
 
 private:
+  void renderImages(const OFX::RenderArguments &args,
+                    OFX::FilterImages &images) override;
   void setupAndProcess(FillProcessorBase &processor,
                        const OFX::RenderArguments &args,
-                       OFX::PixelFormat format);
+                       OFX::FilterImages &images);
 
   // Owned by the ImageEffect base; never deleted here.
-  OFX::Clip *dstClip_ = nullptr;
-  OFX::Clip *srcClip_ = nullptr;
   OFX::RGBAParam *startColor_ = nullptr;
   OFX::RGBAParam *endColor_ = nullptr;
   OFX::Double2DParam *startPosition_ = nullptr;

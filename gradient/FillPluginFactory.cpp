@@ -61,33 +61,12 @@ void FillPluginFactory::describe(OFX::ImageEffectDescriptor &desc) {
   desc.setPluginGrouping("Filter");
   desc.setPluginDescription(
       "Fill RGB channels with advanced gradient while preserving alpha");
-  desc.addSupportedContext(OFX::eContextFilter);
-  desc.addSupportedBitDepth(OFX::eBitDepthUByte);
-  desc.addSupportedBitDepth(OFX::eBitDepthUShort);
-  desc.addSupportedBitDepth(OFX::eBitDepthFloat);
-  desc.setSingleInstance(false);
-  desc.setHostFrameThreading(false);
-  desc.setSupportsMultiResolution(true);
-  desc.setSupportsTiles(true);
-  desc.setTemporalClipAccess(false);
-  desc.setRenderTwiceAlways(false);
-  desc.setSupportsMultipleClipPARs(false);
+  OFX::describeFilter(desc);
 }
 
 void FillPluginFactory::describeInContext(OFX::ImageEffectDescriptor &desc,
                                           OFX::ContextEnum /*context*/) {
-  OFX::ClipDescriptor *source =
-      desc.defineClip(names::kSourceClip);
-  source->addSupportedComponent(OFX::ePixelComponentRGBA);
-  source->addSupportedComponent(OFX::ePixelComponentAlpha);
-  source->setTemporalClipAccess(false);
-  source->setSupportsTiles(true);
-  source->setIsMask(false);
-
-  OFX::ClipDescriptor *output = desc.defineClip(names::kOutputClip);
-  output->addSupportedComponent(OFX::ePixelComponentRGBA);
-  output->addSupportedComponent(OFX::ePixelComponentAlpha);
-  output->setSupportsTiles(true);
+  OFX::defineFilterClips(desc);
 
   OFX::PageParamDescriptor *page = desc.definePageParam(names::kPage);
   defineColorParam(desc, *page, names::kStartColor, "Start Color",

@@ -4,8 +4,6 @@
 #include "FieldPool.h"
 #include "OutlineNames.h"
 
-#include <memory>
-
 namespace rimlet {
 
 namespace {
@@ -23,57 +21,34 @@ OfxRectD grownBy(OfxRectD rect, double width) {
 } // namespace
 
 FastOutlinePlugin::FastOutlinePlugin(OfxImageEffectHandle handle)
-    : OFX::ImageEffect(handle) {
-  dstClip_ = fetchClip(names::kOutputClip);
-  srcClip_ = fetchClip(names::kSourceClip);
+    : OFX::FilterEffect(handle) {
   outlineColor_ = fetchRGBAParam(names::kOutlineColor);
   outlineWidth_ = fetchDoubleParam(names::kOutlineWidth);
   quality_ = fetchChoiceParam(names::kQuality);
 }
 
-void FastOutlinePlugin::render(const OFX::RenderArguments &args) {
-  // Chosen from the output clip before any image is fetched, so an
-  // unsupported format fails without touching the host's buffers.
-  const OFX::PixelFormat format{dstClip_->getPixelDepth(),
-                                dstClip_->getPixelComponents()};
-  const bool rendered =
-      OFX::withPixelFormat(format, [&](auto pixel, auto nComponents) {
-        using PIX = typename decltype(pixel)::type;
-        constexpr int kComponents = decltype(nComponents)::value;
-        FastOutlineProcessor<PIX, kComponents, OFX::PixelMax<PIX>::value> processor(*this);
-        setupAndProcess(processor, args, format);
-      });
-  if (!rendered)
-    OFX::throwSuiteStatusException(kOfxStatErrUnsupported);
+void FastOutlinePlugin::renderImages(const OFX::RenderArguments &args,
+                                      OFX::FilterImages &images) {
+  OFX::withPixelFormat(images.format, [&](auto pixel, auto nComponents) {
+    using PIX = typename decltype(pixel)::type;
+    constexpr int kComponents = decltype(nComponents)::value;
+    FastOutlineProcessor<PIX, kComponents, OFX::PixelMax<PIX>::value> processor(*this);
+    setupAndProcess(processor, args, images);
+  });
 }
 
 void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase &processor,
                                         const OFX::RenderArguments &args,
-                                        OFX::PixelFormat format) {
-  // Declared output first so that the source is released first.
-  std::unique_ptr<OFX::Image> dst(dstClip_->fetchImage(args.time));
-  if (!dst)
-    OFX::throwSuiteStatusException(kOfxStatFailed);
-  const OFX::BitDepthEnum dstDepth = dst->getPixelDepth();
-  const OFX::PixelComponentEnum dstComponents = dst->getPixelComponents();
-  // The processor was picked from the clip; writing an image of another
-  // layout with it would run past the image's memory.
-  if (dstDepth != format.depth || dstComponents != format.components)
-    OFX::throwSuiteStatusException(kOfxStatErrFormat);
-
-  // A missing source is allowed: the processor then has nothing to outline
-  // and clears the window.
-  std::unique_ptr<OFX::Image> src(srcClip_->fetchImage(args.time));
-  if (src && (src->getPixelDepth() != dstDepth ||
-              src->getPixelComponents() != dstComponents))
-    OFX::throwSuiteStatusException(kOfxStatErrFormat);
-
+                                        OFX::FilterImages &images) {
+  OFX::Image &dst = *images.dst;
   const OfxRGBAColourD color = outlineColor_->getValueAtTime(args.time);
   const double width = outlineWidth_->getValueAtTime(args.time);
   const int quality = quality_->getValueAtTime(args.time);
 
-  processor.setDstImg(dst.get());
-  processor.setSrcImg(src.get());
+  processor.setDstImg(&dst);
+  // A missing source is allowed: the processor then has nothing to outline
+  // and clears the window.
+  processor.setSrcImg(images.src.get());
   processor.setRenderWindow(args.renderWindow);
   // The outline's alpha is its coverage, so the colour's alpha has no say.
   processor.setOutlineColor(color.r, color.g, color.b);
@@ -88,7 +63,7 @@ void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase &processor,
   // outline of a shape in one tile must reach into the next.
   processor.setImageBounds(
       dstClip_->getPixelRegionOfDefinitionOr(args.time, args.renderScale,
-                                             dst->getBounds()));
+                                             dst.getBounds()));
   // Borrowed from the module's pool for this render alone: the memory
   // follows the renders running, not the instances alive.
   FieldPool::Lease field = moduleFieldPool().borrow();

@@ -1,10 +1,9 @@
-// The outline effect's instance: binds the clips and parameters that the
-// factory declares, answers the region queries and runs each render through
-// the processor for the output's pixel format.
+// The outline effect's instance: binds the parameters that the factory
+// declares, answers the region queries and runs each render through the
+// processor for the output's pixel format.
 #pragma once
 
-#include "ofxsImageEffect.h"
-#include "ofxsPixelFormat.h"
+#include "ofxsFilter.h"
 
 #include "OutlineField.h"
 
@@ -12,12 +11,11 @@ class FastOutlineProcessorBase;
 
 namespace rimlet {
 
-class FastOutlinePlugin : public OFX::ImageEffect {
+class FastOutlinePlugin : public OFX::FilterEffect {
 public:
   explicit FastOutlinePlugin(OfxImageEffectHandle handle);
   ~FastOutlinePlugin() override = default;
 
-  void render(const OFX::RenderArguments &args) override;
   bool getRegionOfDefinition(const OFX::RegionOfDefinitionArguments &args,
                              OfxRectD &rod) override;
   void getRegionsOfInterest(const OFX::RegionsOfInterestArguments &args,
@@ -26,13 +24,13 @@ public:
   void purgeCaches() override;
 
 private:
+  void renderImages(const OFX::RenderArguments &args,
+                    OFX::FilterImages &images) override;
   void setupAndProcess(FastOutlineProcessorBase &processor,
                        const OFX::RenderArguments &args,
-                       OFX::PixelFormat format);
+                       OFX::FilterImages &images);
 
   // Owned by the ImageEffect base; never deleted here.
-  OFX::Clip *dstClip_ = nullptr;
-  OFX::Clip *srcClip_ = nullptr;
   OFX::RGBAParam *outlineColor_ = nullptr;
   OFX::DoubleParam *outlineWidth_ = nullptr;
   OFX::ChoiceParam *quality_ = nullptr;
