@@ -8,6 +8,7 @@
 // shows as the same test failing for one of them.
 #include "ReliabilityTestSupport.h"
 
+#include <functional>
 #include <iterator>
 
 namespace reliability {
@@ -26,10 +27,15 @@ struct Subject {
   std::string bundlePath;
 };
 
-std::vector<Subject> subjects() {
+std::vector<Subject> effectSubjects() {
   std::vector<Subject> all;
   for (const std::string &bundle : effectBundles())
     all.push_back({bundle, bundlePath(bundle)});
+  return all;
+}
+
+std::vector<Subject> subjects() {
+  std::vector<Subject> all = effectSubjects();
   all.push_back({"Probe", ofxhost::bundlePathIn(QFX_PROBE_BUNDLE_DIR, "QfxTestPlugin")});
   return all;
 }
@@ -252,6 +258,64 @@ TEST_P(ActionContract, UnsupportedOutputFormatsFailBeforeAnyFetch) {
     }
   }
 }
+
+// A refused render tells the host why, in the effect's own words: the same
+// status alone would leave a user guessing whether the clip, the host's
+// image or the source was at fault. The probe words its refusals its own
+// way, so only the effects are held to these.
+using RefusalReasons = ActionContract;
+
+TEST_P(RefusalReasons, NameWhatWasWrong) {
+  struct Case {
+    const char *what;
+    std::function<void()> arrange;
+    OfxStatus status;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"half output clip",
+       [&] { output().setFormat(BitDepth::Half, Components::RGBA); },
+       kOfxStatErrUnsupported,
+       "the output clip's format OfxBitDepthHalf OfxImageComponentRGBA is not one "
+       "this effect renders"},
+      {"no output image",
+       [&] {
+         instance_->faults().imageFetch = kOfxStatFailed;
+         instance_->faults().imageFetchClip = kOutputClip;
+       },
+       kOfxStatFailed, "no output image at time 0"},
+      {"float image in a byte clip",
+       [&] {
+         connect({BitDepth::Float, Components::RGBA}, {BitDepth::Float, Components::RGBA});
+         output().setFormat(BitDepth::Byte, Components::RGBA);
+       },
+       kOfxStatErrFormat,
+       "the output image's format OfxBitDepthFloat OfxImageComponentRGBA differs from "
+       "its clip's, OfxBitDepthByte OfxImageComponentRGBA"},
+      {"alpha source into RGBA",
+       [&] { connect({BitDepth::Byte, Components::Alpha}, ByteRGBA::value()); },
+       kOfxStatErrFormat,
+       "source and output images differ in format (source OfxBitDepthByte "
+       "OfxImageComponentAlpha, output OfxBitDepthByte OfxImageComponentRGBA)"},
+  };
+  for (const Case &c : cases) {
+    SetUp(); // a fresh instance, free of the last case's faults
+    c.arrange();
+    const std::string what = name() + " " + c.what;
+    const ofxhost::ActionResult result = render();
+    EXPECT_EQ(result.status, c.status) << what;
+    EXPECT_EQ(result.message, "OfxImageEffectActionRender failed: " +
+                                  ofxhost::statusName(c.status) + " (" +
+                                  std::to_string(c.status) + "): " + c.reason)
+        << what;
+    expectCleanFailure(what);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Effects, RefusalReasons, ::testing::ValuesIn(effectSubjects()),
+                         [](const ::testing::TestParamInfo<Subject> &info) {
+                           return info.param.name;
+                         });
 
 INSTANTIATE_TEST_SUITE_P(EffectsAndProbe, ActionContract, ::testing::ValuesIn(subjects()),
                          [](const ::testing::TestParamInfo<Subject> &info) {
