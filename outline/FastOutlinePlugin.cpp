@@ -29,6 +29,8 @@ FastOutlinePlugin::FastOutlinePlugin(OfxImageEffectHandle handle)
 
 void FastOutlinePlugin::renderImages(const OFX::RenderArguments &args,
                                       OFX::FilterImages &images) {
+  // FilterEffect::render has refused every other format, so this always
+  // reaches a processor.
   OFX::withPixelFormat(images.format, [&](auto pixel, auto nComponents) {
     using PIX = typename decltype(pixel)::type;
     constexpr int kComponents = decltype(nComponents)::value;

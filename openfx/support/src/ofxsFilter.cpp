@@ -7,9 +7,15 @@ namespace OFX {
 
 namespace {
 
+// The standard's names, which a user can look up; a host's own depth or
+// layout has none the library knows, and calling it "none" would mislead.
 std::string formatName(PixelFormat format) {
-  return std::string(mapBitDepthToString(format.depth)) + " " +
-         mapPixelComponentsToString(format.components);
+  const std::string depth =
+      format.depth == eBitDepthCustom ? "custom depth" : mapBitDepthToString(format.depth);
+  const std::string components = format.components == ePixelComponentCustom
+                                     ? "custom components"
+                                     : mapPixelComponentsToString(format.components);
+  return depth + " " + components;
 }
 
 PixelFormat formatOf(const Image &image) {
