@@ -43,7 +43,7 @@ public:
   void render(const RenderArguments &args) final;
 
 protected:
-  // The effect's own part of a render: its parameters and its processor,
+  // What each effect does itself in a render: its parameters and processor,
   // dispatched on images.format, which is one of the six.
   virtual void renderImages(const RenderArguments &args, FilterImages &images) = 0;
 
