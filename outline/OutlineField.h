@@ -223,7 +223,8 @@ void sweepForwardOnlyRows(float* cells, FieldExtent extent, std::int64_t firstRo
 // whole walk gives; the sweeps above are these runs walked whole.
 enum class FieldPass { ForwardOnly, Forward, Backward };
 
-constexpr int kRunRows = 4;
+// Eight rows: one per lane of a vector of floats on the wider paths.
+constexpr int kRunRows = 8;
 constexpr std::int64_t kSideBySideWidth = 4 * kRunRows;
 
 struct FieldRowRun {
@@ -264,6 +265,15 @@ void forEachRowRun(FieldPass pass, FieldExtent extent, std::int64_t from, std::i
 // its own steps before fromStep walked.
 void sweepRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run,
                    std::int64_t fromStep, std::int64_t toStep);
+
+// Steps `from` to at most `to` - 1 of a two-pass run of kRunRows rows
+// (row k at rows[k], the row before it toPrevious cells away; dir +1
+// forward, -1 backward), all steps at which every row visits a cell with
+// neighbours on both sides. Walks whole blocks of steps on the vector path
+// in use and returns the step it stopped at, `from` on paths that leave the
+// walk to the scalar code.
+std::int64_t sweepSteadyRows(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t width,
+                             int dir, std::int64_t from, std::int64_t to);
 
 inline float fieldAt(const float* cells, FieldExtent extent, std::int64_t c,
                      std::int64_t r) {
