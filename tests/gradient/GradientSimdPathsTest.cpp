@@ -19,8 +19,8 @@ using simd_test::Path;
 // wrong column term shows.
 const OfxRectI kBounds{-5, 2, 32, 21};
 
-template <class F> std::vector<typename F::Pix> specialComponents() {
-  using Pix = typename F::Pix;
+template <class F> std::vector<typename F::PIX> specialComponents() {
+  using Pix = typename F::PIX;
   if constexpr (F::kIsFloat) {
     constexpr float inf = std::numeric_limits<float>::infinity();
     return {std::numeric_limits<float>::quiet_NaN(), inf, -inf, -0.0f, -0.25f, 0.0009f,
@@ -35,7 +35,7 @@ template <class F> std::vector<typename F::Pix> specialComponents() {
 // Random premultiplied pixels, about a third of them overwritten with
 // special values in any channel, alpha included.
 template <class F> void fillHostile(ofxhost::Image &image, unsigned seed) {
-  using Pix = typename F::Pix;
+  using Pix = typename F::PIX;
   fillRandom<F>(image, seed);
   const std::vector<Pix> specials = specialComponents<F>();
   std::mt19937 rng(seed * 7919u + 1u);
@@ -75,7 +75,7 @@ std::vector<GradientSettings> settingsSweep() {
 // Renders each picture and setting on the current path and compares every
 // pixel; reports the first few mismatches of each render.
 template <class F> void expectFormatMatches(GradientHost &fixture, const char *path) {
-  using Pix = typename F::Pix;
+  using Pix = typename F::PIX;
   const std::vector<GradientSettings> sweep = settingsSweep();
   for (unsigned seed : {3u, 17u}) {
     ofxhost::ImagePtr source = makeImage<F>(kBounds);
@@ -113,7 +113,7 @@ TEST_P(GradientSimdPathTest, EveryFormatMatchesTheReferenceBitForBit) {
   SIMD_TEST_SKIP_IF_MISSING(GetParam());
   simd_test::ScopedSimdPath chosen(GetParam());
   GradientHost fixture(2);
-  ASSERT_NE(fixture.plugin(), nullptr) << fixture.loadError();
+  ASSERT_NE(fixture.plugin(), nullptr) << fixture.error();
   const char *path = qfx::simd::pathName(GetParam());
   std::apply([&](auto... format) { (expectFormatMatches<decltype(format)>(fixture, path), ...); },
              std::tuple<ByteRGBA, ShortRGBA, FloatRGBA, ByteAlpha, ShortAlpha, FloatAlpha>{});
