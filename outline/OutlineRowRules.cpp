@@ -1,16 +1,21 @@
-// Compiled once per vector unit (see hwy/foreach_target.h); the widest the
-// processor has is chosen at run time.
-#include "OutlineRowRules.h"
-
-#include <cmath>
-#include <cstring>
-#include <limits>
-#include <type_traits>
-
+// Compiled once per vector path (Highway's foreach_target); the path is
+// chosen at run time by qfx::simd, as for every vector loop.
+//
+// Exactness: no fused multiply-add (the source is built with contraction
+// off), and every decision is one of the rules' own comparisons, made on
+// the very values the rules compare.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "OutlineRowRules.cpp"
-#include <hwy/foreach_target.h>  // IWYU pragma: keep
-#include <hwy/highway.h>
+#include "SimdTargets.h"
+#include "hwy/foreach_target.h" // IWYU pragma: keep
+#include "hwy/highway.h"
+
+#include "OutlineRowRules.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
 
 HWY_BEFORE_NAMESPACE();
 namespace rimlet {
@@ -244,16 +249,6 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace rimlet {
 
-HWY_EXPORT(DraftByteRow);
-HWY_EXPORT(GoodByteRow);
-HWY_EXPORT(BestByteRow);
-HWY_EXPORT(DraftShortRow);
-HWY_EXPORT(GoodShortRow);
-HWY_EXPORT(BestShortRow);
-HWY_EXPORT(DraftFloatRow);
-HWY_EXPORT(GoodFloatRow);
-HWY_EXPORT(BestFloatRow);
-
 namespace {
 
 // The largest alpha, as a float, that the opacity rule does not count as
@@ -282,6 +277,23 @@ float largestNotOpaqueEnough(const AlphaTable& alphaTable) {
   }
 }
 
+template <class PIX, int maxValue>
+using RowFn = void(const RowRules<PIX, maxValue>&, const RowCells&, const PIX*, PIX*,
+                   std::int64_t, std::int64_t);
+using ByteRowFn = RowFn<unsigned char, 255>;
+using ShortRowFn = RowFn<unsigned short, 65535>;
+using FloatRowFn = RowFn<float, 1>;
+
+const auto kDraftByteRows = QFX_SIMD_TABLE(ByteRowFn, DraftByteRow);
+const auto kGoodByteRows = QFX_SIMD_TABLE(ByteRowFn, GoodByteRow);
+const auto kBestByteRows = QFX_SIMD_TABLE(ByteRowFn, BestByteRow);
+const auto kDraftShortRows = QFX_SIMD_TABLE(ShortRowFn, DraftShortRow);
+const auto kGoodShortRows = QFX_SIMD_TABLE(ShortRowFn, GoodShortRow);
+const auto kBestShortRows = QFX_SIMD_TABLE(ShortRowFn, BestShortRow);
+const auto kDraftFloatRows = QFX_SIMD_TABLE(FloatRowFn, DraftFloatRow);
+const auto kGoodFloatRows = QFX_SIMD_TABLE(FloatRowFn, GoodFloatRow);
+const auto kBestFloatRows = QFX_SIMD_TABLE(FloatRowFn, BestFloatRow);
+
 } // namespace
 
 template <class PIX, int maxValue>
@@ -302,19 +314,19 @@ RowRules<PIX, maxValue>::RowRules(const Rules& pixelRules, const AlphaTable& alp
   void renderRow<OutlineQuality::Draft, PIXEL, MAXVALUE>(                                  \
       const RowRules<PIXEL, MAXVALUE>& rowRules, const RowCells& cells, const PIXEL* src,  \
       PIXEL* dst, std::int64_t first, std::int64_t last) {                                 \
-    HWY_DYNAMIC_DISPATCH(Draft##FORMAT##Row)(rowRules, cells, src, dst, first, last);      \
+    kDraft##FORMAT##Rows.active()(rowRules, cells, src, dst, first, last);      \
   }                                                                                        \
   template <>                                                                              \
   void renderRow<OutlineQuality::Good, PIXEL, MAXVALUE>(                                   \
       const RowRules<PIXEL, MAXVALUE>& rowRules, const RowCells& cells, const PIXEL* src,  \
       PIXEL* dst, std::int64_t first, std::int64_t last) {                                 \
-    HWY_DYNAMIC_DISPATCH(Good##FORMAT##Row)(rowRules, cells, src, dst, first, last);       \
+    kGood##FORMAT##Rows.active()(rowRules, cells, src, dst, first, last);       \
   }                                                                                        \
   template <>                                                                              \
   void renderRow<OutlineQuality::Best, PIXEL, MAXVALUE>(                                   \
       const RowRules<PIXEL, MAXVALUE>& rowRules, const RowCells& cells, const PIXEL* src,  \
       PIXEL* dst, std::int64_t first, std::int64_t last) {                                 \
-    HWY_DYNAMIC_DISPATCH(Best##FORMAT##Row)(rowRules, cells, src, dst, first, last);       \
+    kBest##FORMAT##Rows.active()(rowRules, cells, src, dst, first, last);       \
   }                                                                                        \
   template struct RowRules<PIXEL, MAXVALUE>;
 RIMLET_ROW_DISPATCH(unsigned char, 255, Byte)

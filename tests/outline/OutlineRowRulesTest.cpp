@@ -1,4 +1,4 @@
-// The row rules on every vector unit this build has, against the plain
+// The row rules on every vector path, against the plain
 // per-pixel rules, bit for bit: one sweep over paths x formats x
 // qualities, on field values at and beside every threshold and random
 // ones, NaN and infinities, and sources whose alphas are transparent,
@@ -9,16 +9,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <hwy/targets.h>
 
 #include "OutlineField.h"
 #include "OutlineTestFormats.h"
+#include "SimdPath.h"
 
 namespace {
 
@@ -176,34 +177,28 @@ void sweepFormat(const std::string& path) {
   sweepQuality<F, OutlineQuality::Best>(path, rng);
 }
 
-// Every vector unit compiled into the row rules, one bit each.
-std::vector<std::int64_t> compiledPaths() {
-  std::vector<std::int64_t> paths;
-  for (std::int64_t targets = HWY_TARGETS; targets != 0; targets &= targets - 1)
-    paths.push_back(targets & -targets);
-  return paths;
-}
-
-class RowRulesOnEveryPath : public ::testing::TestWithParam<std::int64_t> {
+// Each path is asked for as a user would, through QFX_SIMD.
+class RowRulesOnEveryPath : public ::testing::TestWithParam<qfx::simd::Path> {
 protected:
   void SetUp() override {
-    if ((hwy::SupportedTargets() & GetParam()) == 0)
-      GTEST_SKIP() << "this processor lacks " << hwy::TargetName(GetParam());
-    hwy::SetSupportedTargetsForTest(GetParam());
+    if (!qfx::simd::cpuHas(GetParam()))
+      GTEST_SKIP() << "this processor lacks " << qfx::simd::pathName(GetParam());
+    setenv("QFX_SIMD", qfx::simd::pathName(GetParam()), 1);
   }
-  void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
+  void TearDown() override { unsetenv("QFX_SIMD"); }
 };
 
 TEST_P(RowRulesOnEveryPath, GivesThePlainRulesBitForBit) {
-  const std::string path = hwy::TargetName(GetParam());
+  const std::string path = qfx::simd::pathName(GetParam());
+  ASSERT_EQ(qfx::simd::activePath(), GetParam());
   sweepFormat<ByteRGBA>(path);
   sweepFormat<ShortRGBA>(path);
   sweepFormat<FloatRGBA>(path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, RowRulesOnEveryPath, ::testing::ValuesIn(compiledPaths()),
-                         [](const ::testing::TestParamInfo<std::int64_t>& info) {
-                           return std::string(hwy::TargetName(info.param));
+INSTANTIATE_TEST_SUITE_P(Paths, RowRulesOnEveryPath, ::testing::ValuesIn(qfx::simd::kAllPaths),
+                         [](const ::testing::TestParamInfo<qfx::simd::Path>& info) {
+                           return std::string(qfx::simd::pathName(info.param));
                          });
 
 // The opacity threshold, as the row rules derive it from the rule.
