@@ -22,28 +22,33 @@ namespace rimlet {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// One run of a row on this vector unit: lanes of single precision, one
-// pixel a lane.
+// One run of a row on this vector path. Pixels go a full vector of
+// single-precision lanes at a time while each is one of the known pixels;
+// a vector holding any other pixel is redone as many at a time as double
+// lanes allow, with the rules' arithmetic.
 template <OutlineQuality quality, class PIX, int maxValue>
 class RowKernel {
   using DF = hn::ScalableTag<float>;
-  using VF = hn::Vec<DF>;
-  using MF = hn::Mask<DF>;
-  using DI = hn::RebindToSigned<DF>;
-  using DP = hn::Rebind<PIX, DF>;
-  using VP = hn::Vec<DP>;
+  using DD = hn::ScalableTag<double>;
+  // Single precision, one lane per double lane.
+  using DH = hn::Rebind<float, DD>;
+  using VD = hn::Vec<DD>;
+  using MD = hn::Mask<DD>;
   static constexpr bool kIsFloat = std::is_floating_point_v<PIX>;
-  // Where the selection between whole known pixels is made: the pixel's
-  // own type for floats, 32-bit integers for bytes and shorts.
-  using DW = std::conditional_t<kIsFloat, DF, DI>;
-  using VW = hn::Vec<DW>;
+  static constexpr double kMax = maxValue;
+  static constexpr std::size_t kMaxLanes = hn::MaxLanes(DF());
+
+  // Where known pixels are chosen between: the pixel's own type for
+  // floats, 32-bit integers for bytes and shorts.
+  template <class D>
+  using Wide = std::conditional_t<kIsFloat, D, hn::RebindToSigned<D>>;
 
 public:
   RowKernel(const RowRules<PIX, maxValue>& rowRules, const RowCells& cells)
       : r_(rowRules), cells_(cells) {}
 
   void run(const PIX* src, PIX* dst, std::int64_t first, std::int64_t last) const {
-    const std::int64_t lanes = static_cast<std::int64_t>(hn::Lanes(df_));
+    const std::int64_t lanes = static_cast<std::int64_t>(hn::Lanes(DF()));
     // Best's block mean reads one cell on; the cells at and past lastBlock
     // read their own cell, and are left to the plain rules.
     std::int64_t vectorEnd = last;
@@ -52,12 +57,12 @@ public:
     std::int64_t i = first;
     const PIX* s = src;
     for (; i + lanes <= vectorEnd; i += lanes) {
-      if (src != nullptr)
+      if (src != nullptr) {
         renderLanes<true>(s, dst + i * 4, i);
-      else
-        renderLanes<false>(nullptr, dst + i * 4, i);
-      if (s != nullptr)
         s += lanes * 4;
+      } else {
+        renderLanes<false>(nullptr, dst + i * 4, i);
+      }
     }
     for (; i < last; ++i) {
       r_.rules.template renderPixel<quality>(s, dst + i * 4, cells_.at<quality>(i), r_.w);
@@ -67,63 +72,69 @@ public:
   }
 
 private:
-  VF fieldAt(std::int64_t i) const {
-    const VF here = hn::LoadU(df_, cells_.row + i);
+  template <class D>
+  hn::Vec<D> fieldAt(D d, std::int64_t i) const {
+    const hn::Vec<D> here = hn::LoadU(d, cells_.row + i);
     if constexpr (quality != OutlineQuality::Best) {
       return here;
     } else {
       if (cells_.above == nullptr)
         return here;
-      const VF sum = hn::Add(hn::Add(hn::Add(here, hn::LoadU(df_, cells_.row + i + 1)),
-                                     hn::LoadU(df_, cells_.above + i)),
-                             hn::LoadU(df_, cells_.above + i + 1));
-      return hn::Mul(sum, hn::Set(df_, 0.25f));
+      const hn::Vec<D> sum =
+          hn::Add(hn::Add(hn::Add(here, hn::LoadU(d, cells_.row + i + 1)),
+                          hn::LoadU(d, cells_.above + i)),
+                  hn::LoadU(d, cells_.above + i + 1));
+      return hn::Mul(sum, hn::Set(d, 0.25f));
     }
   }
 
-  VF toFloat(VP v) const {
+  // A component as a float; exact for bytes and shorts.
+  template <class D>
+  hn::Vec<D> toFloat(D d, hn::Vec<hn::Rebind<PIX, D>> v) const {
     if constexpr (kIsFloat)
       return v;
     else
-      return hn::ConvertTo(df_, hn::PromoteTo(di_, v));
+      return hn::ConvertTo(d, hn::PromoteTo(hn::RebindToSigned<D>(), v));
   }
 
-  VW toWide(VP v) const {
+  template <class D>
+  hn::Vec<Wide<D>> toWide(D, hn::Vec<hn::Rebind<PIX, D>> v) const {
     if constexpr (kIsFloat)
       return v;
     else
-      return hn::PromoteTo(di_, v);
+      return hn::PromoteTo(Wide<D>(), v);
   }
 
-  VP fromWide(VW v) const {
+  template <class D>
+  hn::Vec<hn::Rebind<PIX, D>> fromWide(D, hn::Vec<Wide<D>> v) const {
     if constexpr (kIsFloat)
       return v;
     else
-      return hn::DemoteTo(dp_, v);
+      return hn::DemoteTo(hn::Rebind<PIX, D>(), v);
   }
 
-  hn::Mask<DW> toWideMask(MF m) const { return hn::RebindMask(dw_, m); }
-
-  // Which of the known pixels each lane takes; the lanes in none of them
-  // are left to the plain rules.
+  // Which of the known pixels each lane takes; a lane in none of them is
+  // the rules' to compute.
+  template <class D>
   struct Choice {
-    MF clear;
-    MF copy;
-    MF full;
-    MF ring;
+    hn::Mask<D> clear, copy, full, ring;
+    hn::Mask<D> decided() const { return hn::Or(hn::Or(clear, copy), hn::Or(full, ring)); }
   };
 
-  Choice choose(VF f, MF covered, VF alpha) const {
-    const VF w = hn::Set(df_, r_.w);
-    const MF inWindow = hn::And(hn::Ge(f, hn::Set(df_, rule::kWindowDepth)),
-                                hn::Le(f, hn::Set(df_, r_.w + rule::kWindowBeyondWidth)));
-    const MF none = hn::FirstN(df_, 0);
-    const MF opaque = hn::Eq(alpha, hn::Set(df_, static_cast<float>(maxValue)));
-    Choice c{none, none, none, none};
+  template <class D>
+  Choice<D> choose(D d, hn::Vec<D> f, hn::Mask<D> covered, hn::Vec<D> alpha) const {
+    using V = hn::Vec<D>;
+    using M = hn::Mask<D>;
+    const V w = hn::Set(d, r_.w);
+    const M inWindow = hn::And(hn::Ge(f, hn::Set(d, rule::kWindowDepth)),
+                               hn::Le(f, hn::Set(d, r_.w + rule::kWindowBeyondWidth)));
+    const M none = hn::FirstN(d, 0);
+    const M opaque = hn::Eq(alpha, hn::Set(d, static_cast<float>(maxValue)));
+    Choice<D> c{none, none, none, none};
     if constexpr (quality == OutlineQuality::Draft) {
-      const MF inside = hn::Le(f, w);
+      const M inside = hn::Le(f, w);
       c.clear = hn::Not(inside);
-      c.full = hn::AndNot(covered, hn::AndNot(hn::Gt(f, hn::Set(df_, r_.w - rule::kEdgeWidth)),
+      c.full = hn::AndNot(covered, hn::AndNot(hn::Gt(f, hn::Set(d, r_.w - rule::kEdgeWidth)),
                                               inside));
       // An opaque integer pixel blended over the outline with weight one
       // is the source again: the outline is multiplied by zero.
@@ -131,20 +142,19 @@ private:
         c.copy = hn::And(covered, hn::And(opaque, inside));
     } else if constexpr (quality == OutlineQuality::Good) {
       // Coverage nil: beyond the window, or past both 0 and w.
-      const MF nil = hn::Or(hn::Not(inWindow),
-                            hn::And(hn::Gt(f, hn::Zero(df_)), hn::Ge(f, w)));
-      const MF solid = hn::And(
+      const M nil = hn::Or(hn::Not(inWindow), hn::And(hn::Gt(f, hn::Zero(d)), hn::Ge(f, w)));
+      const M solid = hn::And(
           inWindow,
-          hn::Or(hn::Le(f, hn::Zero(df_)),
-                 hn::AndNot(hn::Ge(f, w), hn::Lt(f, hn::Set(df_, r_.w - rule::kEdgeWidth)))));
+          hn::Or(hn::Le(f, hn::Zero(d)),
+                 hn::AndNot(hn::Ge(f, w), hn::Lt(f, hn::Set(d, r_.w - rule::kEdgeWidth)))));
       c.clear = hn::AndNot(covered, nil);
       c.full = hn::AndNot(covered, solid);
-      c.copy = hn::And(covered, hn::Or(nil, hn::Gt(alpha, hn::Set(df_, r_.opaqueAbove))));
+      c.copy = hn::And(covered, hn::Or(nil, hn::Gt(alpha, hn::Set(d, r_.opaqueAbove))));
     } else {
-      const MF beyond = hn::Gt(f, w);
-      const MF ringReach = hn::Le(f, hn::Set(df_, rule::kFaintRingReach));
-      const MF solid = hn::Or(hn::Le(f, hn::Set(df_, rule::kBestSolidDepth)),
-                              hn::Lt(f, hn::Set(df_, r_.w - rule::kBestSolidBeforeWidth)));
+      const M beyond = hn::Gt(f, w);
+      const M ringReach = hn::Le(f, hn::Set(d, rule::kFaintRingReach));
+      const M solid = hn::Or(hn::Le(f, hn::Set(d, rule::kBestSolidDepth)),
+                             hn::Lt(f, hn::Set(d, r_.w - rule::kBestSolidBeforeWidth)));
       c.ring = hn::AndNot(covered, hn::And(beyond, ringReach));
       c.clear = hn::AndNot(covered, hn::Or(hn::AndNot(ringReach, beyond),
                                            hn::AndNot(beyond, hn::Not(inWindow))));
@@ -152,71 +162,262 @@ private:
       c.copy = hn::Not(inWindow);
       // As Draft, for an opaque integer pixel inside its shape.
       if constexpr (!kIsFloat)
-        c.copy = hn::Or(c.copy, hn::And(opaque, hn::Lt(f, hn::Zero(df_))));
+        c.copy = hn::Or(c.copy, hn::And(opaque, hn::Lt(f, hn::Zero(d))));
       c.copy = hn::And(covered, c.copy);
     }
     return c;
   }
 
-  VW known(const Choice& c, VW source, int component) const {
+  template <class D>
+  hn::Vec<Wide<D>> known(D, const Choice<D>& c, hn::Vec<Wide<D>> source, int component) const {
+    const Wide<D> dw;
     const auto constant = [&](PIX value) {
       if constexpr (kIsFloat)
-        return hn::Set(dw_, value);
+        return hn::Set(dw, value);
       else
-        return hn::Set(dw_, static_cast<std::int32_t>(value));
+        return hn::Set(dw, static_cast<std::int32_t>(value));
     };
-    VW v = hn::IfThenElseZero(toWideMask(c.full), constant(r_.fullOutline[component]));
+    hn::Vec<Wide<D>> v =
+        hn::IfThenElseZero(hn::RebindMask(dw, c.full), constant(r_.fullOutline[component]));
     if constexpr (quality == OutlineQuality::Best)
-      v = hn::IfThenElse(toWideMask(c.ring), constant(r_.faintRing[component]), v);
-    return hn::IfThenElse(toWideMask(c.copy), source, v);
+      v = hn::IfThenElse(hn::RebindMask(dw, c.ring), constant(r_.faintRing[component]), v);
+    return hn::IfThenElse(hn::RebindMask(dw, c.copy), source, v);
   }
 
   template <bool kWithSource>
   void renderLanes(const PIX* src, PIX* dst, std::int64_t i) const {
-    const std::size_t lanes = hn::Lanes(df_);
-    const VF f = fieldAt(i);
-    VP s0 = hn::Zero(dp_), s1 = s0, s2 = s0, s3 = s0;
-    VF alpha = hn::Zero(df_);
-    MF covered = hn::FirstN(df_, 0);
+    const DF df;
+    const hn::Rebind<PIX, DF> dp;
+    const std::size_t lanes = hn::Lanes(df);
+    const hn::Vec<DF> f = fieldAt(df, i);
+    auto s0 = hn::Zero(dp), s1 = s0, s2 = s0, s3 = s0;
+    hn::Vec<DF> alpha = hn::Zero(df);
+    hn::Mask<DF> covered = hn::FirstN(df, 0);
     if constexpr (kWithSource) {
-      hn::LoadInterleaved4(dp_, src, s0, s1, s2, s3);
-      alpha = toFloat(s3);
-      covered = hn::Gt(alpha, hn::Zero(df_));
+      hn::LoadInterleaved4(dp, src, s0, s1, s2, s3);
+      alpha = toFloat(df, s3);
+      covered = hn::Gt(alpha, hn::Zero(df));
     }
-    const Choice c = choose(f, covered, alpha);
-    if (hn::AllTrue(df_, c.clear)) {
+    const Choice<DF> c = choose(df, f, covered, alpha);
+    if (hn::AllTrue(df, c.clear)) {
       std::memset(dst, 0, lanes * 4 * sizeof(PIX));
       return;
     }
-    if (kWithSource && hn::AllTrue(df_, c.copy)) {
+    if (kWithSource && hn::AllTrue(df, c.copy)) {
       std::memcpy(dst, src, lanes * 4 * sizeof(PIX));
       return;
     }
-    hn::StoreInterleaved4(fromWide(known(c, toWide(s0), 0)), fromWide(known(c, toWide(s1), 1)),
-                          fromWide(known(c, toWide(s2), 2)), fromWide(known(c, toWide(s3), 3)),
-                          dp_, dst);
-    const MF decided = hn::Or(hn::Or(c.clear, c.copy), hn::Or(c.full, c.ring));
-    if (hn::AllTrue(df_, decided))
+    if (!hn::AllTrue(df, c.decided())) {
+      const std::size_t step = hn::Lanes(DD());
+      for (std::size_t k = 0; k < lanes; k += step)
+        renderEdgeLanes<kWithSource>(kWithSource ? src + k * 4 : nullptr, dst + k * 4,
+                                     i + static_cast<std::int64_t>(k));
       return;
-    // The rest are edges and blends: the plain rules, lane by lane.
-    alignas(64) float fs[hn::MaxLanes(DF())];
-    hn::Store(f, df_, fs);
-    std::uint8_t bits[(hn::MaxLanes(DF()) + 7) / 8] = {};
-    hn::StoreMaskBits(df_, hn::Not(decided), bits);
-    for (std::size_t lane = 0; lane < lanes; ++lane) {
-      if ((bits[lane / 8] >> (lane % 8) & 1) == 0)
-        continue;
-      r_.rules.template renderPixel<quality>(kWithSource ? src + lane * 4 : nullptr,
-                                             dst + lane * 4, fs[lane], r_.w);
+    }
+    hn::StoreInterleaved4(fromWide(df, known(df, c, toWide(df, s0), 0)),
+                          fromWide(df, known(df, c, toWide(df, s1), 1)),
+                          fromWide(df, known(df, c, toWide(df, s2), 2)),
+                          fromWide(df, known(df, c, toWide(df, s3), 3)), dp, dst);
+  }
+
+  // --- The rules' arithmetic, one pixel per double lane ---
+
+  // Integer stores clamp to [0, M], a NaN to 0, before truncating.
+  VD clampToRange(VD v) const {
+    const DD dd;
+    v = hn::IfThenElse(hn::Gt(v, hn::Zero(dd)), v, hn::Zero(dd));
+    return hn::IfThenElse(hn::Gt(v, hn::Set(dd, kMax)), hn::Set(dd, kMax), v);
+  }
+
+  // What reading a stored component back gives: the value store() keeps.
+  VD stored(VD v) const {
+    if constexpr (kIsFloat)
+      return hn::PromoteTo(DD(), hn::DemoteTo(DH(), v));
+    else
+      return hn::Trunc(clampToRange(v));
+  }
+
+  // store() and storeClamped() into the selection lanes.
+  hn::Vec<Wide<DH>> storeWide(VD v) const {
+    if constexpr (kIsFloat)
+      return hn::DemoteTo(DH(), v);
+    else
+      return hn::DemoteTo(Wide<DH>(), clampToRange(v));
+  }
+
+  hn::Vec<Wide<DH>> storeClampedWide(VD v) const {
+    if constexpr (kIsFloat) {
+      const DD dd;
+      v = hn::IfThenElse(hn::Lt(v, hn::Zero(dd)), hn::Zero(dd), v);
+      v = hn::IfThenElse(hn::Gt(v, hn::Set(dd, kMax)), hn::Set(dd, kMax), v);
+    }
+    return storeWide(v);
+  }
+
+  VD promoted(float value) const { return hn::Set(DD(), static_cast<double>(value)); }
+
+  // A mask of double lanes as the same lanes in single precision.
+  static hn::Mask<DH> toHalf(MD m) {
+    return hn::Gt(hn::DemoteTo(DH(), hn::IfThenElseZero(m, hn::Set(DD(), 1.0))), hn::Zero(DH()));
+  }
+
+  // The coverage the rules give the lanes left to them.
+  VD coverage(hn::Vec<DH> f) const {
+    const DD dd;
+    const DH dh;
+    const VD one = hn::Set(dd, 1.0);
+    const VD fd = hn::PromoteTo(dd, f);
+    const float edgeStart = r_.w - rule::kEdgeWidth;
+    if constexpr (quality == OutlineQuality::Draft) {
+      const VD edge = hn::PromoteTo(dd, hn::Sub(hn::Set(dh, r_.w), f));
+      return hn::IfThenElse(hn::Gt(fd, promoted(edgeStart)), edge, one);
+    } else if constexpr (quality == OutlineQuality::Good) {
+      const VD edge =
+          hn::Sub(one, hn::PromoteTo(dd, hn::Sub(f, hn::Set(dh, edgeStart))));
+      VD c = hn::IfThenElse(hn::Lt(fd, promoted(edgeStart)), one, edge);
+      c = hn::IfThenElse(hn::Ge(fd, promoted(r_.w)), hn::Zero(dd), c);
+      return hn::IfThenElse(hn::Le(fd, hn::Zero(dd)), one, c);
+    } else {
+      const hn::Vec<DH> tenths =
+          hn::Mul(hn::Sub(f, hn::Set(dh, edgeStart)), hn::Set(dh, rule::kFalloffSteps));
+      const VD tenthsD = hn::PromoteTo(dd, tenths);
+      const MD inTable = hn::And(hn::Gt(tenthsD, hn::Set(dd, -1.0)),
+                                 hn::Lt(tenthsD, hn::Set(dd, static_cast<double>(
+                                                                 r_.falloff.size()))));
+      // Lanes off the table look up entry 0 and do not use it.
+      const hn::RebindToSigned<DH> di;
+      const auto index = hn::ConvertTo(di, hn::IfThenElseZero(toHalf(inTable), tenths));
+      const VD table = hn::PromoteTo(dd, hn::GatherIndex(dh, r_.falloff.data(), index));
+      const VD beyond = hn::Sub(promoted(r_.w), fd);
+      VD c = hn::IfThenElse(inTable, table, hn::Mul(beyond, beyond));
+      const MD solid = hn::Or(hn::Le(fd, promoted(rule::kBestSolidDepth)),
+                              hn::Lt(fd, promoted(r_.w - rule::kBestSolidBeforeWidth)));
+      return hn::IfThenElse(solid, one, c);
+    }
+  }
+
+  template <bool kWithSource>
+  void renderEdgeLanes(const PIX* src, PIX* dst, std::int64_t i) const {
+    const DD dd;
+    const DH dh;
+    const hn::Rebind<PIX, DH> dp;
+    const Wide<DH> dw;
+    const hn::Vec<DH> f = fieldAt(dh, i);
+    auto s0 = hn::Zero(dp), s1 = s0, s2 = s0, s3 = s0;
+    hn::Vec<DH> alpha = hn::Zero(dh);
+    hn::Mask<DH> covered = hn::FirstN(dh, 0);
+    if constexpr (kWithSource) {
+      hn::LoadInterleaved4(dp, src, s0, s1, s2, s3);
+      alpha = toFloat(dh, s3);
+      covered = hn::Gt(alpha, hn::Zero(dh));
+    }
+    const Choice<DH> c = choose(dh, f, covered, alpha);
+    const hn::Vec<Wide<DH>> sourceWide[4] = {toWide(dh, s0), toWide(dh, s1), toWide(dh, s2),
+                                             toWide(dh, s3)};
+    hn::Vec<Wide<DH>> out[4];
+    for (int k = 0; k < 4; ++k)
+      out[k] = known(dh, c, sourceWide[k], k);
+    const hn::Mask<DH> left = hn::Not(c.decided());
+    if (!hn::AllFalse(dh, left)) {
+      const VPH source[4] = {s0, s1, s2, s3};
+      hn::Vec<Wide<DH>> computed[4];
+      computeLanes<kWithSource>(f, covered, source, sourceWide, computed);
+      for (int k = 0; k < 4; ++k)
+        out[k] = hn::IfThenElse(hn::RebindMask(dw, left), computed[k], out[k]);
+    }
+    hn::StoreInterleaved4(fromWide(dh, out[0]), fromWide(dh, out[1]), fromWide(dh, out[2]),
+                          fromWide(dh, out[3]), dp, dst);
+  }
+
+  using VPH = hn::Vec<hn::Rebind<PIX, DH>>;
+
+  // The outline at the rules' coverage, and for covered lanes the source
+  // laid over it, as the rules' blends do it.
+  template <bool kWithSource>
+  void computeLanes(hn::Vec<DH> f, hn::Mask<DH> coveredH, const VPH* source,
+                    const hn::Vec<Wide<DH>>* sourceWide, hn::Vec<Wide<DH>>* out) const {
+    const DD dd;
+    const DH dh;
+    const Wide<DH> dw;
+    const VD cov = coverage(f);
+    const VD maxD = hn::Set(dd, kMax);
+    const double colour[3] = {r_.color.red, r_.color.green, r_.color.blue};
+    VD outline[4];
+    for (int k = 0; k < 3; ++k)
+      outline[k] = stored(hn::Mul(hn::Mul(hn::Set(dd, colour[k]), cov), maxD));
+    outline[3] = stored(hn::Mul(cov, maxD));
+    for (int k = 0; k < 4; ++k)
+      out[k] = storeWide(outline[k]);
+    const auto covered = hn::RebindMask(dw, coveredH);
+    if constexpr (kWithSource)
+      blendLanes(f, covered, source, sourceWide, outline, out);
+    if constexpr (quality == OutlineQuality::Good) {
+      // No visible coverage: the source as it is, or nothing.
+      const auto hidden =
+          hn::RebindMask(dw, toHalf(hn::Not(hn::Gt(cov, hn::Set(dd, rule::kVisibleAlpha)))));
+      for (int k = 0; k < 4; ++k)
+        out[k] = hn::IfThenElse(hidden, hn::IfThenElseZero(covered, sourceWide[k]), out[k]);
+    }
+  }
+
+  // The source laid over the outline in the covered lanes.
+  void blendLanes(hn::Vec<DH> f, hn::Mask<Wide<DH>> covered, const VPH* source,
+                  const hn::Vec<Wide<DH>>* sourceWide, VD* outline,
+                  hn::Vec<Wide<DH>>* out) const {
+    const DD dd;
+    const DH dh;
+    const Wide<DH> dw;
+    const VD maxD = hn::Set(dd, kMax);
+
+    VD s[4];
+    for (int k = 0; k < 4; ++k)
+      s[k] = hn::PromoteTo(dd, toFloat(dh, source[k]));
+    const VD one = hn::Set(dd, 1.0);
+    MD replaced = hn::FirstN(dd, 0);  // by the source as it is
+    VD as, ao, scale;
+    if constexpr (quality == OutlineQuality::Best) {
+      const VD weight = hn::IfThenElse(hn::Lt(hn::PromoteTo(dd, f), hn::Zero(dd)), one,
+                                       hn::Set(dd, rule::kEdgeSourceWeight));
+      as = hn::Mul(hn::Div(s[3], maxD), weight);
+      const VD ad = hn::Div(outline[3], maxD);
+      ao = hn::Add(as, hn::Mul(ad, hn::Sub(one, as)));
+      // Best scales the outline by its alpha, and multiplies by the
+      // inverse rather than dividing.
+      scale = hn::Div(one, ao);
+      for (int k = 0; k < 3; ++k)
+        outline[k] = hn::Mul(outline[k], ad);
+    } else {
+      // A transparent outline is simply replaced by the source.
+      replaced = hn::Eq(outline[3], hn::Zero(dd));
+      as = hn::Div(s[3], maxD);
+      ao = hn::Add(as, hn::Mul(hn::Div(outline[3], maxD), hn::Sub(one, as)));
+      scale = ao;
+    }
+    const VD outlineWeight = hn::Sub(one, as);
+    const auto replacedW = hn::And(covered, hn::RebindMask(dw, toHalf(replaced)));
+    const auto blended = hn::AndNot(
+        replacedW,
+        hn::And(covered, hn::RebindMask(dw, toHalf(hn::Gt(ao, hn::Set(dd, rule::kVisibleAlpha))))));
+    for (int k = 0; k < 4; ++k) {
+      hn::Vec<Wide<DH>> value;
+      if (k < 3) {
+        const VD mixed = hn::Add(hn::Mul(s[k], as), hn::Mul(outline[k], outlineWeight));
+        if constexpr (quality == OutlineQuality::Best)
+          value = storeClampedWide(hn::Mul(mixed, scale));
+        else
+          value = storeWide(hn::Div(mixed, scale));
+      } else {
+        if constexpr (quality == OutlineQuality::Best)
+          value = storeClampedWide(hn::Mul(ao, maxD));
+        else
+          value = storeWide(hn::Mul(ao, maxD));
+      }
+      out[k] = hn::IfThenElse(blended, value, hn::IfThenElse(replacedW, sourceWide[k], out[k]));
     }
   }
 
   const RowRules<PIX, maxValue>& r_;
   const RowCells& cells_;
-  DF df_;
-  DI di_;
-  DP dp_;
-  DW dw_;
 };
 
 template <OutlineQuality quality, class PIX, int maxValue>
