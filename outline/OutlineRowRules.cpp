@@ -184,18 +184,33 @@ private:
     return hn::IfThenElse(hn::RebindMask(dw, c.copy), source, v);
   }
 
+  // The alphas of a vector's pixels, as floats.
+  hn::Vec<DF> alphaOf(const PIX* src) const {
+    const DF df;
+    if constexpr (std::is_same_v<PIX, unsigned char>) {
+      // A pixel is one 32-bit lane, its alpha the top byte (x86 is
+      // little-endian).
+      const hn::Rebind<std::uint32_t, DF> du;
+      const auto pixels = hn::LoadU(du, reinterpret_cast<const std::uint32_t*>(src));
+      return hn::ConvertTo(df, hn::BitCast(hn::RebindToSigned<DF>(), hn::ShiftRight<24>(pixels)));
+    } else {
+      const hn::Rebind<PIX, DF> dp;
+      hn::Vec<hn::Rebind<PIX, DF>> s0, s1, s2, s3;
+      hn::LoadInterleaved4(dp, src, s0, s1, s2, s3);
+      return toFloat(df, s3);
+    }
+  }
+
   template <bool kWithSource>
   void renderLanes(const PIX* src, PIX* dst, std::int64_t i) const {
     const DF df;
-    const hn::Rebind<PIX, DF> dp;
+    const hn::RebindToSigned<DF> di;
     const std::size_t lanes = hn::Lanes(df);
     const hn::Vec<DF> f = fieldAt(df, i);
-    auto s0 = hn::Zero(dp), s1 = s0, s2 = s0, s3 = s0;
     hn::Vec<DF> alpha = hn::Zero(df);
     hn::Mask<DF> covered = hn::FirstN(df, 0);
     if constexpr (kWithSource) {
-      hn::LoadInterleaved4(dp, src, s0, s1, s2, s3);
-      alpha = toFloat(df, s3);
+      alpha = alphaOf(src);
       covered = hn::Gt(alpha, hn::Zero(df));
     }
     const Choice<DF> c = choose(df, f, covered, alpha);
@@ -207,17 +222,37 @@ private:
       std::memcpy(dst, src, lanes * 4 * sizeof(PIX));
       return;
     }
-    if (!hn::AllTrue(df, c.decided())) {
-      const std::size_t step = hn::Lanes(DD());
-      for (std::size_t k = 0; k < lanes; k += step)
+    // Each lane's known pixel, whole: nothing, the outline, the faint ring
+    // or the source.
+    constexpr std::int32_t kSource = 3;
+    auto pick = hn::IfThenElseZero(hn::RebindMask(di, c.full), hn::Set(di, 1));
+    if constexpr (quality == OutlineQuality::Best)
+      pick = hn::IfThenElse(hn::RebindMask(di, c.ring), hn::Set(di, 2), pick);
+    pick = hn::IfThenElse(hn::RebindMask(di, c.copy), hn::Set(di, kSource), pick);
+    alignas(64) std::int32_t picks[kMaxLanes];
+    hn::Store(pick, di, picks);
+    static constexpr PIX kNothing[4] = {};
+    const PIX* const pixels[3] = {kNothing, r_.fullOutline, r_.faintRing};
+    for (std::size_t lane = 0; lane < lanes; ++lane) {
+      const PIX* from = picks[lane] == kSource ? src + lane * 4 : pixels[picks[lane]];
+      std::memcpy(dst + lane * 4, from, 4 * sizeof(PIX));
+    }
+    const hn::Mask<DF> left = hn::Not(c.decided());
+    if (hn::AllFalse(df, left))
+      return;
+    // Only the double-lane groups holding a pixel left to the rules are
+    // redone.
+    std::uint8_t bits[(kMaxLanes + 7) / 8] = {};
+    hn::StoreMaskBits(df, left, bits);
+    const std::size_t step = hn::Lanes(DD());
+    for (std::size_t k = 0; k < lanes; k += step) {
+      bool any = false;
+      for (std::size_t lane = k; lane < k + step; ++lane)
+        any = any || ((bits[lane / 8] >> (lane % 8)) & 1) != 0;
+      if (any)
         renderEdgeLanes<kWithSource>(kWithSource ? src + k * 4 : nullptr, dst + k * 4,
                                      i + static_cast<std::int64_t>(k));
-      return;
     }
-    hn::StoreInterleaved4(fromWide(df, known(df, c, toWide(df, s0), 0)),
-                          fromWide(df, known(df, c, toWide(df, s1), 1)),
-                          fromWide(df, known(df, c, toWide(df, s2), 2)),
-                          fromWide(df, known(df, c, toWide(df, s3), 3)), dp, dst);
   }
 
   // --- The rules' arithmetic, one pixel per double lane ---
@@ -321,7 +356,7 @@ private:
     if (!hn::AllFalse(dh, left)) {
       const VPH source[4] = {s0, s1, s2, s3};
       hn::Vec<Wide<DH>> computed[4];
-      computeLanes<kWithSource>(f, covered, source, sourceWide, computed);
+      computeLanes<kWithSource>(f, covered, left, source, sourceWide, computed);
       for (int k = 0; k < 4; ++k)
         out[k] = hn::IfThenElse(hn::RebindMask(dw, left), computed[k], out[k]);
     }
@@ -334,7 +369,7 @@ private:
   // The outline at the rules' coverage, and for covered lanes the source
   // laid over it, as the rules' blends do it.
   template <bool kWithSource>
-  void computeLanes(hn::Vec<DH> f, hn::Mask<DH> coveredH, const VPH* source,
+  void computeLanes(hn::Vec<DH> f, hn::Mask<DH> coveredH, hn::Mask<DH> left, const VPH* source,
                     const hn::Vec<Wide<DH>>* sourceWide, hn::Vec<Wide<DH>>* out) const {
     const DD dd;
     const DH dh;
@@ -349,8 +384,10 @@ private:
     for (int k = 0; k < 4; ++k)
       out[k] = storeWide(outline[k]);
     const auto covered = hn::RebindMask(dw, coveredH);
-    if constexpr (kWithSource)
-      blendLanes(f, covered, source, sourceWide, outline, out);
+    if constexpr (kWithSource) {
+      if (!hn::AllFalse(dh, hn::And(coveredH, left)))
+        blendLanes(f, covered, source, sourceWide, outline, out);
+    }
     if constexpr (quality == OutlineQuality::Good) {
       // No visible coverage: the source as it is, or nothing.
       const auto hidden =
@@ -495,6 +532,11 @@ const auto kDraftFloatRows = QFX_SIMD_TABLE(FloatRowFn, DraftFloatRow);
 const auto kGoodFloatRows = QFX_SIMD_TABLE(FloatRowFn, GoodFloatRow);
 const auto kBestFloatRows = QFX_SIMD_TABLE(FloatRowFn, BestFloatRow);
 
+template <class PIX, int maxValue>
+qfx::simd::Path pathOf(const RowRules<PIX, maxValue>& rowRules) {
+  return static_cast<qfx::simd::Path>(rowRules.vectorPath);
+}
+
 } // namespace
 
 template <class PIX, int maxValue>
@@ -505,7 +547,8 @@ RowRules<PIX, maxValue>::RowRules(const Rules& pixelRules, const AlphaTable& alp
       falloff(falloffTable),
       color(outlineColor),
       w(width),
-      opaqueAbove(largestNotOpaqueEnough<PIX, maxValue>(alphaTable)) {
+      opaqueAbove(largestNotOpaqueEnough<PIX, maxValue>(alphaTable)),
+      vectorPath(static_cast<int>(qfx::simd::activePath())) {
   rules.writeOutline(fullOutline, 1.0);
   rules.writeOutline(faintRing, rule::kFaintRingCoverage);
 }
@@ -515,19 +558,19 @@ RowRules<PIX, maxValue>::RowRules(const Rules& pixelRules, const AlphaTable& alp
   void renderRow<OutlineQuality::Draft, PIXEL, MAXVALUE>(                                  \
       const RowRules<PIXEL, MAXVALUE>& rowRules, const RowCells& cells, const PIXEL* src,  \
       PIXEL* dst, std::int64_t first, std::int64_t last) {                                 \
-    kDraft##FORMAT##Rows.active()(rowRules, cells, src, dst, first, last);      \
+    kDraft##FORMAT##Rows.at(pathOf(rowRules))(rowRules, cells, src, dst, first, last);      \
   }                                                                                        \
   template <>                                                                              \
   void renderRow<OutlineQuality::Good, PIXEL, MAXVALUE>(                                   \
       const RowRules<PIXEL, MAXVALUE>& rowRules, const RowCells& cells, const PIXEL* src,  \
       PIXEL* dst, std::int64_t first, std::int64_t last) {                                 \
-    kGood##FORMAT##Rows.active()(rowRules, cells, src, dst, first, last);       \
+    kGood##FORMAT##Rows.at(pathOf(rowRules))(rowRules, cells, src, dst, first, last);       \
   }                                                                                        \
   template <>                                                                              \
   void renderRow<OutlineQuality::Best, PIXEL, MAXVALUE>(                                   \
       const RowRules<PIXEL, MAXVALUE>& rowRules, const RowCells& cells, const PIXEL* src,  \
       PIXEL* dst, std::int64_t first, std::int64_t last) {                                 \
-    kBest##FORMAT##Rows.active()(rowRules, cells, src, dst, first, last);       \
+    kBest##FORMAT##Rows.at(pathOf(rowRules))(rowRules, cells, src, dst, first, last);       \
   }                                                                                        \
   template struct RowRules<PIXEL, MAXVALUE>;
 RIMLET_ROW_DISPATCH(unsigned char, 255, Byte)

@@ -51,6 +51,10 @@ struct RowRules {
   // A covered alpha, as a float, above which Good copies the source: the
   // largest value the opacity rule does not count as opaque enough.
   float opaqueAbove;
+  // The vector path (a qfx::simd::Path) the rows are rendered on, chosen
+  // once here rather than once per run: asking costs a look through the
+  // environment.
+  int vectorPath;
 };
 
 // Pixels first to last - 1 of a row, RGBA. src is the source pixel of
