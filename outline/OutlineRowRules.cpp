@@ -204,7 +204,6 @@ private:
   template <bool kWithSource>
   void renderLanes(const PIX* src, PIX* dst, std::int64_t i) const {
     const DF df;
-    const hn::RebindToSigned<DF> di;
     const std::size_t lanes = hn::Lanes(df);
     const hn::Vec<DF> f = fieldAt(df, i);
     hn::Vec<DF> alpha = hn::Zero(df);
@@ -222,21 +221,10 @@ private:
       std::memcpy(dst, src, lanes * 4 * sizeof(PIX));
       return;
     }
-    // Each lane's known pixel, whole: nothing, the outline, the faint ring
-    // or the source.
-    constexpr std::int32_t kSource = 3;
-    auto pick = hn::IfThenElseZero(hn::RebindMask(di, c.full), hn::Set(di, 1));
-    if constexpr (quality == OutlineQuality::Best)
-      pick = hn::IfThenElse(hn::RebindMask(di, c.ring), hn::Set(di, 2), pick);
-    pick = hn::IfThenElse(hn::RebindMask(di, c.copy), hn::Set(di, kSource), pick);
-    alignas(64) std::int32_t picks[kMaxLanes];
-    hn::Store(pick, di, picks);
-    static constexpr PIX kNothing[4] = {};
-    const PIX* const pixels[3] = {kNothing, r_.fullOutline, r_.faintRing};
-    for (std::size_t lane = 0; lane < lanes; ++lane) {
-      const PIX* from = picks[lane] == kSource ? src + lane * 4 : pixels[picks[lane]];
-      std::memcpy(dst + lane * 4, from, 4 * sizeof(PIX));
-    }
+    if constexpr (std::is_same_v<PIX, unsigned char>)
+      storeKnownBytePixels(c, src, dst);
+    else
+      storeKnownPixels(c, src, dst);
     const hn::Mask<DF> left = hn::Not(c.decided());
     if (hn::AllFalse(df, left))
       return;
@@ -252,6 +240,43 @@ private:
       if (any)
         renderEdgeLanes<kWithSource>(kWithSource ? src + k * 4 : nullptr, dst + k * 4,
                                      i + static_cast<std::int64_t>(k));
+    }
+  }
+
+  // A byte pixel is one 32-bit lane: the known pixels are chosen in place.
+  void storeKnownBytePixels(const Choice<DF>& c, const PIX* src, PIX* dst) const {
+    const hn::Rebind<std::uint32_t, DF> du;
+    const auto packed = [&](const PIX* pixel) {
+      std::uint32_t value;
+      std::memcpy(&value, pixel, sizeof value);
+      return hn::Set(du, value);
+    };
+    auto out = hn::IfThenElseZero(hn::RebindMask(du, c.full), packed(r_.fullOutline));
+    if constexpr (quality == OutlineQuality::Best)
+      out = hn::IfThenElse(hn::RebindMask(du, c.ring), packed(r_.faintRing), out);
+    if (src != nullptr)
+      out = hn::IfThenElse(hn::RebindMask(du, c.copy),
+                           hn::LoadU(du, reinterpret_cast<const std::uint32_t*>(src)), out);
+    hn::StoreU(out, du, reinterpret_cast<std::uint32_t*>(dst));
+  }
+
+  void storeKnownPixels(const Choice<DF>& c, const PIX* src, PIX* dst) const {
+    const DF df;
+    const hn::RebindToSigned<DF> di;
+    // Each lane's known pixel, whole: nothing, the outline, the faint ring
+    // or the source.
+    constexpr std::int32_t kSource = 3;
+    auto pick = hn::IfThenElseZero(hn::RebindMask(di, c.full), hn::Set(di, 1));
+    if constexpr (quality == OutlineQuality::Best)
+      pick = hn::IfThenElse(hn::RebindMask(di, c.ring), hn::Set(di, 2), pick);
+    pick = hn::IfThenElse(hn::RebindMask(di, c.copy), hn::Set(di, kSource), pick);
+    alignas(64) std::int32_t picks[kMaxLanes];
+    hn::Store(pick, di, picks);
+    static constexpr PIX kNothing[4] = {};
+    const PIX* const pixels[3] = {kNothing, r_.fullOutline, r_.faintRing};
+    for (std::size_t lane = 0; lane < hn::Lanes(df); ++lane) {
+      const PIX* from = picks[lane] == kSource ? src + lane * 4 : pixels[picks[lane]];
+      std::memcpy(dst + lane * 4, from, 4 * sizeof(PIX));
     }
   }
 
@@ -333,7 +358,6 @@ private:
 
   template <bool kWithSource>
   void renderEdgeLanes(const PIX* src, PIX* dst, std::int64_t i) const {
-    const DD dd;
     const DH dh;
     const hn::Rebind<PIX, DH> dp;
     const Wide<DH> dw;
