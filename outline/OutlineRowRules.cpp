@@ -305,6 +305,14 @@ private:
       return hn::DemoteTo(Wide<DH>(), clampToRange(v));
   }
 
+  // A value stored() already gave: in range, whole for integers.
+  hn::Vec<Wide<DH>> storedToWide(VD v) const {
+    if constexpr (kIsFloat)
+      return hn::DemoteTo(DH(), v);
+    else
+      return hn::DemoteTo(Wide<DH>(), v);
+  }
+
   hn::Vec<Wide<DH>> storeClampedWide(VD v) const {
     if constexpr (kIsFloat) {
       const DD dd;
@@ -406,7 +414,7 @@ private:
       outline[k] = stored(hn::Mul(hn::Mul(hn::Set(dd, colour[k]), cov), maxD));
     outline[3] = stored(hn::Mul(cov, maxD));
     for (int k = 0; k < 4; ++k)
-      out[k] = storeWide(outline[k]);
+      out[k] = storedToWide(outline[k]);
     const auto covered = hn::RebindMask(dw, coveredH);
     if constexpr (kWithSource) {
       if (!hn::AllFalse(dh, hn::And(coveredH, left)))
