@@ -10,6 +10,7 @@
 #include "SimdTargets.h"
 #include "hwy/foreach_target.h" // IWYU pragma: keep
 #include "hwy/highway.h"
+#include "SimdExact-inl.h"
 
 #include "FillRows.h"
 
@@ -21,6 +22,7 @@ HWY_BEFORE_NAMESPACE();
 namespace tintrow {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
+using qfx::simd::HWY_NAMESPACE::toNearestFloat;
 
 using DD = hn::ScalableTag<double>;
 using VD = hn::Vec<DD>;
@@ -171,22 +173,6 @@ HWY_INLINE void blendIntegerPixels(const FillRowBlend &b, const double *columnTe
 using DF = hn::Rebind<float, DD>;
 using VF = hn::Vec<DF>;
 
-// The nearest float, as a scalar cast gives it. (Highway's emulated paths
-// saturate at the largest float instead of rounding to infinity.)
-HWY_INLINE VF toFloat(VD v) {
-#if HWY_TARGET == HWY_EMU128 || HWY_TARGET == HWY_SCALAR
-  const DD dd;
-  HWY_ALIGN double wide[kMaxLanes];
-  HWY_ALIGN float narrow[kMaxLanes];
-  hn::Store(v, dd, wide);
-  for (size_t i = 0; i < hn::Lanes(dd); ++i)
-    narrow[i] = static_cast<float>(wide[i]);
-  return hn::Load(DF(), narrow);
-#else
-  return hn::DemoteTo(DF(), v);
-#endif
-}
-
 // One vector of float pixels. An alpha at or below 0, or NaN, passes the
 // pixel through; any other alpha, infinite or above one included, blends.
 HWY_INLINE void blendFloatPixels(const FillRowBlend &b, const double *columnTerms,
@@ -204,7 +190,7 @@ HWY_INLINE void blendFloatPixels(const FillRowBlend &b, const double *columnTerm
     for (int c = 0; c < 3; ++c) {
       const VD value = blendChannel(dd, gradientColour(dd, b, c, t),
                                     hn::PromoteTo(dd, channel[c]), a, w, one);
-      channel[c] = hn::IfThenElse(visible, toFloat(value), channel[c]);
+      channel[c] = hn::IfThenElse(visible, toNearestFloat(DF(), value), channel[c]);
     }
   }
   hn::StoreInterleaved4(channel[0], channel[1], channel[2], channel[3], df, dst);

@@ -9,18 +9,21 @@
 #include "SimdTargets.h"
 #include "hwy/foreach_target.h" // IWYU pragma: keep
 #include "hwy/highway.h"
+#include "SimdExact-inl.h"
 
 #include "OutlineRowRules.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 HWY_BEFORE_NAMESPACE();
 namespace rimlet {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
+using qfx::simd::HWY_NAMESPACE::toNearestFloat;
 
 // One run of a row on this vector path. Pixels go a full vector of
 // single-precision lanes at a time while each is one of the known pixels;
@@ -289,10 +292,18 @@ private:
     return hn::IfThenElse(hn::Gt(v, hn::Set(dd, kMax)), hn::Set(dd, kMax), v);
   }
 
+  // A float as store() keeps it: the nearest float, a NaN as the one NaN.
+  hn::Vec<DH> storedFloat(VD v) const {
+    const DH dh;
+    const hn::Vec<DH> narrow = toNearestFloat(dh, v);
+    return hn::IfThenElse(hn::Eq(narrow, narrow), narrow,
+                          hn::Set(dh, std::numeric_limits<float>::quiet_NaN()));
+  }
+
   // What reading a stored component back gives: the value store() keeps.
   VD stored(VD v) const {
     if constexpr (kIsFloat)
-      return hn::PromoteTo(DD(), hn::DemoteTo(DH(), v));
+      return hn::PromoteTo(DD(), storedFloat(v));
     else
       return hn::Trunc(clampToRange(v));
   }
@@ -300,7 +311,7 @@ private:
   // store() and storeClamped() into the selection lanes.
   hn::Vec<Wide<DH>> storeWide(VD v) const {
     if constexpr (kIsFloat)
-      return hn::DemoteTo(DH(), v);
+      return storedFloat(v);
     else
       return hn::DemoteTo(Wide<DH>(), clampToRange(v));
   }
@@ -308,7 +319,7 @@ private:
   // A value stored() already gave: in range, whole for integers.
   hn::Vec<Wide<DH>> storedToWide(VD v) const {
     if constexpr (kIsFloat)
-      return hn::DemoteTo(DH(), v);
+      return toNearestFloat(DH(), v);  // exact: v holds a float
     else
       return hn::DemoteTo(Wide<DH>(), v);
   }

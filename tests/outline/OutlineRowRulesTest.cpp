@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -19,7 +18,7 @@
 
 #include "OutlineField.h"
 #include "OutlineTestFormats.h"
-#include "SimdPath.h"
+#include "SimdPathTesting.h"
 
 namespace {
 
@@ -69,7 +68,7 @@ typename F::PIX randomAlpha(std::mt19937& rng) {
   using PIX = typename F::PIX;
   if constexpr (F::kIsFloat) {
     const float alphas[] = {0.0f, -0.0f, 1.0f, 0.98f, std::nextafter(0.98f, 2.0f),
-                            0.5f, 1.75f, -0.25f, kNaN, kInf, -kInf, 1e-30f};
+                            0.5f, 1.75f, -0.25f, kNaN, kInf, -kInf, 1e-30f, 3.4e38f, 1e-45f};
     if (rng() % 2 == 0)
       return alphas[rng() % std::size(alphas)];
     return std::uniform_real_distribution<float>(-0.5f, 1.5f)(rng);
@@ -91,7 +90,9 @@ std::vector<typename F::PIX> makeSource(std::mt19937& rng, std::int64_t width) {
     PIX* p = &pixels[i * 4];
     for (int c = 0; c < 3; ++c) {
       if constexpr (F::kIsFloat)
-        p[c] = rng() % 8 == 0 ? kNaN : std::uniform_real_distribution<float>(-0.5f, 2.0f)(rng);
+        p[c] = rng() % 8 == 0   ? kNaN
+               : rng() % 8 == 0 ? 3.4e38f
+                                : std::uniform_real_distribution<float>(-0.5f, 2.0f)(rng);
       else
         p[c] = static_cast<PIX>(rng() % (F::kMax + 1));
     }
@@ -160,8 +161,11 @@ void sweepQuality(const std::string& path, std::mt19937& rng) {
                                  {0, 67, 66, false, true},  {5, 69, 68, true, false},
                                  {1, 2, 1, true, true},     {0, 16, 16, true, true},
                                  {2, 35, 100, false, true}, {0, 0, 0, true, true}};
-  const float widths[] = {2.0f, 0.5f, 1.0f, 2.5f, 4.7f, 0.0f, -1.0f, 40.0f, kNaN, kInf};
-  const OutlineColor colors[] = {{1.0, 1.0, 1.0}, {0.2, 0.6, 0.9}, {1.5, -0.25, 0.5}};
+  // Huge widths and colours take coverages and components past the
+  // largest float.
+  const float widths[] = {2.0f, 0.5f, 1.0f, 2.5f, 4.7f, 0.0f, -1.0f, 40.0f, 1e30f, kNaN, kInf};
+  const OutlineColor colors[] = {
+      {1.0, 1.0, 1.0}, {0.2, 0.6, 0.9}, {1.5, -0.25, 0.5}, {1e300, -1e300, 0.0}};
   for (float w : widths)
     for (const OutlineColor& color : colors)
       for (const Run& run : runs)
@@ -177,29 +181,19 @@ void sweepFormat(const std::string& path) {
   sweepQuality<F, OutlineQuality::Best>(path, rng);
 }
 
-// Each path is asked for as a user would, through QFX_SIMD.
-class RowRulesOnEveryPath : public ::testing::TestWithParam<qfx::simd::Path> {
-protected:
-  void SetUp() override {
-    if (!qfx::simd::cpuHas(GetParam()))
-      GTEST_SKIP() << "this processor lacks " << qfx::simd::pathName(GetParam());
-    setenv("QFX_SIMD", qfx::simd::pathName(GetParam()), 1);
-  }
-  void TearDown() override { unsetenv("QFX_SIMD"); }
-};
+class RowRulesOnEveryPath : public ::testing::TestWithParam<simd_test::Path> {};
 
 TEST_P(RowRulesOnEveryPath, GivesThePlainRulesBitForBit) {
+  SIMD_TEST_SKIP_IF_MISSING(GetParam());
+  const simd_test::ScopedSimdPath onPath(GetParam());
   const std::string path = qfx::simd::pathName(GetParam());
-  ASSERT_EQ(qfx::simd::activePath(), GetParam());
   sweepFormat<ByteRGBA>(path);
   sweepFormat<ShortRGBA>(path);
   sweepFormat<FloatRGBA>(path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, RowRulesOnEveryPath, ::testing::ValuesIn(qfx::simd::kAllPaths),
-                         [](const ::testing::TestParamInfo<qfx::simd::Path>& info) {
-                           return std::string(qfx::simd::pathName(info.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(Paths, RowRulesOnEveryPath, simd_test::allPaths(),
+                         simd_test::PathNames());
 
 // The opacity threshold, as the row rules derive it from the rule.
 TEST(RowRules, OpaqueEnoughStartsAtTheWorkedAlphas) {
