@@ -2,8 +2,9 @@
 // chosen at run time by qfx::simd, as for every vector loop.
 //
 // Exactness: no fused multiply-add (the source is built with contraction
-// off), and every decision is one of the rules' own comparisons, made on
-// the very values the rules compare.
+// off), the rules' operations in the rules' order, every decision one of
+// the rules' own comparisons made on the very values they compare, and
+// doubles narrowed to floats as a cast narrows them.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "OutlineRowRules.cpp"
 #include "SimdTargets.h"
