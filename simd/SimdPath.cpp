@@ -1,7 +1,5 @@
 #include "SimdPath.h"
 
-#include "hwy/targets.h"
-
 #include <cstdlib>
 #include <cstring>
 
@@ -9,25 +7,39 @@ namespace qfx::simd {
 
 namespace {
 
-std::int64_t targetOf(Path path) {
+// What each path's code is compiled to use (Highway's target attributes for
+// it); a processor lacking any one of them must not run that path. The
+// checks also ask whether the operating system saves the wider registers.
+// Asked here rather than of Highway's library, so that the bundles need
+// Highway's headers alone and carry no shared library a host must find.
+bool processorRuns(Path path) {
+  __builtin_cpu_init();
+  const bool sse4 = __builtin_cpu_supports("ssse3") &&
+                    __builtin_cpu_supports("sse4.1") &&
+                    __builtin_cpu_supports("sse4.2") &&
+                    __builtin_cpu_supports("pclmul") &&
+                    __builtin_cpu_supports("aes");
+  const bool avx2 = sse4 && __builtin_cpu_supports("avx") &&
+                    __builtin_cpu_supports("avx2") &&
+                    __builtin_cpu_supports("bmi") &&
+                    __builtin_cpu_supports("bmi2") &&
+                    __builtin_cpu_supports("fma") &&
+                    __builtin_cpu_supports("f16c");
+  const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") &&
+                      __builtin_cpu_supports("avx512vl") &&
+                      __builtin_cpu_supports("avx512dq") &&
+                      __builtin_cpu_supports("avx512bw");
   switch (path) {
   case Path::Scalar:
-    return HWY_EMU128;
+    return true;
   case Path::Sse4:
-    return HWY_SSE4;
+    return sse4;
   case Path::Avx2:
-    return HWY_AVX2;
+    return avx2;
   case Path::Avx512:
-    return HWY_AVX3;
+    return avx512;
   }
-  return HWY_EMU128;
-}
-
-// Highway's detection, made once: it asks the processor and the operating
-// system (which must save the wider registers).
-std::int64_t supportedTargets() {
-  static const std::int64_t targets = hwy::SupportedTargets();
-  return targets;
+  return false;
 }
 
 } // namespace
@@ -59,7 +71,10 @@ bool parsePath(const char* name, Path& path) {
 }
 
 bool cpuHas(Path path) {
-  return path == Path::Scalar || (supportedTargets() & targetOf(path)) != 0;
+  static const bool runs[kPathCount] = {
+      processorRuns(Path::Scalar), processorRuns(Path::Sse4),
+      processorRuns(Path::Avx2), processorRuns(Path::Avx512)};
+  return runs[static_cast<int>(path)];
 }
 
 Path activePath() {
