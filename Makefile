@@ -8,7 +8,8 @@ JOBS ?= $(shell nproc)
 # dpkg-dev and file: CPack works out the .deb's library dependencies with
 # dpkg-shlibdeps, and looks at each binary with file first.
 BUILD_PACKAGES := cmake g++ make pkg-config dpkg-dev file libgtest-dev \
-  libgmock-dev libopenimageio-dev libimath-dev libcli11-dev nlohmann-json3-dev
+  libgmock-dev libopenimageio-dev libimath-dev libcli11-dev nlohmann-json3-dev \
+  libhwy-dev
 BENCH_PACKAGES := libbenchmark-dev libopencv-dev
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 

@@ -17,6 +17,9 @@ endif()
 
 find_package(CLI11 CONFIG REQUIRED)
 find_package(nlohmann_json REQUIRED)
+# Google Highway: the vector loops of both effects. Debian ships its CMake
+# package (and only the shared library).
+find_package(hwy CONFIG REQUIRED)
 
 # Writes every file and folder that the configured build takes from outside
 # the source tree (imported targets' files and include directories, the

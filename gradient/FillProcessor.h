@@ -1,5 +1,6 @@
 // The pixel work of the gradient effect: every number it writes is computed
-// here and nowhere else.
+// here and in FillRows.cpp (the blend of a row's pixels, in vector lanes),
+// nowhere else.
 //
 // On RGBA images a visible pixel's colour becomes a blend of a two-colour
 // gradient and the pixel's own straight colour, weighted by the square root
@@ -8,14 +9,23 @@
 // is laid out in fractions of the output image's bounds, so a render at any
 // scale or over any tile produces the same picture.
 //
+// The blend of a pixel with alpha A (visible when A > 0; a NaN float alpha
+// is not), a = A / maxValue, w = sqrt(a), at gradient factor t: per colour
+// channel g = start + (end - start) t, s = (C / maxValue) / a where
+// a > 0.001 (below, the colour cannot be unpremultiplied reliably and s is
+// 0), m = g w + s (1 - w), stored as (m a) maxValue. Integers are clamped
+// to [0, maxValue] (a NaN to 0) and truncated: colours outside 0..1 are
+// allowed by the parameters. Floats keep the nearest single-precision value,
+// unclamped.
+//
 // Speed without changing a bit of the result: the work that depends only on
-// the column, only on the row or only on the alpha is done once per band,
-// row or alpha value, with the same double operations in the same order as
-// the per-pixel formula, so every stored value is exactly what the plain
-// formula gives. Where an operation is skipped, it is because its result is
-// known exactly (a product with zero of a finite, non-negative number).
+// the column or only on the row is done once per band or row, with the same
+// double operations in the same order as the per-pixel formula, and the
+// pixels of a row are blended several at a time in vector lanes, which
+// round exactly as scalar code does.
 #pragma once
 
+#include "FillRows.h"
 #include "ofxsImageEffect.h"
 #include "ofxsProcessing.h"
 
@@ -147,8 +157,11 @@ class FillProcessor : public FillProcessorBase {
                     std::is_same_v<PIX, unsigned short> ||
                     std::is_same_v<PIX, float>,
                 "the gradient effect stores bytes, shorts or floats");
-
-  static constexpr bool kIsFloat = std::is_floating_point_v<PIX>;
+  // The blenders know the value meaning 1.0 from the component type.
+  static_assert(maxValue == (std::is_same_v<PIX, unsigned char>    ? 255
+                             : std::is_same_v<PIX, unsigned short> ? 65535
+                                                                   : 1),
+                "8-bit, 16-bit and float components mean 1.0 at 255, 65535, 1");
 
 public:
   explicit FillProcessor(OFX::ImageEffect &effect) : FillProcessorBase(effect) {}
@@ -172,28 +185,16 @@ public:
   }
 
 private:
-  struct AlphaWeight;
-
-  // What the blend of a pixel needs besides the pixel and its factor: the
-  // gradient's colours along t, g = start + (end - start) t, and the alpha
-  // table of the 8- and 16-bit formats.
-  struct Ramp {
-    GradientShape shape;
-    double start[3] = {0.0, 0.0, 0.0};
-    double span[3] = {0.0, 0.0, 0.0}; // end - start
-    const AlphaWeight *alphaWeights = nullptr;
-
-    double colour(int c, double t) const { return start[c] + span[c] * t; }
-  };
-
   // What a band computes once: its columns, the source's bounds, and for
-  // RGBA the column terms of the gradient factor and the colour ramp.
+  // RGBA the column terms of the gradient factor, the blend's constants and
+  // the blender of the vector path in use.
   struct Band {
     int x1 = 0;
     int x2 = 0;
     int height = 0;
     OfxRectI sourceBounds{0, 0, 0, 0};
-    Ramp ramp;
+    FillRowBlend blend;
+    FillRowBlender<PIX> *blender = nullptr;
     std::vector<double> columnTerms; // one per column, from x1
   };
 
@@ -204,28 +205,6 @@ private:
     int x1 = 0;
     int x2 = 0;
   };
-
-  // For 8- and 16-bit pixels, a = A / maxValue and w = sqrt(a) of every
-  // alpha value A, made once per process (on the heap: the 16-bit table is
-  // 1 MB): all that the blend needs of the alpha, without a division or a
-  // root per pixel.
-  struct AlphaWeight {
-    double a;
-    double w;
-  };
-
-  static const AlphaWeight *alphaWeights() {
-    static_assert(!kIsFloat, "float alphas are not tabulated");
-    static const std::vector<AlphaWeight> table = [] {
-      std::vector<AlphaWeight> weights(static_cast<std::size_t>(maxValue) + 1);
-      for (int alpha = 0; alpha <= maxValue; ++alpha) {
-        const double a = static_cast<double>(alpha) / maxValue;
-        weights[alpha] = {a, std::sqrt(a)};
-      }
-      return weights;
-    }();
-    return table.data();
-  }
 
   OfxRectI insideDestination(OfxRectI window) const {
     const OfxRectI bounds = _dstImg->getBounds();
@@ -241,7 +220,10 @@ private:
     if (srcImg_)
       band.sourceBounds = srcImg_->getBounds();
     if constexpr (nComponents == 4) {
-      band.ramp.shape = gradientShape();
+      const GradientShape shape = gradientShape();
+      band.blend.radial = shape.radial;
+      band.blend.flat = shape.flat;
+      band.blend.divisor = shape.divisor;
       const int width = imageBounds_.x2 - imageBounds_.x1;
       band.columnTerms.resize(static_cast<std::size_t>(rows.x2 - rows.x1));
       for (int x = rows.x1; x < rows.x2; ++x)
@@ -249,11 +231,10 @@ private:
       const double start[3] = {startColorR_, startColorG_, startColorB_};
       const double end[3] = {endColorR_, endColorG_, endColorB_};
       for (int c = 0; c < 3; ++c) {
-        band.ramp.start[c] = start[c];
-        band.ramp.span[c] = end[c] - start[c];
+        band.blend.start[c] = start[c];
+        band.blend.span[c] = end[c] - start[c];
       }
-      if constexpr (!kIsFloat)
-        band.ramp.alphaWeights = alphaWeights();
+      band.blender = fillRowBlender<PIX>();
     }
     return band;
   }
@@ -276,7 +257,9 @@ private:
   }
 
   // Pixels without a source pixel are zero; the others are copied
-  // (alpha-only) or blended.
+  // (alpha-only) or blended. The blender reads a pixel before it writes
+  // it, so this holds even if a host hands out one buffer as both source
+  // and output.
   void processRow(const Band &band, int y, PIX *dst) const {
     const SourceRun run = sourceRun(band, y);
     PIX *const rowStart = dst;
@@ -287,110 +270,13 @@ private:
       if constexpr (nComponents == 1) {
         std::copy(run.first, run.first + count, at(run.x1));
       } else {
-        const double rowTerm = this->rowTerm(y, band.height);
+        FillRowBlend blend = band.blend;
+        blend.rowTerm = this->rowTerm(y, band.height);
         const double *columnTerms = band.columnTerms.data() + (run.x1 - band.x1);
-        blendRun(band.ramp, rowTerm, columnTerms, run.first, count, at(run.x1));
+        band.blender(blend, columnTerms, run.first, count, at(run.x1));
       }
     }
     std::fill(at(run.x2), at(band.x2), PIX(0));
-  }
-
-  // Every pixel of the run is copied in one go, which is the whole work
-  // for those that pass through; the visible ones are then blended over
-  // their copies. A pixel reads only its own source, so this holds even if
-  // a host hands out one buffer as both source and output.
-  //
-  // The ramp is taken by value: a local copy that no pixel store can alias,
-  // so its numbers stay in registers while 8-bit pixels are written.
-  void blendRun(const Ramp ramp, double rowTerm, const double *columnTerms,
-                const PIX *src, int count, PIX *dst) const {
-    std::copy(src, src + count * 4, dst);
-    int i = nextVisible(src, 0, count);
-    while (i < count) {
-      const double t = ramp.shape.factor(columnTerms[i], rowTerm);
-      blendPixel(ramp, t, src + i * 4, dst + i * 4);
-      ++i;
-      if (i < count && !isVisible(src[i * 4 + 3]))
-        i = nextVisible(src, i, count);
-    }
-  }
-
-  // The first visible pixel from i on, or count. Blocks of pixels that all
-  // pass through are stepped over with one test each.
-  static int nextVisible(const PIX *src, int i, int count) {
-    constexpr int kBlock = 8;
-    for (; i + kBlock <= count; i += kBlock) {
-      bool anyVisible = false;
-      for (int k = 0; k < kBlock; ++k)
-        anyVisible |= isVisible(src[(i + k) * 4 + 3]);
-      if (anyVisible)
-        break;
-    }
-    while (i < count && !isVisible(src[i * 4 + 3]))
-      ++i;
-    return i;
-  }
-
-  // Written as "greater than" so that a float NaN alpha counts as not
-  // visible and passes through untouched, like any alpha at or below 0.
-  static bool isVisible(PIX alpha) { return alpha > PIX(0); }
-
-  // m = g w + s (1 - w) per colour channel, g the gradient colour at t,
-  // s the source's straight colour, w = sqrt(a); stored as m a maxValue.
-  static void blendPixel(const Ramp &ramp, double t, const PIX *src, PIX *dst) {
-    const PIX alpha = src[3];
-    if constexpr (!kIsFloat) {
-      if (alpha == maxValue) {
-        writeOpaque(ramp, t, dst);
-        return;
-      }
-    }
-    double a, w;
-    if constexpr (kIsFloat) {
-      a = static_cast<double>(alpha) / maxValue;
-      w = std::sqrt(a);
-    } else {
-      const AlphaWeight &weight = ramp.alphaWeights[alpha];
-      a = weight.a;
-      w = weight.w;
-    }
-    // Below this alpha the source colour cannot be unpremultiplied
-    // reliably; such a pixel blends with black instead.
-    const bool ownColourCounts = a > 0.001;
-    for (int c = 0; c < 3; ++c) {
-      const double gradient = ramp.colour(c, t);
-      const double straight =
-          ownColourCounts ? (static_cast<double>(src[c]) / maxValue) / a : 0.0;
-      const double mixed = gradient * w + straight * (1.0 - w);
-      dst[c] = store((mixed * a) * maxValue);
-    }
-    dst[3] = alpha;
-  }
-
-  // The blend of an opaque 8- or 16-bit pixel, where a = w = 1 exactly and
-  // the straight colour, finite and not negative, times 1 - w = 0 is +0:
-  // m a maxValue is g maxValue. (Adding that +0 would only turn a -0 into
-  // +0, and both store as 0.) No division and no source colour needed. The
-  // alpha, kept, is already in place from the run's copy.
-  static void writeOpaque(const Ramp &ramp, double t, PIX *dst) {
-    for (int c = 0; c < 3; ++c)
-      dst[c] = store(ramp.colour(c, t) * maxValue);
-  }
-
-  // Integers truncate toward zero after clamping to [0, maxValue]: colours
-  // outside 0..1 are allowed by the parameters, and converting an
-  // out-of-range (or NaN) double to an integer type is undefined. Floats
-  // keep the nearest single-precision value, unclamped.
-  static PIX store(double value) {
-    if constexpr (kIsFloat) {
-      return static_cast<PIX>(value);
-    } else {
-      if (!(value > 0.0))
-        return PIX(0);
-      if (value >= static_cast<double>(maxValue))
-        return static_cast<PIX>(maxValue);
-      return static_cast<PIX>(value);
-    }
   }
 };
 

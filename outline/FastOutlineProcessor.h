@@ -20,6 +20,7 @@
 #include "OutlineField.h"
 #include "OutlineFieldPipeline.h"
 #include "OutlinePixelRules.h"
+#include "OutlineRowRules.h"
 
 class FastOutlineProcessorBase : public OFX::ImageProcessor {
 public:
@@ -100,7 +101,9 @@ protected:
 template <class PIX, int nComponents, int maxValue>
 class FastOutlineProcessor : public FastOutlineProcessorBase {
 public:
-  using Rules = rimlet::OutlinePixelRules<PIX, nComponents, maxValue>;
+  // Rows are rendered by the RGBA rules; alpha-only rows need no rules.
+  using RgbaRules = rimlet::OutlinePixelRules<PIX, 4, maxValue>;
+  using RowRules = rimlet::RowRules<PIX, maxValue>;
 
   explicit FastOutlineProcessor(OFX::ImageEffect& effect)
       : FastOutlineProcessorBase(effect) {}
@@ -134,17 +137,19 @@ public:
     const OfxRectI area = writableArea(band);
     if (area.x1 >= area.x2 || area.y1 >= area.y2)
       return;
-    const Rules rules({colorR_, colorG_, colorB_}, alphaTable_, falloffTable_);
-    const float w = static_cast<float>(widthPx_);
+    const rimlet::OutlineColor color{colorR_, colorG_, colorB_};
+    const RgbaRules rules(color, alphaTable_, falloffTable_);
+    const RowRules rowRules(rules, alphaTable_, falloffTable_, color,
+                            static_cast<float>(widthPx_));
     switch (quality()) {
     case rimlet::OutlineQuality::Draft:
-      processDraftRows(rules, w, area);
+      processDraftRows(rowRules, area);
       return;
     case rimlet::OutlineQuality::Good:
-      processTiles<rimlet::OutlineQuality::Good>(rules, w, area);
+      processTiles<rimlet::OutlineQuality::Good>(rowRules, area);
       return;
     case rimlet::OutlineQuality::Best:
-      processTiles<rimlet::OutlineQuality::Best>(rules, w, area);
+      processTiles<rimlet::OutlineQuality::Best>(rowRules, area);
       return;
     }
   }
@@ -266,23 +271,23 @@ private:
 
   // Draft polls the host's abort once per row; an aborted row keeps
   // whatever the destination held and the next row is still tried.
-  void processDraftRows(const Rules& rules, float w, const OfxRectI& area) const {
+  void processDraftRows(const RowRules& rowRules, const OfxRectI& area) const {
     for (int y = area.y1; y < area.y2; ++y) {
       if (_effect.abort())
         continue;
-      processRow<rimlet::OutlineQuality::Draft>(rules, w, y, area.x1, area.x2);
+      processRow<rimlet::OutlineQuality::Draft>(rowRules, y, area.x1, area.x2);
     }
   }
 
   // Good and Best poll once per run of up to kTileSize rows.
   template <rimlet::OutlineQuality quality>
-  void processTiles(const Rules& rules, float w, const OfxRectI& area) const {
+  void processTiles(const RowRules& rowRules, const OfxRectI& area) const {
     for (int y0 = area.y1; y0 < area.y2; y0 = nextTileStart(y0, area.y2)) {
       if (_effect.abort())
         continue;
       const int ye = nextTileStart(y0, area.y2);
       for (int x0 = area.x1; x0 < area.x2; x0 = nextTileStart(x0, area.x2))
-        processTile<quality>(rules, w, x0, y0, nextTileStart(x0, area.x2), ye);
+        processTile<quality>(rowRules, x0, y0, nextTileStart(x0, area.x2), ye);
     }
   }
 
@@ -292,166 +297,40 @@ private:
   }
 
   template <rimlet::OutlineQuality quality>
-  void processTile(const Rules& rules, float w, int x0, int y0, int xe, int ye) const {
+  void processTile(const RowRules& rowRules, int x0, int y0, int xe, int ye) const {
     for (int y = y0; y < ye; ++y)
-      processRow<quality>(rules, w, y, x0, xe);
+      processRow<quality>(rowRules, y, x0, xe);
   }
 
   // Writes pixels xs to xe - 1 of row y, all inside the destination bounds
   // and the destination image (writableArea saw to that).
   template <rimlet::OutlineQuality quality>
-  void processRow(const Rules& rules, float w, int y, int xs, int xe) const {
+  void processRow(const RowRules& rowRules, int y, int xs, int xe) const {
     auto* dst = static_cast<PIX*>(_dstImg->getPixelAddress(xs, y));
     if (dst == nullptr)
       return;
     const SourceRow src = sourceRow(y);
+    // The row in three runs: before the source row, along it, after it.
+    const int sx1 = src.first == nullptr ? xe : std::clamp(src.x1, xs, xe);
+    const int sx2 = src.first == nullptr ? xe : std::clamp(src.x2, sx1, xe);
     if constexpr (nComponents != 4) {
-      for (int x = xs; x < xe; ++x, dst += nComponents)
-        rules.template renderPixel<quality>(src.at(x), dst, 0.0f, w);
+      // Alpha-only images pass the source through (see renderPixel).
+      std::fill(dst, dst + (sx1 - xs), PIX(0));
+      std::copy(src.at(sx1), src.at(sx1) + (sx2 - sx1), dst + (sx1 - xs));
+      std::fill(dst + (sx2 - xs), dst + (xe - xs), PIX(0));
       return;
     } else {
-      RowCells cells;
+      rimlet::RowCells cells;
       cells.row = fieldRow(y) + (xs - fieldArea_.x1);
       // Best's block needs a row above and a column to the right; the
       // destination's last row and column read the cell alone.
       if (quality == rimlet::OutlineQuality::Best && y + 1 < bounds_.y2)
         cells.above = cells.row + fieldWidth_;
       cells.lastBlock = std::min<std::int64_t>(xe, static_cast<std::int64_t>(bounds_.x2) - 1) - xs;
-      const PixelShortcuts shortcuts(rules);
-      // The row in three runs: before the source row, along it, after it.
-      const int sx1 = src.first == nullptr ? xe : std::clamp(src.x1, xs, xe);
-      const int sx2 = src.first == nullptr ? xe : std::clamp(src.x2, sx1, xe);
-      writeRun<quality, false>(rules, shortcuts, w, cells, dst, nullptr, 0, sx1 - xs);
-      writeRun<quality, true>(rules, shortcuts, w, cells, dst, src.at(sx1), sx1 - xs, sx2 - xs);
-      writeRun<quality, false>(rules, shortcuts, w, cells, dst, nullptr, sx2 - xs, xe - xs);
-    }
-  }
-
-  // The field cells of one written run of a row: cell i is pixel xs + i.
-  struct RowCells {
-    const float* row = nullptr;
-    const float* above = nullptr;  // Best only; null on the last row
-    std::int64_t lastBlock = 0;    // cells before it have a right neighbour
-
-    template <rimlet::OutlineQuality quality>
-    float at(std::int64_t i) const {
-      if (quality != rimlet::OutlineQuality::Best)
-        return row[i];
-      if (above == nullptr || i >= lastBlock)
-        return row[i];
-      return (row[i] + row[i + 1] + above[i] + above[i + 1]) * 0.25f;
-    }
-  };
-
-  // What the rules would write, for the commonest pixels, without their
-  // double-precision arithmetic: the outline at full coverage (the same
-  // for every such pixel), and a covered pixel the rules would end up
-  // copying. Each shortcut gives bit for bit what the rule gives; the
-  // processor's tests hold both to the rules themselves.
-  struct PixelShortcuts {
-    explicit PixelShortcuts(const Rules& rules) { rules.writeOutline(fullOutline, 1.0); }
-    PIX fullOutline[4];
-  };
-
-  static void copyPixel(PIX* dst, const PIX* src) {
-    for (int i = 0; i < 4; ++i)
-      dst[i] = src[i];
-  }
-
-  // Whether the rule of this quality copies a covered source pixel
-  // unchanged, given the field value. Good copies it outside the outline's
-  // window, where the outline's coverage is nil, and where the source is
-  // as good as opaque. Draft and Best blend a fully opaque integer pixel
-  // over the outline with a weight of one, which for integer formats is
-  // exactly the source again (the outline is multiplied by zero); floats
-  // are blended for real (their blends clamp, and NaN or infinite colours
-  // would show).
-  template <rimlet::OutlineQuality quality>
-  bool copiesSource(const PIX* src, float f, float w) const {
-    constexpr bool kOpaqueBlendIsCopy = !std::is_floating_point_v<PIX>;
-    const PIX alpha = src[3];
-    if constexpr (quality == rimlet::OutlineQuality::Good) {
-      const bool inWindow = f >= -3.0f && f <= w + 1.0f;
-      if (!inWindow || !(Rules::goodCoverage(f, w) > 0.001))
-        return true;
-      return Rules::Component::opacity(alpha, alphaTable_) > 0.98;
-    } else if constexpr (quality == rimlet::OutlineQuality::Best) {
-      if (!(f >= -3.0f && f <= w + 1.0f))
-        return true;
-      return kOpaqueBlendIsCopy && alpha == PIX(maxValue) && f < 0.0f;
-    } else {
-      return kOpaqueBlendIsCopy && alpha == PIX(maxValue) && f <= w;
-    }
-  }
-
-  // An uncovered pixel: the outline or nothing. Full coverage, the usual
-  // case inside the outline, is the one pixel computed up front.
-  template <rimlet::OutlineQuality quality>
-  void writeUncovered(const Rules& rules, const PixelShortcuts& shortcuts, PIX* dst, float f,
-                      float w) const {
-    double coverage = 0.0;
-    if constexpr (quality == rimlet::OutlineQuality::Good) {
-      if (!(f >= -3.0f && f <= w + 1.0f)) {
-        Rules::clearPixel(dst);
-        return;
-      }
-      coverage = Rules::goodCoverage(f, w);
-      if (!(coverage > 0.001)) {
-        Rules::clearPixel(dst);
-        return;
-      }
-    } else {
-      // Draft and Best have their own ways with the edge; leave them to
-      // the rules except where the pixel is cleared or fully covered.
-      if constexpr (quality == rimlet::OutlineQuality::Draft) {
-        if (!(f <= w)) {
-          Rules::clearPixel(dst);
-          return;
-        }
-        if (f > w - 1.0f) {
-          rules.draftPixel(nullptr, dst, f, w);
-          return;
-        }
-      } else {
-        if (f > w || !(f >= -3.0f && f <= w + 1.0f)) {
-          rules.bestPixel(nullptr, dst, f, w);
-          return;
-        }
-        coverage = rules.bestCoverage(f, w);
-        if (coverage != 1.0) {
-          rules.writeOutline(dst, coverage);
-          return;
-        }
-      }
-      copyPixel(dst, shortcuts.fullOutline);
-      return;
-    }
-    if (coverage == 1.0)
-      copyPixel(dst, shortcuts.fullOutline);
-    else
-      rules.writeOutline(dst, coverage);
-  }
-
-  // Pixels first to last - 1 of a row; src (when kWithSource) is the
-  // source pixel of `first`.
-  template <rimlet::OutlineQuality quality, bool kWithSource>
-  void writeRun(const Rules& rules, const PixelShortcuts& shortcuts, float w,
-                const RowCells& cells, PIX* rowDst, const PIX* src, std::int64_t first,
-                std::int64_t last) const {
-    PIX* dst = rowDst + first * 4;
-    for (std::int64_t i = first; i < last; ++i, dst += 4) {
-      const float f = cells.template at<quality>(i);
-      if constexpr (kWithSource) {
-        const PIX* pixel = src + (i - first) * 4;
-        if (Rules::Component::isCovered(pixel[3])) {
-          if (copiesSource<quality>(pixel, f, w))
-            copyPixel(dst, pixel);
-          else
-            rules.template renderPixel<quality>(pixel, dst, f, w);
-          continue;
-        }
-      }
-      writeUncovered<quality>(rules, shortcuts, dst, f, w);
+      const PIX* none = nullptr;
+      rimlet::renderRow<quality>(rowRules, cells, none, dst, 0, sx1 - xs);
+      rimlet::renderRow<quality>(rowRules, cells, src.at(sx1), dst, sx1 - xs, sx2 - xs);
+      rimlet::renderRow<quality>(rowRules, cells, none, dst, sx2 - xs, xe - xs);
     }
   }
 };

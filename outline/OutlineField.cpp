@@ -93,6 +93,15 @@ void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t w
   std::int64_t t = from;
   for (const std::int64_t end = std::min(to, steadyFirst); t < end; ++t)
     visitChecked(t);
+  if constexpr (kRows == kRunRows) {
+    const std::int64_t reached = sweepSteadyRows(rows, toPrevious, width, kDir, t,
+                                                 std::min(to, steadyEnd));
+    if (reached != t) {
+      t = reached;
+      for (int k = 0; k < kRows; ++k)
+        behind[k] = rows[k][first + kDir * (t - kLag * k - 1)];
+    }
+  }
   for (const std::int64_t end = std::min(to, steadyEnd); t < end; ++t) {
     for (int k = 0; k < kRows; ++k) {
       float* p = rows[k] + first + kDir * (t - kLag * k);

@@ -140,28 +140,32 @@ FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSe
 using ByteSeedTable = std::array<float, 256>;
 ByteSeedTable makeByteSeedTable(FieldSeeding seeding, const AlphaTable& alphaTable);
 
+// The seeds of `count` consecutive RGBA pixels, as seedField gives them,
+// several pixels at a time on the vector path in use (simd/SimdPath.h).
+// Bytes read their seeds from the table.
+void seedRgbaRow(float* cells, const unsigned char* pixels, std::int64_t count,
+                 const ByteSeedTable& byteSeeds);
+void seedRgbaRow(float* cells, const unsigned short* pixels, std::int64_t count,
+                 FieldSeeding seeding);
+void seedRgbaRow(float* cells, const float* pixels, std::int64_t count, FieldSeeding seeding);
+
 // Seeds `count` cells from consecutive source pixels, as seedField would.
 template <class PIX, int nComponents, int maxValue>
 void seedRow(float* cells, const PIX* pixels, std::int64_t count, FieldSeeding seeding,
-             const AlphaTable& alphaTable, const ByteSeedTable& byteSeeds) {
-  using Component = OutlineComponent<PIX, maxValue>;
+             const AlphaTable& /*alphaTable*/, const ByteSeedTable& byteSeeds) {
   if constexpr (nComponents != 4) {
     // Nothing to seed from: see seedField.
     for (std::int64_t i = 0; i < count; ++i)
       cells[i] = kFieldFar;
-  } else if constexpr (std::is_same_v<PIX, unsigned char>) {
-    for (std::int64_t i = 0; i < count; ++i)
-      cells[i] = byteSeeds[pixels[i * nComponents + 3]];
   } else {
-    for (std::int64_t i = 0; i < count; ++i) {
-      const PIX alpha = pixels[i * nComponents + 3];
-      if (!Component::isCovered(alpha))
-        cells[i] = kFieldFar;
-      else if (seeding == FieldSeeding::Draft)
-        cells[i] = kDraftSeed;
-      else
-        cells[i] = smoothSeed<PIX, maxValue>(alpha, alphaTable);
-    }
+    static_assert(maxValue == (std::is_same_v<PIX, unsigned char>    ? 255
+                               : std::is_same_v<PIX, unsigned short> ? 65535
+                                                                     : 1),
+                  "the row seeders know 1.0 from the component type");
+    if constexpr (std::is_same_v<PIX, unsigned char>)
+      seedRgbaRow(cells, pixels, count, byteSeeds);
+    else
+      seedRgbaRow(cells, pixels, count, seeding);
   }
 }
 
@@ -196,7 +200,8 @@ void sweepForwardOnlyRows(float* cells, FieldExtent extent, std::int64_t firstRo
 // whole walk gives; the sweeps above are these runs walked whole.
 enum class FieldPass { ForwardOnly, Forward, Backward };
 
-constexpr int kRunRows = 4;
+// Eight rows: one per lane of a vector of floats on the wider paths.
+constexpr int kRunRows = 8;
 constexpr std::int64_t kSideBySideWidth = 4 * kRunRows;
 
 struct FieldRowRun {
@@ -237,6 +242,15 @@ void forEachRowRun(FieldPass pass, FieldExtent extent, std::int64_t from, std::i
 // its own steps before fromStep walked.
 void sweepRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run,
                    std::int64_t fromStep, std::int64_t toStep);
+
+// Steps `from` to at most `to` - 1 of a two-pass run of kRunRows rows
+// (row k at rows[k], the row before it toPrevious cells away; dir +1
+// forward, -1 backward), all steps at which every row visits a cell with
+// neighbours on both sides. Walks whole blocks of steps on the vector path
+// in use and returns the step it stopped at, `from` on paths that leave the
+// walk to the scalar code.
+std::int64_t sweepSteadyRows(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t width,
+                             int dir, std::int64_t from, std::int64_t to);
 
 inline float fieldAt(const float* cells, FieldExtent extent, std::int64_t c,
                      std::int64_t r) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <limits>
 #include <type_traits>
 
 namespace rimlet {
@@ -29,10 +30,13 @@ struct OutlineComponent {
   // Integer formats clamp to [0, M] and truncate toward zero. Clamping first
   // keeps the conversion defined for any input (a NaN or a value beyond the
   // type); for in-range values it changes nothing. Floats are stored as
-  // computed, rounded to single precision.
+  // computed, rounded to single precision, and a NaN as the one quiet NaN:
+  // where two NaNs meet, the one an operation passes on depends on the order
+  // the compiler gave its operands, so that its sign would otherwise differ
+  // from build to build and between the scalar and the vector code.
   static PIX store(double value) {
     if constexpr (kIsFloat) {
-      return static_cast<PIX>(value);
+      return oneNaN(static_cast<PIX>(value));
     } else {
       return static_cast<PIX>(clampToRange(value));
     }
@@ -45,7 +49,7 @@ struct OutlineComponent {
         return PIX(0);
       if (value > kMax)
         return static_cast<PIX>(kMax);
-      return static_cast<PIX>(value);
+      return oneNaN(static_cast<PIX>(value));
     } else {
       return static_cast<PIX>(clampToRange(value));
     }
@@ -62,6 +66,10 @@ struct OutlineComponent {
     } else {
       return alpha / kMax;
     }
+  }
+
+  static PIX oneNaN(PIX value) {
+    return value == value ? value : std::numeric_limits<PIX>::quiet_NaN();
   }
 
 private:

@@ -18,6 +18,32 @@ namespace rimlet {
 
 enum class OutlineQuality { Draft, Good, Best };
 
+// The numbers the rules are made of. The processor decides most pixels
+// without running the rules, from these same names, so that the two can
+// never drift apart.
+namespace rule {
+// Good and Best draw only for field values in [kWindowDepth, w +
+// kWindowBeyondWidth]; a covered pixel outside that window is the source.
+inline constexpr float kWindowDepth = -3.0f;
+inline constexpr float kWindowBeyondWidth = 1.0f;
+// Draft's and Good's edge: full coverage up to w - kEdgeWidth, then linear.
+inline constexpr float kEdgeWidth = 1.0f;
+// A coverage, or a blended alpha, at or below this shows nothing.
+inline constexpr double kVisibleAlpha = 0.001;
+// Good copies a covered source pixel more opaque than this.
+inline constexpr double kOpaqueEnough = 0.98;
+// Best: solid up to w - kBestSolidBeforeWidth, and always at or below
+// kBestSolidDepth; the falloff table is read in steps of 1/kFalloffSteps.
+inline constexpr float kBestSolidBeforeWidth = 0.5f;
+inline constexpr float kBestSolidDepth = -2.5f;
+inline constexpr float kFalloffSteps = 10.0f;
+// Best's faint ring beyond thin outlines reaches up to this field value.
+inline constexpr float kFaintRingReach = 3.0f;
+inline constexpr double kFaintRingCoverage = 0.5;
+// Best's weight of a source pixel over the outline outside its shape.
+inline constexpr double kEdgeSourceWeight = 0.85;
+} // namespace rule
+
 // Best's coverage beyond the solid part of the outline, in tenths of a
 // pixel: full for half a pixel, then falling to nothing one pixel later.
 using FalloffTable = std::array<float, 201>;
@@ -63,7 +89,7 @@ inline double settledFieldValue(OutlineQuality quality, float w, float lowestSee
   // low the other three are (no lower than lowestSeed). The bound is
   // checked in single precision as the mean is formed, for the big cell in
   // each of the four places, so that rounding cannot undo it.
-  const float meanSettled = std::max(w + 1.0f, 3.0f);
+  const float meanSettled = std::max(w + rule::kWindowBeyondWidth, rule::kFaintRingReach);
   const auto mean = [](float a, float b, float c, float d) { return (a + b + c + d) * 0.25f; };
   const float s = lowestSeed;
   double cell = 4.0 * meanSettled - 3.0 * lowestSeed + 1.0;
@@ -125,17 +151,16 @@ public:
       clearPixel(dst);
       return;
     }
-    const double coverage = f > w - 1.0f ? static_cast<double>(w - f) : 1.0;
+    const double coverage = f > w - rule::kEdgeWidth ? static_cast<double>(w - f) : 1.0;
     writeOutline(dst, coverage);
     if (isCovered(src))
       blendSourceOver(dst, src);
   }
 
   void goodPixel(const PIX* src, PIX* dst, float f, float w) const {
-    const bool inWindow = f >= -3.0f && f <= w + 1.0f;
-    if (inWindow) {
+    if (inWindow(f, w)) {
       const double coverage = goodCoverage(f, w);
-      if (coverage > 0.001) {
+      if (coverage > rule::kVisibleAlpha) {
         writeOutline(dst, coverage);
         if (isCovered(src))
           blendSourceOverOpaque(dst, src);
@@ -153,16 +178,16 @@ public:
     const bool covered = isCovered(src);
     if (!covered && f > w) {
       // A faint ring just beyond a thin outline; it exists only for w < 3.
-      if (f <= 3.0f)
-        writeOutline(dst, 0.5);
+      if (f <= rule::kFaintRingReach)
+        writeOutline(dst, rule::kFaintRingCoverage);
       else
         clearPixel(dst);
       return;
     }
-    if (f >= -3.0f && f <= w + 1.0f) {
+    if (inWindow(f, w)) {
       writeOutline(dst, bestCoverage(f, w));
       if (covered)
-        blendSourceWeighted(dst, src, f < 0.0f ? 1.0 : 0.85);
+        blendSourceWeighted(dst, src, f < 0.0f ? 1.0 : rule::kEdgeSourceWeight);
       return;
     }
     if (covered) {
@@ -170,6 +195,10 @@ public:
       return;
     }
     clearPixel(dst);
+  }
+
+  static bool inWindow(float f, float w) {
+    return f >= rule::kWindowDepth && f <= w + rule::kWindowBeyondWidth;
   }
 
   static void passThrough(const PIX* src, PIX* dst) {
@@ -181,18 +210,18 @@ public:
       return 1.0;
     if (f >= w)
       return 0.0;
-    if (f < w - 1.0f)
+    if (f < w - rule::kEdgeWidth)
       return 1.0;
-    return 1.0 - static_cast<double>(f - (w - 1.0f));
+    return 1.0 - static_cast<double>(f - (w - rule::kEdgeWidth));
   }
 
   // Solid up to f = w - 0.5, then the falloff table indexed by how far f
   // lies beyond w - 1, in tenths of a pixel: so the edge falls to nothing
   // at f = w + 0.5. Deep inside a shape (f <= -2.5) it is always solid.
   double bestCoverage(float f, float w) const {
-    if (f <= -2.5f || f < w - 0.5f)
+    if (f <= rule::kBestSolidDepth || f < w - rule::kBestSolidBeforeWidth)
       return 1.0;
-    const float tenths = (f - (w - 1.0f)) * 10.0f;
+    const float tenths = (f - (w - rule::kEdgeWidth)) * rule::kFalloffSteps;
     // Checked as a float so that the conversion below is always defined;
     // this is exactly "the truncated index lies in 0 to 200".
     if (tenths > -1.0f && tenths < 201.0f)
@@ -229,7 +258,7 @@ public:
     }
     const double as = src[kAlpha] / kMax;
     const double ao = as + (dst[kAlpha] / kMax) * (1.0 - as);
-    if (!(ao > 0.001))
+    if (!(ao > rule::kVisibleAlpha))
       return;
     for (int i = 0; i < 3; ++i)
       dst[i] = Component::store((src[i] * as + dst[i] * (1.0 - as)) / ao);
@@ -239,7 +268,7 @@ public:
   // A source that is as good as opaque replaces the outline outright, which
   // keeps shapes crisp; anything more transparent is blended.
   void blendSourceOverOpaque(PIX* dst, const PIX* src) const {
-    if (Component::opacity(src[kAlpha], alphaTable_) > 0.98) {
+    if (Component::opacity(src[kAlpha], alphaTable_) > rule::kOpaqueEnough) {
       copySource(dst, src);
       return;
     }
@@ -252,7 +281,7 @@ public:
     const double as = (src[kAlpha] / kMax) * weight;
     const double ad = dst[kAlpha] / kMax;
     const double ao = as + ad * (1.0 - as);
-    if (!(ao > 0.001))
+    if (!(ao > rule::kVisibleAlpha))
       return;
     const double inverse = 1.0 / ao;
     for (int i = 0; i < 3; ++i)

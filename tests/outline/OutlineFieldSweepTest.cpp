@@ -6,12 +6,14 @@
 // interleaved walk needs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "OutlineField.h"
+#include "SimdPathTesting.h"
 
 namespace {
 
@@ -98,7 +100,12 @@ std::vector<float> randomSeeds(std::mt19937& random, std::int64_t cells, double 
   return ::testing::AssertionSuccess();
 }
 
-TEST(FieldSweeps, TwoPassMatchesThePlainSweepBitForBit) {
+// On every vector path: the wider ones walk the side-by-side rows in lanes.
+class FieldSweepPathTest : public ::testing::TestWithParam<simd_test::Path> {};
+
+TEST_P(FieldSweepPathTest, TwoPassMatchesThePlainSweepBitForBit) {
+  SIMD_TEST_SKIP_IF_MISSING(GetParam());
+  simd_test::ScopedSimdPath chosen(GetParam());
   std::mt19937 random(7);
   std::uniform_int_distribution<int> size(1, 45);
   std::uniform_real_distribution<double> density(0.0, 0.3);
@@ -107,11 +114,30 @@ TEST(FieldSweeps, TwoPassMatchesThePlainSweepBitForBit) {
     const std::int64_t H = trial % 40 == 1 ? 97 : size(random);
     std::vector<float> want = randomSeeds(random, W * H, density(random));
     std::vector<float> got = want;
+    std::vector<float> inPieces = want;
     plainTwoPass(want, W, H);
     sweepTwoPass(got.data(), FieldExtent{W, H});
-    ASSERT_TRUE(sameCells(got, want, W)) << W << " x " << H << ", trial " << trial;
+    ASSERT_TRUE(sameCells(got, want, W))
+        << qfx::simd::pathName(GetParam()) << " path, " << W << " x " << H << ", trial " << trial;
+    // Runs walked in pieces of random length, as threads share them: a
+    // walk resumed at any step sees what the whole walk saw.
+    const FieldExtent extent{W, H};
+    std::uniform_int_distribution<std::int64_t> piece(1, 20);
+    for (FieldPass pass : {FieldPass::Forward, FieldPass::Backward})
+      forEachRowRun(pass, extent, 0, H, [&](const FieldRowRun& run) {
+        for (std::int64_t step = 0, steps = run.steps(extent); step < steps;) {
+          const std::int64_t end = std::min(steps, step + piece(random));
+          sweepRunSteps(inPieces.data(), extent, run, step, end);
+          step = end;
+        }
+      });
+    ASSERT_TRUE(sameCells(inPieces, want, W)) << qfx::simd::pathName(GetParam())
+                                               << " path, in pieces, " << W << " x " << H
+                                               << ", trial " << trial;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, FieldSweepPathTest, simd_test::allPaths(), simd_test::PathNames{});
 
 TEST(FieldSweeps, ForwardOnlyMatchesThePlainSweepBitForBit) {
   std::mt19937 random(11);

@@ -108,6 +108,21 @@ TYPED_TEST(RgbaRules, GoodCopiesCoveredPixelsOutsideTheWindow) {
                    src, "covered pixel at f = " + std::to_string(f));
 }
 
+// The thresholds every form of the rules reads, at their worked values.
+TEST(RuleThresholds, HoldTheWorkedValues) {
+  EXPECT_EQ(rule::kWindowDepth, -3.0f);
+  EXPECT_EQ(rule::kWindowBeyondWidth, 1.0f);
+  EXPECT_EQ(rule::kEdgeWidth, 1.0f);
+  EXPECT_EQ(rule::kVisibleAlpha, 0.001);
+  EXPECT_EQ(rule::kOpaqueEnough, 0.98);
+  EXPECT_EQ(rule::kBestSolidBeforeWidth, 0.5f);
+  EXPECT_EQ(rule::kBestSolidDepth, -2.5f);
+  EXPECT_EQ(rule::kFalloffSteps, 10.0f);
+  EXPECT_EQ(rule::kFaintRingReach, 3.0f);
+  EXPECT_EQ(rule::kFaintRingCoverage, 0.5);
+  EXPECT_EQ(rule::kEdgeSourceWeight, 0.85);
+}
+
 TEST(GoodCoverage, NarrowWidthFallsLinearly) {
   using Rules = OutlinePixelRules<float, 4, 1>;
   EXPECT_NEAR(Rules::goodCoverage(0.2f, 0.5f), 0.3, 1e-6);

@@ -1,0 +1,303 @@
+// The field's row work compiled once per vector path (Highway's
+// foreach_target) and chosen at run time: the seeding of a row, as many
+// pixels as a vector holds doubles at a time, with the scalar formula's
+// operations and roundings (see smoothSeed in OutlineField.h); and the
+// two-pass sweeps' side-by-side rows, one row per lane.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "OutlineFieldRows.cpp"
+#include "SimdTargets.h"
+#include "hwy/foreach_target.h" // IWYU pragma: keep
+#include "hwy/highway.h"
+#include "SimdExact-inl.h"
+
+#include "OutlineField.h"
+
+#include <cstdint>
+#include <cstring>
+
+HWY_BEFORE_NAMESPACE();
+namespace rimlet {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+using qfx::simd::HWY_NAMESPACE::toNearestFloat;
+
+using DD = hn::ScalableTag<double>;
+using VD = hn::Vec<DD>;
+using DF = hn::Rebind<float, DD>;
+using VF = hn::Vec<DF>;
+
+// Cells from a seed per covered pixel and far for the others.
+HWY_INLINE VF seedOrFar(hn::Mask<DF> covered, VF seed) {
+  return hn::IfThenElse(covered, seed, hn::Set(DF(), kFieldFar));
+}
+
+// Whole 8- or 16-bit RGBA pixels, one per lane of DP. Highway's one-lane
+// target has no narrower view of a lane, so there the pixel goes through
+// memory.
+template <class DP, class Pix>
+HWY_INLINE hn::Vec<DP> loadPixels(DP dp, const Pix *pixels) {
+#if HWY_TARGET == HWY_SCALAR
+  hn::TFromD<DP> bits;
+  std::memcpy(&bits, pixels, sizeof(bits));
+  return hn::Set(dp, bits);
+#else
+  return hn::BitCast(dp, hn::LoadU(hn::Repartition<Pix, DP>(), pixels));
+#endif
+}
+
+// The seed table's entry for each alpha (it holds far for 0).
+HWY_INLINE void seedBytes(const std::uint8_t *pixels, const float *byteSeeds, float *cells) {
+  const hn::Rebind<std::uint32_t, DD> du32;
+  const hn::Vec<decltype(du32)> alpha = hn::ShiftRight<24>(loadPixels(du32, pixels));
+  const DF df;
+  hn::StoreU(hn::GatherIndex(df, byteSeeds, hn::BitCast(hn::Rebind<std::int32_t, DD>(), alpha)),
+             df, cells);
+}
+
+// -2 (A / 65535) rounded to a float, for A > 0.
+HWY_INLINE void seedShorts(const std::uint16_t *pixels, FieldSeeding seeding, float *cells) {
+  const DD dd;
+  const hn::Repartition<std::int64_t, DD> di64;
+  const hn::Repartition<std::uint64_t, DD> d64;
+  const VD alpha =
+      hn::ConvertTo(dd, hn::BitCast(di64, hn::ShiftRight<48>(loadPixels(d64, pixels))));
+  // Whole numbers below 65536 are floats exactly.
+  const hn::Mask<DF> covered = hn::Gt(hn::DemoteTo(DF(), alpha), hn::Zero(DF()));
+  const VF seed = seeding == FieldSeeding::Draft
+                      ? hn::Set(DF(), kDraftSeed)
+                      : toNearestFloat(DF(), hn::Mul(hn::Set(dd, -2.0),
+                                                     hn::Div(alpha, hn::Set(dd, 65535.0))));
+  hn::StoreU(seedOrFar(covered, seed), DF(), cells);
+}
+
+// -2 A rounded to a float, for A > 0 (a NaN alpha covers nothing).
+HWY_INLINE void seedFloats(const float *pixels, FieldSeeding seeding, float *cells) {
+  const DF df;
+  VF r, g, b, alpha;
+  hn::LoadInterleaved4(df, pixels, r, g, b, alpha);
+  const hn::Mask<DF> covered = hn::Gt(alpha, hn::Zero(df));
+  const VF seed = seeding == FieldSeeding::Draft
+                      ? hn::Set(df, kDraftSeed)
+                      : toNearestFloat(df, hn::Mul(hn::Set(DD(), -2.0), hn::PromoteTo(DD(), alpha)));
+  hn::StoreU(seedOrFar(covered, seed), df, cells);
+}
+
+// Whole vectors straight from the row, the last few pixels through a
+// vector-sized buffer so that nothing past the row is read or written.
+template <class Pix, class Seed>
+HWY_INLINE void seedRun(float *cells, const Pix *pixels, std::int64_t count, Seed &&seed) {
+  const std::int64_t lanes = static_cast<std::int64_t>(hn::Lanes(DD()));
+  std::int64_t i = 0;
+  for (; i + lanes <= count; i += lanes)
+    seed(pixels + 4 * i, cells + i);
+  const std::int64_t rest = count - i;
+  if (rest <= 0)
+    return;
+  constexpr size_t kMaxLanes = hn::MaxLanes(DD());
+  Pix in[4 * kMaxLanes] = {};
+  float out[kMaxLanes];
+  std::memcpy(in, pixels + 4 * i, sizeof(Pix) * 4 * static_cast<size_t>(rest));
+  seed(in, out);
+  std::memcpy(cells + i, out, sizeof(float) * static_cast<size_t>(rest));
+}
+
+void seedByteRow(float *cells, const std::uint8_t *pixels, std::int64_t count,
+                 const float *byteSeeds) {
+  seedRun(cells, pixels, count,
+          [byteSeeds](const std::uint8_t *p, float *c) { seedBytes(p, byteSeeds, c); });
+}
+
+void seedShortRow(float *cells, const std::uint16_t *pixels, std::int64_t count,
+                  FieldSeeding seeding) {
+  seedRun(cells, pixels, count,
+          [seeding](const std::uint16_t *p, float *c) { seedShorts(p, seeding, c); });
+}
+
+void seedFloatRow(float *cells, const float *pixels, std::int64_t count, FieldSeeding seeding) {
+  seedRun(cells, pixels, count,
+          [seeding](const float *p, float *c) { seedFloats(p, seeding, c); });
+}
+
+
+// ------------------------------------------------------------ sweeps
+//
+// A run's kRunRows rows walk side by side, row k two cells behind row
+// k - 1 (see sweepRowGroup in OutlineField.cpp); here row k is lane k. At
+// step t, lane k visits cell i = t - 2k of its row, in sweep order. Its
+// candidates from the row before are that row's cells i - 1, i and i + 1,
+// which lane k - 1 visited at steps t - 3, t - 2 and t - 1: the results of
+// those steps moved up one lane, with lane 0 taking the row before the run
+// (final already). The cell behind it is its own result of step t - 1. So
+// only a lane's own cells come from memory: eight steps of eight rows are
+// loaded as eight rows of eight cells and turned on their side.
+//
+// Each candidate is the same rounded addition as in the scalar walk, and
+// the minimum is exact, so the cells come out bit for bit the same.
+#if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3
+
+using DR = hn::FixedTag<float, kRunRows>;
+using VR = hn::Vec<DR>;
+static_assert(kRunRows == 8, "the side-by-side rows are transposed 8 x 8");
+
+// Rows become columns: v[k] lane j becomes v[j] lane k.
+HWY_INLINE void transposeRows(VR v[kRunRows]) {
+  const DR d;
+  const hn::Repartition<double, DR> d64;
+  VR a[kRunRows];
+  for (int p = 0; p < kRunRows; p += 2) {
+    a[p] = hn::InterleaveLower(d, v[p], v[p + 1]);
+    a[p + 1] = hn::InterleaveUpper(d, v[p], v[p + 1]);
+  }
+  VR b[kRunRows];
+  for (int h = 0; h < kRunRows; h += 4) {
+    for (int q = 0; q < 2; ++q) {
+      const auto low = hn::BitCast(d64, a[h + q]);
+      const auto high = hn::BitCast(d64, a[h + q + 2]);
+      b[h + 2 * q] = hn::BitCast(d, hn::InterleaveLower(d64, low, high));
+      b[h + 2 * q + 1] = hn::BitCast(d, hn::InterleaveUpper(d64, low, high));
+    }
+  }
+  for (int j = 0; j < 4; ++j) {
+    v[j] = hn::ConcatLowerLower(d, b[j + 4], b[j]);
+    v[j + 4] = hn::ConcatUpperUpper(d, b[j + 4], b[j]);
+  }
+}
+
+// The candidate if smaller, else the current value (as the scalar lower()).
+HWY_INLINE VR lowerOf(VR current, VR candidate) {
+  return hn::IfThenElse(hn::Lt(candidate, current), candidate, current);
+}
+
+// kRunRows consecutive cells in sweep order from `cell` on.
+template <int kDir> HWY_INLINE VR loadCells(const float *cell) {
+  const DR d;
+  return kDir > 0 ? hn::LoadU(d, cell) : hn::Reverse(d, hn::LoadU(d, cell - (kRunRows - 1)));
+}
+
+template <int kDir> HWY_INLINE void storeCells(VR cells, float *cell) {
+  const DR d;
+  if (kDir > 0)
+    hn::StoreU(cells, d, cell);
+  else
+    hn::StoreU(hn::Reverse(d, cells), d, cell - (kRunRows - 1));
+}
+
+template <int kDir>
+std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious, std::int64_t width,
+                              std::int64_t from, std::int64_t to) {
+  constexpr std::int64_t kLag = 2;
+  const DR d;
+  const std::int64_t first = kDir > 0 ? 0 : width - 1;
+  const float *before = rows[0] + toPrevious;
+  // The row before the run, read only as far as these steps may (the
+  // cells beyond may still be in the making on another thread).
+  auto beforeAt = [&](std::int64_t j) {
+    return j >= 0 && j <= to && j < width ? before[first + kDir * j] : kFieldFar;
+  };
+  // The cells the rows visited at step s (far where a row visited none).
+  auto visitedAt = [&](std::int64_t s) {
+    HWY_ALIGN float cells[kRunRows];
+    for (int k = 0; k < kRunRows; ++k) {
+      const std::int64_t i = s - kLag * k;
+      cells[k] = i >= 0 && i < width ? rows[k][first + kDir * i] : kFieldFar;
+    }
+    return hn::Load(d, cells);
+  };
+  HWY_ALIGN static constexpr std::int32_t kOneLaneUp[kRunRows] = {0, 0, 1, 2, 3, 4, 5, 6};
+  const auto oneLaneUp = hn::SetTableIndices(d, kOneLaneUp);
+  const auto laneZero = hn::FirstN(d, 1);
+  // What the rows see of the row before them after step s.
+  auto previousRows = [&](VR visited, std::int64_t s) {
+    return hn::IfThenElse(laneZero, hn::Set(d, beforeAt(s + 2)),
+                          hn::TableLookupLanes(visited, oneLaneUp));
+  };
+
+  VR behind = visitedAt(from - 1);
+  VR ahead = previousRows(behind, from - 1);                 // cell i + 1
+  VR above = previousRows(visitedAt(from - 2), from - 2);   // cell i
+  VR past = previousRows(visitedAt(from - 3), from - 3);    // cell i - 1
+  const VR orthogonal = hn::Set(d, kOrthogonalStep);
+  const VR diagonal = hn::Set(d, kDiagonalStep);
+  const VR skipAtOrBelow = hn::Set(d, kSkipThreshold);
+  std::int64_t t = from;
+  for (; t + kRunRows <= to; t += kRunRows) {
+    VR cells[kRunRows];
+    for (int k = 0; k < kRunRows; ++k)
+      cells[k] = loadCells<kDir>(rows[k] + first + kDir * (t - kLag * k));
+    transposeRows(cells);
+    for (int j = 0; j < kRunRows; ++j) {
+      const VR fromPrevious =
+          lowerOf(lowerOf(hn::Add(past, diagonal), hn::Add(above, orthogonal)),
+                  hn::Add(ahead, diagonal));
+      const VR v = cells[j];
+      const VR value = hn::IfThenElse(
+          hn::Le(v, skipAtOrBelow), v,
+          lowerOf(v, lowerOf(fromPrevious, hn::Add(behind, orthogonal))));
+      cells[j] = value;
+      behind = value;
+      past = above;
+      above = ahead;
+      ahead = previousRows(value, t + j);
+    }
+    transposeRows(cells);
+    for (int k = 0; k < kRunRows; ++k)
+      storeCells<kDir>(cells[k], rows[k] + first + kDir * (t - kLag * k));
+  }
+  return t;
+}
+
+std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious, std::int64_t width,
+                             int dir, std::int64_t from, std::int64_t to) {
+  return dir > 0 ? sweepSteadySteps<+1>(rows, toPrevious, width, from, to)
+                 : sweepSteadySteps<-1>(rows, toPrevious, width, from, to);
+}
+
+#else
+
+// Narrower paths walk the rows one cell at a time (OutlineField.cpp).
+std::int64_t sweepSteadyRows(float *const *, std::ptrdiff_t, std::int64_t, int, std::int64_t from,
+                             std::int64_t) {
+  return from;
+}
+
+#endif
+
+} // namespace HWY_NAMESPACE
+} // namespace rimlet
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace rimlet {
+
+using SteadySweeper = std::int64_t(float *const *, std::ptrdiff_t, std::int64_t, int,
+                                   std::int64_t, std::int64_t);
+
+std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious, std::int64_t width,
+                             int dir, std::int64_t from, std::int64_t to) {
+  static const auto table = QFX_SIMD_TABLE(SteadySweeper, sweepSteadyRows);
+  return table.active()(rows, toPrevious, width, dir, from, to);
+}
+
+using ByteSeeder = void(float *, const std::uint8_t *, std::int64_t, const float *);
+using ShortSeeder = void(float *, const std::uint16_t *, std::int64_t, FieldSeeding);
+using FloatSeeder = void(float *, const float *, std::int64_t, FieldSeeding);
+
+void seedRgbaRow(float *cells, const unsigned char *pixels, std::int64_t count,
+                 const ByteSeedTable &byteSeeds) {
+  static const auto table = QFX_SIMD_TABLE(ByteSeeder, seedByteRow);
+  table.active()(cells, pixels, count, byteSeeds.data());
+}
+
+void seedRgbaRow(float *cells, const unsigned short *pixels, std::int64_t count,
+                 FieldSeeding seeding) {
+  static const auto table = QFX_SIMD_TABLE(ShortSeeder, seedShortRow);
+  table.active()(cells, pixels, count, seeding);
+}
+
+void seedRgbaRow(float *cells, const float *pixels, std::int64_t count, FieldSeeding seeding) {
+  static const auto table = QFX_SIMD_TABLE(FloatSeeder, seedFloatRow);
+  table.active()(cells, pixels, count, seeding);
+}
+
+} // namespace rimlet
+#endif
