@@ -9,11 +9,12 @@ JOBS ?= $(shell nproc)
 # dpkg-shlibdeps, and looks at each binary with file first.
 BUILD_PACKAGES := cmake g++ make pkg-config dpkg-dev file libgtest-dev \
   libgmock-dev libopenimageio-dev libimath-dev libcli11-dev nlohmann-json3-dev \
-  libhwy-dev
+  libhwy-dev clang-format
 BENCH_PACKAGES := libbenchmark-dev libopencv-dev
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 
 .PHONY: all deps deps-bench deps-fuzz configure build test demo bench \
+  format format-check \
   test-asan test-tsan fuzz install package clean print-build-packages
 
 all: build
@@ -51,8 +52,18 @@ configure: deps
 build: configure
 	cmake --build build -j $(JOBS)
 
-test: build
+test: build format-check
 	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+# The tree keeps one layout (.clang-format); format rewrites it in place,
+# format-check fails on the first file that strays and names it.
+FORMAT_SOURCES = $(shell find bench demo fuzz gradient host openfx outline \
+  simd tests tools -name '*.h' -o -name '*.c' -o -name '*.cpp' | sort)
+format: deps
+	clang-format -i $(FORMAT_SOURCES)
+
+format-check: deps
+	clang-format --dry-run --Werror $(FORMAT_SOURCES)
 
 demo: build
 	demo/run.sh build
