@@ -60,10 +60,11 @@ test: build format-check
 FORMAT_SOURCES = $(shell find bench demo fuzz gradient host openfx outline \
   simd tests tools -name '*.h' -o -name '*.c' -o -name '*.cpp' | sort)
 format: deps
-	clang-format -i $(FORMAT_SOURCES)
+	@clang-format -i $(FORMAT_SOURCES)
 
 format-check: deps
-	clang-format --dry-run --Werror $(FORMAT_SOURCES)
+	@clang-format --dry-run --Werror $(FORMAT_SOURCES)
+	@echo "format-check: $(words $(FORMAT_SOURCES)) files in the committed layout"
 
 demo: build
 	demo/run.sh build
