@@ -17,7 +17,9 @@ public:
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   }
-  int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
+  int below(int n) {
+    return static_cast<int>(next() % static_cast<std::uint64_t>(n));
+  }
   double unit() { return (next() >> 11) * (1.0 / 9007199254740992.0); }
 
 private:
@@ -39,7 +41,8 @@ double distanceToSegment(Point p, Point a, Point b) {
   const double lengthSquared = dx * dx + dy * dy;
   double t = 0.0;
   if (lengthSquared > 0.0)
-    t = std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / lengthSquared, 0.0, 1.0);
+    t = std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / lengthSquared, 0.0,
+                   1.0);
   const double ex = p.x - (a.x + t * dx), ey = p.y - (a.y + t * dy);
   return std::sqrt(ex * ex + ey * ey);
 }
@@ -48,15 +51,23 @@ double distanceToSegment(Point p, Point a, Point b) {
 // pixel's centre to the pen's path: a one-pixel anti-aliased rim.
 void drawStroke(const Stroke &s, const float colour[3], Picture &picture) {
   const double reach = s.halfWidth + 1.0;
-  const int x1 = std::max(0, static_cast<int>(std::floor(std::min(s.a.x, s.b.x) - reach)));
-  const int x2 = std::min(picture.width, static_cast<int>(std::ceil(std::max(s.a.x, s.b.x) + reach)));
-  const int y1 = std::max(0, static_cast<int>(std::floor(std::min(s.a.y, s.b.y) - reach)));
-  const int y2 = std::min(picture.height, static_cast<int>(std::ceil(std::max(s.a.y, s.b.y) + reach)));
+  const int x1 =
+      std::max(0, static_cast<int>(std::floor(std::min(s.a.x, s.b.x) - reach)));
+  const int x2 =
+      std::min(picture.width,
+               static_cast<int>(std::ceil(std::max(s.a.x, s.b.x) + reach)));
+  const int y1 =
+      std::max(0, static_cast<int>(std::floor(std::min(s.a.y, s.b.y) - reach)));
+  const int y2 =
+      std::min(picture.height,
+               static_cast<int>(std::ceil(std::max(s.a.y, s.b.y) + reach)));
   for (int y = y1; y < y2; ++y) {
     for (int x = x1; x < x2; ++x) {
       const double d = distanceToSegment({x + 0.5, y + 0.5}, s.a, s.b);
-      const float coverage = static_cast<float>(std::clamp(s.halfWidth + 0.5 - d, 0.0, 1.0));
-      float *p = &picture.rgba[(static_cast<std::size_t>(y) * picture.width + x) * 4];
+      const float coverage =
+          static_cast<float>(std::clamp(s.halfWidth + 0.5 - d, 0.0, 1.0));
+      float *p =
+          &picture.rgba[(static_cast<std::size_t>(y) * picture.width + x) * 4];
       if (coverage <= p[3])
         continue;
       for (int c = 0; c < 3; ++c)
@@ -68,16 +79,21 @@ void drawStroke(const Stroke &s, const float colour[3], Picture &picture) {
 
 // Pen positions of a glyph on a 3x3 grid of its box: strokes join
 // neighbouring grid points, orthogonally or diagonally, like a crude font.
-void glyphStrokes(SplitMix &rng, double left, double baseline, double glyphWidth,
-                  double glyphHeight, double halfWidth, std::vector<Stroke> &out) {
+void glyphStrokes(SplitMix &rng, double left, double baseline,
+                  double glyphWidth, double glyphHeight, double halfWidth,
+                  std::vector<Stroke> &out) {
   out.clear();
   const int strokes = 2 + rng.below(3);
   for (int i = 0; i < strokes; ++i) {
     const int gx = rng.below(3), gy = rng.below(3);
     int hx = gx, hy = gy;
     switch (rng.below(3)) {
-    case 0: hx = gx == 2 ? 1 : gx + 1; break;
-    case 1: hy = gy == 2 ? 1 : gy + 1; break;
+    case 0:
+      hx = gx == 2 ? 1 : gx + 1;
+      break;
+    case 1:
+      hy = gy == 2 ? 1 : gy + 1;
+      break;
     default:
       hx = gx == 2 ? 1 : gx + 1;
       hy = gy == 2 ? 1 : gy + 1;
@@ -128,7 +144,8 @@ Picture makeTextPicture(int width, int height) {
                                static_cast<float>(0.4 + 0.6 * rng.unit())};
       for (int i = 0; i < letters; ++i, left += advance) {
         const double glyphHeight = rng.below(4) == 0 ? capHeight : xHeight;
-        glyphStrokes(rng, left, baseline, glyphWidth, glyphHeight, halfWidth, strokes);
+        glyphStrokes(rng, left, baseline, glyphWidth, glyphHeight, halfWidth,
+                     strokes);
         for (const Stroke &s : strokes)
           drawStroke(s, colour, picture);
       }
@@ -141,10 +158,12 @@ Picture makeTextPicture(int width, int height) {
 namespace {
 
 template <class PIX>
-void convertInto(const Picture &picture, ofxhost::Image &image, double maxValue) {
+void convertInto(const Picture &picture, ofxhost::Image &image,
+                 double maxValue) {
   for (int y = 0; y < picture.height; ++y) {
     PIX *out = image.pixel<PIX>(0, y);
-    const float *in = &picture.rgba[static_cast<std::size_t>(y) * picture.width * 4];
+    const float *in =
+        &picture.rgba[static_cast<std::size_t>(y) * picture.width * 4];
     for (int i = 0; i < picture.width * 4; ++i) {
       if constexpr (std::is_floating_point_v<PIX>)
         out[i] = in[i];

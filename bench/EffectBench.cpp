@@ -52,8 +52,9 @@ struct Format {
   BitDepth depth;
   const char *name;
 };
-const Format kFormats[] = {
-    {BitDepth::Byte, "byte"}, {BitDepth::Short, "short"}, {BitDepth::Float, "float"}};
+const Format kFormats[] = {{BitDepth::Byte, "byte"},
+                           {BitDepth::Short, "short"},
+                           {BitDepth::Float, "float"}};
 const Format kByte = kFormats[0];
 
 // ------------------------------------------------------------ the host
@@ -93,7 +94,10 @@ public:
   const Picture &picture(FrameSize size) {
     auto found = pictures_.find(size.name());
     if (found == pictures_.end())
-      found = pictures_.emplace(size.name(), makeTextPicture(size.width, size.height)).first;
+      found =
+          pictures_
+              .emplace(size.name(), makeTextPicture(size.width, size.height))
+              .first;
     return found->second;
   }
 
@@ -108,8 +112,9 @@ private:
       plugins_[bundle] = plugin;
     }
     ofxhost::Host &host = effects_.host();
-    threads_ = static_cast<const OfxMultiThreadSuiteV1 *>(
-        host.ofxHost()->fetchSuite(host.ofxHost()->host, kOfxMultiThreadSuite, 1));
+    threads_ =
+        static_cast<const OfxMultiThreadSuiteV1 *>(host.ofxHost()->fetchSuite(
+            host.ofxHost()->host, kOfxMultiThreadSuite, 1));
     if (!threads_)
       throw std::runtime_error("the host has no multi-thread suite");
   }
@@ -125,16 +130,15 @@ private:
 // Sets the host's thread count for one case and restores the default.
 class ThreadCount {
 public:
-  explicit ThreadCount(unsigned count) {
-    Rig::get().host().setCpuCount(count);
-  }
+  explicit ThreadCount(unsigned count) { Rig::get().host().setCpuCount(count); }
   ~ThreadCount() { Rig::get().host().setCpuCount(kDefaultThreads); }
 };
 
 OfxRectI wholeFrame(FrameSize size) { return {0, 0, size.width, size.height}; }
 
 // Renders window of the frame once per iteration.
-void renderLoop(benchmark::State &state, ofxhost::Instance &instance, OfxRectI window) {
+void renderLoop(benchmark::State &state, ofxhost::Instance &instance,
+                OfxRectI window) {
   ofxhost::RenderRequest request;
   request.window = window;
   for (auto _ : state) {
@@ -163,13 +167,15 @@ void copyBand(unsigned index, unsigned count, void *arg) {
   const CopyJob &job = *static_cast<const CopyJob *>(arg);
   const OfxRectI b = job.source->bounds();
   const int rows = b.y2 - b.y1;
-  const int first = b.y1 + static_cast<int>(static_cast<long long>(rows) * index / count);
-  const int last = b.y1 + static_cast<int>(static_cast<long long>(rows) * (index + 1) / count);
+  const int first =
+      b.y1 + static_cast<int>(static_cast<long long>(rows) * index / count);
+  const int last = b.y1 + static_cast<int>(static_cast<long long>(rows) *
+                                           (index + 1) / count);
   const std::size_t rowBytes =
       static_cast<std::size_t>(b.x2 - b.x1) * job.source->pixelBytes();
   for (int y = first; y < last; ++y)
-    std::memcpy(job.output->pixelAddress(b.x1, y), job.source->pixelAddress(b.x1, y),
-                rowBytes);
+    std::memcpy(job.output->pixelAddress(b.x1, y),
+                job.source->pixelAddress(b.x1, y), rowBytes);
 }
 
 void copyCase(benchmark::State &state, FrameSize size, Format format) {
@@ -178,7 +184,8 @@ void copyCase(benchmark::State &state, FrameSize size, Format format) {
   ofxhost::ImagePtr output = outputLike(*source);
   CopyJob job{source.get(), output.get()};
   for (auto _ : state) {
-    if (rig.threads().multiThread(copyBand, kDefaultThreads, &job) != kOfxStatOK) {
+    if (rig.threads().multiThread(copyBand, kDefaultThreads, &job) !=
+        kOfxStatOK) {
       state.SkipWithError("multiThread failed");
       return;
     }
@@ -186,8 +193,8 @@ void copyCase(benchmark::State &state, FrameSize size, Format format) {
   }
 }
 
-void gradientCase(benchmark::State &state, FrameSize size, Format format, int type,
-                  unsigned threads) {
+void gradientCase(benchmark::State &state, FrameSize size, Format format,
+                  int type, unsigned threads) {
   Rig &rig = Rig::get();
   ThreadCount threadCount(threads);
   auto instance = rig.createInstance("Tintrow");
@@ -198,8 +205,8 @@ void gradientCase(benchmark::State &state, FrameSize size, Format format, int ty
   renderLoop(state, *instance, wholeFrame(size));
 }
 
-void outlineCase(benchmark::State &state, FrameSize size, Format format, int quality,
-                 unsigned threads, OfxRectI window) {
+void outlineCase(benchmark::State &state, FrameSize size, Format format,
+                 int quality, unsigned threads, OfxRectI window) {
   Rig &rig = Rig::get();
   ThreadCount threadCount(threads);
   auto instance = rig.createInstance("Rimlet");
@@ -231,12 +238,14 @@ void fieldCase(benchmark::State &state, FrameSize size, unsigned threads) {
   std::vector<float> cells(static_cast<std::size_t>(extent.cellCount()));
   const rimlet::FieldSeeding seeding = rimlet::FieldSeeding::Smooth;
   for (auto _ : state) {
-    const rimlet::ByteSeedTable byteSeeds = rimlet::makeByteSeedTable(seeding, alphaTable);
+    const rimlet::ByteSeedTable byteSeeds =
+        rimlet::makeByteSeedTable(seeding, alphaTable);
     auto seedRows = [&](std::int64_t first, std::int64_t end) {
       for (std::int64_t r = first; r < end; ++r)
         rimlet::seedRow<unsigned char, 4, 255>(
-            cells.data() + extent.indexOf(0, r), source->pixel<unsigned char>(0, int(r)),
-            extent.width, seeding, alphaTable, byteSeeds);
+            cells.data() + extent.indexOf(0, r),
+            source->pixel<unsigned char>(0, int(r)), extent.width, seeding,
+            alphaTable, byteSeeds);
     };
     if (threads == 1) {
       // Rows seeded and swept forward a few at a time, while in the cache.
@@ -248,9 +257,11 @@ void fieldCase(benchmark::State &state, FrameSize size, unsigned threads) {
       }
       rimlet::sweepBackward(cells.data(), extent);
     } else {
-      rimlet::FieldBuildPipeline pipeline(cells.data(), extent, seeding, seedRows);
+      rimlet::FieldBuildPipeline pipeline(cells.data(), extent, seeding,
+                                          seedRows);
       FieldJob job{&pipeline};
-      if (Rig::get().threads().multiThread(buildFieldShare, threads, &job) != kOfxStatOK) {
+      if (Rig::get().threads().multiThread(buildFieldShare, threads, &job) !=
+          kOfxStatOK) {
         state.SkipWithError("multiThread failed");
         return;
       }
@@ -297,7 +308,8 @@ void openCvOutlineCase(benchmark::State &state, FrameSize size) {
     state.SkipWithError("the source's rows run downwards");
     return;
   }
-  const cv::Mat src(size.height, size.width, CV_8UC4, source->pixelAddress(0, 0),
+  const cv::Mat src(size.height, size.width, CV_8UC4,
+                    source->pixelAddress(0, 0),
                     static_cast<std::size_t>(source->rowBytes()));
   const double width = 2.0;
   const cv::Scalar color(1.0, 1.0, 1.0, 1.0);
@@ -351,10 +363,12 @@ bool resetPeakResident() {
 double megabytes(std::int64_t bytes) { return double(bytes) / 1e6; }
 
 double fieldMegabytes(FrameSize size) {
-  return megabytes(std::int64_t(size.width) * size.height * std::int64_t(sizeof(float)));
+  return megabytes(std::int64_t(size.width) * size.height *
+                   std::int64_t(sizeof(float)));
 }
 
-bool renderWhole(benchmark::State &state, ofxhost::Instance &instance, FrameSize size) {
+bool renderWhole(benchmark::State &state, ofxhost::Instance &instance,
+                 FrameSize size) {
   ofxhost::RenderRequest request;
   request.window = wholeFrame(size);
   const ofxhost::ActionResult result = instance.render(request);
@@ -455,7 +469,8 @@ benchmark::internal::Benchmark *timed(benchmark::internal::Benchmark *b) {
       ->Unit(benchmark::kMillisecond)
       ->MinTime(kMinSeconds)
       ->ComputeStatistics("min", [](const std::vector<double> &times) {
-        return times.empty() ? 0.0 : *std::min_element(times.begin(), times.end());
+        return times.empty() ? 0.0
+                             : *std::min_element(times.begin(), times.end());
       });
 }
 
@@ -464,9 +479,9 @@ benchmark::internal::Benchmark *measured(benchmark::internal::Benchmark *b) {
   return b->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 }
 
-template <class Lambda>
-void add(const std::string &name, Lambda &&lambda) {
-  timed(benchmark::RegisterBenchmark(name.c_str(), std::forward<Lambda>(lambda)));
+template <class Lambda> void add(const std::string &name, Lambda &&lambda) {
+  timed(
+      benchmark::RegisterBenchmark(name.c_str(), std::forward<Lambda>(lambda)));
 }
 
 // Grouped by size and format so each source picture is made once.
@@ -475,7 +490,8 @@ void registerCases() {
     const std::string sizeName = size.name();
     for (const Format format : kFormats) {
       const std::string tail = std::string("/") + format.name + "/" + sizeName;
-      add("copy" + tail, [=](benchmark::State &s) { copyCase(s, size, format); });
+      add("copy" + tail,
+          [=](benchmark::State &s) { copyCase(s, size, format); });
       for (int type = 0; type < 2; ++type)
         add(std::string("gradient/") + kGradientNames[type] + tail,
             [=](benchmark::State &s) {
@@ -484,17 +500,18 @@ void registerCases() {
       for (int quality = 0; quality < 3; ++quality)
         add(std::string("outline/") + kQualityNames[quality] + tail,
             [=](benchmark::State &s) {
-              outlineCase(s, size, format, quality, kDefaultThreads, wholeFrame(size));
+              outlineCase(s, size, format, quality, kDefaultThreads,
+                          wholeFrame(size));
             });
       if (format.depth != BitDepth::Byte || size.width != k4K.width)
         continue;
-      add("gradient/linear" + tail + "/threads1", [=](benchmark::State &s) {
-        gradientCase(s, size, format, 0, 1);
-      });
+      add("gradient/linear" + tail + "/threads1",
+          [=](benchmark::State &s) { gradientCase(s, size, format, 0, 1); });
       add("outline/good" + tail + "/threads1", [=](benchmark::State &s) {
         outlineCase(s, size, format, 1, 1, wholeFrame(size));
       });
-      add("field/good/" + sizeName + "/threads" + std::to_string(kDefaultThreads),
+      add("field/good/" + sizeName + "/threads" +
+              std::to_string(kDefaultThreads),
           [=](benchmark::State &s) { fieldCase(s, size, kDefaultThreads); });
       const int cx = size.width / 2, cy = size.height / 2;
       const OfxRectI window{cx - 128, cy - 128, cx + 128, cy + 128};
@@ -502,9 +519,11 @@ void registerCases() {
         outlineCase(s, size, format, 1, kDefaultThreads, window);
       });
     }
-    add("field/good/" + sizeName, [=](benchmark::State &s) { fieldCase(s, size, 1); });
+    add("field/good/" + sizeName,
+        [=](benchmark::State &s) { fieldCase(s, size, 1); });
 #ifdef QFX_BENCH_HAVE_OPENCV
-    add("peer/opencv_dt/" + sizeName, [=](benchmark::State &s) { openCvCase(s, size); });
+    add("peer/opencv_dt/" + sizeName,
+        [=](benchmark::State &s) { openCvCase(s, size); });
     add("peer/opencv_outline/" + sizeName,
         [=](benchmark::State &s) { openCvOutlineCase(s, size); });
 #endif
@@ -512,7 +531,8 @@ void registerCases() {
   // Memory: one measurement per run, each repeated as the others are.
   for (const Format format : kFormats)
     measured(benchmark::RegisterBenchmark(
-        (std::string("memory/render/") + format.name + "/" + k4K.name()).c_str(),
+        (std::string("memory/render/") + format.name + "/" + k4K.name())
+            .c_str(),
         [=](benchmark::State &s) { renderPeakCase(s, k4K, format); }));
   measured(benchmark::RegisterBenchmark(
       ("memory/instances64/byte/" + k4K.name()).c_str(),

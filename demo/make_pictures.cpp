@@ -45,7 +45,8 @@ public:
   const std::vector<float> &pixels() const { return pixels_; }
 
   // Lays colour over the canvas with coverage(x, y) in 0..1 at pixel centres.
-  template <class Coverage> void paint(const Colour &colour, Coverage coverage) {
+  template <class Coverage>
+  void paint(const Colour &colour, Coverage coverage) {
     for (int y = 0; y < height_; ++y)
       for (int x = 0; x < width_; ++x) {
         const double c = coverage(x + 0.5, y + 0.5);
@@ -89,7 +90,8 @@ Stroke arc(Point centre, double rx, double ry, double fromDeg, double toDeg) {
   const int steps = 40;
   for (int i = 0; i <= steps; ++i) {
     const double t = (fromDeg + (toDeg - fromDeg) * i / steps) * kPi / 180;
-    stroke.push_back({centre.x + rx * std::cos(t), centre.y + ry * std::sin(t)});
+    stroke.push_back(
+        {centre.x + rx * std::cos(t), centre.y + ry * std::sin(t)});
   }
   return stroke;
 }
@@ -309,8 +311,11 @@ OutlineIcon outlineIcon() {
   const double size = 88;
   const double left = (kIconSize - 0.62 * size) / 2;
   const double baseline = kIconSize / 2.0 + size / 2 - 4;
-  return {layoutText("Q", {left, baseline}, size), 7.0, 6.0,
-          {1.0f, 1.0f, 1.0f, 1.0f}, {0.92f, 0.16f, 0.12f, 1.0f}};
+  return {layoutText("Q", {left, baseline}, size),
+          7.0,
+          6.0,
+          {1.0f, 1.0f, 1.0f, 1.0f},
+          {0.92f, 0.16f, 0.12f, 1.0f}};
 }
 
 struct GradientIcon {
@@ -320,7 +325,11 @@ struct GradientIcon {
 };
 
 GradientIcon gradientIcon() {
-  return {8, 18, {8, 120}, {120, 8}, {1.0f, 0.78f, 0.1f, 1.0f},
+  return {8,
+          18,
+          {8, 120},
+          {120, 8},
+          {1.0f, 0.78f, 0.1f, 1.0f},
           {0.45f, 0.1f, 0.85f, 1.0f}};
 }
 
@@ -433,15 +442,14 @@ std::string gradientIconSvg() {
          "  <defs>\n    <linearGradient id=\"ramp\" "
          "gradientUnits=\"userSpaceOnUse\" x1=\"" +
          svgNumber(icon.from.x) + "\" y1=\"" + svgNumber(icon.from.y) +
-         "\" x2=\"" + svgNumber(icon.to.x) + "\" y2=\"" +
-         svgNumber(icon.to.y) + "\">\n      <stop offset=\"0\" stop-color=\"" +
-         svgColour(icon.start) +
-         "\"/>\n      <stop offset=\"1\" stop-color=\"" +
-         svgColour(icon.end) + "\"/>\n    </linearGradient>\n  </defs>\n" +
-         "  <rect x=\"" + svgNumber(icon.inset) + "\" y=\"" +
-         svgNumber(icon.inset) + "\" width=\"" + svgNumber(side) +
-         "\" height=\"" + svgNumber(side) + "\" rx=\"" +
-         svgNumber(icon.cornerRadius) + "\" fill=\"url(#ramp)\"/>\n</svg>\n";
+         "\" x2=\"" + svgNumber(icon.to.x) + "\" y2=\"" + svgNumber(icon.to.y) +
+         "\">\n      <stop offset=\"0\" stop-color=\"" + svgColour(icon.start) +
+         "\"/>\n      <stop offset=\"1\" stop-color=\"" + svgColour(icon.end) +
+         "\"/>\n    </linearGradient>\n  </defs>\n" + "  <rect x=\"" +
+         svgNumber(icon.inset) + "\" y=\"" + svgNumber(icon.inset) +
+         "\" width=\"" + svgNumber(side) + "\" height=\"" + svgNumber(side) +
+         "\" rx=\"" + svgNumber(icon.cornerRadius) +
+         "\" fill=\"url(#ramp)\"/>\n</svg>\n";
 }
 
 bool writeText(const std::string &path, const std::string &text) {
@@ -467,9 +475,8 @@ int writeIcon(const std::string &effect, const std::string &pngPath,
     return 1;
   if (svgPath.empty())
     return 0;
-  return writeText(svgPath, outline ? outlineIconSvg() : gradientIconSvg())
-             ? 0
-             : 1;
+  return writeText(svgPath, outline ? outlineIconSvg() : gradientIconSvg()) ? 0
+                                                                            : 1;
 }
 
 } // namespace
@@ -482,10 +489,9 @@ int main(int argc, char **argv) {
     return writeSheet(argv[2], std::vector<std::string>(argv + 3, argv + argc));
   if (command == "icon" && (argc == 4 || argc == 5))
     return writeIcon(argv[2], argv[3], argc == 5 ? argv[4] : "");
-  std::fprintf(stderr,
-               "usage: qfx-demo-pictures inputs DIR\n"
-               "       qfx-demo-pictures sheet OUT IN...\n"
-               "       qfx-demo-pictures icon outline|gradient OUT.png "
-               "[OUT.svg]\n");
+  std::fprintf(stderr, "usage: qfx-demo-pictures inputs DIR\n"
+                       "       qfx-demo-pictures sheet OUT IN...\n"
+                       "       qfx-demo-pictures icon outline|gradient OUT.png "
+                       "[OUT.svg]\n");
   return 2;
 }

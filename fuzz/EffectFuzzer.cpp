@@ -70,7 +70,8 @@ std::unique_ptr<ofxhost::Instance> newInstance(const Scenario *s = nullptr) {
   ofxhost::ActionResult result;
   auto instance = fuzzHost().effect.createFilter(&result);
   if (!instance) {
-    std::fprintf(stderr, "create instance failed: %s\n", result.message.c_str());
+    std::fprintf(stderr, "create instance failed: %s\n",
+                 result.message.c_str());
     std::abort();
   }
   if (s)

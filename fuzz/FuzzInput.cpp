@@ -16,10 +16,10 @@ const double kInf = std::numeric_limits<double>::infinity();
 // the edges of the declared ranges, and what no range allows.
 double fuzzDouble(FuzzInput &in) {
   static const double kPalette[] = {
-      0.0,  0.5,   1.0,     2.0,     2.5,      3.0,      20.0,     20.0001,
-      100., -1.0,  -0.25,   1e-7,    1e6,      1e9,      1e300,    -1e300,
-      DBL_MAX, -DBL_MAX, kInf, -kInf, kNaN, -0.0, DBL_TRUE_MIN, 0.999,
-      4096.0, -4096.0, 0.0001, 0.01};
+      0.0,     0.5,          1.0,     2.0,      2.5,     3.0,    20.0,
+      20.0001, 100.,         -1.0,    -0.25,    1e-7,    1e6,    1e9,
+      1e300,   -1e300,       DBL_MAX, -DBL_MAX, kInf,    -kInf,  kNaN,
+      -0.0,    DBL_TRUE_MIN, 0.999,   4096.0,   -4096.0, 0.0001, 0.01};
   const unsigned n = sizeof kPalette / sizeof kPalette[0];
   const unsigned choice = in.pick(n + 2);
   if (choice < n)
@@ -35,8 +35,8 @@ double fuzzDouble(FuzzInput &in) {
 // Choice indices: the options, just past them, and far outside. Whole
 // numbers inside int: the host converts them to int for the plug-in.
 double fuzzChoice(FuzzInput &in) {
-  static const double kPalette[] = {0, 1, 2, -1, 3, 4, 1000, -1000,
-                                    INT_MIN, INT_MAX};
+  static const double kPalette[] = {0, 1,    2,     -1,      3,
+                                    4, 1000, -1000, INT_MIN, INT_MAX};
   return kPalette[in.pick(sizeof kPalette / sizeof kPalette[0])];
 }
 
@@ -166,11 +166,18 @@ ofxhost::ImageLayout fuzzLayout(FuzzInput &in, BitDepth depth) {
 
 // Float components a careless host (or an upstream effect) may deliver.
 float fuzzFloat(uint8_t b) {
-  static const float kSpecials[] = {
-      std::numeric_limits<float>::quiet_NaN(),
-      std::numeric_limits<float>::infinity(),
-      -std::numeric_limits<float>::infinity(),
-      FLT_MAX, -FLT_MAX, 1e-40f, -1e-40f, 0.0005f, 1e30f, -0.0f, 2.0f, -1.0f};
+  static const float kSpecials[] = {std::numeric_limits<float>::quiet_NaN(),
+                                    std::numeric_limits<float>::infinity(),
+                                    -std::numeric_limits<float>::infinity(),
+                                    FLT_MAX,
+                                    -FLT_MAX,
+                                    1e-40f,
+                                    -1e-40f,
+                                    0.0005f,
+                                    1e30f,
+                                    -0.0f,
+                                    2.0f,
+                                    -1.0f};
   const unsigned n = sizeof kSpecials / sizeof kSpecials[0];
   if (b < 256 - n)
     return (b - 20) / 200.0f; // -0.1 to about 1.1
@@ -179,8 +186,8 @@ float fuzzFloat(uint8_t b) {
 
 OfxStatus fuzzFailure(FuzzInput &in) {
   static const OfxStatus kStatuses[] = {
-      kOfxStatFailed,       kOfxStatErrFatal, kOfxStatErrUnknown,
-      kOfxStatErrBadHandle, kOfxStatErrMemory, kOfxStatErrValue,
+      kOfxStatFailed,       kOfxStatErrFatal,       kOfxStatErrUnknown,
+      kOfxStatErrBadHandle, kOfxStatErrMemory,      kOfxStatErrValue,
       kOfxStatReplyDefault, kOfxStatErrUnsupported, kOfxStatErrFormat};
   return kStatuses[in.pick(sizeof kStatuses / sizeof kStatuses[0])];
 }
@@ -203,9 +210,9 @@ Scenario readScenario(FuzzInput &in, ofxhost::Instance &instance) {
   s.outputFill = in.byte();
   s.window = fuzzWindow(in, s.outputBounds);
 
-  static const OfxPointD kScales[] = {{1, 1},     {0.5, 0.5}, {0.25, 1},
-                                      {2, 2},     {0, 0},     {-1, -1},
-                                      {kNaN, kNaN}, {kInf, kInf}, {1e-300, 1e-300}};
+  static const OfxPointD kScales[] = {
+      {1, 1},   {0.5, 0.5},   {0.25, 1},    {2, 2},          {0, 0},
+      {-1, -1}, {kNaN, kNaN}, {kInf, kInf}, {1e-300, 1e-300}};
   s.scale = kScales[in.byte() < 200 ? 0 : in.pick(9)];
   static const double kTimes[] = {0.0, 1.0, -5.0, 1e9, kNaN, kInf};
   s.time = kTimes[in.byte() < 220 ? 0 : in.pick(6)];
@@ -217,7 +224,8 @@ Scenario readScenario(FuzzInput &in, ofxhost::Instance &instance) {
   s.abortMask = static_cast<uint64_t>(in.word()) << 32 | in.word();
 
   const unsigned fault = in.pick(24);
-  s.faultSite = fault < 20 ? FaultSite::None : static_cast<FaultSite>(fault - 19);
+  s.faultSite =
+      fault < 20 ? FaultSite::None : static_cast<FaultSite>(fault - 19);
   s.faultStatus = s.faultSite == FaultSite::None ? kOfxStatOK : fuzzFailure(in);
   s.regionFault = in.chance(8) ? fuzzFailure(in) : kOfxStatOK;
 
@@ -227,7 +235,8 @@ Scenario readScenario(FuzzInput &in, ofxhost::Instance &instance) {
       continue; // keeps its default
     std::vector<double> value(static_cast<size_t>(param.dimension()));
     for (double &component : value)
-      component = param.type() == kOfxParamTypeChoice ? fuzzChoice(in) : fuzzDouble(in);
+      component =
+          param.type() == kOfxParamTypeChoice ? fuzzChoice(in) : fuzzDouble(in);
     s.params.emplace_back(name, value);
   }
   return s;
@@ -248,7 +257,8 @@ void fillPixels(ofxhost::Image &image, FuzzInput &in) {
   };
   const bool isFloat = image.depth() == BitDepth::Float;
   for (int y = image.bounds().y1; y < image.bounds().y2; ++y) {
-    auto *row = static_cast<unsigned char *>(image.pixelAddress(image.bounds().x1, y));
+    auto *row =
+        static_cast<unsigned char *>(image.pixelAddress(image.bounds().x1, y));
     if (isFloat) {
       for (size_t i = 0; i < rowPixelsBytes; i += sizeof(float)) {
         const float value = fuzzFloat(nextByte());

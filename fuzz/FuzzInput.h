@@ -14,7 +14,6 @@
 
 namespace qfx_fuzz {
 
-
 // Reads the fuzz input front to back.
 class FuzzInput {
 public:

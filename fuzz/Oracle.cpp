@@ -28,13 +28,15 @@ RawRows rawRows(ofxhost::Image &image) {
 }
 
 bool isErrorStatus(OfxStatus s) {
-  return s != kOfxStatOK && s != kOfxStatReplyDefault && s != kOfxStatReplyYes &&
-         s != kOfxStatReplyNo;
+  return s != kOfxStatOK && s != kOfxStatReplyDefault &&
+         s != kOfxStatReplyYes && s != kOfxStatReplyNo;
 }
 
 // What an action must answer when a suite call it depends on fails with s:
 // the status itself, but never one that reads as success.
-OfxStatus passedOn(OfxStatus s) { return isErrorStatus(s) ? s : kOfxStatFailed; }
+OfxStatus passedOn(OfxStatus s) {
+  return isErrorStatus(s) ? s : kOfxStatFailed;
+}
 
 } // namespace
 
@@ -53,10 +55,11 @@ std::vector<unsigned char> snapshot(ofxhost::Image &image) {
 OfxStatus expectedRenderStatus(const Scenario &s) {
   if (!effectRenders(s.clipFormat))
     return kOfxStatErrUnsupported;
-  const bool outputFault =
-      s.faultSite == FaultSite::EveryImage || s.faultSite == FaultSite::OutputImage;
+  const bool outputFault = s.faultSite == FaultSite::EveryImage ||
+                           s.faultSite == FaultSite::OutputImage;
   if (outputFault)
-    return s.faultStatus == kOfxStatFailed ? kOfxStatFailed : passedOn(s.faultStatus);
+    return s.faultStatus == kOfxStatFailed ? kOfxStatFailed
+                                           : passedOn(s.faultStatus);
   if (!s.hasOutput)
     return kOfxStatFailed;
   if (s.outputFormat != s.clipFormat)

@@ -25,8 +25,8 @@ std::string Scenario::describe() const {
   out << "; window " << text(window) << "; scale " << scale.x << "," << scale.y
       << "; time " << time << "; cpus " << cpus << "/" << otherCpus
       << "; abort mode " << abortMode << "; fault " << int(faultSite) << "="
-      << ofxhost::statusName(faultStatus)
-      << "; region fault " << ofxhost::statusName(regionFault);
+      << ofxhost::statusName(faultStatus) << "; region fault "
+      << ofxhost::statusName(regionFault);
   for (const auto &p : params) {
     out << "; " << p.first << "=";
     for (double v : p.second)
@@ -37,7 +37,8 @@ std::string Scenario::describe() const {
 
 ofxhost::ImagePtr connect(const Scenario &s, ofxhost::Instance &instance,
                           const ofxhost::ImagePtr &source) {
-  ofxhost::Clip &sourceClip = instance.clip(kOfxImageEffectSimpleSourceClipName);
+  ofxhost::Clip &sourceClip =
+      instance.clip(kOfxImageEffectSimpleSourceClipName);
   if (s.sourceState == 0) {
     instance.setSource(source);
   } else {

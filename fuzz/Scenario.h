@@ -31,11 +31,13 @@ struct PixelFormat {
 inline bool operator==(const PixelFormat &a, const PixelFormat &b) {
   return a.depth == b.depth && a.components == b.components;
 }
-inline bool operator!=(const PixelFormat &a, const PixelFormat &b) { return !(a == b); }
+inline bool operator!=(const PixelFormat &a, const PixelFormat &b) {
+  return !(a == b);
+}
 
 inline bool effectRenders(const PixelFormat &f) {
-  const bool depthOk = f.depth == BitDepth::Byte || f.depth == BitDepth::Short ||
-                       f.depth == BitDepth::Float;
+  const bool depthOk = f.depth == BitDepth::Byte ||
+                       f.depth == BitDepth::Short || f.depth == BitDepth::Float;
   const bool componentsOk =
       f.components == Components::RGBA || f.components == Components::Alpha;
   return depthOk && componentsOk;

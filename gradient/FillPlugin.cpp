@@ -5,7 +5,8 @@
 
 namespace tintrow {
 
-FillPlugin::FillPlugin(OfxImageEffectHandle handle) : OFX::FilterEffect(handle) {
+FillPlugin::FillPlugin(OfxImageEffectHandle handle)
+    : OFX::FilterEffect(handle) {
   startColor_ = fetchRGBAParam(names::kStartColor);
   endColor_ = fetchRGBAParam(names::kEndColor);
   startPosition_ = fetchDouble2DParam(names::kStartPosition);
@@ -14,7 +15,7 @@ FillPlugin::FillPlugin(OfxImageEffectHandle handle) : OFX::FilterEffect(handle) 
 }
 
 void FillPlugin::renderImages(const OFX::RenderArguments &args,
-                               OFX::FilterImages &images) {
+                              OFX::FilterImages &images) {
   // FilterEffect::render has refused every other format, so this always
   // reaches a processor.
   OFX::withPixelFormat(images.format, [&](auto pixel, auto nComponents) {
@@ -50,9 +51,8 @@ void FillPlugin::setupAndProcess(FillProcessorBase &processor,
   // The positions are fractions of the whole output frame, not of the image
   // handed over: a host that tiles hands each tile an image of its own, and
   // the gradient must run on across them.
-  processor.setImageBounds(
-      dstClip_->getPixelRegionOfDefinitionOr(args.time, args.renderScale,
-                                             dst.getBounds()));
+  processor.setImageBounds(dstClip_->getPixelRegionOfDefinitionOr(
+      args.time, args.renderScale, dst.getBounds()));
   processor.process();
 }
 

@@ -44,11 +44,13 @@ void definePositionParam(OFX::ImageEffectDescriptor &desc,
 
 void defineTypeParam(OFX::ImageEffectDescriptor &desc,
                      OFX::PageParamDescriptor &page) {
-  OFX::ChoiceParamDescriptor *param = desc.defineChoiceParam(names::kGradientType);
+  OFX::ChoiceParamDescriptor *param =
+      desc.defineChoiceParam(names::kGradientType);
   setAllLabels(*param, "Gradient Type");
   param->setHint("Type of gradient calculation");
   param->appendOption(names::kTypeLinear, "Linear gradient between two points");
-  param->appendOption(names::kTypeRadial, "Radial gradient from start to end position");
+  param->appendOption(names::kTypeRadial,
+                      "Radial gradient from start to end position");
   param->setDefault(0);
   param->setAnimates(true);
   page.addChild(*param);
@@ -73,28 +75,32 @@ void FillPluginFactory::describeInContext(OFX::ImageEffectDescriptor &desc,
                    "Gradient start color", 1.0, 0.0, 0.0);
   definePositionParam(desc, *page, names::kStartPosition, "Start Position",
                       "Position of the start color in the gradient", 0.0, 0.5);
-  defineColorParam(desc, *page, names::kEndColor, "End Color", "Gradient end color",
-                   0.0, 0.0, 1.0);
+  defineColorParam(desc, *page, names::kEndColor, "End Color",
+                   "Gradient end color", 0.0, 0.0, 1.0);
   definePositionParam(desc, *page, names::kEndPosition, "End Position",
                       "Position of the end color in the gradient", 1.0, 0.5);
   defineTypeParam(desc, *page);
 }
 
-OFX::ImageEffect *FillPluginFactory::createInstance(OfxImageEffectHandle handle,
-                                                    OFX::ContextEnum /*context*/) {
+OFX::ImageEffect *
+FillPluginFactory::createInstance(OfxImageEffectHandle handle,
+                                  OFX::ContextEnum /*context*/) {
   return new FillPlugin(handle);
 }
 
 namespace {
 // Built during the module's static initialisation, before the host can call
 // either entry point, and destroyed when the module is unloaded.
-FillPluginFactory gFactory(names::kPluginIdentifier, kVersionMajor, kVersionMinor);
+FillPluginFactory gFactory(names::kPluginIdentifier, kVersionMajor,
+                           kVersionMinor);
 } // namespace
 
 } // namespace tintrow
 
 namespace OFX {
 namespace Plugin {
-void getPluginIDs(PluginFactoryArray &ids) { ids.push_back(&tintrow::gFactory); }
+void getPluginIDs(PluginFactoryArray &ids) {
+  ids.push_back(&tintrow::gFactory);
+}
 } // namespace Plugin
 } // namespace OFX

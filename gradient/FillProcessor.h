@@ -164,7 +164,8 @@ class FillProcessor : public FillProcessorBase {
                 "8-bit, 16-bit and float components mean 1.0 at 255, 65535, 1");
 
 public:
-  explicit FillProcessor(OFX::ImageEffect &effect) : FillProcessorBase(effect) {}
+  explicit FillProcessor(OFX::ImageEffect &effect)
+      : FillProcessorBase(effect) {}
 
   void multiThreadProcessImages(OfxRectI procWindow) override {
     // A window reaching past the output image must not write past it: only
@@ -208,8 +209,9 @@ private:
 
   OfxRectI insideDestination(OfxRectI window) const {
     const OfxRectI bounds = _dstImg->getBounds();
-    return OfxRectI{std::max(window.x1, bounds.x1), std::max(window.y1, bounds.y1),
-                    std::min(window.x2, bounds.x2), std::min(window.y2, bounds.y2)};
+    return OfxRectI{
+        std::max(window.x1, bounds.x1), std::max(window.y1, bounds.y1),
+        std::min(window.x2, bounds.x2), std::min(window.y2, bounds.y2)};
   }
 
   Band prepareBand(OfxRectI rows) const {
@@ -250,7 +252,8 @@ private:
     const int x2 = std::min(band.x2, b.x2);
     if (x1 >= x2)
       return run;
-    const PIX *first = static_cast<const PIX *>(srcImg_->getPixelAddress(x1, y));
+    const PIX *first =
+        static_cast<const PIX *>(srcImg_->getPixelAddress(x1, y));
     if (!first)
       return run;
     return SourceRun{first, x1, x2};
@@ -263,7 +266,9 @@ private:
   void processRow(const Band &band, int y, PIX *dst) const {
     const SourceRun run = sourceRun(band, y);
     PIX *const rowStart = dst;
-    const auto at = [&](int x) { return rowStart + (x - band.x1) * nComponents; };
+    const auto at = [&](int x) {
+      return rowStart + (x - band.x1) * nComponents;
+    };
     std::fill(at(band.x1), at(run.x1), PIX(0));
     if (run.x1 < run.x2) {
       const int count = run.x2 - run.x1;
@@ -272,7 +277,8 @@ private:
       } else {
         FillRowBlend blend = band.blend;
         blend.rowTerm = this->rowTerm(y, band.height);
-        const double *columnTerms = band.columnTerms.data() + (run.x1 - band.x1);
+        const double *columnTerms =
+            band.columnTerms.data() + (run.x1 - band.x1);
         band.blender(blend, columnTerms, run.first, count, at(run.x1));
       }
     }

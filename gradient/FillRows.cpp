@@ -31,7 +31,8 @@ using VD = hn::Vec<DD>;
 constexpr int kMaxLanes = 16;
 
 // t along the gradient, clamped to [0, 1] with a NaN kept.
-HWY_INLINE VD gradientFactor(DD dd, const FillRowBlend &b, const double *columnTerms) {
+HWY_INLINE VD gradientFactor(DD dd, const FillRowBlend &b,
+                             const double *columnTerms) {
   if (b.flat)
     return hn::Zero(dd);
   VD sum = hn::Add(hn::LoadU(dd, columnTerms), hn::Set(dd, b.rowTerm));
@@ -49,10 +50,12 @@ HWY_INLINE VD gradientColour(DD dd, const FillRowBlend &b, int c, VD t) {
 
 // m a maxValue for one channel, m = g w + s (1 - w), s the straight colour
 // where a > 0.001 and 0 below.
-HWY_INLINE VD blendChannel(DD dd, VD gradient, VD component, VD a, VD w, VD maxValue) {
-  const VD straight =
-      hn::IfThenElseZero(hn::Gt(a, hn::Set(dd, 0.001)), hn::Div(hn::Div(component, maxValue), a));
-  const VD mixed = hn::Add(hn::Mul(gradient, w), hn::Mul(straight, hn::Sub(hn::Set(dd, 1.0), w)));
+HWY_INLINE VD blendChannel(DD dd, VD gradient, VD component, VD a, VD w,
+                           VD maxValue) {
+  const VD straight = hn::IfThenElseZero(
+      hn::Gt(a, hn::Set(dd, 0.001)), hn::Div(hn::Div(component, maxValue), a));
+  const VD mixed = hn::Add(hn::Mul(gradient, w),
+                           hn::Mul(straight, hn::Sub(hn::Set(dd, 1.0), w)));
   return hn::Mul(hn::Mul(mixed, a), maxValue);
 }
 
@@ -121,15 +124,19 @@ struct ShortPixels {
   static void store(VP p, Pix *dst) { storePixels(DP(), p, dst); }
   template <int c> static VD channel(VP p) {
     const hn::Repartition<std::int64_t, DD> di;
-    return hn::ConvertTo(DD(), hn::BitCast(di, hn::And(hn::ShiftRight<16 * c>(p),
-                                                       hn::Set(DP(), 0xFFFFu))));
+    return hn::ConvertTo(DD(),
+                         hn::BitCast(di, hn::And(hn::ShiftRight<16 * c>(p),
+                                                 hn::Set(DP(), 0xFFFFu))));
   }
   static VP alphaByte(VP p) { return hn::ShiftRight<48>(p); }
-  static VP alphaBits(VP p) { return hn::And(p, hn::Set(DP(), 0xFFFF000000000000ull)); }
+  static VP alphaBits(VP p) {
+    return hn::And(p, hn::Set(DP(), 0xFFFF000000000000ull));
+  }
   template <int c> static VP fromChannel(VD clamped) {
     const hn::Rebind<std::int32_t, DD> di;
     const hn::Rebind<std::uint32_t, DD> du;
-    return hn::ShiftLeft<16 * c>(hn::PromoteTo(DP(), hn::BitCast(du, hn::DemoteTo(di, clamped))));
+    return hn::ShiftLeft<16 * c>(
+        hn::PromoteTo(DP(), hn::BitCast(du, hn::DemoteTo(di, clamped))));
   }
 };
 
@@ -138,8 +145,9 @@ struct ShortPixels {
 // g maxValue (the source colour times 1 - w is +0), which a vector of
 // opaque pixels computes without the divisions.
 template <class P>
-HWY_INLINE void blendIntegerPixels(const FillRowBlend &b, const double *columnTerms,
-                                   const typename P::Pix *src, typename P::Pix *dst) {
+HWY_INLINE void
+blendIntegerPixels(const FillRowBlend &b, const double *columnTerms,
+                   const typename P::Pix *src, typename P::Pix *dst) {
   const DD dd;
   const typename P::DP dp;
   const typename P::VP pixels = P::load(src);
@@ -152,21 +160,28 @@ HWY_INLINE void blendIntegerPixels(const FillRowBlend &b, const double *columnTe
   const VD t = gradientFactor(dd, b, columnTerms);
   const VD maxValue = hn::Set(dd, P::kMax);
   VD value[3];
-  if (hn::AllTrue(dp, hn::Eq(alpha, hn::Set(dp, static_cast<hn::TFromD<typename P::DP>>(P::kMax))))) {
+  if (hn::AllTrue(
+          dp, hn::Eq(alpha, hn::Set(dp, static_cast<hn::TFromD<typename P::DP>>(
+                                            P::kMax))))) {
     for (int c = 0; c < 3; ++c)
       value[c] = hn::Mul(gradientColour(dd, b, c, t), maxValue);
   } else {
     const VD a = hn::Div(P::template channel<3>(pixels), maxValue);
     const VD w = hn::Sqrt(a);
-    value[0] = blendChannel(dd, gradientColour(dd, b, 0, t), P::template channel<0>(pixels), a, w, maxValue);
-    value[1] = blendChannel(dd, gradientColour(dd, b, 1, t), P::template channel<1>(pixels), a, w, maxValue);
-    value[2] = blendChannel(dd, gradientColour(dd, b, 2, t), P::template channel<2>(pixels), a, w, maxValue);
+    value[0] = blendChannel(dd, gradientColour(dd, b, 0, t),
+                            P::template channel<0>(pixels), a, w, maxValue);
+    value[1] = blendChannel(dd, gradientColour(dd, b, 1, t),
+                            P::template channel<1>(pixels), a, w, maxValue);
+    value[2] = blendChannel(dd, gradientColour(dd, b, 2, t),
+                            P::template channel<2>(pixels), a, w, maxValue);
   }
-  const typename P::VP blended =
-      hn::Or(hn::Or(P::template fromChannel<0>(clampForInteger(dd, value[0], maxValue)),
-                    P::template fromChannel<1>(clampForInteger(dd, value[1], maxValue))),
-             hn::Or(P::template fromChannel<2>(clampForInteger(dd, value[2], maxValue)),
-                    P::alphaBits(pixels)));
+  const typename P::VP blended = hn::Or(
+      hn::Or(
+          P::template fromChannel<0>(clampForInteger(dd, value[0], maxValue)),
+          P::template fromChannel<1>(clampForInteger(dd, value[1], maxValue))),
+      hn::Or(
+          P::template fromChannel<2>(clampForInteger(dd, value[2], maxValue)),
+          P::alphaBits(pixels)));
   P::store(hn::IfThenElse(visible, blended, pixels), dst);
 }
 
@@ -175,8 +190,9 @@ using VF = hn::Vec<DF>;
 
 // One vector of float pixels. An alpha at or below 0, or NaN, passes the
 // pixel through; any other alpha, infinite or above one included, blends.
-HWY_INLINE void blendFloatPixels(const FillRowBlend &b, const double *columnTerms,
-                                 const float *src, float *dst) {
+HWY_INLINE void blendFloatPixels(const FillRowBlend &b,
+                                 const double *columnTerms, const float *src,
+                                 float *dst) {
   const DD dd;
   const DF df;
   VF channel[4];
@@ -190,17 +206,20 @@ HWY_INLINE void blendFloatPixels(const FillRowBlend &b, const double *columnTerm
     for (int c = 0; c < 3; ++c) {
       const VD value = blendChannel(dd, gradientColour(dd, b, c, t),
                                     hn::PromoteTo(dd, channel[c]), a, w, one);
-      channel[c] = hn::IfThenElse(visible, toNearestFloat(DF(), value), channel[c]);
+      channel[c] =
+          hn::IfThenElse(visible, toNearestFloat(DF(), value), channel[c]);
     }
   }
-  hn::StoreInterleaved4(channel[0], channel[1], channel[2], channel[3], df, dst);
+  hn::StoreInterleaved4(channel[0], channel[1], channel[2], channel[3], df,
+                        dst);
 }
 
 // Whole vectors straight from the row; the last few pixels through a
 // vector-sized buffer, so that nothing is read or written past the run.
 template <class Pix, class Blend>
-HWY_INLINE void blendRun(const FillRowBlend &b, const double *columnTerms, const Pix *src,
-                         int count, Pix *dst, Blend &&blendPixels) {
+HWY_INLINE void blendRun(const FillRowBlend &b, const double *columnTerms,
+                         const Pix *src, int count, Pix *dst,
+                         Blend &&blendPixels) {
   const int lanes = static_cast<int>(hn::Lanes(DD()));
   int i = 0;
   for (; i + lanes <= count; i += lanes)
@@ -217,22 +236,20 @@ HWY_INLINE void blendRun(const FillRowBlend &b, const double *columnTerms, const
   std::memcpy(dst + 4 * i, out, sizeof(Pix) * 4 * rest);
 }
 
-void blendByteRow(const FillRowBlend &b, const double *columnTerms, const std::uint8_t *src,
-                  int count, std::uint8_t *dst) {
-  blendRun(b, columnTerms, src, count, dst, [](auto &&...args) {
-    blendIntegerPixels<BytePixels>(args...);
-  });
+void blendByteRow(const FillRowBlend &b, const double *columnTerms,
+                  const std::uint8_t *src, int count, std::uint8_t *dst) {
+  blendRun(b, columnTerms, src, count, dst,
+           [](auto &&...args) { blendIntegerPixels<BytePixels>(args...); });
 }
 
-void blendShortRow(const FillRowBlend &b, const double *columnTerms, const std::uint16_t *src,
-                   int count, std::uint16_t *dst) {
-  blendRun(b, columnTerms, src, count, dst, [](auto &&...args) {
-    blendIntegerPixels<ShortPixels>(args...);
-  });
+void blendShortRow(const FillRowBlend &b, const double *columnTerms,
+                   const std::uint16_t *src, int count, std::uint16_t *dst) {
+  blendRun(b, columnTerms, src, count, dst,
+           [](auto &&...args) { blendIntegerPixels<ShortPixels>(args...); });
 }
 
-void blendFloatRow(const FillRowBlend &b, const double *columnTerms, const float *src,
-                   int count, float *dst) {
+void blendFloatRow(const FillRowBlend &b, const double *columnTerms,
+                   const float *src, int count, float *dst) {
   blendRun(b, columnTerms, src, count, dst,
            [](auto &&...args) { blendFloatPixels(args...); });
 }
@@ -245,17 +262,20 @@ HWY_AFTER_NAMESPACE();
 namespace tintrow {
 
 template <> FillRowBlender<unsigned char> *fillRowBlender<unsigned char>() {
-  static const auto table = QFX_SIMD_TABLE(FillRowBlender<unsigned char>, blendByteRow);
+  static const auto table =
+      QFX_SIMD_TABLE(FillRowBlender<unsigned char>, blendByteRow);
   return table.active();
 }
 
 template <> FillRowBlender<unsigned short> *fillRowBlender<unsigned short>() {
-  static const auto table = QFX_SIMD_TABLE(FillRowBlender<unsigned short>, blendShortRow);
+  static const auto table =
+      QFX_SIMD_TABLE(FillRowBlender<unsigned short>, blendShortRow);
   return table.active();
 }
 
 template <> FillRowBlender<float> *fillRowBlender<float>() {
-  static const auto table = QFX_SIMD_TABLE(FillRowBlender<float>, blendFloatRow);
+  static const auto table =
+      QFX_SIMD_TABLE(FillRowBlender<float>, blendFloatRow);
   return table.active();
 }
 

@@ -10,9 +10,9 @@ namespace tintrow {
 // What the blend needs besides the pixels and their column terms.
 struct FillRowBlend {
   bool radial = false;
-  bool flat = true;       // t = 0 everywhere
-  double divisor = 1.0;   // dx² + dy² (linear) or its root (radial)
-  double rowTerm = 0.0;   // the row's part of the factor
+  bool flat = true;     // t = 0 everywhere
+  double divisor = 1.0; // dx² + dy² (linear) or its root (radial)
+  double rowTerm = 0.0; // the row's part of the factor
   double start[3] = {0.0, 0.0, 0.0};
   double span[3] = {0.0, 0.0, 0.0}; // end - start
 };
@@ -20,8 +20,9 @@ struct FillRowBlend {
 // Blends `count` RGBA pixels from src into dst (which may be src itself);
 // columnTerms holds one term per pixel.
 template <class PIX>
-using FillRowBlender = void(const FillRowBlend &blend, const double *columnTerms,
-                            const PIX *src, int count, PIX *dst);
+using FillRowBlender = void(const FillRowBlend &blend,
+                            const double *columnTerms, const PIX *src,
+                            int count, PIX *dst);
 
 // The blender of the vector path in use now (see simd/SimdPath.h). Chosen
 // once per band rather than per row: the choice reads the environment.

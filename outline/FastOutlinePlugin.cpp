@@ -28,13 +28,14 @@ FastOutlinePlugin::FastOutlinePlugin(OfxImageEffectHandle handle)
 }
 
 void FastOutlinePlugin::renderImages(const OFX::RenderArguments &args,
-                                      OFX::FilterImages &images) {
+                                     OFX::FilterImages &images) {
   // FilterEffect::render has refused every other format, so this always
   // reaches a processor.
   OFX::withPixelFormat(images.format, [&](auto pixel, auto nComponents) {
     using PIX = typename decltype(pixel)::type;
     constexpr int kComponents = decltype(nComponents)::value;
-    FastOutlineProcessor<PIX, kComponents, OFX::PixelMax<PIX>::value> processor(*this);
+    FastOutlineProcessor<PIX, kComponents, OFX::PixelMax<PIX>::value> processor(
+        *this);
     setupAndProcess(processor, args, images);
   });
 }
@@ -63,9 +64,8 @@ void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase &processor,
   // The field covers the whole output frame, not just the image handed
   // over: a host that tiles hands each tile an image of its own, and the
   // outline of a shape in one tile must reach into the next.
-  processor.setImageBounds(
-      dstClip_->getPixelRegionOfDefinitionOr(args.time, args.renderScale,
-                                             dst.getBounds()));
+  processor.setImageBounds(dstClip_->getPixelRegionOfDefinitionOr(
+      args.time, args.renderScale, dst.getBounds()));
   // Borrowed from the module's pool for this render alone: the memory
   // follows the renders running, not the instances alive.
   FieldPool::Lease field = moduleFieldPool().borrow();
@@ -91,14 +91,15 @@ void FastOutlinePlugin::getRegionsOfInterest(
   // pixels of this render, as the processor gets the width.
   const double width = outlineWidth_->getValueAtTime(args.time);
   const int quality = quality_->getValueAtTime(args.time);
-  const FieldReach reach =
-      FastOutlineProcessorBase::sourceReach(quality, width * args.renderScale.x);
+  const FieldReach reach = FastOutlineProcessorBase::sourceReach(
+      quality, width * args.renderScale.x);
   if (!reach.bounded) {
     // A width that is not a number, or beyond any use: the whole source, in
     // the standard's words for an unbounded region, without asking the host
     // for anything that could fail.
-    const OfxRectD everything{double(kOfxFlagInfiniteMin), double(kOfxFlagInfiniteMin),
-                              double(kOfxFlagInfiniteMax), double(kOfxFlagInfiniteMax)};
+    const OfxRectD everything{
+        double(kOfxFlagInfiniteMin), double(kOfxFlagInfiniteMin),
+        double(kOfxFlagInfiniteMax), double(kOfxFlagInfiniteMax)};
     setter.setRegionOfInterest(*srcClip_, everything);
     return;
   }

@@ -28,7 +28,8 @@ void defineColorParam(OFX::ImageEffectDescriptor &desc,
 // renders itself.
 void defineWidthParam(OFX::ImageEffectDescriptor &desc,
                       OFX::PageParamDescriptor &page) {
-  OFX::DoubleParamDescriptor *param = desc.defineDoubleParam(names::kOutlineWidth);
+  OFX::DoubleParamDescriptor *param =
+      desc.defineDoubleParam(names::kOutlineWidth);
   setAllLabels(*param, "Outline Width");
   param->setHint("Width of the outline in pixels");
   param->setDefault(2.0);
@@ -90,7 +91,8 @@ namespace Plugin {
 // lists the module's plug-ins, and destroyed when the module is unloaded.
 void getPluginIDs(PluginFactoryArray &ids) {
   static rimlet::FastOutlinePluginFactory factory(
-      rimlet::names::kPluginIdentifier, rimlet::kVersionMajor, rimlet::kVersionMinor);
+      rimlet::names::kPluginIdentifier, rimlet::kVersionMajor,
+      rimlet::kVersionMinor);
   ids.push_back(&factory);
 }
 } // namespace Plugin

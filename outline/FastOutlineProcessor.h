@@ -24,11 +24,11 @@
 
 class FastOutlineProcessorBase : public OFX::ImageProcessor {
 public:
-  explicit FastOutlineProcessorBase(OFX::ImageEffect& effect);
+  explicit FastOutlineProcessorBase(OFX::ImageEffect &effect);
   ~FastOutlineProcessorBase() override;
 
   // Not owned; null when the host has no source image for this render.
-  void setSrcImg(OFX::Image* image) { srcImg_ = image; }
+  void setSrcImg(OFX::Image *image) { srcImg_ = image; }
   void setOutlineColor(double red, double green, double blue);
   void setOutlineWidth(double widthPx) { widthPx_ = widthPx; }
   // 0 Draft, 2 Best, anything else Good.
@@ -37,10 +37,12 @@ public:
   // whose whole field could not even be indexed throw std::bad_alloc,
   // whatever the window: a render of some windows of a frame must not
   // succeed where the whole frame would fail.
-  void setImageBounds(const OfxRectI& bounds);
+  void setImageBounds(const OfxRectI &bounds);
   // Memory to build the field in, lent for this render alone (see
   // rimlet::FieldPool); without it the processor takes its own.
-  void setFieldStorage(rimlet::FieldStorage* storage) { fieldStorage_ = storage; }
+  void setFieldStorage(rimlet::FieldStorage *storage) {
+    fieldStorage_ = storage;
+  }
 
   rimlet::OutlineQuality quality() const;
   static rimlet::OutlineQuality qualityOf(int qualityLevel);
@@ -54,31 +56,34 @@ public:
   static rimlet::FieldReach sourceReach(int qualityLevel, double widthPx);
 
 protected:
-  rimlet::FieldExtent fieldExtent() const { return {fieldWidth_, fieldHeight_}; }
+  rimlet::FieldExtent fieldExtent() const {
+    return {fieldWidth_, fieldHeight_};
+  }
   // The field's cells of row y, from column fieldArea_.x1 on.
-  const float* fieldRow(int y) const {
-    return field_ + fieldExtent().indexOf(0, static_cast<std::int64_t>(y) - fieldArea_.y1);
+  const float *fieldRow(int y) const {
+    return field_ + fieldExtent().indexOf(0, static_cast<std::int64_t>(y) -
+                                                 fieldArea_.y1);
   }
 
   // The part of a band that may be written: inside the destination bounds
   // the field is defined over and inside the destination image itself, so
   // that every row is addressed from a pixel that exists.
-  OfxRectI writableArea(const OfxRectI& band) const;
+  OfxRectI writableArea(const OfxRectI &band) const;
 
   // The part of the destination bounds the field must cover so that every
   // pixel written in `area` is what the whole-destination field would give
   // (see rimlet::fieldReach): the cells read, grown by the reach.
-  OfxRectI fieldAreaFor(const OfxRectI& area, float lowestSeed) const;
+  OfxRectI fieldAreaFor(const OfxRectI &area, float lowestSeed) const;
 
   // Makes room for a field over `area` (inside the bounds). The cells are
   // left unset: every build writes each of them before any is read.
-  void allocateField(const OfxRectI& area);
+  void allocateField(const OfxRectI &area);
 
   // Runs the pipeline on up to `cpus` of the host's threads. Should the
   // host fail to run them, the calling thread builds what they left.
-  void buildOnHostThreads(rimlet::FieldBuildPipeline& pipeline, unsigned cpus);
+  void buildOnHostThreads(rimlet::FieldBuildPipeline &pipeline, unsigned cpus);
 
-  OFX::Image* srcImg_ = nullptr;
+  OFX::Image *srcImg_ = nullptr;
   double colorR_ = 1.0;
   double colorG_ = 1.0;
   double colorB_ = 1.0;
@@ -87,9 +92,9 @@ protected:
   int qualityLevel_ = 1;
   // The field, over fieldArea_ (pixel coordinates, inside bounds_): cell
   // (c, r) stands for pixel (fieldArea_.x1 + c, fieldArea_.y1 + r).
-  float* field_ = nullptr;
+  float *field_ = nullptr;
   rimlet::FieldStorage ownFieldStorage_;
-  rimlet::FieldStorage* fieldStorage_ = nullptr;
+  rimlet::FieldStorage *fieldStorage_ = nullptr;
   OfxRectI fieldArea_{0, 0, 0, 0};
   // 64-bit so that the cell count of any bounds is formed without overflow.
   std::int64_t fieldWidth_ = 0;
@@ -105,7 +110,7 @@ public:
   using RgbaRules = rimlet::OutlinePixelRules<PIX, 4, maxValue>;
   using RowRules = rimlet::RowRules<PIX, maxValue>;
 
-  explicit FastOutlineProcessor(OFX::ImageEffect& effect)
+  explicit FastOutlineProcessor(OFX::ImageEffect &effect)
       : FastOutlineProcessorBase(effect) {}
   ~FastOutlineProcessor() override = default;
 
@@ -162,11 +167,11 @@ private:
   // One row of the source image: pixel x is first + (x - x1) components
   // on, for x1 <= x < x2. Rows are looked up once, not pixel by pixel.
   struct SourceRow {
-    const PIX* first = nullptr;
+    const PIX *first = nullptr;
     int x1 = 0;
     int x2 = 0;
 
-    const PIX* at(int x) const {
+    const PIX *at(int x) const {
       if (first == nullptr || x < x1 || x >= x2)
         return nullptr;
       return first + (static_cast<std::int64_t>(x) - x1) * nComponents;
@@ -177,7 +182,8 @@ private:
     if (srcImg_ == nullptr)
       return {};
     const OfxRectI b = srcImg_->getBounds();
-    const auto* first = static_cast<const PIX*>(srcImg_->getPixelAddress(b.x1, y));
+    const auto *first =
+        static_cast<const PIX *>(srcImg_->getPixelAddress(b.x1, y));
     if (first == nullptr)
       return {};
     return {first, b.x1, b.x2};
@@ -194,43 +200,51 @@ private:
       if (quality() == rimlet::OutlineQuality::Draft || srcImg_ == nullptr)
         return kShallowest;
       const OfxRectI b = srcImg_->getBounds();
-      const int x1 = std::max(b.x1, bounds_.x1), x2 = std::min(b.x2, bounds_.x2);
-      const int y1 = std::max(b.y1, bounds_.y1), y2 = std::min(b.y2, bounds_.y2);
+      const int x1 = std::max(b.x1, bounds_.x1),
+                x2 = std::min(b.x2, bounds_.x2);
+      const int y1 = std::max(b.y1, bounds_.y1),
+                y2 = std::min(b.y2, bounds_.y2);
       float highest = 1.0f;
       for (int y = y1; y < y2 && x1 < x2; ++y) {
         const SourceRow row = sourceRow(y);
         if (row.first == nullptr)
           continue;
-        const PIX* pixel = row.at(x1);
+        const PIX *pixel = row.at(x1);
         for (int x = x1; x < x2; ++x, pixel += nComponents)
           highest = std::max(highest, pixel[3]);
       }
-      return std::min(kShallowest, rimlet::smoothSeed<PIX, maxValue>(highest, alphaTable_));
+      return std::min(kShallowest,
+                      rimlet::smoothSeed<PIX, maxValue>(highest, alphaTable_));
     }
   }
 
   // Row by row: cells beside the source are far, the others come from the
   // source row's alphas.
-  void seedRows(rimlet::FieldSeeding seeding, const rimlet::ByteSeedTable& byteSeeds,
-                std::int64_t firstRow, std::int64_t endRow) {
+  void seedRows(rimlet::FieldSeeding seeding,
+                const rimlet::ByteSeedTable &byteSeeds, std::int64_t firstRow,
+                std::int64_t endRow) {
     const rimlet::FieldExtent extent = fieldExtent();
     for (std::int64_t r = firstRow; r < endRow; ++r) {
-      float* cells = field_ + extent.indexOf(0, r);
+      float *cells = field_ + extent.indexOf(0, r);
       const SourceRow src = sourceRow(static_cast<int>(fieldArea_.y1 + r));
       const int x1 = std::clamp(src.x1, fieldArea_.x1, fieldArea_.x2);
-      const int x2 = src.first == nullptr ? x1 : std::clamp(src.x2, x1, fieldArea_.x2);
+      const int x2 =
+          src.first == nullptr ? x1 : std::clamp(src.x2, x1, fieldArea_.x2);
       std::fill(cells, cells + (x1 - fieldArea_.x1), rimlet::kFieldFar);
-      rimlet::seedRow<PIX, nComponents, maxValue>(cells + (x1 - fieldArea_.x1), src.at(x1),
-                                                  x2 - x1, seeding, alphaTable_, byteSeeds);
-      std::fill(cells + (x2 - fieldArea_.x1), cells + extent.width, rimlet::kFieldFar);
+      rimlet::seedRow<PIX, nComponents, maxValue>(cells + (x1 - fieldArea_.x1),
+                                                  src.at(x1), x2 - x1, seeding,
+                                                  alphaTable_, byteSeeds);
+      std::fill(cells + (x2 - fieldArea_.x1), cells + extent.width,
+                rimlet::kFieldFar);
     }
   }
 
   // Seeds and sweeps forward a few rows at a time, so that each row is
   // swept while its seeds are still in the cache.
   template <class ForwardSweep>
-  void seedAndSweepForward(rimlet::FieldSeeding seeding, const rimlet::ByteSeedTable& byteSeeds,
-                           ForwardSweep&& sweepForward) {
+  void seedAndSweepForward(rimlet::FieldSeeding seeding,
+                           const rimlet::ByteSeedTable &byteSeeds,
+                           ForwardSweep &&sweepForward) {
     // A multiple of the sweeps' four rows at a time; the first piece has
     // one row more, as the sweeps treat the first row on its own.
     constexpr std::int64_t kRowsAtOnce = 32;
@@ -245,10 +259,12 @@ private:
   // the two-pass transform: on the host's threads when the field is big
   // enough for them to pay, with the same cells either way.
   void buildField(rimlet::FieldSeeding seeding) {
-    const rimlet::ByteSeedTable byteSeeds = rimlet::makeByteSeedTable(seeding, alphaTable_);
-    const unsigned cpus = rimlet::FieldBuildPipeline::worthSharing(fieldExtent())
-                              ? OFX::MultiThread::getNumCPUs()
-                              : 1;
+    const rimlet::ByteSeedTable byteSeeds =
+        rimlet::makeByteSeedTable(seeding, alphaTable_);
+    const unsigned cpus =
+        rimlet::FieldBuildPipeline::worthSharing(fieldExtent())
+            ? OFX::MultiThread::getNumCPUs()
+            : 1;
     if (cpus > 1) {
       rimlet::FieldBuildPipeline pipeline(
           field_, fieldExtent(), seeding,
@@ -271,7 +287,7 @@ private:
 
   // Draft polls the host's abort once per row; an aborted row keeps
   // whatever the destination held and the next row is still tried.
-  void processDraftRows(const RowRules& rowRules, const OfxRectI& area) const {
+  void processDraftRows(const RowRules &rowRules, const OfxRectI &area) const {
     for (int y = area.y1; y < area.y2; ++y) {
       if (_effect.abort())
         continue;
@@ -281,7 +297,7 @@ private:
 
   // Good and Best poll once per run of up to kTileSize rows.
   template <rimlet::OutlineQuality quality>
-  void processTiles(const RowRules& rowRules, const OfxRectI& area) const {
+  void processTiles(const RowRules &rowRules, const OfxRectI &area) const {
     for (int y0 = area.y1; y0 < area.y2; y0 = nextTileStart(y0, area.y2)) {
       if (_effect.abort())
         continue;
@@ -297,7 +313,8 @@ private:
   }
 
   template <rimlet::OutlineQuality quality>
-  void processTile(const RowRules& rowRules, int x0, int y0, int xe, int ye) const {
+  void processTile(const RowRules &rowRules, int x0, int y0, int xe,
+                   int ye) const {
     for (int y = y0; y < ye; ++y)
       processRow<quality>(rowRules, y, x0, xe);
   }
@@ -305,8 +322,8 @@ private:
   // Writes pixels xs to xe - 1 of row y, all inside the destination bounds
   // and the destination image (writableArea saw to that).
   template <rimlet::OutlineQuality quality>
-  void processRow(const RowRules& rowRules, int y, int xs, int xe) const {
-    auto* dst = static_cast<PIX*>(_dstImg->getPixelAddress(xs, y));
+  void processRow(const RowRules &rowRules, int y, int xs, int xe) const {
+    auto *dst = static_cast<PIX *>(_dstImg->getPixelAddress(xs, y));
     if (dst == nullptr)
       return;
     const SourceRow src = sourceRow(y);
@@ -326,10 +343,13 @@ private:
       // destination's last row and column read the cell alone.
       if (quality == rimlet::OutlineQuality::Best && y + 1 < bounds_.y2)
         cells.above = cells.row + fieldWidth_;
-      cells.lastBlock = std::min<std::int64_t>(xe, static_cast<std::int64_t>(bounds_.x2) - 1) - xs;
-      const PIX* none = nullptr;
+      cells.lastBlock = std::min<std::int64_t>(
+                            xe, static_cast<std::int64_t>(bounds_.x2) - 1) -
+                        xs;
+      const PIX *none = nullptr;
       rimlet::renderRow<quality>(rowRules, cells, none, dst, 0, sx1 - xs);
-      rimlet::renderRow<quality>(rowRules, cells, src.at(sx1), dst, sx1 - xs, sx2 - xs);
+      rimlet::renderRow<quality>(rowRules, cells, src.at(sx1), dst, sx1 - xs,
+                                 sx2 - xs);
       rimlet::renderRow<quality>(rowRules, cells, none, dst, sx2 - xs, xe - xs);
     }
   }

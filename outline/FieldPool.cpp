@@ -8,19 +8,20 @@
 
 namespace rimlet {
 
-float* FieldStorage::reserve(std::int64_t cells) {
+float *FieldStorage::reserve(std::int64_t cells) {
   if (cells <= capacity_)
     return cells_;
   release();
-  constexpr auto kMaxCells =
-      static_cast<std::int64_t>(std::numeric_limits<std::size_t>::max() / sizeof(float));
+  constexpr auto kMaxCells = static_cast<std::int64_t>(
+      std::numeric_limits<std::size_t>::max() / sizeof(float));
   if (cells > kMaxCells)
     throw std::bad_alloc();
   const std::size_t bytes = static_cast<std::size_t>(cells) * sizeof(float);
-  void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void *block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED)
     throw std::bad_alloc();
-  cells_ = static_cast<float*>(block);
+  cells_ = static_cast<float *>(block);
   capacity_ = cells;
   bytes_ = static_cast<std::int64_t>(bytes);
   if (held_ != nullptr)
@@ -39,7 +40,8 @@ void FieldStorage::release() noexcept {
   bytes_ = 0;
 }
 
-FieldPool::FieldPool(Clock::duration idleLimit, std::function<Clock::time_point()> now)
+FieldPool::FieldPool(Clock::duration idleLimit,
+                     std::function<Clock::time_point()> now)
     : idleLimit_(idleLimit), now_(std::move(now)) {}
 
 FieldPool::Lease::~Lease() {
@@ -81,13 +83,16 @@ void FieldPool::giveBack(std::unique_ptr<FieldStorage> block) noexcept {
   // the lock is released: destroyed in reverse order of declaration.
 }
 
-void FieldPool::takeExpired(Clock::time_point now, std::vector<IdleBlock>& expired) {
-  const auto firstFresh = std::find_if(idle_.begin(), idle_.end(), [&](const IdleBlock& b) {
-    return now - b.since <= idleLimit_;
-  });
+void FieldPool::takeExpired(Clock::time_point now,
+                            std::vector<IdleBlock> &expired) {
+  const auto firstFresh =
+      std::find_if(idle_.begin(), idle_.end(), [&](const IdleBlock &b) {
+        return now - b.since <= idleLimit_;
+      });
   if (firstFresh == idle_.begin())
     return;
-  expired.assign(std::make_move_iterator(idle_.begin()), std::make_move_iterator(firstFresh));
+  expired.assign(std::make_move_iterator(idle_.begin()),
+                 std::make_move_iterator(firstFresh));
   idle_.erase(idle_.begin(), firstFresh);
 }
 
@@ -104,7 +109,7 @@ std::size_t FieldPool::idleBlocks() const {
   return idle_.size();
 }
 
-FieldPool& moduleFieldPool() {
+FieldPool &moduleFieldPool() {
   static FieldPool pool;
   return pool;
 }

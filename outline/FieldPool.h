@@ -38,22 +38,22 @@ class FieldStorage {
 public:
   FieldStorage() = default;
   // Keeps `held` up to date with the bytes this block holds.
-  explicit FieldStorage(std::atomic<std::int64_t>* held) : held_(held) {}
+  explicit FieldStorage(std::atomic<std::int64_t> *held) : held_(held) {}
   ~FieldStorage() { release(); }
-  FieldStorage(const FieldStorage&) = delete;
-  FieldStorage& operator=(const FieldStorage&) = delete;
+  FieldStorage(const FieldStorage &) = delete;
+  FieldStorage &operator=(const FieldStorage &) = delete;
 
   // At least `cells` cells, their values unset. Throws std::bad_alloc.
-  float* reserve(std::int64_t cells);
+  float *reserve(std::int64_t cells);
   std::int64_t bytes() const { return bytes_; }
 
 private:
   void release() noexcept;
 
-  float* cells_ = nullptr;
+  float *cells_ = nullptr;
   std::int64_t capacity_ = 0;
   std::int64_t bytes_ = 0;
-  std::atomic<std::int64_t>* held_ = nullptr;
+  std::atomic<std::int64_t> *held_ = nullptr;
 };
 
 class FieldPool {
@@ -69,25 +69,25 @@ public:
   // `now` stands in for the clock (tests age blocks without waiting).
   explicit FieldPool(Clock::duration idleLimit = kDefaultIdleLimit,
                      std::function<Clock::time_point()> now = &Clock::now);
-  FieldPool(const FieldPool&) = delete;
-  FieldPool& operator=(const FieldPool&) = delete;
+  FieldPool(const FieldPool &) = delete;
+  FieldPool &operator=(const FieldPool &) = delete;
 
   // A block lent for one render, given back when the lease ends. The pool
   // must outlive its leases.
   class Lease {
   public:
-    Lease(Lease&& other) noexcept = default;
-    Lease& operator=(Lease&&) = delete;
-    Lease(const Lease&) = delete;
+    Lease(Lease &&other) noexcept = default;
+    Lease &operator=(Lease &&) = delete;
+    Lease(const Lease &) = delete;
     ~Lease();
-    FieldStorage& storage() { return *block_; }
+    FieldStorage &storage() { return *block_; }
 
   private:
     friend class FieldPool;
-    Lease(FieldPool& pool, std::unique_ptr<FieldStorage> block)
+    Lease(FieldPool &pool, std::unique_ptr<FieldStorage> block)
         : pool_(&pool), block_(std::move(block)) {}
 
-    FieldPool* pool_;
+    FieldPool *pool_;
     std::unique_ptr<FieldStorage> block_;
   };
 
@@ -109,7 +109,7 @@ private:
   void giveBack(std::unique_ptr<FieldStorage> block) noexcept;
   // Moves the blocks idle too long into `expired`, to be freed once the
   // lock is released. Called with the lock held.
-  void takeExpired(Clock::time_point now, std::vector<IdleBlock>& expired);
+  void takeExpired(Clock::time_point now, std::vector<IdleBlock> &expired);
 
   const Clock::duration idleLimit_;
   const std::function<Clock::time_point()> now_;
@@ -120,6 +120,6 @@ private:
 };
 
 // The pool of this module, shared by all its instances.
-FieldPool& moduleFieldPool();
+FieldPool &moduleFieldPool();
 
 } // namespace rimlet

@@ -32,8 +32,8 @@ inline float sweptValue(float v, float candidates) {
 // checked: the rows with no previous row, and fields too narrow for the
 // side-by-side walk. Cells before `from` must be swept already.
 template <int kDir>
-void sweepRow(float* row, const float* previous, std::int64_t width, std::int64_t from,
-              std::int64_t to) {
+void sweepRow(float *row, const float *previous, std::int64_t width,
+              std::int64_t from, std::int64_t to) {
   const std::int64_t first = kDir > 0 ? 0 : width - 1;
   for (std::int64_t i = from; i < to; ++i) {
     const std::int64_t c = first + kDir * i;
@@ -59,8 +59,8 @@ void sweepRow(float* row, const float* previous, std::int64_t width, std::int64_
 // side instead of one after the other, which keeps the processor busy.
 // Steps `from` to `to` - 1 of the walk; the steps before are done.
 template <int kDir, int kRows>
-void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t width,
-                   std::int64_t from, std::int64_t to) {
+void sweepRowGroup(float *const *rows, std::ptrdiff_t toPrevious,
+                   std::int64_t width, std::int64_t from, std::int64_t to) {
   constexpr std::int64_t kLag = 2;
   const std::int64_t first = kDir > 0 ? 0 : width - 1;
   // The cell each row visited last, carried in a register; on resuming,
@@ -68,7 +68,8 @@ void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t w
   float behind[kRows];
   for (int k = 0; k < kRows; ++k) {
     const std::int64_t i = from - kLag * k;
-    behind[k] = i > 0 && i <= width ? rows[k][first + kDir * (i - 1)] : kFieldFar;
+    behind[k] =
+        i > 0 && i <= width ? rows[k][first + kDir * (i - 1)] : kFieldFar;
   }
   // Step t visits cell t - kLag * k (in sweep order) of row k.
   auto visitChecked = [&](std::int64_t t) {
@@ -76,11 +77,12 @@ void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t w
       const std::int64_t i = t - kLag * k;
       if (i < 0 || i >= width)
         continue;
-      float* p = rows[k] + first + kDir * i;
-      const float* q = p + toPrevious;
+      float *p = rows[k] + first + kDir * i;
+      const float *q = p + toPrevious;
       float candidates = lower(q[0] + kOrthogonalStep, kFieldFar);
       if (i > 0)
-        candidates = lower(candidates, lower(behind[k] + kOrthogonalStep, q[-kDir] + kDiagonalStep));
+        candidates = lower(candidates, lower(behind[k] + kOrthogonalStep,
+                                             q[-kDir] + kDiagonalStep));
       if (i < width - 1)
         candidates = lower(candidates, q[kDir] + kDiagonalStep);
       *p = sweptValue(*p, candidates);
@@ -94,8 +96,8 @@ void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t w
   for (const std::int64_t end = std::min(to, steadyFirst); t < end; ++t)
     visitChecked(t);
   if constexpr (kRows == kRunRows) {
-    const std::int64_t reached = sweepSteadyRows(rows, toPrevious, width, kDir, t,
-                                                 std::min(to, steadyEnd));
+    const std::int64_t reached = sweepSteadyRows(rows, toPrevious, width, kDir,
+                                                 t, std::min(to, steadyEnd));
     if (reached != t) {
       t = reached;
       for (int k = 0; k < kRows; ++k)
@@ -104,11 +106,13 @@ void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t w
   }
   for (const std::int64_t end = std::min(to, steadyEnd); t < end; ++t) {
     for (int k = 0; k < kRows; ++k) {
-      float* p = rows[k] + first + kDir * (t - kLag * k);
-      const float* q = p + toPrevious;
+      float *p = rows[k] + first + kDir * (t - kLag * k);
+      const float *q = p + toPrevious;
       const float fromPrevious =
-          lower(lower(q[-kDir] + kDiagonalStep, q[0] + kOrthogonalStep), q[kDir] + kDiagonalStep);
-      const float value = sweptValue(*p, lower(fromPrevious, behind[k] + kOrthogonalStep));
+          lower(lower(q[-kDir] + kDiagonalStep, q[0] + kOrthogonalStep),
+                q[kDir] + kDiagonalStep);
+      const float value =
+          sweptValue(*p, lower(fromPrevious, behind[k] + kOrthogonalStep));
       *p = value;
       behind[k] = value;
     }
@@ -118,17 +122,17 @@ void sweepRowGroup(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t w
 }
 
 template <int kDir>
-void twoPassRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run, std::int64_t from,
-                     std::int64_t to) {
+void twoPassRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
+                     std::int64_t from, std::int64_t to) {
   const std::int64_t width = extent.width;
   const std::ptrdiff_t toPrevious = kDir > 0 ? -width : width;
-  float* const firstRow = cells + extent.indexOf(0, run.fieldRow(extent, 0));
+  float *const firstRow = cells + extent.indexOf(0, run.fieldRow(extent, 0));
   if (run.rows == 1) {
-    sweepRow<kDir>(firstRow, run.first > 0 ? firstRow + toPrevious : nullptr, width, from,
-                   std::min(to, width));
+    sweepRow<kDir>(firstRow, run.first > 0 ? firstRow + toPrevious : nullptr,
+                   width, from, std::min(to, width));
     return;
   }
-  float* rows[kRunRows];
+  float *rows[kRunRows];
   for (int k = 0; k < kRunRows; ++k)
     rows[k] = firstRow - k * toPrevious;
   sweepRowGroup<kDir, kRunRows>(rows, toPrevious, width, from, to);
@@ -143,22 +147,26 @@ AlphaTable makeAlphaTable() {
   return table;
 }
 
-ByteSeedTable makeByteSeedTable(FieldSeeding seeding, const AlphaTable& alphaTable) {
+ByteSeedTable makeByteSeedTable(FieldSeeding seeding,
+                                const AlphaTable &alphaTable) {
   ByteSeedTable table{};
   table[0] = kFieldFar;
   for (int a = 1; a < 256; ++a)
     table[a] = seeding == FieldSeeding::Draft
                    ? kDraftSeed
-                   : smoothSeed<unsigned char, 255>(static_cast<unsigned char>(a), alphaTable);
+                   : smoothSeed<unsigned char, 255>(
+                         static_cast<unsigned char>(a), alphaTable);
   return table;
 }
 
-FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSeed) {
+FieldReach fieldReach(FieldSeeding seeding, double settledAbove,
+                      double lowestSeed) {
   // Beyond this magnitude a step of 1 may round to less than half a step;
   // such seeds come only from absurd float alphas, so they get the whole
   // destination rather than a looser bound.
   constexpr double kLargestMagnitude = 1 << 20;
-  const double magnitude = std::max(std::fabs(settledAbove), std::fabs(lowestSeed));
+  const double magnitude =
+      std::max(std::fabs(settledAbove), std::fabs(lowestSeed));
   if (!(magnitude <= kLargestMagnitude))
     return {};
   const double rise = 1.0 - magnitude * 0x1p-24;
@@ -174,7 +182,8 @@ FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSe
     reach.towardsLower = settled + 1;
     return reach;
   }
-  const std::int64_t frozen = lowestSeed <= kSkipThreshold ? stepsAtMost(kSkipThreshold) : 0;
+  const std::int64_t frozen =
+      lowestSeed <= kSkipThreshold ? stepsAtMost(kSkipThreshold) : 0;
   reach.towardsLower = settled + frozen;
   reach.towardsUpper = settled + frozen;
   return reach;
@@ -185,11 +194,13 @@ namespace {
 // Draft's value for a far cell from its three candidates; seeds (at or
 // below 0) are never changed. As in the two-pass sweeps the minimum does
 // not depend on the order of the candidates.
-inline float draftValue(float v, float fromLeft, const float* below, std::int64_t c) {
+inline float draftValue(float v, float fromLeft, const float *below,
+                        std::int64_t c) {
   if (!(v > 0.0f))
     return v;
   return lower(v, lower(fromLeft + kOrthogonalStep,
-                        lower(below[c] + kOrthogonalStep, below[c - 1] + kDiagonalStep)));
+                        lower(below[c] + kOrthogonalStep,
+                              below[c - 1] + kDiagonalStep)));
 }
 
 // kRows rows side by side, each two columns behind the one before, as in
@@ -197,14 +208,15 @@ inline float draftValue(float v, float fromLeft, const float* below, std::int64_
 // already done. Steps `from` to `to` - 1; step t visits column
 // 1 + t - kLag * k of row k (column 0 is never visited).
 template <int kRows>
-void draftRowGroup(float* const* rows, std::int64_t width, std::int64_t from, std::int64_t to) {
+void draftRowGroup(float *const *rows, std::int64_t width, std::int64_t from,
+                   std::int64_t to) {
   constexpr std::int64_t kLag = 2;
   const std::int64_t visited = width - 1;
   float behind[kRows];
   for (int k = 0; k < kRows; ++k)
     behind[k] = rows[k][std::clamp<std::int64_t>(from - kLag * k, 0, visited)];
   auto visit = [&](int k, std::int64_t i) {
-    float* row = rows[k];
+    float *row = rows[k];
     const std::int64_t c = 1 + i;
     const float value = draftValue(row[c], behind[k], row - width, c);
     row[c] = value;
@@ -227,19 +239,20 @@ void draftRowGroup(float* const* rows, std::int64_t width, std::int64_t from, st
     visitChecked(t);
 }
 
-void draftRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run, std::int64_t from,
-                   std::int64_t to) {
+void draftRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
+                   std::int64_t from, std::int64_t to) {
   const std::int64_t width = extent.width;
-  float* const firstRow = cells + extent.indexOf(0, run.first);
+  float *const firstRow = cells + extent.indexOf(0, run.first);
   if (run.rows == 1) {
     // Row 0 has nothing to visit.
     if (run.first == 0)
       return;
     for (std::int64_t c = 1 + from; c < std::min(1 + to, width); ++c)
-      firstRow[c] = draftValue(firstRow[c], firstRow[c - 1], firstRow - width, c);
+      firstRow[c] =
+          draftValue(firstRow[c], firstRow[c - 1], firstRow - width, c);
     return;
   }
-  float* rows[kRunRows];
+  float *rows[kRunRows];
   for (int k = 0; k < kRunRows; ++k)
     rows[k] = firstRow + k * width;
   draftRowGroup<kRunRows>(rows, width, from, to);
@@ -249,26 +262,30 @@ void draftRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run, std
 
 std::int64_t FieldRowRun::steps(FieldExtent extent) const {
   const bool draft = pass == FieldPass::ForwardOnly;
-  const std::int64_t visited = draft ? (first == 0 ? 0 : extent.width - 1) : extent.width;
+  const std::int64_t visited =
+      draft ? (first == 0 ? 0 : extent.width - 1) : extent.width;
   return visited > 0 ? visited + 2 * (rows - 1) : 0;
 }
 
-std::int64_t FieldRowRun::cellsDoneAfter(std::int64_t step, FieldExtent extent) const {
+std::int64_t FieldRowRun::cellsDoneAfter(std::int64_t step,
+                                         FieldExtent extent) const {
   if (steps(extent) == 0)
     return extent.width;
   // Draft's column 0 is never visited: it is final from the start.
   const std::int64_t unvisited = pass == FieldPass::ForwardOnly ? 1 : 0;
-  return std::clamp<std::int64_t>(unvisited + step - 2 * (rows - 1), unvisited, extent.width);
+  return std::clamp<std::int64_t>(unvisited + step - 2 * (rows - 1), unvisited,
+                                  extent.width);
 }
 
-std::int64_t FieldRowRun::cellsNeededBefore(std::int64_t step, FieldExtent extent) const {
+std::int64_t FieldRowRun::cellsNeededBefore(std::int64_t step,
+                                            FieldExtent extent) const {
   // After `step` steps the first row has visited up to cell step - 1 in
   // the two-pass sweeps and column step in Draft's; either reads the row
   // before one cell further on.
   return step <= 0 ? 0 : std::min(step + 1, extent.width);
 }
 
-void sweepRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run,
+void sweepRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
                    std::int64_t fromStep, std::int64_t toStep) {
   switch (run.pass) {
   case FieldPass::ForwardOnly:
@@ -286,37 +303,37 @@ void sweepRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run,
 namespace {
 
 // A pass over rows `from` to `to` - 1 in sweep order, each run walked whole.
-void sweepPass(float* cells, FieldExtent extent, FieldPass pass, std::int64_t from,
-               std::int64_t to) {
+void sweepPass(float *cells, FieldExtent extent, FieldPass pass,
+               std::int64_t from, std::int64_t to) {
   if (extent.isEmpty())
     return;
-  forEachRowRun(pass, extent, std::max<std::int64_t>(0, from), std::min(to, extent.height),
-                [&](const FieldRowRun& run) {
+  forEachRowRun(pass, extent, std::max<std::int64_t>(0, from),
+                std::min(to, extent.height), [&](const FieldRowRun &run) {
                   sweepRunSteps(cells, extent, run, 0, run.steps(extent));
                 });
 }
 
 } // namespace
 
-void sweepForwardOnlyRows(float* cells, FieldExtent extent, std::int64_t firstRow,
-                          std::int64_t endRow) {
+void sweepForwardOnlyRows(float *cells, FieldExtent extent,
+                          std::int64_t firstRow, std::int64_t endRow) {
   sweepPass(cells, extent, FieldPass::ForwardOnly, firstRow, endRow);
 }
 
-void sweepForwardOnly(float* cells, FieldExtent extent) {
+void sweepForwardOnly(float *cells, FieldExtent extent) {
   sweepForwardOnlyRows(cells, extent, 0, extent.height);
 }
 
-void sweepForwardRows(float* cells, FieldExtent extent, std::int64_t firstRow,
+void sweepForwardRows(float *cells, FieldExtent extent, std::int64_t firstRow,
                       std::int64_t endRow) {
   sweepPass(cells, extent, FieldPass::Forward, firstRow, endRow);
 }
 
-void sweepBackward(float* cells, FieldExtent extent) {
+void sweepBackward(float *cells, FieldExtent extent) {
   sweepPass(cells, extent, FieldPass::Backward, 0, extent.height);
 }
 
-void sweepTwoPass(float* cells, FieldExtent extent) {
+void sweepTwoPass(float *cells, FieldExtent extent) {
   sweepForwardRows(cells, extent, 0, extent.height);
   sweepBackward(cells, extent);
 }

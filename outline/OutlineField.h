@@ -45,7 +45,7 @@ struct FieldExtent {
 
 // Seed of a covered pixel at Good and Best: -2 scaled by how opaque it is.
 template <class PIX, int maxValue>
-float smoothSeed(PIX alpha, const AlphaTable& alphaTable) {
+float smoothSeed(PIX alpha, const AlphaTable &alphaTable) {
   if constexpr (std::is_same_v<PIX, unsigned char>) {
     return -2.0f * alphaTable[alpha];
   } else if constexpr (std::is_floating_point_v<PIX>) {
@@ -61,9 +61,9 @@ float smoothSeed(PIX alpha, const AlphaTable& alphaTable) {
 // null when there is none. Single-component formats never cover a pixel:
 // their one component is not an alpha to outline, so the field stays far.
 template <class PIX, int nComponents, int maxValue, class SourceLookup>
-void seedField(float* cells, FieldExtent extent, int originX, int originY,
-               FieldSeeding seeding, const AlphaTable& alphaTable,
-               SourceLookup&& sourceAt) {
+void seedField(float *cells, FieldExtent extent, int originX, int originY,
+               FieldSeeding seeding, const AlphaTable &alphaTable,
+               SourceLookup &&sourceAt) {
   if (extent.isEmpty())
     return;
   if constexpr (nComponents != 4) {
@@ -73,10 +73,10 @@ void seedField(float* cells, FieldExtent extent, int originX, int originY,
   } else {
     using Component = OutlineComponent<PIX, maxValue>;
     for (std::int64_t r = 0; r < extent.height; ++r) {
-      float* row = cells + extent.indexOf(0, r);
+      float *row = cells + extent.indexOf(0, r);
       const int y = static_cast<int>(originY + r);
       for (std::int64_t c = 0; c < extent.width; ++c) {
-        const PIX* src = sourceAt(static_cast<int>(originX + c), y);
+        const PIX *src = sourceAt(static_cast<int>(originX + c), y);
         if (src == nullptr || !Component::isCovered(src[3])) {
           row[c] = kFieldFar;
           continue;
@@ -133,26 +133,30 @@ struct FieldReach {
   std::int64_t towardsUpper = 0;
 };
 
-FieldReach fieldReach(FieldSeeding seeding, double settledAbove, double lowestSeed);
+FieldReach fieldReach(FieldSeeding seeding, double settledAbove,
+                      double lowestSeed);
 
 // The seed of every 8-bit alpha at a seeding, the far value for 0: what
 // seedRow reads instead of testing and computing per pixel.
 using ByteSeedTable = std::array<float, 256>;
-ByteSeedTable makeByteSeedTable(FieldSeeding seeding, const AlphaTable& alphaTable);
+ByteSeedTable makeByteSeedTable(FieldSeeding seeding,
+                                const AlphaTable &alphaTable);
 
 // The seeds of `count` consecutive RGBA pixels, as seedField gives them,
 // several pixels at a time on the vector path in use (simd/SimdPath.h).
 // Bytes read their seeds from the table.
-void seedRgbaRow(float* cells, const unsigned char* pixels, std::int64_t count,
-                 const ByteSeedTable& byteSeeds);
-void seedRgbaRow(float* cells, const unsigned short* pixels, std::int64_t count,
+void seedRgbaRow(float *cells, const unsigned char *pixels, std::int64_t count,
+                 const ByteSeedTable &byteSeeds);
+void seedRgbaRow(float *cells, const unsigned short *pixels, std::int64_t count,
                  FieldSeeding seeding);
-void seedRgbaRow(float* cells, const float* pixels, std::int64_t count, FieldSeeding seeding);
+void seedRgbaRow(float *cells, const float *pixels, std::int64_t count,
+                 FieldSeeding seeding);
 
 // Seeds `count` cells from consecutive source pixels, as seedField would.
 template <class PIX, int nComponents, int maxValue>
-void seedRow(float* cells, const PIX* pixels, std::int64_t count, FieldSeeding seeding,
-             const AlphaTable& /*alphaTable*/, const ByteSeedTable& byteSeeds) {
+void seedRow(float *cells, const PIX *pixels, std::int64_t count,
+             FieldSeeding seeding, const AlphaTable & /*alphaTable*/,
+             const ByteSeedTable &byteSeeds) {
   if constexpr (nComponents != 4) {
     // Nothing to seed from: see seedField.
     for (std::int64_t i = 0; i < count; ++i)
@@ -171,22 +175,22 @@ void seedRow(float* cells, const PIX* pixels, std::int64_t count, FieldSeeding s
 
 // Draft: one pass towards larger x and y only, over far cells only. Row 0
 // and column 0 keep their seeds. Cheap, and lopsided on purpose.
-void sweepForwardOnly(float* cells, FieldExtent extent);
+void sweepForwardOnly(float *cells, FieldExtent extent);
 
 // Good and Best: a forward and a backward sweep of the 8-connected chamfer
 // transform, in place.
-void sweepTwoPass(float* cells, FieldExtent extent);
+void sweepTwoPass(float *cells, FieldExtent extent);
 
 // The same passes in pieces, so that rows can be seeded just before the
 // forward sweep reaches them, while they are still in the cache: the
 // forward sweep of rows firstRow to endRow - 1 (every row below swept
 // already), and the whole backward sweep after the last forward piece.
-void sweepForwardRows(float* cells, FieldExtent extent, std::int64_t firstRow,
+void sweepForwardRows(float *cells, FieldExtent extent, std::int64_t firstRow,
                       std::int64_t endRow);
-void sweepBackward(float* cells, FieldExtent extent);
+void sweepBackward(float *cells, FieldExtent extent);
 // Draft's pass over rows firstRow to endRow - 1, likewise.
-void sweepForwardOnlyRows(float* cells, FieldExtent extent, std::int64_t firstRow,
-                          std::int64_t endRow);
+void sweepForwardOnlyRows(float *cells, FieldExtent extent,
+                          std::int64_t firstRow, std::int64_t endRow);
 
 // The passes cut into pieces small enough for several threads to share.
 //
@@ -206,12 +210,13 @@ constexpr std::int64_t kSideBySideWidth = 4 * kRunRows;
 
 struct FieldRowRun {
   FieldPass pass = FieldPass::Forward;
-  std::int64_t first = 0;  // index, in sweep order, of its first row
+  std::int64_t first = 0; // index, in sweep order, of its first row
   int rows = 1;
 
   // The field row (r) of its k-th row.
   std::int64_t fieldRow(FieldExtent extent, int k) const {
-    return pass == FieldPass::Backward ? extent.height - 1 - (first + k) : first + k;
+    return pass == FieldPass::Backward ? extent.height - 1 - (first + k)
+                                       : first + k;
   }
   std::int64_t steps(FieldExtent extent) const;
   // How many leading cells, in sweep order, of its last row hold their
@@ -225,8 +230,8 @@ struct FieldRowRun {
 // Calls visit(run) for the runs of rows `from` to `to` - 1 (sweep order) of
 // a pass, in order.
 template <class Visit>
-void forEachRowRun(FieldPass pass, FieldExtent extent, std::int64_t from, std::int64_t to,
-                   Visit&& visit) {
+void forEachRowRun(FieldPass pass, FieldExtent extent, std::int64_t from,
+                   std::int64_t to, Visit &&visit) {
   std::int64_t i = from;
   if (i == 0 && i < to)
     visit(FieldRowRun{pass, i++, 1});
@@ -240,7 +245,7 @@ void forEachRowRun(FieldPass pass, FieldExtent extent, std::int64_t from, std::i
 // Walks steps fromStep to toStep - 1 of a run. Every row before it in
 // sweep order must be final as far as cellsNeededBefore(toStep) says, and
 // its own steps before fromStep walked.
-void sweepRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run,
+void sweepRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
                    std::int64_t fromStep, std::int64_t toStep);
 
 // Steps `from` to at most `to` - 1 of a two-pass run of kRunRows rows
@@ -249,10 +254,11 @@ void sweepRunSteps(float* cells, FieldExtent extent, const FieldRowRun& run,
 // neighbours on both sides. Walks whole blocks of steps on the vector path
 // in use and returns the step it stopped at, `from` on paths that leave the
 // walk to the scalar code.
-std::int64_t sweepSteadyRows(float* const* rows, std::ptrdiff_t toPrevious, std::int64_t width,
-                             int dir, std::int64_t from, std::int64_t to);
+std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
+                             std::int64_t width, int dir, std::int64_t from,
+                             std::int64_t to);
 
-inline float fieldAt(const float* cells, FieldExtent extent, std::int64_t c,
+inline float fieldAt(const float *cells, FieldExtent extent, std::int64_t c,
                      std::int64_t r) {
   return cells[extent.indexOf(c, r)];
 }
@@ -260,12 +266,12 @@ inline float fieldAt(const float* cells, FieldExtent extent, std::int64_t c,
 // The mean of the cell and its neighbours at larger x and y (not centred),
 // summed in that order in single precision; the last column and the last
 // row, which lack those neighbours, read the raw cell.
-inline float fieldSmoothedAt(const float* cells, FieldExtent extent,
+inline float fieldSmoothedAt(const float *cells, FieldExtent extent,
                              std::int64_t c, std::int64_t r) {
   if (c >= extent.width - 1 || r >= extent.height - 1)
     return fieldAt(cells, extent, c, r);
-  const float* row = cells + extent.indexOf(c, r);
-  const float* above = row + extent.width;
+  const float *row = cells + extent.indexOf(c, r);
+  const float *above = row + extent.width;
   return (row[0] + row[1] + above[0] + above[1]) * 0.25f;
 }
 

@@ -37,12 +37,12 @@ inline void pauseBriefly() {
 
 } // namespace
 
-FieldBuildPipeline::FieldBuildPipeline(float* cells, FieldExtent extent, FieldSeeding seeding,
-                                       RowSeeder seedRows)
+FieldBuildPipeline::FieldBuildPipeline(float *cells, FieldExtent extent,
+                                       FieldSeeding seeding, RowSeeder seedRows)
     : cells_(cells), extent_(extent), seedRows_(std::move(seedRows)) {
   if (extent.isEmpty())
     return;
-  auto add = [this](const FieldRowRun& run) { runs_.push_back(run); };
+  auto add = [this](const FieldRowRun &run) { runs_.push_back(run); };
   if (seeding == FieldSeeding::Draft) {
     forEachRowRun(FieldPass::ForwardOnly, extent, 0, extent.height, add);
   } else {
@@ -53,7 +53,8 @@ FieldBuildPipeline::FieldBuildPipeline(float* cells, FieldExtent extent, FieldSe
 }
 
 bool FieldBuildPipeline::worthSharing(FieldExtent extent) {
-  return extent.height >= kFewestRowsToShare && extent.width >= kSideBySideWidth &&
+  return extent.height >= kFewestRowsToShare &&
+         extent.width >= kSideBySideWidth &&
          extent.cellCount() >= kFewestCellsToShare;
 }
 
@@ -71,7 +72,7 @@ void FieldBuildPipeline::waitUntilBuilt() noexcept {
 }
 
 void FieldBuildPipeline::build(std::size_t index) noexcept {
-  const FieldRowRun& run = runs_[index];
+  const FieldRowRun &run = runs_[index];
   const bool backward = run.pass == FieldPass::Backward;
   if (seedRows_ && !backward)
     seedRows_(run.first, run.first + run.rows);
@@ -82,7 +83,8 @@ void FieldBuildPipeline::build(std::size_t index) noexcept {
   const std::int64_t chunk = stepsPerChunk(extent_);
   for (std::int64_t from = 0; from < steps;) {
     const std::int64_t to = std::min(steps, from + chunk);
-    waitFor(index, afterWholePass ? extent_.width : run.cellsNeededBefore(to, extent_));
+    waitFor(index, afterWholePass ? extent_.width
+                                  : run.cellsNeededBefore(to, extent_));
     sweepRunSteps(cells_, extent_, run, from, to);
     publish(index, run.cellsDoneAfter(to, extent_));
     from = to;
@@ -101,20 +103,23 @@ void FieldBuildPipeline::build(std::size_t index) noexcept {
 // sleeps, or the publisher sees its wish and wakes it (under the mutex, so
 // not before it is asleep). The last publish of a run is the whole row,
 // which satisfies every wish.
-void FieldBuildPipeline::publish(std::size_t index, std::int64_t cells) noexcept {
-  Progress& progress = progress_[index];
+void FieldBuildPipeline::publish(std::size_t index,
+                                 std::int64_t cells) noexcept {
+  Progress &progress = progress_[index];
   progress.cellsDone.store(cells, std::memory_order_seq_cst);
-  const std::int64_t wanted = progress.cellsWanted.load(std::memory_order_seq_cst);
+  const std::int64_t wanted =
+      progress.cellsWanted.load(std::memory_order_seq_cst);
   if (wanted == 0 || cells < wanted)
     return;
   { std::lock_guard<std::mutex> lock(progress.sleepMutex); }
   progress.published.notify_all();
 }
 
-void FieldBuildPipeline::waitFor(std::size_t index, std::int64_t cells) noexcept {
+void FieldBuildPipeline::waitFor(std::size_t index,
+                                 std::int64_t cells) noexcept {
   if (index == 0 || cells <= 0)
     return;
-  Progress& before = progress_[index - 1];
+  Progress &before = progress_[index - 1];
   for (int polls = 0; polls < kPollsBeforeSleeping; ++polls) {
     if (before.cellsDone.load(std::memory_order_acquire) >= cells)
       return;

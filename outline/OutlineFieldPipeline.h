@@ -45,11 +45,13 @@ public:
   // just before that row is first swept; rows seeded at once by different
   // calls are disjoint. It must not throw. Empty: the cells are seeded
   // already.
-  using RowSeeder = std::function<void(std::int64_t firstRow, std::int64_t endRow)>;
+  using RowSeeder =
+      std::function<void(std::int64_t firstRow, std::int64_t endRow)>;
 
   // Draft seeding gives Draft's forward-only pass, Smooth the two-pass
   // transform.
-  FieldBuildPipeline(float* cells, FieldExtent extent, FieldSeeding seeding, RowSeeder seedRows);
+  FieldBuildPipeline(float *cells, FieldExtent extent, FieldSeeding seeding,
+                     RowSeeder seedRows);
 
   // Whether a field is big enough for the threads' hand-offs to pay.
   static bool worthSharing(FieldExtent extent);
@@ -82,7 +84,7 @@ private:
   // Returns once the run before `index` has published at least `cells`.
   void waitFor(std::size_t index, std::int64_t cells) noexcept;
 
-  float* cells_;
+  float *cells_;
   FieldExtent extent_;
   RowSeeder seedRows_;
   // Every run of every pass, in the order they are built.

@@ -46,46 +46,56 @@ HWY_INLINE hn::Vec<DP> loadPixels(DP dp, const Pix *pixels) {
 }
 
 // The seed table's entry for each alpha (it holds far for 0).
-HWY_INLINE void seedBytes(const std::uint8_t *pixels, const float *byteSeeds, float *cells) {
+HWY_INLINE void seedBytes(const std::uint8_t *pixels, const float *byteSeeds,
+                          float *cells) {
   const hn::Rebind<std::uint32_t, DD> du32;
-  const hn::Vec<decltype(du32)> alpha = hn::ShiftRight<24>(loadPixels(du32, pixels));
+  const hn::Vec<decltype(du32)> alpha =
+      hn::ShiftRight<24>(loadPixels(du32, pixels));
   const DF df;
-  hn::StoreU(hn::GatherIndex(df, byteSeeds, hn::BitCast(hn::Rebind<std::int32_t, DD>(), alpha)),
-             df, cells);
+  hn::StoreU(
+      hn::GatherIndex(df, byteSeeds,
+                      hn::BitCast(hn::Rebind<std::int32_t, DD>(), alpha)),
+      df, cells);
 }
 
 // -2 (A / 65535) rounded to a float, for A > 0.
-HWY_INLINE void seedShorts(const std::uint16_t *pixels, FieldSeeding seeding, float *cells) {
+HWY_INLINE void seedShorts(const std::uint16_t *pixels, FieldSeeding seeding,
+                           float *cells) {
   const DD dd;
   const hn::Repartition<std::int64_t, DD> di64;
   const hn::Repartition<std::uint64_t, DD> d64;
-  const VD alpha =
-      hn::ConvertTo(dd, hn::BitCast(di64, hn::ShiftRight<48>(loadPixels(d64, pixels))));
+  const VD alpha = hn::ConvertTo(
+      dd, hn::BitCast(di64, hn::ShiftRight<48>(loadPixels(d64, pixels))));
   // Whole numbers below 65536 are floats exactly.
-  const hn::Mask<DF> covered = hn::Gt(hn::DemoteTo(DF(), alpha), hn::Zero(DF()));
-  const VF seed = seeding == FieldSeeding::Draft
-                      ? hn::Set(DF(), kDraftSeed)
-                      : toNearestFloat(DF(), hn::Mul(hn::Set(dd, -2.0),
-                                                     hn::Div(alpha, hn::Set(dd, 65535.0))));
+  const hn::Mask<DF> covered =
+      hn::Gt(hn::DemoteTo(DF(), alpha), hn::Zero(DF()));
+  const VF seed =
+      seeding == FieldSeeding::Draft
+          ? hn::Set(DF(), kDraftSeed)
+          : toNearestFloat(DF(), hn::Mul(hn::Set(dd, -2.0),
+                                         hn::Div(alpha, hn::Set(dd, 65535.0))));
   hn::StoreU(seedOrFar(covered, seed), DF(), cells);
 }
 
 // -2 A rounded to a float, for A > 0 (a NaN alpha covers nothing).
-HWY_INLINE void seedFloats(const float *pixels, FieldSeeding seeding, float *cells) {
+HWY_INLINE void seedFloats(const float *pixels, FieldSeeding seeding,
+                           float *cells) {
   const DF df;
   VF r, g, b, alpha;
   hn::LoadInterleaved4(df, pixels, r, g, b, alpha);
   const hn::Mask<DF> covered = hn::Gt(alpha, hn::Zero(df));
   const VF seed = seeding == FieldSeeding::Draft
                       ? hn::Set(df, kDraftSeed)
-                      : toNearestFloat(df, hn::Mul(hn::Set(DD(), -2.0), hn::PromoteTo(DD(), alpha)));
+                      : toNearestFloat(df, hn::Mul(hn::Set(DD(), -2.0),
+                                                   hn::PromoteTo(DD(), alpha)));
   hn::StoreU(seedOrFar(covered, seed), df, cells);
 }
 
 // Whole vectors straight from the row, the last few pixels through a
 // vector-sized buffer so that nothing past the row is read or written.
 template <class Pix, class Seed>
-HWY_INLINE void seedRun(float *cells, const Pix *pixels, std::int64_t count, Seed &&seed) {
+HWY_INLINE void seedRun(float *cells, const Pix *pixels, std::int64_t count,
+                        Seed &&seed) {
   const std::int64_t lanes = static_cast<std::int64_t>(hn::Lanes(DD()));
   std::int64_t i = 0;
   for (; i + lanes <= count; i += lanes)
@@ -103,21 +113,23 @@ HWY_INLINE void seedRun(float *cells, const Pix *pixels, std::int64_t count, See
 
 void seedByteRow(float *cells, const std::uint8_t *pixels, std::int64_t count,
                  const float *byteSeeds) {
-  seedRun(cells, pixels, count,
-          [byteSeeds](const std::uint8_t *p, float *c) { seedBytes(p, byteSeeds, c); });
+  seedRun(cells, pixels, count, [byteSeeds](const std::uint8_t *p, float *c) {
+    seedBytes(p, byteSeeds, c);
+  });
 }
 
 void seedShortRow(float *cells, const std::uint16_t *pixels, std::int64_t count,
                   FieldSeeding seeding) {
-  seedRun(cells, pixels, count,
-          [seeding](const std::uint16_t *p, float *c) { seedShorts(p, seeding, c); });
+  seedRun(cells, pixels, count, [seeding](const std::uint16_t *p, float *c) {
+    seedShorts(p, seeding, c);
+  });
 }
 
-void seedFloatRow(float *cells, const float *pixels, std::int64_t count, FieldSeeding seeding) {
+void seedFloatRow(float *cells, const float *pixels, std::int64_t count,
+                  FieldSeeding seeding) {
   seedRun(cells, pixels, count,
           [seeding](const float *p, float *c) { seedFloats(p, seeding, c); });
 }
-
 
 // ------------------------------------------------------------ sweeps
 //
@@ -171,7 +183,8 @@ HWY_INLINE VR lowerOf(VR current, VR candidate) {
 // kRunRows consecutive cells in sweep order from `cell` on.
 template <int kDir> HWY_INLINE VR loadCells(const float *cell) {
   const DR d;
-  return kDir > 0 ? hn::LoadU(d, cell) : hn::Reverse(d, hn::LoadU(d, cell - (kRunRows - 1)));
+  return kDir > 0 ? hn::LoadU(d, cell)
+                  : hn::Reverse(d, hn::LoadU(d, cell - (kRunRows - 1)));
 }
 
 template <int kDir> HWY_INLINE void storeCells(VR cells, float *cell) {
@@ -183,8 +196,9 @@ template <int kDir> HWY_INLINE void storeCells(VR cells, float *cell) {
 }
 
 template <int kDir>
-std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious, std::int64_t width,
-                              std::int64_t from, std::int64_t to) {
+std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
+                              std::int64_t width, std::int64_t from,
+                              std::int64_t to) {
   constexpr std::int64_t kLag = 2;
   const DR d;
   const std::int64_t first = kDir > 0 ? 0 : width - 1;
@@ -192,7 +206,8 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious, std
   // The row before the run, read only as far as these steps may (the
   // cells beyond may still be in the making on another thread).
   auto beforeAt = [&](std::int64_t j) {
-    return j >= 0 && j <= to && j < width ? before[first + kDir * j] : kFieldFar;
+    return j >= 0 && j <= to && j < width ? before[first + kDir * j]
+                                          : kFieldFar;
   };
   // The cells the rows visited at step s (far where a row visited none).
   auto visitedAt = [&](std::int64_t s) {
@@ -203,7 +218,8 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious, std
     }
     return hn::Load(d, cells);
   };
-  HWY_ALIGN static constexpr std::int32_t kOneLaneUp[kRunRows] = {0, 0, 1, 2, 3, 4, 5, 6};
+  HWY_ALIGN static constexpr std::int32_t kOneLaneUp[kRunRows] = {0, 0, 1, 2,
+                                                                  3, 4, 5, 6};
   const auto oneLaneUp = hn::SetTableIndices(d, kOneLaneUp);
   const auto laneZero = hn::FirstN(d, 1);
   // What the rows see of the row before them after step s.
@@ -213,9 +229,9 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious, std
   };
 
   VR behind = visitedAt(from - 1);
-  VR ahead = previousRows(behind, from - 1);                 // cell i + 1
-  VR above = previousRows(visitedAt(from - 2), from - 2);   // cell i
-  VR past = previousRows(visitedAt(from - 3), from - 3);    // cell i - 1
+  VR ahead = previousRows(behind, from - 1);              // cell i + 1
+  VR above = previousRows(visitedAt(from - 2), from - 2); // cell i
+  VR past = previousRows(visitedAt(from - 3), from - 3);  // cell i - 1
   const VR orthogonal = hn::Set(d, kOrthogonalStep);
   const VR diagonal = hn::Set(d, kDiagonalStep);
   const VR skipAtOrBelow = hn::Set(d, kSkipThreshold);
@@ -246,8 +262,9 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious, std
   return t;
 }
 
-std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious, std::int64_t width,
-                             int dir, std::int64_t from, std::int64_t to) {
+std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
+                             std::int64_t width, int dir, std::int64_t from,
+                             std::int64_t to) {
   return dir > 0 ? sweepSteadySteps<+1>(rows, toPrevious, width, from, to)
                  : sweepSteadySteps<-1>(rows, toPrevious, width, from, to);
 }
@@ -255,8 +272,8 @@ std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious, std:
 #else
 
 // Narrower paths walk the rows one cell at a time (OutlineField.cpp).
-std::int64_t sweepSteadyRows(float *const *, std::ptrdiff_t, std::int64_t, int, std::int64_t from,
-                             std::int64_t) {
+std::int64_t sweepSteadyRows(float *const *, std::ptrdiff_t, std::int64_t, int,
+                             std::int64_t from, std::int64_t) {
   return from;
 }
 
@@ -269,17 +286,20 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace rimlet {
 
-using SteadySweeper = std::int64_t(float *const *, std::ptrdiff_t, std::int64_t, int,
-                                   std::int64_t, std::int64_t);
+using SteadySweeper = std::int64_t(float *const *, std::ptrdiff_t, std::int64_t,
+                                   int, std::int64_t, std::int64_t);
 
-std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious, std::int64_t width,
-                             int dir, std::int64_t from, std::int64_t to) {
+std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
+                             std::int64_t width, int dir, std::int64_t from,
+                             std::int64_t to) {
   static const auto table = QFX_SIMD_TABLE(SteadySweeper, sweepSteadyRows);
   return table.active()(rows, toPrevious, width, dir, from, to);
 }
 
-using ByteSeeder = void(float *, const std::uint8_t *, std::int64_t, const float *);
-using ShortSeeder = void(float *, const std::uint16_t *, std::int64_t, FieldSeeding);
+using ByteSeeder = void(float *, const std::uint8_t *, std::int64_t,
+                        const float *);
+using ShortSeeder = void(float *, const std::uint16_t *, std::int64_t,
+                         FieldSeeding);
 using FloatSeeder = void(float *, const float *, std::int64_t, FieldSeeding);
 
 void seedRgbaRow(float *cells, const unsigned char *pixels, std::int64_t count,
@@ -294,7 +314,8 @@ void seedRgbaRow(float *cells, const unsigned short *pixels, std::int64_t count,
   table.active()(cells, pixels, count, seeding);
 }
 
-void seedRgbaRow(float *cells, const float *pixels, std::int64_t count, FieldSeeding seeding) {
+void seedRgbaRow(float *cells, const float *pixels, std::int64_t count,
+                 FieldSeeding seeding) {
   static const auto table = QFX_SIMD_TABLE(FloatSeeder, seedFloatRow);
   table.active()(cells, pixels, count, seeding);
 }

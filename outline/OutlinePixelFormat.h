@@ -14,8 +14,7 @@ namespace rimlet {
 // 8-bit alpha into a seed and into an opacity without a root per pixel.
 using AlphaTable = std::array<float, 256>;
 
-template <class PIX, int maxValue>
-struct OutlineComponent {
+template <class PIX, int maxValue> struct OutlineComponent {
   static_assert(std::is_same_v<PIX, unsigned char> ||
                     std::is_same_v<PIX, unsigned short> ||
                     std::is_same_v<PIX, float>,
@@ -58,7 +57,7 @@ struct OutlineComponent {
   // How opaque a source pixel is when deciding whether it simply replaces
   // the outline beneath it. Bytes go through the square-root table, so that
   // nearly opaque anti-aliased edges (alpha 245 and up) count as opaque.
-  static double opacity(PIX alpha, const AlphaTable& alphaTable) {
+  static double opacity(PIX alpha, const AlphaTable &alphaTable) {
     if constexpr (std::is_same_v<PIX, unsigned char>) {
       return alphaTable[alpha];
     } else if constexpr (kIsFloat) {

@@ -69,7 +69,8 @@ inline FalloffTable makeFalloffTable() {
 // source copied). A field built over part of the destination only has to
 // be exact up to it. NaN when there is no such value (a width that is not
 // a number); lowestSeed is a lower bound of every seed.
-inline double settledFieldValue(OutlineQuality quality, float w, float lowestSeed) {
+inline double settledFieldValue(OutlineQuality quality, float w,
+                                float lowestSeed) {
   if (!std::isfinite(w) || !std::isfinite(lowestSeed))
     return std::nan("");
   switch (quality) {
@@ -89,14 +90,18 @@ inline double settledFieldValue(OutlineQuality quality, float w, float lowestSee
   // low the other three are (no lower than lowestSeed). The bound is
   // checked in single precision as the mean is formed, for the big cell in
   // each of the four places, so that rounding cannot undo it.
-  const float meanSettled = std::max(w + rule::kWindowBeyondWidth, rule::kFaintRingReach);
-  const auto mean = [](float a, float b, float c, float d) { return (a + b + c + d) * 0.25f; };
+  const float meanSettled =
+      std::max(w + rule::kWindowBeyondWidth, rule::kFaintRingReach);
+  const auto mean = [](float a, float b, float c, float d) {
+    return (a + b + c + d) * 0.25f;
+  };
   const float s = lowestSeed;
   double cell = 4.0 * meanSettled - 3.0 * lowestSeed + 1.0;
   for (int attempt = 0; attempt < 64; ++attempt) {
     const float above = std::nextafter(static_cast<float>(cell), HUGE_VALF);
-    const float lowest = std::min(std::min(mean(above, s, s, s), mean(s, above, s, s)),
-                                  std::min(mean(s, s, above, s), mean(s, s, s, above)));
+    const float lowest =
+        std::min(std::min(mean(above, s, s, s), mean(s, above, s, s)),
+                 std::min(mean(s, s, above, s), mean(s, s, s, above)));
     if (lowest > meanSettled)
       return static_cast<float>(cell);
     cell += 1.0 + std::fabs(cell) * 1e-6;
@@ -111,8 +116,7 @@ struct OutlineColor {
   double blue = 1.0;
 };
 
-template <class PIX, int nComponents, int maxValue>
-class OutlinePixelRules {
+template <class PIX, int nComponents, int maxValue> class OutlinePixelRules {
   static_assert(nComponents == 4 || nComponents == 1,
                 "the outline effect serves RGBA and alpha-only images");
 
@@ -121,15 +125,15 @@ public:
   static constexpr double kMax = Component::kMax;
   static constexpr int kAlpha = 3;
 
-  OutlinePixelRules(OutlineColor color, const AlphaTable& alphaTable,
-                    const FalloffTable& falloffTable)
+  OutlinePixelRules(OutlineColor color, const AlphaTable &alphaTable,
+                    const FalloffTable &falloffTable)
       : color_(color), alphaTable_(alphaTable), falloffTable_(falloffTable) {}
 
   // The rule of the given quality for this format. Alpha-only images pass
   // the source through at every quality: they carry no colour to outline
   // and their one component is not treated as coverage.
   template <OutlineQuality quality>
-  void renderPixel(const PIX* src, PIX* dst, float f, float w) const {
+  void renderPixel(const PIX *src, PIX *dst, float f, float w) const {
     if constexpr (nComponents == 1) {
       passThrough(src, dst);
     } else if constexpr (quality == OutlineQuality::Draft) {
@@ -141,23 +145,24 @@ public:
     }
   }
 
-  static bool isCovered(const PIX* src) {
+  static bool isCovered(const PIX *src) {
     return src != nullptr && Component::isCovered(src[kAlpha]);
   }
 
   // Draft: full coverage up to f = w - 1, then linear down to 0 at f = w.
-  void draftPixel(const PIX* src, PIX* dst, float f, float w) const {
+  void draftPixel(const PIX *src, PIX *dst, float f, float w) const {
     if (!(f <= w)) {
       clearPixel(dst);
       return;
     }
-    const double coverage = f > w - rule::kEdgeWidth ? static_cast<double>(w - f) : 1.0;
+    const double coverage =
+        f > w - rule::kEdgeWidth ? static_cast<double>(w - f) : 1.0;
     writeOutline(dst, coverage);
     if (isCovered(src))
       blendSourceOver(dst, src);
   }
 
-  void goodPixel(const PIX* src, PIX* dst, float f, float w) const {
+  void goodPixel(const PIX *src, PIX *dst, float f, float w) const {
     if (inWindow(f, w)) {
       const double coverage = goodCoverage(f, w);
       if (coverage > rule::kVisibleAlpha) {
@@ -174,7 +179,7 @@ public:
     clearPixel(dst);
   }
 
-  void bestPixel(const PIX* src, PIX* dst, float f, float w) const {
+  void bestPixel(const PIX *src, PIX *dst, float f, float w) const {
     const bool covered = isCovered(src);
     if (!covered && f > w) {
       // A faint ring just beyond a thin outline; it exists only for w < 3.
@@ -201,7 +206,7 @@ public:
     return f >= rule::kWindowDepth && f <= w + rule::kWindowBeyondWidth;
   }
 
-  static void passThrough(const PIX* src, PIX* dst) {
+  static void passThrough(const PIX *src, PIX *dst) {
     dst[0] = src != nullptr ? src[0] : PIX(0);
   }
 
@@ -232,26 +237,26 @@ public:
 
   // The outline colour premultiplied by the coverage, with the coverage as
   // alpha. Integer formats clamp to [0, M]; floats are not clamped.
-  void writeOutline(PIX* dst, double coverage) const {
+  void writeOutline(PIX *dst, double coverage) const {
     dst[0] = Component::store(color_.red * coverage * kMax);
     dst[1] = Component::store(color_.green * coverage * kMax);
     dst[2] = Component::store(color_.blue * coverage * kMax);
     dst[kAlpha] = Component::store(coverage * kMax);
   }
 
-  static void clearPixel(PIX* dst) {
+  static void clearPixel(PIX *dst) {
     for (int i = 0; i < nComponents; ++i)
       dst[i] = PIX(0);
   }
 
-  static void copySource(PIX* dst, const PIX* src) {
+  static void copySource(PIX *dst, const PIX *src) {
     for (int i = 0; i < nComponents; ++i)
       dst[i] = src[i];
   }
 
   // The source over the outline already in dst. A transparent outline is
   // simply replaced by the source (a float NaN alpha is not transparent).
-  static void blendSourceOver(PIX* dst, const PIX* src) {
+  static void blendSourceOver(PIX *dst, const PIX *src) {
     if (dst[kAlpha] == PIX(0)) {
       copySource(dst, src);
       return;
@@ -267,7 +272,7 @@ public:
 
   // A source that is as good as opaque replaces the outline outright, which
   // keeps shapes crisp; anything more transparent is blended.
-  void blendSourceOverOpaque(PIX* dst, const PIX* src) const {
+  void blendSourceOverOpaque(PIX *dst, const PIX *src) const {
     if (Component::opacity(src[kAlpha], alphaTable_) > rule::kOpaqueEnough) {
       copySource(dst, src);
       return;
@@ -277,7 +282,7 @@ public:
 
   // Best lets the outline show slightly through the source's edge pixels
   // (weight below 1); results are clamped for every format.
-  static void blendSourceWeighted(PIX* dst, const PIX* src, double weight) {
+  static void blendSourceWeighted(PIX *dst, const PIX *src, double weight) {
     const double as = (src[kAlpha] / kMax) * weight;
     const double ad = dst[kAlpha] / kMax;
     const double ao = as + ad * (1.0 - as);
@@ -285,14 +290,15 @@ public:
       return;
     const double inverse = 1.0 / ao;
     for (int i = 0; i < 3; ++i)
-      dst[i] = Component::storeClamped((src[i] * as + dst[i] * ad * (1.0 - as)) * inverse);
+      dst[i] = Component::storeClamped(
+          (src[i] * as + dst[i] * ad * (1.0 - as)) * inverse);
     dst[kAlpha] = Component::storeClamped(ao * kMax);
   }
 
 private:
   OutlineColor color_;
-  const AlphaTable& alphaTable_;
-  const FalloffTable& falloffTable_;
+  const AlphaTable &alphaTable_;
+  const FalloffTable &falloffTable_;
 };
 
 } // namespace rimlet

@@ -15,15 +15,14 @@ namespace rimlet {
 
 // The field cells of one run of a row: cell i is the run's pixel i.
 struct RowCells {
-  const float* row = nullptr;
-  const float* above = nullptr;  // Best only; null on the destination's last row
-  std::int64_t lastBlock = 0;    // cells before it have a right neighbour
+  const float *row = nullptr;
+  const float *above = nullptr; // Best only; null on the destination's last row
+  std::int64_t lastBlock = 0;   // cells before it have a right neighbour
 
   // The value the rules read for pixel i: Best reads its 2x2 block's mean,
   // summed in this order, and the cell alone where the block would leave
   // the field.
-  template <OutlineQuality quality>
-  float at(std::int64_t i) const {
+  template <OutlineQuality quality> float at(std::int64_t i) const {
     if (quality != OutlineQuality::Best)
       return row[i];
     if (above == nullptr || i >= lastBlock)
@@ -34,15 +33,15 @@ struct RowCells {
 
 // What every row of a render shares: the rules, the width and the values
 // derived from them once rather than per pixel.
-template <class PIX, int maxValue>
-struct RowRules {
+template <class PIX, int maxValue> struct RowRules {
   using Rules = OutlinePixelRules<PIX, 4, maxValue>;
 
-  RowRules(const Rules& pixelRules, const AlphaTable& alphaTable,
-           const FalloffTable& falloffTable, OutlineColor outlineColor, float width);
+  RowRules(const Rules &pixelRules, const AlphaTable &alphaTable,
+           const FalloffTable &falloffTable, OutlineColor outlineColor,
+           float width);
 
-  const Rules& rules;
-  const FalloffTable& falloff;
+  const Rules &rules;
+  const FalloffTable &falloff;
   OutlineColor color;
   float w;
   // The outline at full coverage and at the faint ring's.
@@ -60,7 +59,7 @@ struct RowRules {
 // Pixels first to last - 1 of a row, RGBA. src is the source pixel of
 // `first`, or null when none of the run's pixels has a source pixel.
 template <OutlineQuality quality, class PIX, int maxValue>
-void renderRow(const RowRules<PIX, maxValue>& rowRules, const RowCells& cells, const PIX* src,
-               PIX* dst, std::int64_t first, std::int64_t last);
+void renderRow(const RowRules<PIX, maxValue> &rowRules, const RowCells &cells,
+               const PIX *src, PIX *dst, std::int64_t first, std::int64_t last);
 
 } // namespace rimlet

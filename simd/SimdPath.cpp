@@ -14,17 +14,14 @@ namespace {
 // Highway's headers alone and carry no shared library a host must find.
 bool processorRuns(Path path) {
   __builtin_cpu_init();
-  const bool sse4 = __builtin_cpu_supports("ssse3") &&
-                    __builtin_cpu_supports("sse4.1") &&
-                    __builtin_cpu_supports("sse4.2") &&
-                    __builtin_cpu_supports("pclmul") &&
-                    __builtin_cpu_supports("aes");
-  const bool avx2 = sse4 && __builtin_cpu_supports("avx") &&
-                    __builtin_cpu_supports("avx2") &&
-                    __builtin_cpu_supports("bmi") &&
-                    __builtin_cpu_supports("bmi2") &&
-                    __builtin_cpu_supports("fma") &&
-                    __builtin_cpu_supports("f16c");
+  const bool sse4 =
+      __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") &&
+      __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("pclmul") &&
+      __builtin_cpu_supports("aes");
+  const bool avx2 =
+      sse4 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
+      __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+      __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
   const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") &&
                       __builtin_cpu_supports("avx512vl") &&
                       __builtin_cpu_supports("avx512dq") &&
@@ -44,7 +41,7 @@ bool processorRuns(Path path) {
 
 } // namespace
 
-const char* pathName(Path path) {
+const char *pathName(Path path) {
   switch (path) {
   case Path::Scalar:
     return "scalar";
@@ -58,7 +55,7 @@ const char* pathName(Path path) {
   return "scalar";
 }
 
-bool parsePath(const char* name, Path& path) {
+bool parsePath(const char *name, Path &path) {
   if (name == nullptr)
     return false;
   for (Path candidate : kAllPaths) {

@@ -18,9 +18,9 @@ constexpr Path kAllPaths[kPathCount] = {Path::Scalar, Path::Sse4, Path::Avx2,
                                         Path::Avx512};
 
 // "scalar", "sse4", "avx2", "avx512": the names QFX_SIMD takes.
-const char* pathName(Path path);
+const char *pathName(Path path);
 // False for an unknown name; `path` is then left alone.
-bool parsePath(const char* name, Path& path);
+bool parsePath(const char *name, Path &path);
 
 // Whether this processor (and its operating system) can run the path.
 bool cpuHas(Path path);
@@ -32,11 +32,10 @@ Path activePath();
 // One function per path, null where a path was not compiled in. at()
 // returns the entry for the active path, or the nearest compiled one below
 // it (or above, if none is below).
-template <class Fn>
-struct PathTable {
-  Fn* entries[kPathCount];
+template <class Fn> struct PathTable {
+  Fn *entries[kPathCount];
 
-  Fn* at(Path path) const {
+  Fn *at(Path path) const {
     for (int i = static_cast<int>(path); i >= 0; --i)
       if (entries[i])
         return entries[i];
@@ -45,7 +44,7 @@ struct PathTable {
         return entries[i];
     return nullptr;
   }
-  Fn* active() const { return at(activePath()); }
+  Fn *active() const { return at(activePath()); }
 };
 
 } // namespace qfx::simd

@@ -176,15 +176,14 @@ BundleProbe Host::Impl::probeBundle(const std::string &bundlePath,
 }
 
 std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
-                                            BundleUse use,
-                                            std::string *error) {
+                                            BundleUse use, std::string *error) {
   std::vector<Plugin *> accepted;
   auto bundle = std::make_unique<Bundle>();
   std::string problem;
   BundleProbe probe;
   if (locate(path, bundle->path, bundle->binaryPath, problem))
-    probe = probeBundle(bundle->path, bundle->binaryPath,
-                        use != BundleUse::Open);
+    probe =
+        probeBundle(bundle->path, bundle->binaryPath, use != BundleUse::Open);
   if (problem.empty())
     problem = probe.error;
   if (!problem.empty()) {

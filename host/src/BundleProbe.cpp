@@ -159,9 +159,10 @@ void answerProbe(Host::Impl &host, const std::string &bundlePath,
     ::dup2(devNull, STDERR_FILENO);
   }
   std::vector<ProbedRecord> records;
-  std::string error = readBinaryRecords(
-      binary, records,
-      [fd](const std::string &stage) { sendLine(fd, {"S", stage}); });
+  std::string error =
+      readBinaryRecords(binary, records, [fd](const std::string &stage) {
+        sendLine(fd, {"S", stage});
+      });
   if (!error.empty()) {
     sendLine(fd, {"E", error});
     return;
@@ -210,8 +211,8 @@ pid_t spawnProbeProgram(const std::string &program,
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
   posix_spawn_file_actions_adddup2(&files, answerFd, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null",
-                                   O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY,
+                                   0);
   std::vector<std::string> args = {program, bundlePath, binary,
                                    runActions ? "actions" : "records"};
   std::vector<char *> argv;
@@ -323,8 +324,8 @@ std::string checkElfFile(const std::string &path) {
                 &segment, sizeof segment))
       return truncated(size, tableEnd);
     if (segment.p_type == PT_LOAD || segment.p_type == PT_DYNAMIC)
-      needed = std::max<std::uintmax_t>(needed,
-                                        segment.p_offset + segment.p_filesz);
+      needed =
+          std::max<std::uintmax_t>(needed, segment.p_offset + segment.p_filesz);
   }
   if (header.e_shoff != 0)
     needed = std::max<std::uintmax_t>(
@@ -333,11 +334,10 @@ std::string checkElfFile(const std::string &path) {
   return needed > size ? truncated(size, needed) : "";
 }
 
-std::string readBinaryRecords(const std::string &binary,
-                              std::vector<ProbedRecord> &records,
-                              const std::function<void(const std::string &)>
-                                  &stage,
-                              void **libraryOut) {
+std::string
+readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
+                  const std::function<void(const std::string &)> &stage,
+                  void **libraryOut) {
   stage("checking the binary");
   std::string problem = checkElfFile(binary);
   if (!problem.empty())
@@ -400,7 +400,8 @@ BundleProbe probeInChild(Host::Impl &host, const std::string &bundlePath,
   BundleProbe probe;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
-    probe.error = std::string("cannot start the probe: ") + std::strerror(errno);
+    probe.error =
+        std::string("cannot start the probe: ") + std::strerror(errno);
     return probe;
   }
   const std::string &program = host.options.probeProgram;

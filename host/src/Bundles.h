@@ -55,8 +55,8 @@ struct Plugin::Impl {
                  PropertySet *outArgs);
   // call() for an action whose outcome is reported: a failure carries
   // what the plug-in posted about it.
-  ActionResult run(const char *action, const void *handle,
-                   PropertySet *inArgs, PropertySet *outArgs);
+  ActionResult run(const char *action, const void *handle, PropertySet *inArgs,
+                   PropertySet *outArgs);
   void unload();
 };
 

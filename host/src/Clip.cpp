@@ -25,8 +25,8 @@ OfxRectD canonicalBounds(const Image &image) {
 // row layout and properties as the caller's, holding its pixels where the
 // two overlap and zeros elsewhere.
 ImagePtr copyOfRegion(const Image &whole, const OfxRectI &bounds) {
-  auto part = std::make_shared<Image>(bounds, whole.depth(),
-                                      whole.components(), whole.layout());
+  auto part = std::make_shared<Image>(bounds, whole.depth(), whole.components(),
+                                      whole.layout());
   part->renderScale = whole.renderScale;
   part->pixelAspectRatio = whole.pixelAspectRatio;
   part->premultiplication = whole.premultiplication;

@@ -117,8 +117,7 @@ struct Instance::Impl : EffectImpl {
   Clip *findClip(const std::string &name) const;
   OfxRectD defaultRegionOfDefinition(double time);
   OfxRectD projectRect() const;
-  OfxStatus call(const char *action, PropertySet *inArgs,
-                 PropertySet *outArgs);
+  OfxStatus call(const char *action, PropertySet *inArgs, PropertySet *outArgs);
   ActionResult run(const char *action, PropertySet *inArgs,
                    PropertySet *outArgs);
 };

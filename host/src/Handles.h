@@ -7,8 +7,16 @@ namespace ofxhost {
 // Every pointer handed to a plug-in as a handle is registered with its kind,
 // so that a stale, foreign or null handle is answered with
 // kOfxStatErrBadHandle instead of being dereferenced.
-enum class HandleKind { PropertySet, Effect, ParamSet, Param, Clip, Memory,
-                        ImageMemory, Mutex };
+enum class HandleKind {
+  PropertySet,
+  Effect,
+  ParamSet,
+  Param,
+  Clip,
+  Memory,
+  ImageMemory,
+  Mutex
+};
 
 void registerHandle(const void *handle, HandleKind kind);
 void unregisterHandle(const void *handle);

@@ -189,7 +189,6 @@ void Host::Impl::buildHostProperties() {
     props.remove(name);
 }
 
-
 Plugin *Host::Impl::findIdentifier(const std::string &id) const {
   for (const auto &bundle : bundles)
     for (const auto &plugin : bundle->plugins)

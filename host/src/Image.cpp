@@ -77,8 +77,8 @@ OfxRectI canonicalToPixels(const OfxRectD &rect, OfxPointD scale,
 }
 
 OfxRectI intersection(const OfxRectI &a, const OfxRectI &b) {
-  OfxRectI r{std::max(a.x1, b.x1), std::max(a.y1, b.y1),
-             std::min(a.x2, b.x2), std::min(a.y2, b.y2)};
+  OfxRectI r{std::max(a.x1, b.x1), std::max(a.y1, b.y1), std::min(a.x2, b.x2),
+             std::min(a.y2, b.y2)};
   r.x2 = std::max(r.x1, r.x2);
   r.y2 = std::max(r.y1, r.y2);
   return r;

@@ -75,8 +75,7 @@ OfxStatus clipDefine(OfxImageEffectHandle handle, const char *name,
 }
 
 OfxStatus clipGetHandle(OfxImageEffectHandle handle, const char *name,
-                        OfxImageClipHandle *clip,
-                        OfxPropertySetHandle *props) {
+                        OfxImageClipHandle *clip, OfxPropertySetHandle *props) {
   return guarded([&]() -> OfxStatus {
     EffectImpl *effect = toEffect(handle);
     if (!effect || !effect->isInstance)

@@ -162,7 +162,7 @@ OfxStatus Instance::Impl::call(const char *action, PropertySet *inArgs,
 }
 
 ActionResult Instance::Impl::run(const char *action, PropertySet *inArgs,
-                                  PropertySet *outArgs) {
+                                 PropertySet *outArgs) {
   if (destroyed || !plugin)
     return actionResult(action, kOfxStatErrBadHandle);
   return plugin->run(action, handle(), inArgs, outArgs);
@@ -261,8 +261,9 @@ ActionResult Instance::clipPreferences() {
                     impl_->props.getDouble(kOfxImageEffectPropFrameRate));
   outArgs.setString(kOfxImageClipPropFieldOrder, kOfxImageFieldNone);
   outArgs.setString(kOfxImageEffectPropPreMultiplication,
-                    source ? model.getString(kOfxImageEffectPropPreMultiplication)
-                           : kOfxImagePreMultiplied);
+                    source
+                        ? model.getString(kOfxImageEffectPropPreMultiplication)
+                        : kOfxImagePreMultiplied);
   outArgs.setInt(kOfxImageClipPropContinuousSamples, 0);
   outArgs.setInt(kOfxImageEffectFrameVarying, 0);
 
@@ -312,8 +313,8 @@ ActionResult Instance::render(const RenderRequest &request) {
   inArgs.setString(kOfxImageEffectPropNoSpatialAwareness, "false");
   defineRenderKind(inArgs);
   RequestedImages requested(*this);
-  if (!impl_->destroyed &&
-      impl_->owner->impl()->host->options.imagePolicy == ImagePolicy::Requested) {
+  if (!impl_->destroyed && impl_->owner->impl()->host->options.imagePolicy ==
+                               ImagePolicy::Requested) {
     const ActionResult regions = requested.prepare(request);
     if (!regions.ok())
       return regions;
@@ -321,7 +322,6 @@ ActionResult Instance::render(const RenderRequest &request) {
   impl_->currentTime.store(request.time);
   return impl_->run(kOfxImageEffectActionRender, &inArgs, nullptr);
 }
-
 
 namespace {
 
@@ -369,8 +369,8 @@ ActionResult Instance::regionOfDefinition(double time, OfxPointD scale,
                      rectValues(fallback));
   impl_->currentTime.store(time);
   ++impl_->rodDepth;
-  const ActionResult result = impl_->run(
-      kOfxImageEffectActionGetRegionOfDefinition, &inArgs, &outArgs);
+  const ActionResult result =
+      impl_->run(kOfxImageEffectActionGetRegionOfDefinition, &inArgs, &outArgs);
   --impl_->rodDepth;
   if (result.status == kOfxStatOK)
     rod = rectFrom(outArgs.getDoubles(kOfxImageEffectPropRegionOfDefinition),
@@ -398,8 +398,8 @@ ActionResult Instance::regionsOfInterest(double time, OfxPointD scale,
     outArgs.setDoubles(kClipRoIPrefix + clip->name(), rectValues(roi));
   }
   impl_->currentTime.store(time);
-  const ActionResult result = impl_->run(
-      kOfxImageEffectActionGetRegionsOfInterest, &inArgs, &outArgs);
+  const ActionResult result =
+      impl_->run(kOfxImageEffectActionGetRegionsOfInterest, &inArgs, &outArgs);
   const OfxStatus status = result.status;
   rois.clear();
   if (setByPlugin)
@@ -408,8 +408,7 @@ ActionResult Instance::regionsOfInterest(double time, OfxPointD scale,
     return result;
   for (const std::string &name : inputs) {
     const std::string prop = kClipRoIPrefix + name;
-    const bool set =
-        status == kOfxStatOK && outArgs.impl()->setByPlugin(prop);
+    const bool set = status == kOfxStatOK && outArgs.impl()->setByPlugin(prop);
     rois[name] = set ? rectFrom(outArgs.getDoubles(prop), roi) : roi;
     if (set && setByPlugin)
       setByPlugin->insert(name);
@@ -443,4 +442,3 @@ long Instance::abortPolls() const { return impl_->abortSwitch.polls.load(); }
 OfxImageEffectHandle Instance::handle() { return impl_->handle(); }
 
 } // namespace ofxhost
-

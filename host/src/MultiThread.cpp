@@ -242,9 +242,8 @@ OfxStatus mutexLock(const OfxMutexHandle handle) {
     return kOfxStatErrBadHandle;
   const std::thread::id self = std::this_thread::get_id();
   std::unique_lock<std::mutex> lock(mutex->mutex);
-  mutex->released.wait(lock, [&] {
-    return mutex->count == 0 || mutex->owner == self;
-  });
+  mutex->released.wait(
+      lock, [&] { return mutex->count == 0 || mutex->owner == self; });
   mutex->owner = self;
   ++mutex->count;
   return kOfxStatOK;
@@ -278,9 +277,11 @@ OfxStatus mutexTryLock(const OfxMutexHandle handle) {
 }
 
 const OfxMultiThreadSuiteV1 suite = {
-    multiThread, multiThreadNumCPUs, multiThreadIndex,
-    multiThreadIsSpawnedThread, mutexCreate, mutexDestroy,
-    mutexLock, mutexUnLock, mutexTryLock};
+    multiThread,      multiThreadNumCPUs,
+    multiThreadIndex, multiThreadIsSpawnedThread,
+    mutexCreate,      mutexDestroy,
+    mutexLock,        mutexUnLock,
+    mutexTryLock};
 
 } // namespace
 

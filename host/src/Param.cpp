@@ -223,8 +223,8 @@ std::vector<double> Param::Impl::clamp(const std::vector<double> &v) const {
     const int options = props.has(kOfxParamPropChoiceOption)
                             ? props.dimension(kOfxParamPropChoiceOption)
                             : 0;
-    out[0] = std::clamp(std::round(out[0]), 0.0,
-                        std::max(0.0, double(options - 1)));
+    out[0] =
+        std::clamp(std::round(out[0]), 0.0, std::max(0.0, double(options - 1)));
     return out;
   }
   const bool integral = isIntegral();

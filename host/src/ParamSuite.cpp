@@ -244,8 +244,8 @@ OfxStatus paramGetDerivative(OfxParamHandle handle, OfxTime time, ...) {
   return result;
 }
 
-OfxStatus paramGetIntegral(OfxParamHandle handle, OfxTime time1,
-                           OfxTime time2, ...) {
+OfxStatus paramGetIntegral(OfxParamHandle handle, OfxTime time1, OfxTime time2,
+                           ...) {
   va_list ap;
   va_start(ap, time2);
   const OfxStatus result = guarded([&]() -> OfxStatus {
@@ -319,8 +319,8 @@ OfxStatus paramGetKeyTime(OfxParamHandle handle, unsigned int nth,
   return kOfxStatOK;
 }
 
-OfxStatus paramGetKeyIndex(OfxParamHandle handle, OfxTime time,
-                           int direction, int *index) {
+OfxStatus paramGetKeyIndex(OfxParamHandle handle, OfxTime time, int direction,
+                           int *index) {
   Param::Impl *param = toParam(handle);
   if (!param)
     return kOfxStatErrBadHandle;
@@ -410,12 +410,12 @@ OfxStatus paramEditEnd(OfxParamSetHandle handle) {
 }
 
 const OfxParameterSuiteV1 suite = {
-    paramDefine,        paramGetHandle,      paramSetGetPropertySet,
-    paramGetPropertySet, paramGetValue,      paramGetValueAtTime,
-    paramGetDerivative, paramGetIntegral,    paramSetValue,
-    paramSetValueAtTime, paramGetNumKeys,    paramGetKeyTime,
-    paramGetKeyIndex,   paramDeleteKey,      paramDeleteAllKeys,
-    paramCopy,          paramEditBegin,      paramEditEnd};
+    paramDefine,         paramGetHandle,   paramSetGetPropertySet,
+    paramGetPropertySet, paramGetValue,    paramGetValueAtTime,
+    paramGetDerivative,  paramGetIntegral, paramSetValue,
+    paramSetValueAtTime, paramGetNumKeys,  paramGetKeyTime,
+    paramGetKeyIndex,    paramDeleteKey,   paramDeleteAllKeys,
+    paramCopy,           paramEditBegin,   paramEditEnd};
 
 } // namespace
 

@@ -29,7 +29,7 @@ struct Param::Impl {
   std::map<double, std::vector<double>> keys;
   std::string stringValue;
 
-  bool isIntegral() const;  // integer, boolean, choice (and 2D/3D integer)
+  bool isIntegral() const; // integer, boolean, choice (and 2D/3D integer)
   bool isDoubleBased() const;
   bool isStringBased() const;
   bool hasValue() const; // false for page, group, push button

@@ -97,7 +97,7 @@ OfxStatus Plugin::Impl::call(const char *action, const void *handle,
 }
 
 ActionResult Plugin::Impl::run(const char *action, const void *handle,
-                                PropertySet *inArgs, PropertySet *outArgs) {
+                               PropertySet *inArgs, PropertySet *outArgs) {
   PostedErrors posted(handle);
   OfxStatus status = kOfxStatOK;
   {
@@ -252,13 +252,12 @@ std::unique_ptr<Instance> Plugin::createInstance(const std::string &context,
   for (const auto &entry : descriptor.clips) {
     auto clip = std::make_unique<Clip::Impl>(impl.get(), entry.first);
     copyProperties(*entry.second, clip->props);
-    defineClipProperties(clip->props, depth,
-                         initialComponents(*entry.second));
+    defineClipProperties(clip->props, depth, initialComponents(*entry.second));
     impl->clips.push_back(std::make_unique<Clip>(std::move(clip)));
   }
   for (const auto &described : descriptor.params.params) {
-    auto param = std::make_unique<Param::Impl>(
-        &impl->params, described->name(), described->type());
+    auto param = std::make_unique<Param::Impl>(&impl->params, described->name(),
+                                               described->type());
     copyProperties(described->props(), param->props);
     param->props.setString(kOfxPropType, kOfxTypeParameterInstance);
     param->resetToDefault();

@@ -44,8 +44,7 @@ template <> struct Slot<void *> {
   static std::vector<void *> &of(PropertyValues &v) { return v.pointers; }
 };
 
-void throwFor(OfxStatus status, const std::string &name, Type type,
-              int index) {
+void throwFor(OfxStatus status, const std::string &name, Type type, int index) {
   switch (status) {
   case kOfxStatErrUnknown:
     throw std::out_of_range("property " + name + " does not exist");
@@ -293,16 +292,14 @@ PropertySet::getStrings(const std::string &name) const {
 void PropertySet::setInt(const std::string &name, int value, int index) {
   setOne<int>(*impl_, name, value, index);
 }
-void PropertySet::setDouble(const std::string &name, double value,
-                            int index) {
+void PropertySet::setDouble(const std::string &name, double value, int index) {
   setOne<double>(*impl_, name, value, index);
 }
 void PropertySet::setString(const std::string &name, const std::string &value,
                             int index) {
   setOne<std::string>(*impl_, name, value, index);
 }
-void PropertySet::setPointer(const std::string &name, void *value,
-                             int index) {
+void PropertySet::setPointer(const std::string &name, void *value, int index) {
   setOne<void *>(*impl_, name, value, index);
 }
 void PropertySet::setInts(const std::string &name,

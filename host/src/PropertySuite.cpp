@@ -44,7 +44,9 @@ template <> struct CSlot<char *> {
       dst = src;
   }
   // The pointer stays valid while the set lives and the value is unchanged.
-  static char *load(std::string &src) { return const_cast<char *>(src.c_str()); }
+  static char *load(std::string &src) {
+    return const_cast<char *>(src.c_str());
+  }
 };
 
 template <class T, class In>

@@ -4,16 +4,22 @@
 namespace ofxhost {
 
 std::string statusName(OfxStatus status) {
-  static const char *const names[] = {
-      "kOfxStatOK",           "kOfxStatFailed",
-      "kOfxStatErrFatal",     "kOfxStatErrUnknown",
-      "kOfxStatErrMissingHostFeature",
-      "kOfxStatErrUnsupported", "kOfxStatErrExists",
-      "kOfxStatErrFormat",    "kOfxStatErrMemory",
-      "kOfxStatErrBadHandle", "kOfxStatErrBadIndex",
-      "kOfxStatErrValue",     "kOfxStatReplyYes",
-      "kOfxStatReplyNo",      "kOfxStatReplyDefault",
-      "kOfxStatUnlicensed"};
+  static const char *const names[] = {"kOfxStatOK",
+                                      "kOfxStatFailed",
+                                      "kOfxStatErrFatal",
+                                      "kOfxStatErrUnknown",
+                                      "kOfxStatErrMissingHostFeature",
+                                      "kOfxStatErrUnsupported",
+                                      "kOfxStatErrExists",
+                                      "kOfxStatErrFormat",
+                                      "kOfxStatErrMemory",
+                                      "kOfxStatErrBadHandle",
+                                      "kOfxStatErrBadIndex",
+                                      "kOfxStatErrValue",
+                                      "kOfxStatReplyYes",
+                                      "kOfxStatReplyNo",
+                                      "kOfxStatReplyDefault",
+                                      "kOfxStatUnlicensed"};
   const int count = static_cast<int>(sizeof(names) / sizeof(names[0]));
   if (status >= 0 && status < count)
     return names[status];
@@ -44,8 +50,7 @@ std::string oneLine(const std::string &text) {
 
 } // namespace
 
-ActionResult ActionResult::failure(const std::string &action,
-                                   OfxStatus status,
+ActionResult ActionResult::failure(const std::string &action, OfxStatus status,
                                    const std::string &pluginMessage) {
   ActionResult result;
   result.status = status;

@@ -5,7 +5,6 @@
  * standard. Names, values and layouts are binary compatible with it; the
  * comments are ours. Usable from C and C++. */
 
-
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -33,22 +32,34 @@ typedef OfxStatus(OfxPluginEntryPoint)(const char *action, const void *handle,
 
 /* One record per plug-in, returned by OfxGetPlugin. */
 typedef struct OfxPlugin {
-  const char *pluginApi;         /* e.g. kOfxImageEffectPluginApi */
-  int apiVersion;                /* version of that API */
-  const char *pluginIdentifier;  /* reverse-domain unique identifier */
+  const char *pluginApi;        /* e.g. kOfxImageEffectPluginApi */
+  int apiVersion;               /* version of that API */
+  const char *pluginIdentifier; /* reverse-domain unique identifier */
   unsigned int pluginVersionMajor;
   unsigned int pluginVersionMinor;
   void (*setHost)(OfxHost *host); /* called before the load action */
   OfxPluginEntryPoint *mainEntry; /* receives every action */
 } OfxPlugin;
 
-typedef struct OfxRangeI { int min, max; } OfxRangeI;
-typedef struct OfxRangeD { double min, max; } OfxRangeD;
-typedef struct OfxPointI { int x, y; } OfxPointI;
-typedef struct OfxPointD { double x, y; } OfxPointD;
+typedef struct OfxRangeI {
+  int min, max;
+} OfxRangeI;
+typedef struct OfxRangeD {
+  double min, max;
+} OfxRangeD;
+typedef struct OfxPointI {
+  int x, y;
+} OfxPointI;
+typedef struct OfxPointD {
+  double x, y;
+} OfxPointD;
 /* Rectangles: (x1, y1) inside, (x2, y2) just outside; y grows upwards. */
-typedef struct OfxRectI { int x1, y1, x2, y2; } OfxRectI;
-typedef struct OfxRectD { double x1, y1, x2, y2; } OfxRectD;
+typedef struct OfxRectI {
+  int x1, y1, x2, y2;
+} OfxRectI;
+typedef struct OfxRectD {
+  double x1, y1, x2, y2;
+} OfxRectD;
 
 /* Visibility of the two functions a plug-in binary exports. */
 #if defined(_WIN32)
@@ -116,7 +127,6 @@ typedef struct OfxRectD { double x1, y1, x2, y2; } OfxRectD;
 
 /* Status codes are ints: a host compares with these values, never with a
  * boolean test other than against kOfxStatOK. */
-
 
 #ifdef __cplusplus
 }

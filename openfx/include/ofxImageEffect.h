@@ -1,9 +1,9 @@
 #ifndef OFX_OFXIMAGEEFFECT_H_INCLUDED
 #define OFX_OFXIMAGEEFFECT_H_INCLUDED
 
-/* ofxImageEffect.h: part of this project's OpenFX C API, written from the published
- * standard. Names, values and layouts are binary compatible with it; the
- * comments are ours. Usable from C and C++. */
+/* ofxImageEffect.h: part of this project's OpenFX C API, written from the
+ * published standard. Names, values and layouts are binary compatible with it;
+ * the comments are ours. Usable from C and C++. */
 
 #include "ofxCore.h"
 #include "ofxParam.h"
@@ -34,45 +34,67 @@ typedef struct OfxImageMemoryStruct *OfxImageMemoryHandle;
 #define kOfxTypeImageEffectInstance "OfxTypeImageEffectInstance"
 #define kOfxTypeClip "OfxTypeClip"
 #define kOfxTypeImage "OfxTypeImage"
-#define kOfxImageEffectActionGetRegionOfDefinition "OfxImageEffectActionGetRegionOfDefinition"
-#define kOfxImageEffectActionGetRegionsOfInterest "OfxImageEffectActionGetRegionsOfInterest"
+#define kOfxImageEffectActionGetRegionOfDefinition                             \
+  "OfxImageEffectActionGetRegionOfDefinition"
+#define kOfxImageEffectActionGetRegionsOfInterest                              \
+  "OfxImageEffectActionGetRegionsOfInterest"
 #define kOfxImageEffectActionGetTimeDomain "OfxImageEffectActionGetTimeDomain"
-#define kOfxImageEffectActionGetFramesNeeded "OfxImageEffectActionGetFramesNeeded"
-#define kOfxImageEffectActionGetClipPreferences "OfxImageEffectActionGetClipPreferences"
+#define kOfxImageEffectActionGetFramesNeeded                                   \
+  "OfxImageEffectActionGetFramesNeeded"
+#define kOfxImageEffectActionGetClipPreferences                                \
+  "OfxImageEffectActionGetClipPreferences"
 #define kOfxImageEffectActionIsIdentity "OfxImageEffectActionIsIdentity"
 #define kOfxImageEffectActionRender "OfxImageEffectActionRender"
-#define kOfxImageEffectActionBeginSequenceRender "OfxImageEffectActionBeginSequenceRender"
-#define kOfxImageEffectActionEndSequenceRender "OfxImageEffectActionEndSequenceRender"
-#define kOfxImageEffectActionDescribeInContext "OfxImageEffectActionDescribeInContext"
-#define kOfxImageEffectPropSupportedContexts "OfxImageEffectPropSupportedContexts"
+#define kOfxImageEffectActionBeginSequenceRender                               \
+  "OfxImageEffectActionBeginSequenceRender"
+#define kOfxImageEffectActionEndSequenceRender                                 \
+  "OfxImageEffectActionEndSequenceRender"
+#define kOfxImageEffectActionDescribeInContext                                 \
+  "OfxImageEffectActionDescribeInContext"
+#define kOfxImageEffectPropSupportedContexts                                   \
+  "OfxImageEffectPropSupportedContexts"
 #define kOfxImageEffectPropPluginHandle "OfxImageEffectPropPluginHandle"
 #define kOfxImageEffectHostPropIsBackground "OfxImageEffectHostPropIsBackground"
-#define kOfxImageEffectPluginPropSingleInstance "OfxImageEffectPluginPropSingleInstance"
-#define kOfxImageEffectPluginRenderThreadSafety "OfxImageEffectPluginRenderThreadSafety"
+#define kOfxImageEffectPluginPropSingleInstance                                \
+  "OfxImageEffectPluginPropSingleInstance"
+#define kOfxImageEffectPluginRenderThreadSafety                                \
+  "OfxImageEffectPluginRenderThreadSafety"
 #define kOfxImageEffectRenderUnsafe "OfxImageEffectRenderUnsafe"
 #define kOfxImageEffectRenderInstanceSafe "OfxImageEffectRenderInstanceSafe"
 #define kOfxImageEffectRenderFullySafe "OfxImageEffectRenderFullySafe"
-#define kOfxImageEffectPluginPropHostFrameThreading "OfxImageEffectPluginPropHostFrameThreading"
-#define kOfxImageEffectPropSupportsMultipleClipDepths "OfxImageEffectPropMultipleClipDepths"
-#define kOfxImageEffectPropSupportsMultipleClipPARs "OfxImageEffectPropSupportsMultipleClipPARs"
-#define kOfxImageEffectPropClipPreferencesSlaveParam "OfxImageEffectPropClipPreferencesSlaveParam"
+#define kOfxImageEffectPluginPropHostFrameThreading                            \
+  "OfxImageEffectPluginPropHostFrameThreading"
+#define kOfxImageEffectPropSupportsMultipleClipDepths                          \
+  "OfxImageEffectPropMultipleClipDepths"
+#define kOfxImageEffectPropSupportsMultipleClipPARs                            \
+  "OfxImageEffectPropSupportsMultipleClipPARs"
+#define kOfxImageEffectPropClipPreferencesSlaveParam                           \
+  "OfxImageEffectPropClipPreferencesSlaveParam"
 #define kOfxImageEffectPropSetableFrameRate "OfxImageEffectPropSetableFrameRate"
 #define kOfxImageEffectPropSetableFielding "OfxImageEffectPropSetableFielding"
-#define kOfxImageEffectInstancePropSequentialRender "OfxImageEffectInstancePropSequentialRender"
-#define kOfxImageEffectPropSequentialRenderStatus "OfxImageEffectPropSequentialRenderStatus"
-#define kOfxHostNativeOriginBottomLeft "kOfxImageEffectHostPropNativeOriginBottomLeft"
+#define kOfxImageEffectInstancePropSequentialRender                            \
+  "OfxImageEffectInstancePropSequentialRender"
+#define kOfxImageEffectPropSequentialRenderStatus                              \
+  "OfxImageEffectPropSequentialRenderStatus"
+#define kOfxHostNativeOriginBottomLeft                                         \
+  "kOfxImageEffectHostPropNativeOriginBottomLeft"
 #define kOfxHostNativeOriginTopLeft "kOfxImageEffectHostPropNativeOriginTopLeft"
 #define kOfxHostNativeOriginCenter "kOfxImageEffectHostPropNativeOriginCenter"
 #define kOfxImageEffectHostPropNativeOrigin "OfxImageEffectHostPropNativeOrigin"
-#define kOfxImageEffectPropInteractiveRenderStatus "OfxImageEffectPropInteractiveRenderStatus"
+#define kOfxImageEffectPropInteractiveRenderStatus                             \
+  "OfxImageEffectPropInteractiveRenderStatus"
 #define kOfxImageEffectPluginPropGrouping "OfxImageEffectPluginPropGrouping"
 #define kOfxImageEffectPluginPropObsolete "OfxImageEffectPluginPropObsolete"
 #define kOfxImageEffectPropSupportsOverlays "OfxImageEffectPropSupportsOverlays"
-#define kOfxImageEffectPluginPropOverlayInteractV1 "OfxImageEffectPluginPropOverlayInteractV1"
-#define kOfxImageEffectPluginPropOverlayInteractV2 "OfxImageEffectPluginPropOverlayInteractV2"
-#define kOfxImageEffectPropSupportsMultiResolution "OfxImageEffectPropSupportsMultiResolution"
+#define kOfxImageEffectPluginPropOverlayInteractV1                             \
+  "OfxImageEffectPluginPropOverlayInteractV1"
+#define kOfxImageEffectPluginPropOverlayInteractV2                             \
+  "OfxImageEffectPluginPropOverlayInteractV2"
+#define kOfxImageEffectPropSupportsMultiResolution                             \
+  "OfxImageEffectPropSupportsMultiResolution"
 #define kOfxImageEffectPropSupportsTiles "OfxImageEffectPropSupportsTiles"
-#define kOfxImageEffectPropTemporalClipAccess "OfxImageEffectPropTemporalClipAccess"
+#define kOfxImageEffectPropTemporalClipAccess                                  \
+  "OfxImageEffectPropTemporalClipAccess"
 #define kOfxImageEffectPropContext "OfxImageEffectPropContext"
 #define kOfxImageEffectPropPixelDepth "OfxImageEffectPropPixelDepth"
 #define kOfxImageEffectPropComponents "OfxImageEffectPropComponents"
@@ -80,41 +102,52 @@ typedef struct OfxImageMemoryStruct *OfxImageMemoryHandle;
 #define kOfxImageClipPropContinuousSamples "OfxImageClipPropContinuousSamples"
 #define kOfxImageClipPropUnmappedPixelDepth "OfxImageClipPropUnmappedPixelDepth"
 #define kOfxImageClipPropUnmappedComponents "OfxImageClipPropUnmappedComponents"
-#define kOfxImageEffectPropPreMultiplication "OfxImageEffectPropPreMultiplication"
+#define kOfxImageEffectPropPreMultiplication                                   \
+  "OfxImageEffectPropPreMultiplication"
 #define kOfxImageOpaque "OfxImageOpaque"
 #define kOfxImagePreMultiplied "OfxImageAlphaPremultiplied"
 #define kOfxImageUnPreMultiplied "OfxImageAlphaUnPremultiplied"
-#define kOfxImageEffectPropSupportedPixelDepths "OfxImageEffectPropSupportedPixelDepths"
-#define kOfxImageEffectPropSupportedComponents "OfxImageEffectPropSupportedComponents"
+#define kOfxImageEffectPropSupportedPixelDepths                                \
+  "OfxImageEffectPropSupportedPixelDepths"
+#define kOfxImageEffectPropSupportedComponents                                 \
+  "OfxImageEffectPropSupportedComponents"
 #define kOfxImageClipPropOptional "OfxImageClipPropOptional"
 #define kOfxImageClipPropIsMask "OfxImageClipPropIsMask"
 #define kOfxImagePropPixelAspectRatio "OfxImagePropPixelAspectRatio"
 #define kOfxImageEffectPropFrameRate "OfxImageEffectPropFrameRate"
-#define kOfxImageEffectPropUnmappedFrameRate "OfxImageEffectPropUnmappedFrameRate"
+#define kOfxImageEffectPropUnmappedFrameRate                                   \
+  "OfxImageEffectPropUnmappedFrameRate"
 #define kOfxImageEffectPropFrameStep "OfxImageEffectPropFrameStep"
 #define kOfxImageEffectPropFrameRange "OfxImageEffectPropFrameRange"
-#define kOfxImageEffectPropUnmappedFrameRange "OfxImageEffectPropUnmappedFrameRange"
+#define kOfxImageEffectPropUnmappedFrameRange                                  \
+  "OfxImageEffectPropUnmappedFrameRange"
 #define kOfxImageClipPropConnected "OfxImageClipPropConnected"
 #define kOfxImageEffectFrameVarying "OfxImageEffectFrameVarying"
 #define kOfxImageEffectPropRenderScale "OfxImageEffectPropRenderScale"
-#define kOfxImageEffectPropRenderQualityDraft "OfxImageEffectPropRenderQualityDraft"
-#define kOfxImageEffectPropNoSpatialAwareness "OfxImageEffectPropNoSpatialAwareness"
+#define kOfxImageEffectPropRenderQualityDraft                                  \
+  "OfxImageEffectPropRenderQualityDraft"
+#define kOfxImageEffectPropNoSpatialAwareness                                  \
+  "OfxImageEffectPropNoSpatialAwareness"
 #define kOfxImageEffectPropThumbnailRender "OfxImageEffectPropThumbnailRender"
 #define kOfxImageEffectPropProjectExtent "OfxImageEffectPropProjectExtent"
 #define kOfxImageEffectPropProjectSize "OfxImageEffectPropProjectSize"
 #define kOfxImageEffectPropProjectOffset "OfxImageEffectPropProjectOffset"
-#define kOfxImageEffectPropProjectPixelAspectRatio "OfxImageEffectPropPixelAspectRatio"
-#define kOfxImageEffectInstancePropEffectDuration "OfxImageEffectInstancePropEffectDuration"
+#define kOfxImageEffectPropProjectPixelAspectRatio                             \
+  "OfxImageEffectPropPixelAspectRatio"
+#define kOfxImageEffectInstancePropEffectDuration                              \
+  "OfxImageEffectInstancePropEffectDuration"
 #define kOfxImageClipPropFieldOrder "OfxImageClipPropFieldOrder"
 #define kOfxImagePropData "OfxImagePropData"
 #define kOfxImagePropBounds "OfxImagePropBounds"
 #define kOfxImagePropRegionOfDefinition "OfxImagePropRegionOfDefinition"
 #define kOfxImagePropRowBytes "OfxImagePropRowBytes"
 #define kOfxImagePropField "OfxImagePropField"
-#define kOfxImageEffectPluginPropFieldRenderTwiceAlways "OfxImageEffectPluginPropFieldRenderTwiceAlways"
+#define kOfxImageEffectPluginPropFieldRenderTwiceAlways                        \
+  "OfxImageEffectPluginPropFieldRenderTwiceAlways"
 #define kOfxImageClipPropFieldExtraction "OfxImageClipPropFieldExtraction"
 #define kOfxImageEffectPropFieldToRender "OfxImageEffectPropFieldToRender"
-#define kOfxImageEffectPropRegionOfDefinition "OfxImageEffectPropRegionOfDefinition"
+#define kOfxImageEffectPropRegionOfDefinition                                  \
+  "OfxImageEffectPropRegionOfDefinition"
 #define kOfxImageEffectPropRegionOfInterest "OfxImageEffectPropRegionOfInterest"
 #define kOfxImageEffectPropRenderWindow "OfxImageEffectPropRenderWindow"
 #define kOfxImageFieldNone "OfxFieldNone"
@@ -123,7 +156,8 @@ typedef struct OfxImageMemoryStruct *OfxImageMemoryHandle;
 #define kOfxImageFieldBoth "OfxFieldBoth"
 #define kOfxImageFieldSingle "OfxFieldSingle"
 #define kOfxImageFieldDoubled "OfxFieldDoubled"
-#define kOfxImageEffectPropBehaviourWhenUnlicensed "OfxImageEffectPropBehaviourWhenUnlicensed"
+#define kOfxImageEffectPropBehaviourWhenUnlicensed                             \
+  "OfxImageEffectPropBehaviourWhenUnlicensed"
 #define kOfxUnlicensedContinue "OfxUnlicensedContinue"
 #define kOfxUnlicensedFail "OfxUnlicensedFail"
 #define kOfxImageEffectOutputClipName "Output"
@@ -136,21 +170,33 @@ typedef struct OfxImageMemoryStruct *OfxImageMemoryHandle;
 #define kOfxStatErrImageFormat ((OfxStatus)1000)
 
 typedef struct OfxImageEffectSuiteV1 {
-  OfxStatus (*getPropertySet)(OfxImageEffectHandle imageEffect, OfxPropertySetHandle *propHandle);
-  OfxStatus (*getParamSet)(OfxImageEffectHandle imageEffect, OfxParamSetHandle *paramSet);
-  OfxStatus (*clipDefine)(OfxImageEffectHandle imageEffect, const char *name, OfxPropertySetHandle *propertySet);
-  OfxStatus (*clipGetHandle)(OfxImageEffectHandle imageEffect, const char *name, OfxImageClipHandle *clip, OfxPropertySetHandle *propertySet);
-  OfxStatus (*clipGetPropertySet)(OfxImageClipHandle clip, OfxPropertySetHandle *propHandle);
+  OfxStatus (*getPropertySet)(OfxImageEffectHandle imageEffect,
+                              OfxPropertySetHandle *propHandle);
+  OfxStatus (*getParamSet)(OfxImageEffectHandle imageEffect,
+                           OfxParamSetHandle *paramSet);
+  OfxStatus (*clipDefine)(OfxImageEffectHandle imageEffect, const char *name,
+                          OfxPropertySetHandle *propertySet);
+  OfxStatus (*clipGetHandle)(OfxImageEffectHandle imageEffect, const char *name,
+                             OfxImageClipHandle *clip,
+                             OfxPropertySetHandle *propertySet);
+  OfxStatus (*clipGetPropertySet)(OfxImageClipHandle clip,
+                                  OfxPropertySetHandle *propHandle);
   /* region may be NULL for the whole image; the returned image must be
    * released with clipReleaseImage. */
-  OfxStatus (*clipGetImage)(OfxImageClipHandle clip, OfxTime time, const OfxRectD *region, OfxPropertySetHandle *imageHandle);
+  OfxStatus (*clipGetImage)(OfxImageClipHandle clip, OfxTime time,
+                            const OfxRectD *region,
+                            OfxPropertySetHandle *imageHandle);
   OfxStatus (*clipReleaseImage)(OfxPropertySetHandle imageHandle);
-  OfxStatus (*clipGetRegionOfDefinition)(OfxImageClipHandle clip, OfxTime time, OfxRectD *bounds);
+  OfxStatus (*clipGetRegionOfDefinition)(OfxImageClipHandle clip, OfxTime time,
+                                         OfxRectD *bounds);
   /* Non-zero when the host wants the current render to stop early. */
   int (*abort)(OfxImageEffectHandle imageEffect);
-  OfxStatus (*imageMemoryAlloc)(OfxImageEffectHandle instanceHandle, size_t nBytes, OfxImageMemoryHandle *memoryHandle);
+  OfxStatus (*imageMemoryAlloc)(OfxImageEffectHandle instanceHandle,
+                                size_t nBytes,
+                                OfxImageMemoryHandle *memoryHandle);
   OfxStatus (*imageMemoryFree)(OfxImageMemoryHandle memoryHandle);
-  OfxStatus (*imageMemoryLock)(OfxImageMemoryHandle memoryHandle, void **returnedPtr);
+  OfxStatus (*imageMemoryLock)(OfxImageMemoryHandle memoryHandle,
+                               void **returnedPtr);
   OfxStatus (*imageMemoryUnlock)(OfxImageMemoryHandle memoryHandle);
 } OfxImageEffectSuiteV1;
 

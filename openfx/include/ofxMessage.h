@@ -19,14 +19,19 @@ extern "C" {
 #define kOfxMessageLog "OfxMessageLog"
 #define kOfxMessageQuestion "OfxMessageQuestion"
 
-/* handle is an effect instance or descriptor, or NULL; format is printf-like. */
+/* handle is an effect instance or descriptor, or NULL; format is printf-like.
+ */
 typedef struct OfxMessageSuiteV1 {
-  OfxStatus (*message)(void *handle, const char *messageType, const char *messageId, const char *format, ...);
+  OfxStatus (*message)(void *handle, const char *messageType,
+                       const char *messageId, const char *format, ...);
 } OfxMessageSuiteV1;
 
 typedef struct OfxMessageSuiteV2 {
-  OfxStatus (*message)(void *handle, const char *messageType, const char *messageId, const char *format, ...);
-  OfxStatus (*setPersistentMessage)(void *handle, const char *messageType, const char *messageId, const char *format, ...);
+  OfxStatus (*message)(void *handle, const char *messageType,
+                       const char *messageId, const char *format, ...);
+  OfxStatus (*setPersistentMessage)(void *handle, const char *messageType,
+                                    const char *messageId, const char *format,
+                                    ...);
   OfxStatus (*clearPersistentMessage)(void *handle);
 } OfxMessageSuiteV2;
 

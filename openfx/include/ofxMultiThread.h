@@ -1,9 +1,9 @@
 #ifndef OFX_OFXMULTITHREAD_H_INCLUDED
 #define OFX_OFXMULTITHREAD_H_INCLUDED
 
-/* ofxMultiThread.h: part of this project's OpenFX C API, written from the published
- * standard. Names, values and layouts are binary compatible with it; the
- * comments are ours. Usable from C and C++. */
+/* ofxMultiThread.h: part of this project's OpenFX C API, written from the
+ * published standard. Names, values and layouts are binary compatible with it;
+ * the comments are ours. Usable from C and C++. */
 
 #include "ofxCore.h"
 
@@ -21,7 +21,8 @@ typedef void(OfxThreadFunctionV1)(unsigned int threadIndex,
 
 typedef struct OfxMultiThreadSuiteV1 {
   /* Runs func on nThreads threads and returns when all have finished. */
-  OfxStatus (*multiThread)(OfxThreadFunctionV1 func, unsigned int nThreads, void *customArg);
+  OfxStatus (*multiThread)(OfxThreadFunctionV1 func, unsigned int nThreads,
+                           void *customArg);
   OfxStatus (*multiThreadNumCPUs)(unsigned int *nCPUs);
   OfxStatus (*multiThreadIndex)(unsigned int *threadIndex);
   int (*multiThreadIsSpawnedThread)(void);

@@ -42,11 +42,16 @@ typedef struct OfxBytes {
 #define kOfxParamTypeGroup "OfxParamTypeGroup"
 #define kOfxParamTypePage "OfxParamTypePage"
 #define kOfxParamTypePushButton "OfxParamTypePushButton"
-#define kOfxParamHostPropSupportsCustomAnimation "OfxParamHostPropSupportsCustomAnimation"
-#define kOfxParamHostPropSupportsStringAnimation "OfxParamHostPropSupportsStringAnimation"
-#define kOfxParamHostPropSupportsBooleanAnimation "OfxParamHostPropSupportsBooleanAnimation"
-#define kOfxParamHostPropSupportsChoiceAnimation "OfxParamHostPropSupportsChoiceAnimation"
-#define kOfxParamHostPropSupportsCustomInteract "OfxParamHostPropSupportsCustomInteract"
+#define kOfxParamHostPropSupportsCustomAnimation                               \
+  "OfxParamHostPropSupportsCustomAnimation"
+#define kOfxParamHostPropSupportsStringAnimation                               \
+  "OfxParamHostPropSupportsStringAnimation"
+#define kOfxParamHostPropSupportsBooleanAnimation                              \
+  "OfxParamHostPropSupportsBooleanAnimation"
+#define kOfxParamHostPropSupportsChoiceAnimation                               \
+  "OfxParamHostPropSupportsChoiceAnimation"
+#define kOfxParamHostPropSupportsCustomInteract                                \
+  "OfxParamHostPropSupportsCustomInteract"
 #define kOfxParamHostPropMaxParameters "OfxParamHostPropMaxParameters"
 #define kOfxParamHostPropMaxPages "OfxParamHostPropMaxPages"
 #define kOfxParamHostPropPageRowColumnCount "OfxParamHostPropPageRowColumnCount"
@@ -85,7 +90,8 @@ typedef struct OfxBytes {
 #define kOfxParamDoubleTypeYAbsolute "OfxParamDoubleTypeYAbsolute"
 #define kOfxParamDoubleTypeXY "OfxParamDoubleTypeXY"
 #define kOfxParamDoubleTypeXYAbsolute "OfxParamDoubleTypeXYAbsolute"
-#define kOfxParamPropDefaultCoordinateSystem "OfxParamPropDefaultCoordinateSystem"
+#define kOfxParamPropDefaultCoordinateSystem                                   \
+  "OfxParamPropDefaultCoordinateSystem"
 #define kOfxParamCoordinatesCanonical "OfxParamCoordinatesCanonical"
 #define kOfxParamCoordinatesNormalised "OfxParamCoordinatesNormalised"
 #define kOfxParamPropHasHostOverlayHandle "OfxParamPropHasHostOverlayHandle"
@@ -104,7 +110,8 @@ typedef struct OfxBytes {
 #define kOfxParamPropChoiceOption "OfxParamPropChoiceOption"
 #define kOfxParamPropChoiceOrder "OfxParamPropChoiceOrder"
 #define kOfxParamPropChoiceEnum "OfxParamPropChoiceEnum"
-#define kOfxParamHostPropSupportsStrChoiceAnimation "OfxParamHostPropSupportsStrChoiceAnimation"
+#define kOfxParamHostPropSupportsStrChoiceAnimation                            \
+  "OfxParamHostPropSupportsStrChoiceAnimation"
 #define kOfxParamHostPropSupportsStrChoice "OfxParamHostPropSupportsStrChoice"
 #define kOfxParamPropMin "OfxParamPropMin"
 #define kOfxParamPropMax "OfxParamPropMax"
@@ -136,22 +143,35 @@ typedef OfxStatus(OfxCustomParamInterpFuncV1)(OfxParamSetHandle instance,
  * one value per dimension for sets (ints for integer, boolean and choice
  * parameters, doubles for the rest, char* for strings). */
 typedef struct OfxParameterSuiteV1 {
-  OfxStatus (*paramDefine)(OfxParamSetHandle paramSet, const char *paramType, const char *name, OfxPropertySetHandle *propertySet);
-  OfxStatus (*paramGetHandle)(OfxParamSetHandle paramSet, const char *name, OfxParamHandle *param, OfxPropertySetHandle *propertySet);
-  OfxStatus (*paramSetGetPropertySet)(OfxParamSetHandle paramSet, OfxPropertySetHandle *propHandle);
-  OfxStatus (*paramGetPropertySet)(OfxParamHandle param, OfxPropertySetHandle *propHandle);
+  OfxStatus (*paramDefine)(OfxParamSetHandle paramSet, const char *paramType,
+                           const char *name, OfxPropertySetHandle *propertySet);
+  OfxStatus (*paramGetHandle)(OfxParamSetHandle paramSet, const char *name,
+                              OfxParamHandle *param,
+                              OfxPropertySetHandle *propertySet);
+  OfxStatus (*paramSetGetPropertySet)(OfxParamSetHandle paramSet,
+                                      OfxPropertySetHandle *propHandle);
+  OfxStatus (*paramGetPropertySet)(OfxParamHandle param,
+                                   OfxPropertySetHandle *propHandle);
   OfxStatus (*paramGetValue)(OfxParamHandle paramHandle, ...);
-  OfxStatus (*paramGetValueAtTime)(OfxParamHandle paramHandle, OfxTime time, ...);
-  OfxStatus (*paramGetDerivative)(OfxParamHandle paramHandle, OfxTime time, ...);
-  OfxStatus (*paramGetIntegral)(OfxParamHandle paramHandle, OfxTime time1, OfxTime time2, ...);
+  OfxStatus (*paramGetValueAtTime)(OfxParamHandle paramHandle, OfxTime time,
+                                   ...);
+  OfxStatus (*paramGetDerivative)(OfxParamHandle paramHandle, OfxTime time,
+                                  ...);
+  OfxStatus (*paramGetIntegral)(OfxParamHandle paramHandle, OfxTime time1,
+                                OfxTime time2, ...);
   OfxStatus (*paramSetValue)(OfxParamHandle paramHandle, ...);
-  OfxStatus (*paramSetValueAtTime)(OfxParamHandle paramHandle, OfxTime time, ...);
-  OfxStatus (*paramGetNumKeys)(OfxParamHandle paramHandle, unsigned int *numberOfKeys);
-  OfxStatus (*paramGetKeyTime)(OfxParamHandle paramHandle, unsigned int nthKey, OfxTime *time);
-  OfxStatus (*paramGetKeyIndex)(OfxParamHandle paramHandle, OfxTime time, int direction, int *index);
+  OfxStatus (*paramSetValueAtTime)(OfxParamHandle paramHandle, OfxTime time,
+                                   ...);
+  OfxStatus (*paramGetNumKeys)(OfxParamHandle paramHandle,
+                               unsigned int *numberOfKeys);
+  OfxStatus (*paramGetKeyTime)(OfxParamHandle paramHandle, unsigned int nthKey,
+                               OfxTime *time);
+  OfxStatus (*paramGetKeyIndex)(OfxParamHandle paramHandle, OfxTime time,
+                                int direction, int *index);
   OfxStatus (*paramDeleteKey)(OfxParamHandle paramHandle, OfxTime time);
   OfxStatus (*paramDeleteAllKeys)(OfxParamHandle paramHandle);
-  OfxStatus (*paramCopy)(OfxParamHandle paramTo, OfxParamHandle paramFrom, OfxTime dstOffset, const OfxRangeD *frameRange);
+  OfxStatus (*paramCopy)(OfxParamHandle paramTo, OfxParamHandle paramFrom,
+                         OfxTime dstOffset, const OfxRangeD *frameRange);
   OfxStatus (*paramEditBegin)(OfxParamSetHandle paramSet, const char *name);
   OfxStatus (*paramEditEnd)(OfxParamSetHandle paramSet);
 } OfxParameterSuiteV1;

@@ -12,14 +12,30 @@ extern "C" {
 #endif
 
 /* Pixel layouts: components red, green, blue(, alpha), in that order. */
-typedef struct OfxRGBAColourB { unsigned char r, g, b, a; } OfxRGBAColourB;
-typedef struct OfxRGBAColourS { unsigned short r, g, b, a; } OfxRGBAColourS;
-typedef struct OfxRGBAColourF { float r, g, b, a; } OfxRGBAColourF;
-typedef struct OfxRGBAColourD { double r, g, b, a; } OfxRGBAColourD;
-typedef struct OfxRGBColourB { unsigned char r, g, b; } OfxRGBColourB;
-typedef struct OfxRGBColourS { unsigned short r, g, b; } OfxRGBColourS;
-typedef struct OfxRGBColourF { float r, g, b; } OfxRGBColourF;
-typedef struct OfxRGBColourD { double r, g, b; } OfxRGBColourD;
+typedef struct OfxRGBAColourB {
+  unsigned char r, g, b, a;
+} OfxRGBAColourB;
+typedef struct OfxRGBAColourS {
+  unsigned short r, g, b, a;
+} OfxRGBAColourS;
+typedef struct OfxRGBAColourF {
+  float r, g, b, a;
+} OfxRGBAColourF;
+typedef struct OfxRGBAColourD {
+  double r, g, b, a;
+} OfxRGBAColourD;
+typedef struct OfxRGBColourB {
+  unsigned char r, g, b;
+} OfxRGBColourB;
+typedef struct OfxRGBColourS {
+  unsigned short r, g, b;
+} OfxRGBColourS;
+typedef struct OfxRGBColourF {
+  float r, g, b;
+} OfxRGBColourF;
+typedef struct OfxRGBColourD {
+  double r, g, b;
+} OfxRGBColourD;
 
 #ifdef __cplusplus
 }

@@ -1,9 +1,9 @@
 #ifndef OFX_OFXPROGRESS_H_INCLUDED
 #define OFX_OFXPROGRESS_H_INCLUDED
 
-/* ofxProgress.h: part of this project's OpenFX C API, written from the published
- * standard. Names, values and layouts are binary compatible with it; the
- * comments are ours. Usable from C and C++. */
+/* ofxProgress.h: part of this project's OpenFX C API, written from the
+ * published standard. Names, values and layouts are binary compatible with it;
+ * the comments are ours. Usable from C and C++. */
 
 #include "ofxCore.h"
 
@@ -24,7 +24,8 @@ typedef struct OfxProgressSuiteV1 {
 
 /* As version 1; the start also names the message for translation. */
 typedef struct OfxProgressSuiteV2 {
-  OfxStatus (*progressStart)(void *effectInstance, const char *message, const char *messageid);
+  OfxStatus (*progressStart)(void *effectInstance, const char *message,
+                             const char *messageid);
   OfxStatus (*progressUpdate)(void *effectInstance, double progress);
   OfxStatus (*progressEnd)(void *effectInstance);
 } OfxProgressSuiteV2;

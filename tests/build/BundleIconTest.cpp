@@ -101,9 +101,9 @@ TEST_P(BundleIcon, IsWhatTheGeneratorDraws) {
   fs::create_directories(scratch);
   const std::string png = (scratch / "icon.png").string();
   const std::string svg = (scratch / "icon.svg").string();
-  const std::string command = std::string("'") + QFX_DEMO_PICTURES +
-                              "' icon " + GetParam().drawing + " '" + png +
-                              "' '" + svg + "'";
+  const std::string command = std::string("'") + QFX_DEMO_PICTURES + "' icon " +
+                              GetParam().drawing + " '" + png + "' '" + svg +
+                              "'";
   const int status = std::system(command.c_str());
   const Pixels drawn = readPixels(png);
   const Pixels shipped = readPixels(resources_ + identifier_ + ".png");

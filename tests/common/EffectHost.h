@@ -44,9 +44,10 @@ public:
     const std::vector<ofxhost::Plugin *> plugins =
         host_.addBundle(bundlePath, &error);
     if (plugins.size() != 1) {
-      error_ = !error.empty() ? error
-                              : bundlePath + " holds " +
-                                    std::to_string(plugins.size()) + " plug-ins";
+      error_ = !error.empty()
+                   ? error
+                   : bundlePath + " holds " + std::to_string(plugins.size()) +
+                         " plug-ins";
       return nullptr;
     }
     if (!plugin_)
@@ -66,7 +67,8 @@ public:
     return createFilterOf(plugin_, result);
   }
   std::unique_ptr<ofxhost::Instance>
-  createFilterOf(ofxhost::Plugin *plugin, ofxhost::ActionResult *result = nullptr) {
+  createFilterOf(ofxhost::Plugin *plugin,
+                 ofxhost::ActionResult *result = nullptr) {
     ofxhost::ActionResult created;
     if (!plugin) {
       created.status = kOfxStatErrBadHandle;

@@ -26,7 +26,9 @@ struct PixelFormat {
 inline bool operator==(const PixelFormat &a, const PixelFormat &b) {
   return a.depth == b.depth && a.components == b.components;
 }
-inline bool operator!=(const PixelFormat &a, const PixelFormat &b) { return !(a == b); }
+inline bool operator!=(const PixelFormat &a, const PixelFormat &b) {
+  return !(a == b);
+}
 
 inline std::string formatName(const PixelFormat &f) {
   const char *depth = f.depth == BitDepth::Byte    ? "Byte"
@@ -47,13 +49,16 @@ template <class P, int N, int M, BitDepth D> struct Format {
   static constexpr int kMax = M;
   static constexpr bool kIsFloat = std::is_floating_point_v<P>;
   static constexpr BitDepth kDepth = D;
-  static constexpr Components kLayout = N == 4 ? Components::RGBA : Components::Alpha;
+  static constexpr Components kLayout =
+      N == 4 ? Components::RGBA : Components::Alpha;
 
   static PixelFormat value() { return {kDepth, kLayout}; }
   static std::string name() { return formatName(value()); }
 
   // The component value for a fraction of full scale, as a test writes it.
-  static P fromUnit(double unit) { return static_cast<P>(kIsFloat ? unit : unit * M); }
+  static P fromUnit(double unit) {
+    return static_cast<P>(kIsFloat ? unit : unit * M);
+  }
 };
 
 using ByteRGBA = Format<unsigned char, 4, 255, BitDepth::Byte>;
@@ -84,19 +89,21 @@ inline const std::vector<PixelFormat> &allFormats() {
 // Formats outside the six: no effect has a processor that could write them.
 inline const std::vector<PixelFormat> &unrenderedFormats() {
   static const std::vector<PixelFormat> formats = {
-      {BitDepth::Byte, Components::RGB},    {BitDepth::Float, Components::RGB},
-      {BitDepth::Half, Components::RGBA},   {BitDepth::Half, Components::Alpha},
-      {BitDepth::None, Components::RGBA},   {BitDepth::Float, Components::None}};
+      {BitDepth::Byte, Components::RGB},  {BitDepth::Float, Components::RGB},
+      {BitDepth::Half, Components::RGBA}, {BitDepth::Half, Components::Alpha},
+      {BitDepth::None, Components::RGBA}, {BitDepth::Float, Components::None}};
   return formats;
 }
 
 inline ofxhost::ImagePtr makeImage(const OfxRectI &bounds, const PixelFormat &f,
                                    ofxhost::ImageLayout layout = {}) {
-  return std::make_shared<ofxhost::Image>(bounds, f.depth, f.components, layout);
+  return std::make_shared<ofxhost::Image>(bounds, f.depth, f.components,
+                                          layout);
 }
 
 template <class F>
-ofxhost::ImagePtr makeImage(const OfxRectI &bounds, ofxhost::ImageLayout layout = {}) {
+ofxhost::ImagePtr makeImage(const OfxRectI &bounds,
+                            ofxhost::ImageLayout layout = {}) {
   return makeImage(bounds, F::value(), layout);
 }
 

@@ -14,14 +14,15 @@ public:
 
   std::unique_ptr<ofxhost::Instance> createFilter() {
     ofxhost::ActionResult result;
-    std::unique_ptr<ofxhost::Instance> instance = EffectHost::createFilter(&result);
+    std::unique_ptr<ofxhost::Instance> instance =
+        EffectHost::createFilter(&result);
     EXPECT_TRUE(instance) << result.message;
     return instance;
   }
 };
 
-inline ofxhost::RenderRequest renderOf(const OfxRectI &window, double time = 0.0,
-                                       double scale = 1.0) {
+inline ofxhost::RenderRequest renderOf(const OfxRectI &window,
+                                       double time = 0.0, double scale = 1.0) {
   ofxhost::RenderRequest request;
   request.time = time;
   request.window = window;

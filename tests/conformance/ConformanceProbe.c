@@ -28,7 +28,7 @@
 #include "ofxTimeLine.h"
 
 typedef struct Fact {
-  const char *set; /* property set, or action */
+  const char *set;  /* property set, or action */
   const char *args; /* "" for a property set, else inArgs or outArgs */
   const char *name;
   const char *type; /* e.g. "int", "enum", "int|double" */
@@ -97,8 +97,7 @@ static void post(const char *type, const char *prefix, const char *text) {
     writeLine(line);
     if (messages)
       messages->message(NULL, type, NULL, "conformance%s%s",
-                        strcmp(prefix, "checked: ") == 0 ? " checked: "
-                                                         : ": ",
+                        strcmp(prefix, "checked: ") == 0 ? " checked: " : ": ",
                         text);
   }
   pthread_mutex_unlock(&reportMutex);
@@ -172,9 +171,9 @@ static int actualType(OfxPropertySetHandle set, const char *name) {
 /* GPU rendering and colour management: a host that offers neither may
  * leave their properties out (it must say so; see checkHost). */
 static int isUnofferedFeature(const char *name) {
-  static const char *const words[] = {"OpenGL", "OpenCL", "Cuda", "Metal",
-                                      "OCIO", "Colourspace",
-                                      "ColourManagement"};
+  static const char *const words[] = {
+      "OpenGL",      "OpenCL",          "Cuda", "Metal", "OCIO",
+      "Colourspace", "ColourManagement"};
   size_t i;
   for (i = 0; i < COUNT(words); ++i)
     if (strstr(name, words[i]))
@@ -197,9 +196,8 @@ static Fact corrected(const Fact *fact, int paramDimension) {
     if (strcmp(fact->name, corrections[i].name) != 0)
       continue;
     result.type = corrections[i].type;
-    result.dimension = corrections[i].dimension < 0
-                           ? paramDimension
-                           : corrections[i].dimension;
+    result.dimension = corrections[i].dimension < 0 ? paramDimension
+                                                    : corrections[i].dimension;
   }
   return result;
 }
@@ -226,8 +224,7 @@ static void checkProperty(OfxPropertySetHandle set, const char *where,
                           const Fact *fact) {
   int dimension = 0;
   int type;
-  const OfxStatus status =
-      props->propGetDimension(set, fact->name, &dimension);
+  const OfxStatus status = props->propGetDimension(set, fact->name, &dimension);
   if (status == kOfxStatErrUnknown) {
     finding(where, fact->name, "is missing");
     return;
@@ -252,14 +249,19 @@ static void checkProperty(OfxPropertySetHandle set, const char *where,
 /* A parameter without a value (a push button) has none of the value
  * properties its table lists. */
 static int isValueProperty(const char *name) {
-  static const char *const names[] = {
-      kOfxParamPropDefault,       kOfxParamPropAnimates,
-      kOfxParamPropIsAnimating,   kOfxParamPropIsAutoKeying,
-      kOfxParamPropPersistant,    kOfxParamPropEvaluateOnChange,
-      kOfxParamPropPluginMayWrite, kOfxParamPropCacheInvalidation,
-      kOfxParamPropCanUndo,       kOfxParamPropMin,
-      kOfxParamPropMax,           kOfxParamPropDisplayMin,
-      kOfxParamPropDisplayMax};
+  static const char *const names[] = {kOfxParamPropDefault,
+                                      kOfxParamPropAnimates,
+                                      kOfxParamPropIsAnimating,
+                                      kOfxParamPropIsAutoKeying,
+                                      kOfxParamPropPersistant,
+                                      kOfxParamPropEvaluateOnChange,
+                                      kOfxParamPropPluginMayWrite,
+                                      kOfxParamPropCacheInvalidation,
+                                      kOfxParamPropCanUndo,
+                                      kOfxParamPropMin,
+                                      kOfxParamPropMax,
+                                      kOfxParamPropDisplayMin,
+                                      kOfxParamPropDisplayMax};
   size_t i;
   for (i = 0; i < COUNT(names); ++i)
     if (strcmp(name, names[i]) == 0)
@@ -283,8 +285,7 @@ static void checkSet(OfxPropertySetHandle set, const char *where,
   for (i = 0; i < COUNT(propertyFacts); ++i) {
     const Fact *fact = &propertyFacts[i];
     Fact expected;
-    if (strcmp(fact->set, what.setName) != 0 ||
-        isUnofferedFeature(fact->name))
+    if (strcmp(fact->set, what.setName) != 0 || isUnofferedFeature(fact->name))
       continue;
     if (what.valueless && isValueProperty(fact->name))
       continue;
@@ -373,8 +374,7 @@ static const ParamKind paramKinds[] = {
 };
 
 static int offersParametric(void) {
-  return host->fetchSuite(host->host, "OfxParametricParameterSuite", 1) !=
-         NULL;
+  return host->fetchSuite(host->host, "OfxParametricParameterSuite", 1) != NULL;
 }
 
 static void checkParam(OfxPropertySetHandle set, const ParamKind *kind,
@@ -481,8 +481,7 @@ static OfxStatus describeInContext(OfxImageEffectHandle effect) {
   return kOfxStatOK;
 }
 
-static void checkClipInstances(OfxImageEffectHandle effect,
-                               const char *when) {
+static void checkClipInstances(OfxImageEffectHandle effect, const char *when) {
   static const char *const clips[] = {kOfxImageEffectSimpleSourceClipName,
                                       kOfxImageEffectOutputClipName};
   char where[128];
@@ -507,8 +506,8 @@ static OfxStatus createInstance(OfxImageEffectHandle effect) {
   size_t i;
   effects->getPropertySet(effect, &p);
   checkSetNamed(p, "effect instance", "EffectInstance");
-  if (props->propGetPointer(p, kOfxImageEffectPropPluginHandle, 0,
-                            &plugin) == kOfxStatOK &&
+  if (props->propGetPointer(p, kOfxImageEffectPropPluginHandle, 0, &plugin) ==
+          kOfxStatOK &&
       plugin != (void *)describedHandle)
     finding("effect instance", kOfxImageEffectPropPluginHandle,
             "is not the handle the describe action was given");
@@ -519,8 +518,8 @@ static OfxStatus createInstance(OfxImageEffectHandle effect) {
   for (i = 0; i < COUNT(paramKinds); ++i) {
     OfxParamHandle param = NULL;
     OfxPropertySetHandle paramProps = NULL;
-    if (params->paramGetHandle(set, paramKinds[i].name, &param,
-                               &paramProps) != kOfxStatOK)
+    if (params->paramGetHandle(set, paramKinds[i].name, &param, &paramProps) !=
+        kOfxStatOK)
       continue; /* not defined: reported when describing */
     checkParam(paramProps, &paramKinds[i], "instance");
   }
@@ -543,8 +542,7 @@ static void checkImage(OfxImageEffectHandle effect, const char *clipName,
   effects->clipReleaseImage(image);
 }
 
-static void checkStatus(const char *suite, const char *call,
-                        OfxStatus status) {
+static void checkStatus(const char *suite, const char *call, OfxStatus status) {
   if (status != kOfxStatOK)
     finding(suite, call, "answered status %d", status);
 }
@@ -577,8 +575,7 @@ static void useProgressAndTimeLine(OfxImageEffectHandle effect,
   checkStatus("time line suite", "getTimeBounds",
               timeLine->getTimeBounds(effect, &first, &last));
   if (first > last)
-    finding("time line suite", "getTimeBounds", "gives %g to %g", first,
-            last);
+    finding("time line suite", "getTimeBounds", "gives %g to %g", first, last);
 }
 
 static OfxStatus render(OfxImageEffectHandle effect,
@@ -621,11 +618,13 @@ static OfxStatus mainEntry(const char *action, const void *handle,
 
 static void setHost(OfxHost *h) { host = h; }
 
-static OfxPlugin plugin = {kOfxImageEffectPluginApi, 1,
-                           "net.qeffects.test.ConformanceProbe", 1, 0,
-                           setHost, mainEntry};
+static OfxPlugin plugin = {kOfxImageEffectPluginApi,
+                           1,
+                           "net.qeffects.test.ConformanceProbe",
+                           1,
+                           0,
+                           setHost,
+                           mainEntry};
 
 OfxExport int OfxGetNumberOfPlugins(void) { return 1; }
-OfxExport OfxPlugin *OfxGetPlugin(int nth) {
-  return nth == 0 ? &plugin : NULL;
-}
+OfxExport OfxPlugin *OfxGetPlugin(int nth) { return nth == 0 ? &plugin : NULL; }

@@ -71,8 +71,7 @@ void driveEveryAction(ofxhost::Host &host, const std::string &context) {
   OfxRectD rod{};
   EXPECT_TRUE(instance->regionOfDefinition(0, {1, 1}, rod).ok());
   std::map<std::string, OfxRectD> rois;
-  EXPECT_TRUE(
-      instance->regionsOfInterest(0, {1, 1}, {0, 0, 8, 6}, rois).ok());
+  EXPECT_TRUE(instance->regionsOfInterest(0, {1, 1}, {0, 0, 8, 6}, rois).ok());
   EXPECT_TRUE(instance->beginSequenceRender(0, 1).ok());
   for (double time : {0.0, 1.0}) {
     ofxhost::RenderRequest request;
@@ -130,8 +129,8 @@ TEST(Conformance, HostLibraryHandsOverEveryPropertyTheStandardLists) {
         << report.findings.size()
         << " properties missing or wrong:" << listed(report.findings);
     for (const std::string &kind : mustCheck)
-      EXPECT_TRUE(report.checked.count(kind)) << "the probe never checked "
-                                              << kind;
+      EXPECT_TRUE(report.checked.count(kind))
+          << "the probe never checked " << kind;
   }
 }
 
@@ -190,10 +189,9 @@ TEST(Conformance, OfxrenderHandsOverEveryPropertyTheStandardLists) {
   const std::string report = dir.path() + "/report.txt";
   const std::string command =
       "QFX_CONFORMANCE_REPORT='" + report + "' OFX_PLUGIN_PATH= '" +
-      OFXRENDER_BIN + "' render --plugin-path '" +
-      QFX_TEST_BUNDLE_OUTPUT_DIR + "' net.qeffects.test.ConformanceProbe '" +
-      QFX_DEMO_INPUTS + "/sample.png' '" + dir.path() +
-      "/out.####.png' --frames 1-2 2>&1";
+      OFXRENDER_BIN + "' render --plugin-path '" + QFX_TEST_BUNDLE_OUTPUT_DIR +
+      "' net.qeffects.test.ConformanceProbe '" + QFX_DEMO_INPUTS +
+      "/sample.png' '" + dir.path() + "/out.####.png' --frames 1-2 2>&1";
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
 
@@ -205,9 +203,8 @@ TEST(Conformance, OfxrenderHandsOverEveryPropertyTheStandardLists) {
     else
       findings.push_back(line);
   }
-  EXPECT_TRUE(findings.empty()) << findings.size()
-                                << " properties missing or wrong:"
-                                << listed(findings);
+  EXPECT_TRUE(findings.empty())
+      << findings.size() << " properties missing or wrong:" << listed(findings);
   for (const char *kind :
        {"host", "effect instance", "image", "clip instance at render",
         "OfxImageEffectActionRender inArgs",

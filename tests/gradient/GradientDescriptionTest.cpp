@@ -22,7 +22,9 @@ protected:
     ASSERT_TRUE(result.ok()) << result.message;
   }
 
-  ofxhost::PropertySet &effect() { return fixture_.plugin()->descriptor().props(); }
+  ofxhost::PropertySet &effect() {
+    return fixture_.plugin()->descriptor().props();
+  }
   ofxhost::Descriptor &filter() {
     return *fixture_.plugin()->contextDescriptor(kOfxImageEffectContextFilter);
   }
@@ -93,8 +95,9 @@ TEST_F(GradientDescriptionTest, SourceAndOutputClips) {
 
 TEST_F(GradientDescriptionTest, ParametersInPageOrder) {
   ofxhost::Descriptor &d = filter();
-  EXPECT_EQ(d.paramNames(), (Strings{"Controls", "startColor", "startPosition",
-                                     "endColor", "endPosition", "gradientType"}));
+  EXPECT_EQ(d.paramNames(),
+            (Strings{"Controls", "startColor", "startPosition", "endColor",
+                     "endPosition", "gradientType"}));
   EXPECT_EQ(d.paramType("Controls"), kOfxParamTypePage);
   EXPECT_EQ(d.paramType("startColor"), kOfxParamTypeRGBA);
   EXPECT_EQ(d.paramType("startPosition"), kOfxParamTypeDouble2D);
@@ -117,11 +120,14 @@ TEST_F(GradientDescriptionTest, ColourParameters) {
     const char *name, *label, *hint;
     Doubles defaults;
   };
-  for (const Expected &e :
-       {Expected{"startColor", "Start Color", "Gradient start color",
-                 {1.0, 0.0, 0.0, 1.0}},
-        Expected{"endColor", "End Color", "Gradient end color",
-                 {0.0, 0.0, 1.0, 1.0}}}) {
+  for (const Expected &e : {Expected{"startColor",
+                                     "Start Color",
+                                     "Gradient start color",
+                                     {1.0, 0.0, 0.0, 1.0}},
+                            Expected{"endColor",
+                                     "End Color",
+                                     "Gradient end color",
+                                     {0.0, 0.0, 1.0, 1.0}}}) {
     SCOPED_TRACE(e.name);
     ofxhost::PropertySet &p = filter().paramProps(e.name);
     expectLabels(p, e.label);
@@ -137,10 +143,14 @@ TEST_F(GradientDescriptionTest, PositionParameters) {
     Doubles defaults;
   };
   for (const Expected &e :
-       {Expected{"startPosition", "Start Position",
-                 "Position of the start color in the gradient", {0.0, 0.5}},
-        Expected{"endPosition", "End Position",
-                 "Position of the end color in the gradient", {1.0, 0.5}}}) {
+       {Expected{"startPosition",
+                 "Start Position",
+                 "Position of the start color in the gradient",
+                 {0.0, 0.5}},
+        Expected{"endPosition",
+                 "End Position",
+                 "Position of the end color in the gradient",
+                 {1.0, 0.5}}}) {
     SCOPED_TRACE(e.name);
     ofxhost::PropertySet &p = filter().paramProps(e.name);
     expectLabels(p, e.label);
@@ -200,7 +210,8 @@ TEST(GradientInstanceTest, FreshInstanceHoldsTheDefaults) {
 
   // The declared range keeps a position within one image size outside it.
   instance->param("startPosition").setValue({-5.0, 7.0});
-  EXPECT_EQ(instance->param("startPosition").valueAt(0.0), (Doubles{-1.0, 2.0}));
+  EXPECT_EQ(instance->param("startPosition").valueAt(0.0),
+            (Doubles{-1.0, 2.0}));
 }
 
 } // namespace

@@ -99,7 +99,8 @@ TEST_P(GradientExamplesTest, ShortAlphasBelowSixtySixIgnoreOwnColour) {
   // Alpha 66 by hand: w = sqrt(66/65535), own colour 1.0 in each channel.
   const double a = 66.0 / 65535.0, w = std::sqrt(a);
   const auto *p66 = output->pixel<unsigned short>(0, 65);
-  EXPECT_EQ(p66[0], static_cast<unsigned short>((1.0 * w + (1.0 - w)) * a * 65535));
+  EXPECT_EQ(p66[0],
+            static_cast<unsigned short>((1.0 * w + (1.0 - w)) * a * 65535));
   EXPECT_EQ(p66[1], static_cast<unsigned short>(((1.0 - w)) * a * 65535));
 }
 
@@ -204,7 +205,8 @@ TEST_P(GradientExamplesTest, RadialReachesTheEndColourOnlyInRightCorners) {
       if (pixelEquals<ByteRGBA>(*output, x, y, blue.data())) {
         ++pureEnd;
         const double nx = x / 100.0, ny = y / 100.0 - 0.5;
-        EXPECT_GE(nx * nx + ny * ny, 1.0 - 1e-12) << "pixel (" << x << ", " << y << ")";
+        EXPECT_GE(nx * nx + ny * ny, 1.0 - 1e-12)
+            << "pixel (" << x << ", " << y << ")";
       }
   EXPECT_GT(pureEnd, 0);
 }
@@ -222,7 +224,8 @@ TEST_P(GradientExamplesTest, ColourAlphasHaveNoEffect) {
   ASSERT_TRUE(a && b);
   for (int y = bounds.y1; y < bounds.y2; ++y)
     for (int x = bounds.x1; x < bounds.x2; ++x)
-      ASSERT_TRUE(pixelEquals<ShortRGBA>(*b, x, y, a->pixel<unsigned short>(x, y)));
+      ASSERT_TRUE(
+          pixelEquals<ShortRGBA>(*b, x, y, a->pixel<unsigned short>(x, y)));
 }
 
 // Alpha-only images are copied, whatever the gradient.
@@ -242,8 +245,8 @@ TEST_P(GradientExamplesTest, AlphaOnlyIsACopy) {
   ASSERT_TRUE(byteOut && floatOut);
   for (int y = bounds.y1; y < bounds.y2; ++y) {
     for (int x = bounds.x1; x < bounds.x2; ++x) {
-      ASSERT_TRUE(pixelEquals<ByteAlpha>(*byteOut, x, y,
-                                         byteSource->pixel<unsigned char>(x, y)));
+      ASSERT_TRUE(pixelEquals<ByteAlpha>(
+          *byteOut, x, y, byteSource->pixel<unsigned char>(x, y)));
       ASSERT_TRUE(pixelEquals<FloatAlpha>(*floatOut, x, y,
                                           floatSource->pixel<float>(x, y)));
     }

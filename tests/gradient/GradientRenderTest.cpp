@@ -34,7 +34,9 @@ template <class F> class GradientRenderTest : public ::testing::Test {
 protected:
   using Pix = typename F::PIX;
 
-  void SetUp() override { ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.error(); }
+  void SetUp() override {
+    ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.error();
+  }
 
   // Renders `window` of a kBounds-sized image filled from `seed` and
   // returns the output; the source goes to *sourceOut when given.
@@ -79,7 +81,8 @@ protected:
             pixelEquals<F>(output, x, y, expected.data());
         if (!same) {
           ++failures;
-          ADD_FAILURE() << same.message() << (inside ? "" : " (outside window)");
+          ADD_FAILURE() << same.message()
+                        << (inside ? "" : " (outside window)");
         }
       }
     }
@@ -251,7 +254,8 @@ TYPED_TEST(GradientRenderTest, AbortIsPolledOncePerRowAndStopsTheRender) {
     const int x = kBounds.x1 + 5;
     const bool done = y < kBounds.y1 + 3;
     const auto *expected = untouched->pixel<typename F::PIX>(x, y);
-    const bool written = !static_cast<bool>(pixelEquals<F>(*output, x, y, expected));
+    const bool written =
+        !static_cast<bool>(pixelEquals<F>(*output, x, y, expected));
     EXPECT_EQ(written, done)
         << F::name() << ": row " << y << (done ? " not rendered" : " rendered");
   }
@@ -273,8 +277,9 @@ TYPED_TEST(GradientRenderTest, ParametersAreReadAtTheRenderTime) {
 
   GradientSettings atTen;
   atTen.startColor = {0.0, 1.0, 0.0, 1.0};
-  const auto expected = referencePixel<F>(atTen, kBounds.x1, kBounds.y1, kBounds,
-                                          source->pixel<Pix>(kBounds.x1, kBounds.y1));
+  const auto expected =
+      referencePixel<F>(atTen, kBounds.x1, kBounds.y1, kBounds,
+                        source->pixel<Pix>(kBounds.x1, kBounds.y1));
   EXPECT_TRUE(pixelEquals<F>(*output, kBounds.x1, kBounds.y1, expected.data()));
 }
 

@@ -44,10 +44,13 @@ public:
   }
 
   // The integer alpha values 1 to kMax that the picture has shown.
-  std::vector<bool> seenAlphas = std::vector<bool>(F::kIsFloat ? 0 : F::kMax + 1);
+  std::vector<bool> seenAlphas =
+      std::vector<bool>(F::kIsFloat ? 0 : F::kMax + 1);
 
 private:
-  double unit() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng_); }
+  double unit() {
+    return std::uniform_real_distribution<double>(0.0, 1.0)(rng_);
+  }
 
   // A colour channel: any value of the format, with no regard to the
   // alpha, so unpremultiplied colours and clamped results occur too.
@@ -94,8 +97,9 @@ private:
 
   Pix nextAlpha() {
     if constexpr (F::kIsFloat) {
-      static const Pix kSpecial[] = {1.0f, 2.0f, 0.0005f, 0.001f, 1e-30f,
-                                     std::numeric_limits<Pix>::infinity()};
+      static const Pix kSpecial[] = {
+          1.0f,   2.0f,   0.0005f,
+          0.001f, 1e-30f, std::numeric_limits<Pix>::infinity()};
       const unsigned n = counter_++;
       if (n % 16 == 0)
         return kSpecial[(n / 16) % 6];
@@ -154,8 +158,9 @@ protected:
     ASSERT_NE(fixture_.plugin(), nullptr) << fixture_.error();
   }
 
-  ofxhost::ImagePtr render(const ofxhost::ImagePtr &source, OfxRectI outputBounds,
-                           OfxRectI window, const GradientSettings &settings) {
+  ofxhost::ImagePtr render(const ofxhost::ImagePtr &source,
+                           OfxRectI outputBounds, OfxRectI window,
+                           const GradientSettings &settings) {
     auto instance = fixture_.createFilter();
     if (!instance)
       return nullptr;
@@ -178,7 +183,8 @@ protected:
       for (int x = b.x1; x < b.x2 && failures < 10; ++x) {
         std::array<Pix, F::kComponents> expected{};
         if (x >= window.x1 && x < window.x2 && y >= window.y1 && y < window.y2)
-          expected = referencePixel<F>(settings, x, y, b, source.pixel<Pix>(x, y));
+          expected =
+              referencePixel<F>(settings, x, y, b, source.pixel<Pix>(x, y));
         const ::testing::AssertionResult same =
             sameUpToNanSign(output, x, y, expected.data());
         if (!same) {
@@ -193,9 +199,9 @@ protected:
   // alpha and a NaN colour, two NaNs meet in one sum, and which of them
   // comes out (its sign) is up to the order in which the compiler puts
   // the operands, not up to the formula.
-  static ::testing::AssertionResult sameUpToNanSign(const ofxhost::Image &output,
-                                                    int x, int y,
-                                                    const Pix *expected) {
+  static ::testing::AssertionResult
+  sameUpToNanSign(const ofxhost::Image &output, int x, int y,
+                  const Pix *expected) {
     std::array<Pix, F::kComponents> actual{};
     std::memcpy(actual.data(), output.pixel<Pix>(x, y), sizeof(actual));
     if constexpr (F::kIsFloat) {
@@ -206,7 +212,8 @@ protected:
         else if (std::isnan(actual[c]))
           actual[c] = expected[c];
       }
-      if (nansAgree && std::memcmp(actual.data(), expected, sizeof(actual)) == 0)
+      if (nansAgree &&
+          std::memcmp(actual.data(), expected, sizeof(actual)) == 0)
         return ::testing::AssertionSuccess();
     }
     return pixelEquals<F>(output, x, y, expected);
@@ -246,7 +253,8 @@ TYPED_TEST(GradientRunsTest, PartialWindowAndNarrowSource) {
                               kWide.y2 - 9};
   ofxhost::ImagePtr source = makeImage<F>(sourceBounds);
   RunPicture<F>(43).paint(*source);
-  const OfxRectI window{kWide.x1 + 37, kWide.y1 + 2, kWide.x2 - 11, kWide.y2 - 3};
+  const OfxRectI window{kWide.x1 + 37, kWide.y1 + 2, kWide.x2 - 11,
+                        kWide.y2 - 3};
   for (const GradientSettings &settings : settingsToCover()) {
     SCOPED_TRACE("type " + std::to_string(settings.type));
     auto output = this->render(source, kWide, window, settings);

@@ -23,12 +23,23 @@ template <class F> std::vector<typename F::PIX> specialComponents() {
   using Pix = typename F::PIX;
   if constexpr (F::kIsFloat) {
     constexpr float inf = std::numeric_limits<float>::infinity();
-    return {std::numeric_limits<float>::quiet_NaN(), inf, -inf, -0.0f, -0.25f, 0.0009f,
-            0.0011f, 1.0f, 1.5f, 1e30f, 3.4e38f, 1e-40f};
+    return {std::numeric_limits<float>::quiet_NaN(),
+            inf,
+            -inf,
+            -0.0f,
+            -0.25f,
+            0.0009f,
+            0.0011f,
+            1.0f,
+            1.5f,
+            1e30f,
+            3.4e38f,
+            1e-40f};
   } else {
     // The alphas just below and above a = 0.001, and the extremes.
     const Pix threshold = static_cast<Pix>(0.001 * F::kMax);
-    return {Pix(0), Pix(1), threshold, Pix(threshold + 1), Pix(F::kMax - 1), Pix(F::kMax)};
+    return {Pix(0),           Pix(1),      threshold, Pix(threshold + 1),
+            Pix(F::kMax - 1), Pix(F::kMax)};
   }
 }
 
@@ -39,7 +50,8 @@ template <class F> void fillHostile(ofxhost::Image &image, unsigned seed) {
   fillRandom<F>(image, seed);
   const std::vector<Pix> specials = specialComponents<F>();
   std::mt19937 rng(seed * 7919u + 1u);
-  std::uniform_int_distribution<int> pick(0, static_cast<int>(specials.size()) * 3 - 1);
+  std::uniform_int_distribution<int> pick(
+      0, static_cast<int>(specials.size()) * 3 - 1);
   std::uniform_int_distribution<int> anyInteger(0, F::kIsFloat ? 1 : F::kMax);
   fillImage<F>(image, [&](int, int, Pix *p) {
     for (int c = 0; c < F::kComponents; ++c) {
@@ -74,7 +86,8 @@ std::vector<GradientSettings> settingsSweep() {
 
 // Renders each picture and setting on the current path and compares every
 // pixel; reports the first few mismatches of each render.
-template <class F> void expectFormatMatches(GradientHost &fixture, const char *path) {
+template <class F>
+void expectFormatMatches(GradientHost &fixture, const char *path) {
   using Pix = typename F::PIX;
   const std::vector<GradientSettings> sweep = settingsSweep();
   for (unsigned seed : {3u, 17u}) {
@@ -88,17 +101,21 @@ template <class F> void expectFormatMatches(GradientHost &fixture, const char *p
       instance->setOutput(output);
       applySettings(*instance, sweep[i]);
       const ofxhost::ActionResult result = instance->render(renderOf(kBounds));
-      ASSERT_TRUE(result.ok()) << path << " " << F::name() << ": " << result.message;
+      ASSERT_TRUE(result.ok())
+          << path << " " << F::name() << ": " << result.message;
       int failures = 0;
       for (int y = kBounds.y1; y < kBounds.y2 && failures < 5; ++y) {
         for (int x = kBounds.x1; x < kBounds.x2 && failures < 5; ++x) {
-          const auto expected =
-              referencePixel<F>(sweep[i], x, y, kBounds, source->pixel<Pix>(x, y));
-          const ::testing::AssertionResult same = pixelEquals<F>(*output, x, y, expected.data());
+          const auto expected = referencePixel<F>(sweep[i], x, y, kBounds,
+                                                  source->pixel<Pix>(x, y));
+          const ::testing::AssertionResult same =
+              pixelEquals<F>(*output, x, y, expected.data());
           if (!same) {
             ++failures;
-            ADD_FAILURE() << "path " << path << ", settings #" << i << ", picture " << seed
-                          << ", source " << channelsText(source->pixel<Pix>(x, y), F::kComponents)
+            ADD_FAILURE() << "path " << path << ", settings #" << i
+                          << ", picture " << seed << ", source "
+                          << channelsText(source->pixel<Pix>(x, y),
+                                          F::kComponents)
                           << ": " << same.message();
           }
         }
@@ -115,8 +132,12 @@ TEST_P(GradientSimdPathTest, EveryFormatMatchesTheReferenceBitForBit) {
   GradientHost fixture(2);
   ASSERT_NE(fixture.plugin(), nullptr) << fixture.error();
   const char *path = qfx::simd::pathName(GetParam());
-  std::apply([&](auto... format) { (expectFormatMatches<decltype(format)>(fixture, path), ...); },
-             std::tuple<ByteRGBA, ShortRGBA, FloatRGBA, ByteAlpha, ShortAlpha, FloatAlpha>{});
+  std::apply(
+      [&](auto... format) {
+        (expectFormatMatches<decltype(format)>(fixture, path), ...);
+      },
+      std::tuple<ByteRGBA, ShortRGBA, FloatRGBA, ByteAlpha, ShortAlpha,
+                 FloatAlpha>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, GradientSimdPathTest, simd_test::allPaths(),

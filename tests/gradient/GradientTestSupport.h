@@ -1,7 +1,7 @@
 // Shared pieces of the gradient effect's tests: the shared formats and host
 // (tests/common) with the Tintrow bundle loaded, image helpers, and a plain
-// reference of the effect's per-pixel formula written from its description, so the
-// tests never ask the plug-in's own code what the answer should be.
+// reference of the effect's per-pixel formula written from its description, so
+// the tests never ask the plug-in's own code what the answer should be.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -136,8 +136,8 @@ void fillImage(ofxhost::Image &image,
 
 // Fills with one normalised colour (1.0 = kMax); alpha-only images take
 // the alpha.
-template <class F> void fillConstant(ofxhost::Image &image,
-                                     std::array<double, 4> value) {
+template <class F>
+void fillConstant(ofxhost::Image &image, std::array<double, 4> value) {
   fillImage<F>(image, [&](int, int, typename F::PIX *p) {
     for (int c = 0; c < F::kComponents; ++c)
       p[c] = static_cast<typename F::PIX>(
@@ -189,8 +189,8 @@ template <class Pix> std::string channelsText(const Pix *p, int n) {
 // Compares one output pixel with what it should hold, bit for bit (a NaN
 // equals a NaN); the message names the format, the pixel and both values.
 template <class F>
-::testing::AssertionResult pixelEquals(const ofxhost::Image &image, int x, int y,
-                                       const typename F::PIX *expected) {
+::testing::AssertionResult pixelEquals(const ofxhost::Image &image, int x,
+                                       int y, const typename F::PIX *expected) {
   const auto *actual = image.pixel<typename F::PIX>(x, y);
   if (!actual)
     return ::testing::AssertionFailure()
@@ -220,13 +220,14 @@ public:
 inline void applySettings(ofxhost::Instance &instance,
                           const GradientSettings &s) {
   instance.param(names::kStartColor)
-      .setValue({s.startColor[0], s.startColor[1], s.startColor[2],
-                 s.startColor[3]});
+      .setValue(
+          {s.startColor[0], s.startColor[1], s.startColor[2], s.startColor[3]});
   instance.param(names::kEndColor)
       .setValue({s.endColor[0], s.endColor[1], s.endColor[2], s.endColor[3]});
   instance.param(names::kStartPosition)
       .setValue({s.startPosition[0], s.startPosition[1]});
-  instance.param(names::kEndPosition).setValue({s.endPosition[0], s.endPosition[1]});
+  instance.param(names::kEndPosition)
+      .setValue({s.endPosition[0], s.endPosition[1]});
   instance.param(names::kGradientType).setValue({double(s.type)});
 }
 

@@ -138,8 +138,8 @@ TEST(BundleScanTest, BadBundlesAreReportedAndTheScanGoesOn) {
   for (const char *name : {"BrokenLoad", "HostProbe", "MixedRecords",
                            "NoEntryPoints", "ZeroPlugins"})
     dir.install(name);
-  const fs::path text = fs::path(dir.str()) / "Text.ofx.bundle" / "Contents" /
-                        "Linux-x86-64";
+  const fs::path text =
+      fs::path(dir.str()) / "Text.ofx.bundle" / "Contents" / "Linux-x86-64";
   fs::create_directories(text);
   std::ofstream(text / "Text.ofx") << "this is not a shared library\n";
   fs::create_directories(fs::path(dir.str()) / "Empty.ofx.bundle");
@@ -151,11 +151,12 @@ TEST(BundleScanTest, BadBundlesAreReportedAndTheScanGoesOn) {
   std::set<std::string> loaded;
   for (Plugin *plugin : host.plugins())
     loaded.insert(plugin->identifier());
-  EXPECT_EQ(loaded, (std::set<std::string>{kProbeId,
-                                           "net.qeffects.test.MixedGood"}))
+  EXPECT_EQ(loaded,
+            (std::set<std::string>{kProbeId, "net.qeffects.test.MixedGood"}))
       << listErrors(host);
 
-  EXPECT_TRUE(hasErrorContaining(host, "Text.ofx.bundle", "not a shared library"))
+  EXPECT_TRUE(
+      hasErrorContaining(host, "Text.ofx.bundle", "not a shared library"))
       << listErrors(host);
   EXPECT_TRUE(hasErrorContaining(host, "Empty.ofx.bundle", "no binary"));
   EXPECT_TRUE(
@@ -214,10 +215,11 @@ TEST(BundleScanTest, BrokenBinariesAreReportedWithoutTakingTheHostDown) {
   dir.install("MissingDependency");
   dir.install("CrashEntry");
   dir.install("CrashLoad");
-  const std::string probe = fileBytes(ofxhost::bundleBinaryPath(bundle("HostProbe")));
+  const std::string probe =
+      fileBytes(ofxhost::bundleBinaryPath(bundle("HostProbe")));
   auto write = [&](const std::string &name, const std::string &bytes) {
-    const fs::path bin = ofxhost::bundleBinaryPath(
-        ofxhost::bundlePathIn(dir.str(), name));
+    const fs::path bin =
+        ofxhost::bundleBinaryPath(ofxhost::bundlePathIn(dir.str(), name));
     fs::create_directories(bin.parent_path());
     std::ofstream(bin, std::ios::binary) << bytes;
   };
@@ -274,10 +276,10 @@ TEST(BundleScanTest, OnlyTheBundlesInUseAreOpenedAndLoadsPairWithDescribes) {
   fs::copy(ofxhost::bundlePathIn(QFX_PROBE_BUNDLE_DIR, "StrictPair"),
            fs::path(dir.str()) / "StrictPair.ofx.bundle",
            fs::copy_options::recursive);
-  const std::string strict = ofxhost::bundleBinaryPath(
-      ofxhost::bundlePathIn(dir.str(), "StrictPair"));
-  const std::string probe = ofxhost::bundleBinaryPath(
-      ofxhost::bundlePathIn(dir.str(), "HostProbe"));
+  const std::string strict =
+      ofxhost::bundleBinaryPath(ofxhost::bundlePathIn(dir.str(), "StrictPair"));
+  const std::string probe =
+      ofxhost::bundleBinaryPath(ofxhost::bundlePathIn(dir.str(), "HostProbe"));
   for (const char *name : {"Strict Second", "net.qeffects.test.StrictFirst"}) {
     Host host(isolated());
     host.addSearchPath(dir.str());
@@ -294,7 +296,9 @@ TEST(BundleScanTest, OnlyTheBundlesInUseAreOpenedAndLoadsPairWithDescribes) {
   // Loaded through addBundle and never used: described at the end, then
   // unloaded.
   Host host(isolated());
-  EXPECT_EQ(host.addBundle(ofxhost::bundlePathIn(dir.str(), "StrictPair")).size(), 2u);
+  EXPECT_EQ(
+      host.addBundle(ofxhost::bundlePathIn(dir.str(), "StrictPair")).size(),
+      2u);
 }
 
 TEST(BundleOpenTest, AddBundleTakesADirectoryOrTheBinary) {
@@ -398,9 +402,9 @@ TEST(HostTest, HostsFollowingEachOtherEachDriveThePlugin) {
     ASSERT_EQ(loaded.size(), 1u) << "round " << round;
     auto instance = loaded[0]->createInstance(kOfxImageEffectContextFilter);
     ASSERT_TRUE(instance) << "round " << round;
-    auto image = std::make_shared<ofxhost::Image>(
-        OfxRectI{0, 0, 4, 4}, ofxhost::BitDepth::Byte,
-        ofxhost::Components::RGBA);
+    auto image = std::make_shared<ofxhost::Image>(OfxRectI{0, 0, 4, 4},
+                                                  ofxhost::BitDepth::Byte,
+                                                  ofxhost::Components::RGBA);
     instance->setSource(image);
     instance->setOutput(std::make_shared<ofxhost::Image>(
         OfxRectI{0, 0, 4, 4}, ofxhost::BitDepth::Byte,

@@ -59,8 +59,8 @@ TEST(ImageTest, ImpossibleImagesAreRefused) {
 }
 
 TEST(PixelNamesTest, NamesRoundTrip) {
-  for (BitDepth depth : {BitDepth::Byte, BitDepth::Short, BitDepth::Half,
-                         BitDepth::Float})
+  for (BitDepth depth :
+       {BitDepth::Byte, BitDepth::Short, BitDepth::Half, BitDepth::Float})
     EXPECT_EQ(ofxhost::bitDepthFromName(ofxhost::bitDepthName(depth)), depth);
   for (Components c : {Components::RGBA, Components::RGB, Components::Alpha})
     EXPECT_EQ(ofxhost::componentsFromName(ofxhost::componentsName(c)), c);

@@ -29,7 +29,8 @@ template <class F> typename F::PIX pattern(int x, int y, int c) {
   const int v = (x * 7 + y * 13 + c * 3) % 200 + 1;
   if (F::kDepth == BitDepth::Float)
     return static_cast<typename F::PIX>(v / 200.0);
-  return static_cast<typename F::PIX>(F::kDepth == BitDepth::Short ? v * 300 : v);
+  return static_cast<typename F::PIX>(F::kDepth == BitDepth::Short ? v * 300
+                                                                   : v);
 }
 
 template <class F> class RenderFormatTest : public ProbeTest {
@@ -80,9 +81,9 @@ TYPED_TEST(RenderFormatTest, CopiesTheWindowThroughPaddedAndFlippedRows) {
 
 TYPED_TEST(RenderFormatTest, ImagesCarryTheirOwnFormatAndLayout) {
   using F = TypeParam;
-  ImagePtr image = std::make_shared<Image>(OfxRectI{1, 2, 6, 9}, F::kDepth,
-                                           F::kLayout,
-                                           ofxhost::ImageLayout{4, true});
+  ImagePtr image =
+      std::make_shared<Image>(OfxRectI{1, 2, 6, 9}, F::kDepth, F::kLayout,
+                              ofxhost::ImageLayout{4, true});
   image->renderScale = {0.5, 0.5};
   this->instance_->setSource(image);
   ofxhost::Clip &clip = this->instance_->clip("Source");
@@ -131,8 +132,7 @@ TEST_F(ProbeTest, DescriptorsHoldWhatThePluginDeclared) {
   ofxhost::Descriptor *filter =
       plugin_->contextDescriptor(kOfxImageEffectContextFilter);
   ASSERT_NE(filter, nullptr);
-  EXPECT_EQ(plugin_->contextDescriptor(kOfxImageEffectContextGeneral),
-            nullptr);
+  EXPECT_EQ(plugin_->contextDescriptor(kOfxImageEffectContextGeneral), nullptr);
   EXPECT_EQ(filter->clipNames(),
             (std::vector<std::string>{"Source", "Output"}));
   EXPECT_EQ(filter->clipProps("Source").getStrings(
@@ -145,9 +145,9 @@ TEST_F(ProbeTest, DescriptorsHoldWhatThePluginDeclared) {
   EXPECT_THROW(filter->clipProps("Nope"), std::out_of_range);
 
   // Descriptors take properties the plug-in invents; instances do not.
-  EXPECT_EQ(props_->propSetInt(effect.props().handle(), "net.qeffects.custom",
-                               0, 7),
-            kOfxStatOK);
+  EXPECT_EQ(
+      props_->propSetInt(effect.props().handle(), "net.qeffects.custom", 0, 7),
+      kOfxStatOK);
   EXPECT_EQ(props_->propSetInt(instance_->props().handle(),
                                "net.qeffects.custom", 0, 7),
             kOfxStatErrUnknown);
@@ -210,9 +210,8 @@ TEST_F(ProbeTest, RegionOfDefinitionFollowsTheParameterAtEachTime) {
 
   instance_->faults().regionQuery = kOfxStatErrMemory;
   ActionResult failed = instance_->regionOfDefinition(0.0, {1, 1}, rod);
-  EXPECT_EQ(failed.message,
-            "OfxImageEffectActionGetRegionOfDefinition failed: "
-            "kOfxStatErrMemory (8)");
+  EXPECT_EQ(failed.message, "OfxImageEffectActionGetRegionOfDefinition failed: "
+                            "kOfxStatErrMemory (8)");
 }
 
 TEST_F(ProbeTest, RegionsOfInterestReportWhatThePluginSet) {
@@ -356,8 +355,8 @@ TEST_F(RenderFailureTest, SequencesAndOtherActionsReachThePlugin) {
   // The probe leaves this one to the host.
   ofxhost::PropertySet inArgs;
   inArgs.setDouble(kOfxPropTime, 3.0);
-  ActionResult identity = instance_->callAction(
-      kOfxImageEffectActionIsIdentity, &inArgs, nullptr);
+  ActionResult identity =
+      instance_->callAction(kOfxImageEffectActionIsIdentity, &inArgs, nullptr);
   EXPECT_EQ(identity.status, kOfxStatReplyDefault);
   EXPECT_TRUE(identity.ok());
   EXPECT_TRUE(identity.message.empty());
@@ -448,9 +447,8 @@ TEST_F(ProbeTest, ProgressReachesTheListenerWhichMayAskToStop) {
   goOn = false;
   EXPECT_EQ(v2->progressUpdate(handle, 0.5), kOfxStatReplyNo);
   EXPECT_EQ(v2->progressEnd(handle), kOfxStatOK);
-  EXPECT_EQ(seen, (std::vector<std::string>{"0 Blurring 0", "1  0.25",
-                                            "1  1", "0 Again 0", "1  0.5",
-                                            "2  1"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"0 Blurring 0", "1  0.25", "1  1",
+                                            "0 Again 0", "1  0.5", "2  1"}));
 
   // Only a live instance has a task to report on.
   // The descriptor the describe action was given, as the instance names it.
@@ -481,21 +479,20 @@ TEST_F(ProbeTest, TimeLineIsTheInstancesCurrentTimeWithinItsFrameRange) {
   EXPECT_EQ(first, 0.0);
   EXPECT_EQ(last, 99.0);
   // Moving is kept within the bounds.
-  for (auto [to, expected] : {std::pair{12.5, 12.5}, std::pair{500.0, 99.0},
-                              std::pair{-3.0, 0.0}}) {
+  for (auto [to, expected] :
+       {std::pair{12.5, 12.5}, std::pair{500.0, 99.0}, std::pair{-3.0, 0.0}}) {
     EXPECT_EQ(timeLine->gotoTime(handle, to), kOfxStatOK);
     timeLine->getTime(handle, &time);
     EXPECT_EQ(time, expected) << "went to " << to;
   }
   EXPECT_EQ(timeLine->gotoTime(handle, std::nan("")), kOfxStatErrValue);
   EXPECT_EQ(timeLine->getTime(handle, nullptr), kOfxStatErrValue);
-  EXPECT_EQ(timeLine->getTimeBounds(handle, &first, nullptr),
-            kOfxStatErrValue);
+  EXPECT_EQ(timeLine->getTimeBounds(handle, &first, nullptr), kOfxStatErrValue);
   EXPECT_EQ(timeLine->getTime(nullptr, &time), kOfxStatErrBadHandle);
-  EXPECT_EQ(timeLine->gotoTime(instance_->props().getPointer(
-                                   kOfxImageEffectPropPluginHandle),
-                               1.0),
-            kOfxStatErrBadHandle);
+  EXPECT_EQ(
+      timeLine->gotoTime(
+          instance_->props().getPointer(kOfxImageEffectPropPluginHandle), 1.0),
+      kOfxStatErrBadHandle);
 }
 
 } // namespace

@@ -28,11 +28,10 @@ protected:
   std::vector<double> suiteValueAt(const std::string &name, double time,
                                    OfxStatus *status = nullptr) {
     Param &p = param(name);
-    const bool integral = p.type() == kOfxParamTypeInteger ||
-                          p.type() == kOfxParamTypeBoolean ||
-                          p.type() == kOfxParamTypeChoice ||
-                          p.type() == kOfxParamTypeInteger2D ||
-                          p.type() == kOfxParamTypeInteger3D;
+    const bool integral =
+        p.type() == kOfxParamTypeInteger || p.type() == kOfxParamTypeBoolean ||
+        p.type() == kOfxParamTypeChoice || p.type() == kOfxParamTypeInteger2D ||
+        p.type() == kOfxParamTypeInteger3D;
     int i[4] = {-7, -7, -7, -7};
     double d[4] = {-7, -7, -7, -7};
     OfxStatus s = integral
@@ -50,16 +49,15 @@ protected:
 
   OfxStatus suiteSet(const std::string &name, const std::vector<double> &v) {
     Param &p = param(name);
-    const bool integral = p.type() == kOfxParamTypeInteger ||
-                          p.type() == kOfxParamTypeBoolean ||
-                          p.type() == kOfxParamTypeChoice ||
-                          p.type() == kOfxParamTypeInteger2D ||
-                          p.type() == kOfxParamTypeInteger3D;
+    const bool integral =
+        p.type() == kOfxParamTypeInteger || p.type() == kOfxParamTypeBoolean ||
+        p.type() == kOfxParamTypeChoice || p.type() == kOfxParamTypeInteger2D ||
+        p.type() == kOfxParamTypeInteger3D;
     std::vector<double> a(v);
     a.resize(4, 0.0);
     if (integral)
-      return params_->paramSetValue(p.handle(), int(a[0]), int(a[1]),
-                                    int(a[2]), int(a[3]));
+      return params_->paramSetValue(p.handle(), int(a[0]), int(a[1]), int(a[2]),
+                                    int(a[3]));
     return params_->paramSetValue(p.handle(), a[0], a[1], a[2], a[3]);
   }
 };
@@ -127,17 +125,18 @@ TEST_P(ParamClampTest, SuiteAndCxxSettersClampEveryComponent) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryNumericType, ParamClampTest,
-    ::testing::Values(
-        ClampCase{"count", {20}, {10}}, ClampCase{"count", {-5}, {0}},
-        ClampCase{"amount", {3.5}, {1.0}}, ClampCase{"amount", {-2}, {-1}},
-        ClampCase{"flag", {7}, {1}}, ClampCase{"flag", {0}, {0}},
-        ClampCase{"mode", {9}, {2}}, ClampCase{"mode", {-1}, {0}},
-        ClampCase{"colour", {2, -1, 0.5, 1}, {1, 0, 0.5, 1}},
-        ClampCase{"offset", {5, -9}, {1, -5}},
-        ClampCase{"size", {0, 9999}, {1, 2160}},
-        ClampCase{"cell", {-1, 10, 5}, {0, 9, 5}},
-        // No range declared: anything goes.
-        ClampCase{"point", {-1e6, 0, 1e6}, {-1e6, 0, 1e6}}));
+    ::testing::Values(ClampCase{"count", {20}, {10}},
+                      ClampCase{"count", {-5}, {0}},
+                      ClampCase{"amount", {3.5}, {1.0}},
+                      ClampCase{"amount", {-2}, {-1}},
+                      ClampCase{"flag", {7}, {1}}, ClampCase{"flag", {0}, {0}},
+                      ClampCase{"mode", {9}, {2}}, ClampCase{"mode", {-1}, {0}},
+                      ClampCase{"colour", {2, -1, 0.5, 1}, {1, 0, 0.5, 1}},
+                      ClampCase{"offset", {5, -9}, {1, -5}},
+                      ClampCase{"size", {0, 9999}, {1, 2160}},
+                      ClampCase{"cell", {-1, 10, 5}, {0, 9, 5}},
+                      // No range declared: anything goes.
+                      ClampCase{"point", {-1e6, 0, 1e6}, {-1e6, 0, 1e6}}));
 
 TEST_F(ParamTest, KeysInterpolateLinearlyAndHoldOutside) {
   Param &amount = param("amount");
@@ -207,8 +206,7 @@ TEST_F(ParamTest, SetValueOnAnAnimatedParamKeysTheCurrentTime) {
       OfxRectI{0, 0, 2, 2}, ofxhost::BitDepth::Byte,
       ofxhost::Components::RGBA));
   instance_->regionOfDefinition(8.0, {1, 1}, rod);
-  ASSERT_EQ(params_->paramSetValue(param("amount").handle(), 0.8),
-            kOfxStatOK);
+  ASSERT_EQ(params_->paramSetValue(param("amount").handle(), 0.8), kOfxStatOK);
   EXPECT_EQ(param("amount").numKeys(), 2);
   EXPECT_DOUBLE_EQ(param("amount").valueAt(4.0)[0], 0.4);
 }
@@ -264,9 +262,9 @@ TEST_F(ParamTest, SuiteRefusesWhatAnInstanceCannotDo) {
   EXPECT_EQ(params_->paramGetValue(param("go").handle(), &d),
             kOfxStatErrUnsupported);
   int notAParam = 0;
-  EXPECT_EQ(params_->paramGetValue(reinterpret_cast<OfxParamHandle>(&notAParam),
-                                   &d),
-            kOfxStatErrBadHandle);
+  EXPECT_EQ(
+      params_->paramGetValue(reinterpret_cast<OfxParamHandle>(&notAParam), &d),
+      kOfxStatErrBadHandle);
   EXPECT_EQ(params_->paramGetValue(nullptr, &d), kOfxStatErrBadHandle);
 }
 

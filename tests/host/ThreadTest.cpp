@@ -195,7 +195,7 @@ TEST(HostMutexTest, LocksAreRecursiveAndOwnedByOneThread) {
   const OfxMultiThreadSuiteV1 *mt = threadSuite(host);
   OfxMutexHandle mutex = nullptr;
   ASSERT_EQ(mt->mutexCreate(&mutex, 2), kOfxStatOK); // created held twice
-  EXPECT_EQ(mt->mutexLock(mutex), kOfxStatOK);         // and once more
+  EXPECT_EQ(mt->mutexLock(mutex), kOfxStatOK);       // and once more
 
   OfxStatus otherTry = kOfxStatOK, otherUnlock = kOfxStatOK;
   std::thread other([&] {

@@ -59,8 +59,8 @@ TEST_F(Commands, ListReportsBrokenBundlesAndListsTheRest) {
 }
 
 TEST_F(Commands, DescribeJsonHoldsEveryTextAsDeclared) {
-  const RunResult run =
-      runTool({"describe", "probe", "--json", "--plugin-path", probeBundleDir()});
+  const RunResult run = runTool(
+      {"describe", "probe", "--json", "--plugin-path", probeBundleDir()});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const nlohmann::json doc = nlohmann::json::parse(run.out);
 
@@ -79,8 +79,9 @@ TEST_F(Commands, DescribeJsonHoldsEveryTextAsDeclared) {
 
   ASSERT_EQ(doc["clips"].size(), 2u);
   EXPECT_EQ(doc["clips"][0]["name"], "Source");
-  EXPECT_EQ(doc["clips"][0]["components"],
-            (nlohmann::json{"OfxImageComponentRGBA", "OfxImageComponentAlpha"}));
+  EXPECT_EQ(
+      doc["clips"][0]["components"],
+      (nlohmann::json{"OfxImageComponentRGBA", "OfxImageComponentAlpha"}));
 
   std::map<std::string, nlohmann::json> params;
   for (const nlohmann::json &param : doc["parameters"])
@@ -117,8 +118,8 @@ TEST_F(Commands, DescribeTextNamesTheSameThings) {
   for (const char *expected :
        {"net.qfx.test.probe version 1.2", "label:        \"QFX Probe\"",
         "pixel depths: Byte, Short, Float", "Source: RGBA, Alpha",
-        "gain (Double)", "range:         0 to 10",
-        "display range: 0 to 4", "1: \"Bands\"", "page:          \"Controls\""})
+        "gain (Double)", "range:         0 to 10", "display range: 0 to 4",
+        "1: \"Bands\"", "page:          \"Controls\""})
     EXPECT_NE(run.out.find(expected), std::string::npos)
         << "missing '" << expected << "' in:\n"
         << run.out;
@@ -137,10 +138,9 @@ TEST_F(Commands, CommandLineNeedsACommandAndHelpSucceeds) {
   EXPECT_EQ(runTool({"frobnicate"}).exitCode, 2);
   const RunResult help = runTool({"render", "--help"});
   EXPECT_EQ(help.exitCode, 0);
-  for (const char *option :
-       {"--set", "--key", "--time", "--frames", "--scale", "--window",
-        "--tile", "--threads", "--depth", "--alpha", "--crop", "--plugin-path",
-        "--verbose"})
+  for (const char *option : {"--set", "--key", "--time", "--frames", "--scale",
+                             "--window", "--tile", "--threads", "--depth",
+                             "--alpha", "--crop", "--plugin-path", "--verbose"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 

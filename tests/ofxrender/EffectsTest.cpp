@@ -18,8 +18,10 @@ std::string extensionOf(const std::string &name) {
 class Effects : public ToolTest {
 protected:
   void requireBundle(const char *bundle) {
-    if (!fileExists(bundleDir() + "/" + bundle + ".ofx.bundle/Contents/"
-                    "Linux-x86-64/" + bundle + ".ofx"))
+    if (!fileExists(bundleDir() + "/" + bundle +
+                    ".ofx.bundle/Contents/"
+                    "Linux-x86-64/" +
+                    bundle + ".ofx"))
       GTEST_SKIP() << bundle << " is not built";
   }
 
@@ -54,10 +56,9 @@ protected:
 TEST_F(Effects, GradientTilesGiveTheSameFileAsOneRender) {
   requireBundle("Tintrow");
   expectTilesMatchOneRender("qgradient", {});
-  expectTilesMatchOneRender("qgradient",
-                            {"--set", "gradientType=Radial", "--set",
-                             "startPosition=0.2,0.5", "--set",
-                             "endColor=0,1,0,1"});
+  expectTilesMatchOneRender("qgradient", {"--set", "gradientType=Radial",
+                                          "--set", "startPosition=0.2,0.5",
+                                          "--set", "endColor=0,1,0,1"});
 }
 
 TEST_F(Effects, GradientKeepsAlphaAndRecolours) {
@@ -68,7 +69,8 @@ TEST_F(Effects, GradientKeepsAlphaAndRecolours) {
   ASSERT_EQ(out.values.size(), in.values.size());
   bool recoloured = false;
   for (size_t i = 0; i < in.values.size(); i += 4) {
-    ASSERT_EQ(out.values[i + 3], in.values[i + 3]) << "alpha of pixel " << i / 4;
+    ASSERT_EQ(out.values[i + 3], in.values[i + 3])
+        << "alpha of pixel " << i / 4;
     recoloured = recoloured || out.values[i] != in.values[i];
   }
   EXPECT_TRUE(recoloured);
@@ -109,22 +111,22 @@ TEST_F(Effects, OutlineQualityByOptionTextAndKeysAtTwoTimes) {
             renderFile("qoutline", sample("sample.png"), "b.png",
                        {"--set", "quality=2"}));
   // Halfway between keys the width is the average of the two.
-  const std::vector<std::string> keys = {"--key", "outlineWidth@0=1", "--key",
-                                         "outlineWidth@10=11", "--key",
-                                         "outlineColor@0=1,0,0,1"};
+  const std::vector<std::string> keys = {"--key", "outlineWidth@0=1",
+                                         "--key", "outlineWidth@10=11",
+                                         "--key", "outlineColor@0=1,0,0,1"};
   auto keyed = [&](const char *time, const char *out) {
     auto options = keys;
     options.insert(options.end(), {"--time", time});
     return renderFile("qoutline", sample("sample.png"), out, options);
   };
-  EXPECT_EQ(keyed("5", "k5.png"),
-            renderFile("qoutline", sample("sample.png"), "s6.png",
-                       {"--set", "outlineWidth=6", "--set",
-                        "outlineColor=1,0,0,1"}));
+  EXPECT_EQ(
+      keyed("5", "k5.png"),
+      renderFile("qoutline", sample("sample.png"), "s6.png",
+                 {"--set", "outlineWidth=6", "--set", "outlineColor=1,0,0,1"}));
   EXPECT_EQ(keyed("10", "k10.png"),
-            renderFile("qoutline", sample("sample.png"), "s11.png",
-                       {"--set", "outlineWidth=11", "--set",
-                        "outlineColor=1,0,0,1"}));
+            renderFile(
+                "qoutline", sample("sample.png"), "s11.png",
+                {"--set", "outlineWidth=11", "--set", "outlineColor=1,0,0,1"}));
 }
 
 TEST_F(Effects, OutlineRendersAlphaOnlyImages) {

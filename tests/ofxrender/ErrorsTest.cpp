@@ -23,103 +23,174 @@ void PrintTo(const ErrorCase &error, std::ostream *out) { *out << error.name; }
 // In args, "IN.png", "IN.exr", "OUT.png", ... name files of the scratch
 // directory: IN.* exist (valid pictures, 8-bit PNG and float EXR), OUT.* not.
 const ErrorCase kErrors[] = {
-    {"MissingInput", {"probe", "nothere.png", "OUT.png"}, kFile,
+    {"MissingInput",
+     {"probe", "nothere.png", "OUT.png"},
+     kFile,
      "nothere.png: no such file"},
-    {"UnreadableInput", {"probe", "TEXT.png", "OUT.png"}, kFile,
+    {"UnreadableInput",
+     {"probe", "TEXT.png", "OUT.png"},
+     kFile,
      "TEXT.png: cannot read"},
-    {"TruncatedPng", {"probe", "CUT.png", "OUT.png"}, kFile,
+    {"TruncatedPng",
+     {"probe", "CUT.png", "OUT.png"},
+     kFile,
      "CUT.png: cannot read"},
-    {"TruncatedExr", {"probe", "CUT.exr", "OUT.exr"}, kFile,
+    {"TruncatedExr",
+     {"probe", "CUT.exr", "OUT.exr"},
+     kFile,
      "CUT.exr: cannot read"},
-    {"UnknownPlugin", {"nosuchplugin", "IN.png", "OUT.png"}, kUsage,
+    {"UnknownPlugin",
+     {"nosuchplugin", "IN.png", "OUT.png"},
+     kUsage,
      "nosuchplugin"},
-    {"UnknownParameter", {"probe", "IN.png", "OUT.png", "--set", "nosuch=1"},
-     kUsage, "unknown parameter 'nosuch'"},
-    {"WrongShape", {"probe", "IN.png", "OUT.png", "--set", "tint=1,2"}, kUsage,
+    {"UnknownParameter",
+     {"probe", "IN.png", "OUT.png", "--set", "nosuch=1"},
+     kUsage,
+     "unknown parameter 'nosuch'"},
+    {"WrongShape",
+     {"probe", "IN.png", "OUT.png", "--set", "tint=1,2"},
+     kUsage,
      "tint: '1,2' has 2 component(s); RGBA takes 4"},
-    {"TooManyComponents", {"probe", "IN.png", "OUT.png", "--set", "gain=1,2"},
-     kUsage, "gain: '1,2' has 2 component(s)"},
-    {"NotANumber", {"probe", "IN.png", "OUT.png", "--set", "gain=abc"}, kUsage,
+    {"TooManyComponents",
+     {"probe", "IN.png", "OUT.png", "--set", "gain=1,2"},
+     kUsage,
+     "gain: '1,2' has 2 component(s)"},
+    {"NotANumber",
+     {"probe", "IN.png", "OUT.png", "--set", "gain=abc"},
+     kUsage,
      "gain: 'abc' is not a number"},
     {"NotAWholeNumber",
-     {"probe", "IN.png", "OUT.png", "--set", "throwStatus=1.5"}, kUsage,
+     {"probe", "IN.png", "OUT.png", "--set", "throwStatus=1.5"},
+     kUsage,
      "throwStatus: '1.5' is not a whole number"},
     {"NotABoolean",
-     {"probe", "IN.png", "OUT.png", "--set", "answerRegions=maybe"}, kUsage,
+     {"probe", "IN.png", "OUT.png", "--set", "answerRegions=maybe"},
+     kUsage,
      "answerRegions: 'maybe' is not a boolean"},
-    {"UnknownOption", {"probe", "IN.png", "OUT.png", "--set", "mode=Sideways"},
-     kUsage, "mode: 'Sideways' is not one of its options"},
+    {"UnknownOption",
+     {"probe", "IN.png", "OUT.png", "--set", "mode=Sideways"},
+     kUsage,
+     "mode: 'Sideways' is not one of its options"},
     {"OptionIndexOutOfRange",
-     {"probe", "IN.png", "OUT.png", "--set", "mode=4"}, kUsage,
+     {"probe", "IN.png", "OUT.png", "--set", "mode=4"},
+     kUsage,
      "mode: '4' is not an option index (0 to 3)"},
-    {"ValueOutOfRange", {"probe", "IN.png", "OUT.png", "--set", "gain=11"},
-     kUsage, "gain: '11' is outside the parameter's range: 0 to 10"},
+    {"ValueOutOfRange",
+     {"probe", "IN.png", "OUT.png", "--set", "gain=11"},
+     kUsage,
+     "gain: '11' is outside the parameter's range: 0 to 10"},
     {"KeyOnAParameterThatDoesNotAnimate",
-     {"probe", "IN.png", "OUT.png", "--key", "mode@1=1"}, kUsage,
+     {"probe", "IN.png", "OUT.png", "--key", "mode@1=1"},
+     kUsage,
      "mode: does not animate"},
     {"SetAndKeyTogether",
      {"probe", "IN.png", "OUT.png", "--set", "gain=1", "--key", "gain@2=2"},
-     kUsage, "gain: is given both --set and --key"},
-    {"SetWithoutValue", {"probe", "IN.png", "OUT.png", "--set", "gain"}, kUsage,
+     kUsage,
+     "gain: is given both --set and --key"},
+    {"SetWithoutValue",
+     {"probe", "IN.png", "OUT.png", "--set", "gain"},
+     kUsage,
      "'gain' is not of the form NAME=VALUE"},
-    {"KeyWithoutTime", {"probe", "IN.png", "OUT.png", "--key", "gain=1"},
-     kUsage, "'gain=1' is not of the form NAME@TIME=VALUE"},
+    {"KeyWithoutTime",
+     {"probe", "IN.png", "OUT.png", "--key", "gain=1"},
+     kUsage,
+     "'gain=1' is not of the form NAME@TIME=VALUE"},
     // The message states the bound, not the largest double in full.
-    {"ScaleZero", {"probe", "IN.png", "OUT.png", "--scale", "0"}, kUsage,
+    {"ScaleZero",
+     {"probe", "IN.png", "OUT.png", "--scale", "0"},
+     kUsage,
      "--scale: must be a number greater than 0\n"},
-    {"ScaleNegative", {"probe", "IN.png", "OUT.png", "--scale", "-2"}, kUsage,
+    {"ScaleNegative",
+     {"probe", "IN.png", "OUT.png", "--scale", "-2"},
+     kUsage,
      "--scale: must be a number greater than 0\n"},
-    {"DepthUnknown", {"probe", "IN.png", "OUT.png", "--depth", "half"}, kUsage,
+    {"DepthUnknown",
+     {"probe", "IN.png", "OUT.png", "--depth", "half"},
+     kUsage,
      "--depth"},
-    {"TileZero", {"probe", "IN.png", "OUT.png", "--tile", "0"}, kUsage,
+    {"TileZero",
+     {"probe", "IN.png", "OUT.png", "--tile", "0"},
+     kUsage,
      "--tile"},
-    {"ThreadsZero", {"probe", "IN.png", "OUT.png", "--threads", "0"}, kUsage,
+    {"ThreadsZero",
+     {"probe", "IN.png", "OUT.png", "--threads", "0"},
+     kUsage,
      "--threads"},
-    {"WindowMalformed", {"probe", "IN.png", "OUT.png", "--window", "1,2,3"},
-     kUsage, "--window: '1,2,3' is not four whole numbers"},
-    {"WindowEmpty", {"probe", "IN.png", "OUT.png", "--window", "3,0,3,4"},
-     kUsage, "--window: 3,0,3,4 is empty"},
+    {"WindowMalformed",
+     {"probe", "IN.png", "OUT.png", "--window", "1,2,3"},
+     kUsage,
+     "--window: '1,2,3' is not four whole numbers"},
+    {"WindowEmpty",
+     {"probe", "IN.png", "OUT.png", "--window", "3,0,3,4"},
+     kUsage,
+     "--window: 3,0,3,4 is empty"},
     {"WindowOutsideTheImage",
-     {"probe", "IN.png", "OUT.png", "--window", "0,0,100,4"}, kUsage,
+     {"probe", "IN.png", "OUT.png", "--window", "0,0,100,4"},
+     kUsage,
      "reaches outside the output image (0, 0, 8, 6)"},
-    {"FramesMalformed", {"probe", "IN.png", "OUT.#.png", "--frames", "1..3"},
-     kUsage, "--frames: '1..3' is not a frame range"},
-    {"FramesWithoutPattern", {"probe", "IN.png", "OUT.png", "--frames", "1-3"},
-     kUsage, "OUTPUT needs a run of #"},
+    {"FramesMalformed",
+     {"probe", "IN.png", "OUT.#.png", "--frames", "1..3"},
+     kUsage,
+     "--frames: '1..3' is not a frame range"},
+    {"FramesWithoutPattern",
+     {"probe", "IN.png", "OUT.png", "--frames", "1-3"},
+     kUsage,
+     "OUTPUT needs a run of #"},
     {"FramesAndTime",
-     {"probe", "IN.png", "OUT.#.png", "--frames", "1-3", "--time", "2"}, kUsage,
+     {"probe", "IN.png", "OUT.#.png", "--frames", "1-3", "--time", "2"},
+     kUsage,
      "--time and --frames exclude each other"},
     {"FrameListWithAnEmptyItem",
-     {"probe", "IN.png", "OUT.#.png", "--frames", "1-3,"}, kUsage,
+     {"probe", "IN.png", "OUT.#.png", "--frames", "1-3,"},
+     kUsage,
      "--frames: '1-3,' is not a frame range"},
     {"FrameListWithAZeroStep",
-     {"probe", "IN.png", "OUT.#.png", "--frames", "1-9x0"}, kUsage,
+     {"probe", "IN.png", "OUT.#.png", "--frames", "1-9x0"},
+     kUsage,
      "--frames: '1-9x0' is not a frame range"},
-    {"OutputIsTheInput", {"probe", "IN.png", "IN.png"}, kFile,
+    {"OutputIsTheInput",
+     {"probe", "IN.png", "IN.png"},
+     kFile,
      "IN.png: is the same file as an input of this render"},
     {"CropAndOverscan",
-     {"probe", "IN.png", "OUT.png", "--crop", "--overscan"}, kUsage,
+     {"probe", "IN.png", "OUT.png", "--crop", "--overscan"},
+     kUsage,
      "--crop and --overscan exclude each other"},
-    {"HalfIntoPng", {"probe", "IN.exr", "OUT.png", "--output-type", "half"},
-     kUsage, "--output-type half: only EXR outputs"},
+    {"HalfIntoPng",
+     {"probe", "IN.exr", "OUT.png", "--output-type", "half"},
+     kUsage,
+     "--output-type half: only EXR outputs"},
     {"HalfWithByteDepth",
-     {"probe", "IN.exr", "OUT.exr", "--output-type", "half", "--depth",
-      "byte"},
-     kUsage, "cannot go with --depth byte"},
-    {"MissingChannel", {"probe", "IN.exr", "OUT.exr", "--channels", "Z"},
-     kFile, "IN.exr: has no channel or layer 'Z'; its channels are R, G, B, A"},
-    {"UnknownCommandLineOption", {"probe", "IN.png", "OUT.png", "--bogus"},
-     kUsage, "--bogus"},
-    {"FloatIntoPng", {"probe", "IN.exr", "OUT.png"}, kFile,
+     {"probe", "IN.exr", "OUT.exr", "--output-type", "half", "--depth", "byte"},
+     kUsage,
+     "cannot go with --depth byte"},
+    {"MissingChannel",
+     {"probe", "IN.exr", "OUT.exr", "--channels", "Z"},
+     kFile,
+     "IN.exr: has no channel or layer 'Z'; its channels are R, G, B, A"},
+    {"UnknownCommandLineOption",
+     {"probe", "IN.png", "OUT.png", "--bogus"},
+     kUsage,
+     "--bogus"},
+    {"FloatIntoPng",
+     {"probe", "IN.exr", "OUT.png"},
+     kFile,
      "PNG files cannot hold float pixels"},
     {"FloatIntoPngByDepth",
-     {"probe", "IN.png", "OUT.png", "--depth", "float"}, kFile,
+     {"probe", "IN.png", "OUT.png", "--depth", "float"},
+     kFile,
      "PNG files cannot hold float pixels"},
-    {"ByteIntoExr", {"probe", "IN.png", "OUT.exr"}, kFile,
+    {"ByteIntoExr",
+     {"probe", "IN.png", "OUT.exr"},
+     kFile,
      "EXR files cannot hold 8-bit pixels"},
-    {"OutputDirectoryMissing", {"probe", "IN.png", "nodir/out.png"}, kFile,
+    {"OutputDirectoryMissing",
+     {"probe", "IN.png", "nodir/out.png"},
+     kFile,
      "the directory"},
-    {"UnknownOutputFormat", {"probe", "IN.png", "OUT.xyzzy"}, kFile,
+    {"UnknownOutputFormat",
+     {"probe", "IN.png", "OUT.xyzzy"},
+     kFile,
      "no image format is known for the extension '.xyzzy'"},
     {"RenderThrowsAStatus",
      {"probe", "IN.png", "OUT.png", "--set", "mode=Throw", "--set",
@@ -130,11 +201,13 @@ const ErrorCase kErrors[] = {
     {"RenderFailsInItsBands",
      {"probe", "IN.png", "OUT.png", "--set", "mode=Throw", "--set",
       "throwWhere=Bands", "--set", "throwKind=bad_alloc"},
-     kRenderFailed, "OfxImageEffectActionRender failed: kOfxStatErrMemory (8)\n"},
+     kRenderFailed,
+     "OfxImageEffectActionRender failed: kOfxStatErrMemory (8)\n"},
     {"RenderFailsInItsBandsSayingWhy",
      {"probe", "IN.png", "OUT.png", "--set", "mode=Throw", "--set",
       "throwWhere=Bands", "--set", "throwKind=runtime_error", "--threads", "3"},
-     kRenderFailed, "OfxImageEffectActionRender failed: kOfxStatFailed (1): probe\n"},
+     kRenderFailed,
+     "OfxImageEffectActionRender failed: kOfxStatFailed (1): probe\n"},
     {"BeginSequenceFails",
      {"probe", "IN.png", "OUT.png", "--set", "mode=Throw", "--set",
       "throwWhere=BeginSequence", "--set", "throwKind=HostInadequate"},
@@ -175,9 +248,10 @@ protected:
   }
 
   std::string resolve(const std::string &arg) const {
-    const bool scratch = arg.rfind("IN.", 0) == 0 || arg.rfind("OUT.", 0) == 0 ||
-                         arg.rfind("TEXT.", 0) == 0 || arg.rfind("CUT.", 0) == 0 ||
-                         arg.rfind("nothere", 0) == 0 || arg.rfind("nodir", 0) == 0;
+    const bool scratch =
+        arg.rfind("IN.", 0) == 0 || arg.rfind("OUT.", 0) == 0 ||
+        arg.rfind("TEXT.", 0) == 0 || arg.rfind("CUT.", 0) == 0 ||
+        arg.rfind("nothere", 0) == 0 || arg.rfind("nodir", 0) == 0;
     return scratch ? path(arg) : arg;
   }
 
@@ -186,8 +260,7 @@ protected:
 
 TEST_P(RenderErrors, OneLineAnExitCodeAndNoFile) {
   const ErrorCase &error = GetParam();
-  std::vector<std::string> args = {"render", "--plugin-path",
-                                   probeBundleDir()};
+  std::vector<std::string> args = {"render", "--plugin-path", probeBundleDir()};
   for (const std::string &arg : error.args)
     args.push_back(resolve(arg));
   const RunResult run = runTool(args);
@@ -211,8 +284,8 @@ TEST_F(FailedRenders, LeaveAnExistingOutputUntouched) {
   writeFile(path("in.png"), 8, 6, 4, OIIO::TypeDesc::UINT8,
             pattern(8, 6, 4, false));
   std::ofstream(path("out.png")) << "previous result";
-  const RunResult run = render(kProbe, path("in.png"), path("out.png"),
-                               {"--set", "mode=Throw"});
+  const RunResult run =
+      render(kProbe, path("in.png"), path("out.png"), {"--set", "mode=Throw"});
   EXPECT_EQ(run.exitCode, kRenderFailed) << run.err;
   EXPECT_EQ(fileContents(path("out.png")), "previous result");
   EXPECT_EQ(listDir(dir_), (std::vector<std::string>{"in.png", "out.png"}));
@@ -227,9 +300,10 @@ TEST_F(FailedRenders, StopASequenceWithAMissingFrameBeforeRendering) {
               pattern(4, 4, 4, true));
   for (const char *frames : {"1-4", "1,2,3", "1-1000000000"}) {
     const auto start = std::chrono::steady_clock::now();
-    const RunResult run =
-        render(kProbe, path("in.#.exr"), path("out.#.exr"), {"--frames", frames});
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10))
+    const RunResult run = render(kProbe, path("in.#.exr"), path("out.#.exr"),
+                                 {"--frames", frames});
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(10))
         << frames;
     EXPECT_EQ(run.exitCode, kFile) << frames;
     EXPECT_EQ(run.err, "ofxrender: error: " + path("in.3.exr") +
@@ -244,11 +318,12 @@ TEST_F(FailedRenders, StopASequenceWithAMissingFrameBeforeRendering) {
 TEST_F(FailedRenders, NameAnUnloadablePluginBundle) {
   const std::string bundle = path("Broken.ofx.bundle");
   std::filesystem::create_directories(bundle + "/Contents/Linux-x86-64");
-  std::ofstream(bundle + "/Contents/Linux-x86-64/Broken.ofx") << "not a library";
+  std::ofstream(bundle + "/Contents/Linux-x86-64/Broken.ofx")
+      << "not a library";
   writeFile(path("in.png"), 2, 2, 4, OIIO::TypeDesc::UINT8,
             pattern(2, 2, 4, false));
-  const RunResult run = runTool(
-      {"render", bundle, path("in.png"), path("out.png")});
+  const RunResult run =
+      runTool({"render", bundle, path("in.png"), path("out.png")});
   EXPECT_EQ(run.exitCode, kRenderFailed) << run.err;
   EXPECT_NE(run.err.find("cannot load " + bundle), std::string::npos)
       << run.err;

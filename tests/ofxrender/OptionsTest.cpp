@@ -24,8 +24,8 @@ protected:
   // Renders in.exr into out.exr with the options and reads the result.
   FileImage renderWith(const std::vector<std::string> &options,
                        const std::string &plugin = kProbe) {
-    const RunResult run = render(plugin, path("in.exr"), path("out.exr"),
-                                 options);
+    const RunResult run =
+        render(plugin, path("in.exr"), path("out.exr"), options);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     return readFile(path("out.exr"));
   }
@@ -65,9 +65,8 @@ TEST_F(RenderOptions, SetTakesNumbersComponentsAndChoices) {
 }
 
 TEST_F(RenderOptions, KeysAreInterpolatedAtTheRenderTime) {
-  const std::vector<std::string> keys = {"--key", "gain@0=0", "--key",
-                                         "gain@10=1", "--key",
-                                         "tint@10=0,0,0,0.5"};
+  const std::vector<std::string> keys = {
+      "--key", "gain@0=0", "--key", "gain@10=1", "--key", "tint@10=0,0,0,0.5"};
   auto at = [&](const char *time) {
     std::vector<std::string> options = keys;
     options.insert(options.end(), {"--time", time});
@@ -125,8 +124,8 @@ TEST_F(RenderOptions, ScaleReachesThePlugin) {
 // Renders a 16-bit picture in the probe's Bands mode and returns, per
 // pixel, the band's first and end row relative to the render window.
 // (Short pixels hold row numbers; float outputs would be clamped to 1.)
-std::vector<std::pair<int, int>> bandRows(RenderOptions &test,
-                                          const std::vector<std::string> &extra) {
+std::vector<std::pair<int, int>>
+bandRows(RenderOptions &test, const std::vector<std::string> &extra) {
   writeFile(test.path("in16.tif"), 8, 6, 4, OIIO::TypeDesc::UINT16,
             std::vector<float>(8 * 6 * 4, 0.5f));
   std::vector<std::string> options = {"--set", "mode=Bands"};
@@ -137,8 +136,9 @@ std::vector<std::pair<int, int>> bandRows(RenderOptions &test,
   const FileImage out = readFile(test.path("bands.tif"));
   std::vector<std::pair<int, int>> rows;
   for (size_t p = 0; p < out.values.size() / 4; ++p)
-    rows.push_back({static_cast<int>(std::lround(out.values[p * 4] * 65535)),
-                    static_cast<int>(std::lround(out.values[p * 4 + 1] * 65535))});
+    rows.push_back(
+        {static_cast<int>(std::lround(out.values[p * 4] * 65535)),
+         static_cast<int>(std::lround(out.values[p * 4 + 1] * 65535))});
   return rows;
 }
 
@@ -197,16 +197,15 @@ TEST_F(RenderOptions, DepthChoosesTheRenderedAndWrittenType) {
     const char *depth, *output;
     OIIO::TypeDesc written;
   };
-  for (const Case &c :
-       {Case{nullptr, "a.png", OIIO::TypeDesc::UINT8},
-        Case{"short", "b.png", OIIO::TypeDesc::UINT16},
-        Case{"float", "c.exr", OIIO::TypeDesc::FLOAT},
-        Case{"byte", "d.tif", OIIO::TypeDesc::UINT8}}) {
+  for (const Case &c : {Case{nullptr, "a.png", OIIO::TypeDesc::UINT8},
+                        Case{"short", "b.png", OIIO::TypeDesc::UINT16},
+                        Case{"float", "c.exr", OIIO::TypeDesc::FLOAT},
+                        Case{"byte", "d.tif", OIIO::TypeDesc::UINT8}}) {
     std::vector<std::string> options;
     if (c.depth)
       options = {"--depth", c.depth};
-    const RunResult run = render(kProbe, path("in8.png"), path(c.output),
-                                 options);
+    const RunResult run =
+        render(kProbe, path("in8.png"), path(c.output), options);
     ASSERT_EQ(run.exitCode, 0) << c.output << ": " << run.err;
     const FileImage out = readFile(path(c.output));
     EXPECT_EQ(out.spec.format, c.written) << c.output;
@@ -225,9 +224,8 @@ TEST_F(RenderOptions, DepthChoosesTheRenderedAndWrittenType) {
 
 TEST_F(RenderOptions, PluginIsFoundByIdentifierLastLabelLabelOrPath) {
   const std::string bundle = probeBundleDir() + "/QfxTestPlugin.ofx.bundle";
-  for (const std::string &name :
-       {std::string(kProbe), std::string("probe"), std::string("QFX Probe"),
-        bundle}) {
+  for (const std::string &name : {std::string(kProbe), std::string("probe"),
+                                  std::string("QFX Probe"), bundle}) {
     const RunResult run = render(name, path("in.exr"), path("by-name.exr"));
     EXPECT_EQ(run.exitCode, 0) << name << ": " << run.err;
   }
@@ -243,7 +241,8 @@ TEST_F(RenderOptions, VerbosePrintsRegionsWindowFormatThreadsAndTime) {
         "output region of definition: (-1, -1, 9, 7)",
         "output image bounds: (-1, -1, 9, 7) pixels",
         "render window: (-1, -1, 9, 7) pixels in 4 tile(s)",
-        "region of interest of Source: (-2, -2, 10, 8)", "format: float "
+        "region of interest of Source: (-2, -2, 10, 8)",
+        "format: float "
         "OfxImageComponentRGBA, render scale 1",
         "threads: 2", "render time: "})
     EXPECT_NE(run.out.find(expected), std::string::npos)

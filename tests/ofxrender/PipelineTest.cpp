@@ -82,8 +82,8 @@ TEST_F(Pipeline, NoClobberRefusesExistingOutputsOthersAreReplaced) {
   expectRefused(refused, kFile, "out.2.png: exists, and --no-clobber", before,
                 path("out.2.png"), "an earlier render");
 
-  const RunResult replaced = render(kProbe, path("in.png"), path("out.#.png"),
-                                    {"--frames", "1-3"});
+  const RunResult replaced =
+      render(kProbe, path("in.png"), path("out.#.png"), {"--frames", "1-3"});
   EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
   EXPECT_EQ(readFile(path("out.2.png")).spec.width, 40);
 }
@@ -96,8 +96,8 @@ TEST_F(Pipeline, KeepsTheInputsFormatAcrossASequence) {
   writeInput("in.png");
   writeFile(path("in.exr"), 40, 30, 4, OIIO::TypeDesc::FLOAT,
             pattern(40, 30, 4, true), placedIn(5, 7, 60, 50));
-  const Names animated = {"--frames", "1-3", "--key", "margin@1=1",
-                          "--key", "margin@3=6"};
+  const Names animated = {"--frames",   "1-3",   "--key",
+                          "margin@1=1", "--key", "margin@3=6"};
   struct Case {
     std::string input, output;
     Names extra;
@@ -108,10 +108,20 @@ TEST_F(Pipeline, KeepsTheInputsFormatAcrossASequence) {
       {"in.png", "tif.#.tif", animated, 0, 0, 40, 30},
       {"in.png", "jpg.#.jpg", animated, 0, 0, 40, 30},
       // A margin of 3.5 is rounded out to 4 pixels.
-      {"in.png", "over.#.png",
-       {"--frames", "2", "--set", "margin=3.5", "--overscan"}, 0, 0, 48, 38},
-      {"in.exr", "crop.#.exr", {"--frames", "1-3", "--set", "margin=2",
-                                "--crop"}, 5, 7, 40, 30},
+      {"in.png",
+       "over.#.png",
+       {"--frames", "2", "--set", "margin=3.5", "--overscan"},
+       0,
+       0,
+       48,
+       38},
+      {"in.exr",
+       "crop.#.exr",
+       {"--frames", "1-3", "--set", "margin=2", "--crop"},
+       5,
+       7,
+       40,
+       30},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.output);
@@ -119,9 +129,9 @@ TEST_F(Pipeline, KeepsTheInputsFormatAcrossASequence) {
         render(kProbe, path(c.input), path(c.output), c.extra);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (int frame : {1, 2, 3}) {
-      const std::string name =
-          c.output.substr(0, c.output.find('#')) + std::to_string(frame) +
-          c.output.substr(c.output.find('#') + 1);
+      const std::string name = c.output.substr(0, c.output.find('#')) +
+                               std::to_string(frame) +
+                               c.output.substr(c.output.find('#') + 1);
       if (!fileExists(path(name)))
         continue;
       const OIIO::ImageSpec spec = readFile(path(name)).spec;
@@ -134,8 +144,8 @@ TEST_F(Pipeline, KeepsTheInputsFormatAcrossASequence) {
 
   // EXR keeps the display window and holds the whole region in the data
   // window: nothing drawn outside the frame is lost.
-  const RunResult run = render(kProbe, path("in.exr"), path("out.#.exr"),
-                               animated);
+  const RunResult run =
+      render(kProbe, path("in.exr"), path("out.#.exr"), animated);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   for (int frame : {1, 3}) {
     const int margin = frame == 1 ? 1 : 6;
@@ -219,11 +229,10 @@ std::string tiffDeclaring(unsigned width, unsigned height) {
     put16(v & 0xffff);
     put16(v >> 16);
   };
-  const unsigned entries[][3] = {{256, 4, width},  {257, 4, height},
-                                 {258, 3, 8},      {259, 3, 1},
-                                 {262, 3, 1},      {273, 4, 200},
-                                 {277, 3, 1},      {278, 4, height},
-                                 {279, 4, 1000}};
+  const unsigned entries[][3] = {
+      {256, 4, width}, {257, 4, height}, {258, 3, 8},
+      {259, 3, 1},     {262, 3, 1},      {273, 4, 200},
+      {277, 3, 1},     {278, 4, height}, {279, 4, 1000}};
   put16(sizeof entries / sizeof entries[0]);
   for (const auto &entry : entries) {
     put16(entry[0]);
@@ -284,10 +293,9 @@ TEST_F(Pipeline, FrameListsRenderEachListedFrameOnce) {
   const RunResult run = render(kProbe, path("in.png"), path("out.##.png"),
                                {"--frames", "1-3,5,7-12x2,-1"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(listDir(dir_),
-            (Names{"in.png", "out.-01.png", "out.01.png", "out.02.png",
-                   "out.03.png", "out.05.png", "out.07.png", "out.09.png",
-                   "out.11.png"}));
+  EXPECT_EQ(listDir(dir_), (Names{"in.png", "out.-01.png", "out.01.png",
+                                  "out.02.png", "out.03.png", "out.05.png",
+                                  "out.07.png", "out.09.png", "out.11.png"}));
 }
 
 TEST_F(Pipeline, WritesJpegHalfExrAndReadsChosenExrChannels) {
@@ -315,12 +323,13 @@ TEST_F(Pipeline, WritesJpegHalfExrAndReadsChosenExrChannels) {
   }
   writeFile(path("layers.exr"), 8, 6, 6, OIIO::TypeDesc::FLOAT, six,
             [](OIIO::ImageSpec &spec) {
-              spec.channelnames = {"Z", "beauty.A", "beauty.R", "beauty.G",
-                                   "beauty.B", "other"};
+              spec.channelnames = {"Z",        "beauty.A", "beauty.R",
+                                   "beauty.G", "beauty.B", "other"};
               spec.alpha_channel = 1;
             });
   writeFile(path("plain.exr"), 8, 6, 4, OIIO::TypeDesc::FLOAT, rgba);
-  for (const char *channels : {"beauty", "beauty.R,beauty.G,beauty.B,beauty.A"}) {
+  for (const char *channels :
+       {"beauty", "beauty.R,beauty.G,beauty.B,beauty.A"}) {
     const RunResult run = render(kProbe, path("layers.exr"), path("layer.exr"),
                                  {"--channels", channels});
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -344,7 +353,8 @@ TEST_F(Pipeline, WritesJpegHalfExrAndReadsChosenExrChannels) {
 TEST_F(Pipeline, ChoicesByShortTextAndThePluginsOwnHelp) {
   writeInput("in.png", 4, 4);
   // The probe's modes: "Normal", "Bands", "Throw", "Inspect".
-  for (const char *mode : {"mode=0", "mode=Normal", "mode=normal", "mode=NORMAL"})
+  for (const char *mode :
+       {"mode=0", "mode=Normal", "mode=normal", "mode=NORMAL"})
     EXPECT_EQ(render(kProbe, path("in.png"), path("out.png"),
                      {"--set", mode, "--set", "gain=0.5"})
                   .exitCode,
@@ -353,21 +363,25 @@ TEST_F(Pipeline, ChoicesByShortTextAndThePluginsOwnHelp) {
   // Options of several words are named by their first ones.
   if (fs::exists(bundleDir() + "/Rimlet.ofx.bundle")) {
     ASSERT_EQ(render("qoutline", path("in.png"), path("best.png"),
-                     {"--set", "quality=best"}).exitCode, 0);
+                     {"--set", "quality=best"})
+                  .exitCode,
+              0);
     ASSERT_EQ(render("qoutline", path("in.png"), path("two.png"),
-                     {"--set", "quality=2"}).exitCode, 0);
+                     {"--set", "quality=2"})
+                  .exitCode,
+              0);
     EXPECT_EQ(fileContents(path("best.png")), fileContents(path("two.png")));
   }
   const RunResult ambiguous =
       render(kProbe, path("in.png"), path("out.png"), {"--set", "throwKind=h"});
   EXPECT_EQ(ambiguous.exitCode, 2);
 
-  const RunResult help = runTool({"render", kProbe, "--help", "--plugin-path",
-                                  probeBundleDir()});
+  const RunResult help =
+      runTool({"render", kProbe, "--help", "--plugin-path", probeBundleDir()});
   EXPECT_EQ(help.exitCode, 0) << help.err;
-  for (const char *line : {"--no-clobber", "--overscan", "--output-type",
-                           "gain (Double)", "range:         0 to 10",
-                           "default:       1", "1: \"Bands\""})
+  for (const char *line :
+       {"--no-clobber", "--overscan", "--output-type", "gain (Double)",
+        "range:         0 to 10", "default:       1", "1: \"Bands\""})
     EXPECT_NE(help.out.find(line), std::string::npos) << line;
 
   const RunResult missingFolder =

@@ -88,11 +88,12 @@ TEST_P(SixFormats, TheFileTopRowIsTheImageTopRow) {
     const char *window;
     int col, row; // where the pixel is in the files
   };
-  for (const Case &c : {Case{"0,0,1,1", 0, 4}, Case{"6,4,7,5", 6, 0},
-                        Case{"2,1,3,2", 2, 3}}) {
+  for (const Case &c :
+       {Case{"0,0,1,1", 0, 4}, Case{"6,4,7,5", 6, 0}, Case{"2,1,3,2", 2, 3}}) {
     auto options = formatOptions(format);
     options.insert(options.end(), {"--window", c.window});
-    const RunResult run = render(kProbe, path("in.tif"), path("w.tif"), options);
+    const RunResult run =
+        render(kProbe, path("in.tif"), path("w.tif"), options);
     ASSERT_EQ(run.exitCode, 0) << format << ": " << run.err;
     const FileImage out = readFile(path("w.tif"));
     ASSERT_EQ(out.spec.width, 7);
@@ -172,12 +173,11 @@ TEST_P(DataWindow, CropWritesOnlyTheInputArea) {
   expectSamePixels(container.extension, readFile(in), result);
 }
 
-INSTANTIATE_TEST_SUITE_P(Containers, DataWindow,
-                         ::testing::Values(Container{"exr", OIIO::TypeDesc::FLOAT},
-                                           Container{"tif", OIIO::TypeDesc::UINT16}),
-                         [](const auto &info) {
-                           return std::string(info.param.extension);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Containers, DataWindow,
+    ::testing::Values(Container{"exr", OIIO::TypeDesc::FLOAT},
+                      Container{"tif", OIIO::TypeDesc::UINT16}),
+    [](const auto &info) { return std::string(info.param.extension); });
 
 using PlacementTest = ToolTest;
 
@@ -246,8 +246,8 @@ TEST_F(ChannelRules, ThreeChannelFilesGetAnOpaqueAlpha) {
       for (int c = 0; c < 3; ++c)
         ASSERT_EQ(out.at(col, row, c), in.at(col, row, c))
             << "pixel (" << col << ", " << row << ") channel " << c;
-      ASSERT_EQ(out.at(col, row, 3), 1.0f) << "pixel (" << col << ", " << row
-                                           << ") alpha";
+      ASSERT_EQ(out.at(col, row, 3), 1.0f)
+          << "pixel (" << col << ", " << row << ") alpha";
     }
 }
 
@@ -345,8 +345,8 @@ TEST_F(Premultiplication, PngIsPremultipliedOnReading) {
             pattern(9, 7, 4, false), [](OIIO::ImageSpec &spec) {
               spec.attribute("oiio:UnassociatedAlpha", 1);
             });
-  const RunResult run = render(kProbe, path("in.png"), path("out.exr"),
-                               {"--depth", "float"});
+  const RunResult run =
+      render(kProbe, path("in.png"), path("out.exr"), {"--depth", "float"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const FileImage in = readFile(path("in.png"));
   const FileImage out = readFile(path("out.exr"));
@@ -355,8 +355,7 @@ TEST_F(Premultiplication, PngIsPremultipliedOnReading) {
       const float alpha = in.at(col, row, 3);
       ASSERT_EQ(out.at(col, row, 3), alpha);
       for (int c = 0; c < 3; ++c)
-        ASSERT_NEAR(out.at(col, row, c), in.at(col, row, c) * alpha,
-                    1.0f / 255)
+        ASSERT_NEAR(out.at(col, row, c), in.at(col, row, c) * alpha, 1.0f / 255)
             << "pixel (" << col << ", " << row << ") channel " << c;
     }
 }
@@ -364,8 +363,8 @@ TEST_F(Premultiplication, PngIsPremultipliedOnReading) {
 TEST_F(Premultiplication, PngIsUnpremultipliedOnWriting) {
   writeFile(path("in.exr"), 9, 7, 4, OIIO::TypeDesc::FLOAT,
             pattern(9, 7, 4, true));
-  const RunResult run = render(kProbe, path("in.exr"), path("out.png"),
-                               {"--depth", "short"});
+  const RunResult run =
+      render(kProbe, path("in.exr"), path("out.png"), {"--depth", "short"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const FileImage in = readFile(path("in.exr"));
   const FileImage out = readFile(path("out.png"));

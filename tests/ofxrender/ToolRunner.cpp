@@ -21,9 +21,9 @@ namespace ofxrender_test {
 RunningTool startTool(const std::vector<std::string> &args) {
   static int started = 0;
   ::unsetenv("OFX_PLUGIN_PATH");
-  const std::string base =
-      fs::temp_directory_path() / ("ofxrender-run-" + std::to_string(::getpid()) +
-                                   "-" + std::to_string(started++));
+  const std::string base = fs::temp_directory_path() /
+                           ("ofxrender-run-" + std::to_string(::getpid()) +
+                            "-" + std::to_string(started++));
   RunningTool tool;
   tool.outPath = base + ".out";
   tool.errPath = base + ".err";
@@ -60,8 +60,8 @@ RunResult waitTool(const RunningTool &tool) {
     return result;
   int status = 0;
   ::waitpid(tool.pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status)
-                                      : 128 + WTERMSIG(status);
+  result.exitCode =
+      WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = fileContents(tool.outPath);
   result.err = fileContents(tool.errPath);
   fs::remove(tool.outPath);
@@ -80,10 +80,9 @@ std::vector<std::string> renderArgs(const std::string &plugin,
                                     const std::string &input,
                                     const std::string &output,
                                     const std::vector<std::string> &extra) {
-  std::vector<std::string> args = {"render",         "--plugin-path",
-                                   bundleDir(),      "--plugin-path",
-                                   probeBundleDir(), plugin,
-                                   input,            output};
+  std::vector<std::string> args = {
+      "render",         "--plugin-path", bundleDir(), "--plugin-path",
+      probeBundleDir(), plugin,          input,       output};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
 }
@@ -139,11 +138,13 @@ std::vector<float> pattern(int width, int height, int channels,
     for (int x = 0; x < width; ++x) {
       const int i = y * width + x;
       // Alpha cycles through 0, 1 and partial values.
-      const float alpha = (i % 5 == 0)   ? 0.0f
-                          : (i % 5 == 1) ? 1.0f
-                                         : static_cast<float>((i * 37) % 97) / 96;
+      const float alpha = (i % 5 == 0) ? 0.0f
+                          : (i % 5 == 1)
+                              ? 1.0f
+                              : static_cast<float>((i * 37) % 97) / 96;
       for (int c = 0; c < channels; ++c) {
-        const bool isAlpha = c == channels - 1 && (channels == 4 || channels == 2);
+        const bool isAlpha =
+            c == channels - 1 && (channels == 4 || channels == 2);
         float v = static_cast<float>(((i + 1) * (c + 3) * 29) % 251) / 250;
         if (isAlpha)
           v = alpha;

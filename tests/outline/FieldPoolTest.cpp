@@ -26,9 +26,9 @@ struct PoolWithClock {
 
   // Borrows, fills `cells` cells (touching them, as a render would) and
   // gives the block back; returns where the cells were.
-  const float* render(std::int64_t cells = kCells) {
+  const float *render(std::int64_t cells = kCells) {
     FieldPool::Lease lease = pool.borrow();
-    float* field = lease.storage().reserve(cells);
+    float *field = lease.storage().reserve(cells);
     std::fill(field, field + cells, 1.0f);
     return field;
   }
@@ -36,7 +36,7 @@ struct PoolWithClock {
 
 TEST(FieldPool, RendersOneAfterAnotherShareOneBlock) {
   PoolWithClock p;
-  const float* first = p.render();
+  const float *first = p.render();
   EXPECT_EQ(p.pool.heldBytes(), kBlockBytes);
   for (int i = 0; i < 5; ++i)
     EXPECT_EQ(p.render(), first) << "render " << i << " had fresh pages";
@@ -52,7 +52,7 @@ TEST(FieldPool, RendersAtOnceHoldOneBlockEachAndTheLastGivenBackIsLentFirst) {
   PoolWithClock p;
   std::optional<FieldPool::Lease> a(p.pool.borrow()), b(p.pool.borrow());
   a->storage().reserve(kCells);
-  const float* givenBackLast = b->storage().reserve(kCells);
+  const float *givenBackLast = b->storage().reserve(kCells);
   EXPECT_EQ(p.pool.heldBytes(), 2 * kBlockBytes);
   EXPECT_EQ(p.pool.idleBlocks(), 0u);
   a.reset();
@@ -78,13 +78,13 @@ TEST(FieldPool, BlocksIdleBeyondTheLimitAreFreedAtTheNextBorrowOrReturn) {
       {false, kLimit, 2 * kBlockBytes},
       {false, justOver, kBlockBytes},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.byBorrow ? "borrow" : "return") + (c.idleOfOlder > kLimit
-                                                                      ? " past the limit"
-                                                                      : " at the limit"));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(
+        std::string(c.byBorrow ? "borrow" : "return") +
+        (c.idleOfOlder > kLimit ? " past the limit" : " at the limit"));
     PoolWithClock p;
-    std::optional<FieldPool::Lease> older(p.pool.borrow()), newer(p.pool.borrow()),
-        empty(p.pool.borrow());
+    std::optional<FieldPool::Lease> older(p.pool.borrow()),
+        newer(p.pool.borrow()), empty(p.pool.borrow());
     older->storage().reserve(kCells);
     newer->storage().reserve(kCells);
     older.reset();
@@ -103,14 +103,14 @@ TEST(FieldPool, BlocksIdleBeyondTheLimitAreFreedAtTheNextBorrowOrReturn) {
 TEST(FieldPool, PurgeFreesEveryIdleBlockAndNoLentOne) {
   PoolWithClock p;
   std::optional<FieldPool::Lease> lent(p.pool.borrow());
-  float* cells = lent->storage().reserve(kCells);
+  float *cells = lent->storage().reserve(kCells);
   p.render();
   p.render(2 * kCells);
   ASSERT_EQ(p.pool.heldBytes(), 3 * kBlockBytes);
   p.pool.purge();
   EXPECT_EQ(p.pool.heldBytes(), kBlockBytes);
   EXPECT_EQ(p.pool.idleBlocks(), 0u);
-  std::fill(cells, cells + kCells, 2.0f);  // still mapped: a render writes here
+  std::fill(cells, cells + kCells, 2.0f); // still mapped: a render writes here
   lent.reset();
   EXPECT_EQ(p.pool.idleBlocks(), 1u);
   p.pool.purge();
@@ -130,18 +130,20 @@ TEST(FieldPool, ConcurrentRendersNeverShareABlock) {
       for (int round = 0; round < kRounds; ++round) {
         FieldPool::Lease lease = pool.borrow();
         const std::int64_t cells = 1024 * (1 + (round + t) % 4);
-        float* field = lease.storage().reserve(cells);
+        float *field = lease.storage().reserve(cells);
         std::fill(field, field + cells, static_cast<float>(t));
         std::this_thread::yield();
-        clashes[t] += std::count_if(field, field + cells,
-                                    [t](float v) { return v != static_cast<float>(t); });
+        clashes[t] += std::count_if(field, field + cells, [t](float v) {
+          return v != static_cast<float>(t);
+        });
       }
     });
-  for (std::thread& thread : threads)
+  for (std::thread &thread : threads)
     thread.join();
   for (int t = 0; t < kThreads; ++t)
     EXPECT_EQ(clashes[t], 0) << "thread " << t;
-  EXPECT_LE(pool.heldBytes(), kThreads * 4 * 1024 * std::int64_t(sizeof(float)));
+  EXPECT_LE(pool.heldBytes(),
+            kThreads * 4 * 1024 * std::int64_t(sizeof(float)));
   pool.purge();
   EXPECT_EQ(pool.heldBytes(), 0);
 }

@@ -20,11 +20,12 @@ using namespace rimlet;
 
 // Sparse seeds of every kind the builds meet: shallow, at the skip
 // threshold, below it, and Draft's single seed; the rest far.
-std::vector<float> randomSeeds(std::mt19937& random, FieldExtent extent, FieldSeeding seeding) {
+std::vector<float> randomSeeds(std::mt19937 &random, FieldExtent extent,
+                               FieldSeeding seeding) {
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   const double density = 0.2 * unit(random);
   std::vector<float> f(static_cast<std::size_t>(extent.cellCount()), kFieldFar);
-  for (float& v : f) {
+  for (float &v : f) {
     if (unit(random) >= density)
       continue;
     const double pick = unit(random);
@@ -40,7 +41,8 @@ std::vector<float> randomSeeds(std::mt19937& random, FieldExtent extent, FieldSe
   return f;
 }
 
-std::vector<float> serialBuild(std::vector<float> cells, FieldExtent extent, FieldSeeding seeding) {
+std::vector<float> serialBuild(std::vector<float> cells, FieldExtent extent,
+                               FieldSeeding seeding) {
   if (seeding == FieldSeeding::Draft)
     sweepForwardOnly(cells.data(), extent);
   else
@@ -48,55 +50,62 @@ std::vector<float> serialBuild(std::vector<float> cells, FieldExtent extent, Fie
   return cells;
 }
 
-std::string describe(FieldExtent extent, FieldSeeding seeding, unsigned threads) {
-  return std::string(seeding == FieldSeeding::Draft ? "Draft" : "two-pass") + " field " +
-         std::to_string(extent.width) + " x " + std::to_string(extent.height) + " on " +
-         std::to_string(threads) + " thread(s)";
+std::string describe(FieldExtent extent, FieldSeeding seeding,
+                     unsigned threads) {
+  return std::string(seeding == FieldSeeding::Draft ? "Draft" : "two-pass") +
+         " field " + std::to_string(extent.width) + " x " +
+         std::to_string(extent.height) + " on " + std::to_string(threads) +
+         " thread(s)";
 }
 
-::testing::AssertionResult sameCells(const std::vector<float>& got, const std::vector<float>& want,
+::testing::AssertionResult sameCells(const std::vector<float> &got,
+                                     const std::vector<float> &want,
                                      FieldExtent extent) {
   for (std::size_t i = 0; i < got.size(); ++i)
     if (std::memcmp(&got[i], &want[i], sizeof(float)) != 0)
       return ::testing::AssertionFailure()
-             << "cell (" << i % extent.width << ", " << i / extent.width << "): got " << got[i]
-             << ", the one-thread build " << want[i];
+             << "cell (" << i % extent.width << ", " << i / extent.width
+             << "): got " << got[i] << ", the one-thread build " << want[i];
   return ::testing::AssertionSuccess();
 }
 
 // Builds from the seeds through the pipeline's seeder, which must be asked
 // for every row exactly once; `run` decides how the threads are run.
 template <class RunThreads>
-::testing::AssertionResult pipelineMatchesSerial(const std::vector<float>& seeds, FieldExtent extent,
-                                                 FieldSeeding seeding, RunThreads&& run) {
+::testing::AssertionResult
+pipelineMatchesSerial(const std::vector<float> &seeds, FieldExtent extent,
+                      FieldSeeding seeding, RunThreads &&run) {
   const std::vector<float> want = serialBuild(seeds, extent, seeding);
   std::vector<float> got(seeds.size(), std::nanf(""));
   std::vector<int> timesSeeded(static_cast<std::size_t>(extent.height), 0);
-  FieldBuildPipeline pipeline(got.data(), extent, seeding,
-                              [&](std::int64_t firstRow, std::int64_t endRow) {
-                                for (std::int64_t r = firstRow; r < endRow; ++r) {
-                                  ++timesSeeded[static_cast<std::size_t>(r)];
-                                  std::memcpy(&got[extent.indexOf(0, r)], &seeds[extent.indexOf(0, r)],
-                                              sizeof(float) * static_cast<std::size_t>(extent.width));
-                                }
-                              });
+  FieldBuildPipeline pipeline(
+      got.data(), extent, seeding,
+      [&](std::int64_t firstRow, std::int64_t endRow) {
+        for (std::int64_t r = firstRow; r < endRow; ++r) {
+          ++timesSeeded[static_cast<std::size_t>(r)];
+          std::memcpy(&got[extent.indexOf(0, r)], &seeds[extent.indexOf(0, r)],
+                      sizeof(float) * static_cast<std::size_t>(extent.width));
+        }
+      });
   run(pipeline);
   pipeline.waitUntilBuilt();
   for (std::size_t r = 0; r < timesSeeded.size(); ++r)
     if (timesSeeded[r] != 1)
-      return ::testing::AssertionFailure() << "row " << r << " seeded " << timesSeeded[r] << " times";
+      return ::testing::AssertionFailure()
+             << "row " << r << " seeded " << timesSeeded[r] << " times";
   return sameCells(got, want, extent);
 }
 
-void onThreads(FieldBuildPipeline& pipeline, unsigned count) {
+void onThreads(FieldBuildPipeline &pipeline, unsigned count) {
   std::vector<std::thread> threads;
   for (unsigned i = 0; i < count; ++i)
     threads.emplace_back([&pipeline] { pipeline.work(); });
-  for (std::thread& thread : threads)
+  for (std::thread &thread : threads)
     thread.join();
 }
 
-constexpr FieldSeeding kSeedings[] = {FieldSeeding::Draft, FieldSeeding::Smooth};
+constexpr FieldSeeding kSeedings[] = {FieldSeeding::Draft,
+                                      FieldSeeding::Smooth};
 
 TEST(FieldPipeline, OneToEightThreadsMatchTheOneThreadBuildBitForBit) {
   std::mt19937 random(2024);
@@ -104,13 +113,15 @@ TEST(FieldPipeline, OneToEightThreadsMatchTheOneThreadBuildBitForBit) {
   // side by side, and fields several chunks of steps wide.
   std::uniform_int_distribution<int> width(1, 700), height(1, 90);
   for (int trial = 0; trial < 24; ++trial) {
-    const FieldExtent extent{trial < 3 ? 1 + trial * 8 : width(random), height(random)};
+    const FieldExtent extent{trial < 3 ? 1 + trial * 8 : width(random),
+                             height(random)};
     for (FieldSeeding seeding : kSeedings) {
       const std::vector<float> seeds = randomSeeds(random, extent, seeding);
       for (unsigned threads = 1; threads <= 8; ++threads)
-        ASSERT_TRUE(pipelineMatchesSerial(seeds, extent, seeding, [&](FieldBuildPipeline& p) {
-          onThreads(p, threads);
-        })) << describe(extent, seeding, threads);
+        ASSERT_TRUE(pipelineMatchesSerial(
+            seeds, extent, seeding,
+            [&](FieldBuildPipeline &p) { onThreads(p, threads); }))
+            << describe(extent, seeding, threads);
     }
   }
 }
@@ -121,9 +132,10 @@ TEST(FieldPipeline, LargeFieldOnTwoAndThreeThreads) {
   for (FieldSeeding seeding : kSeedings) {
     const std::vector<float> seeds = randomSeeds(random, extent, seeding);
     for (unsigned threads : {2u, 3u})
-      ASSERT_TRUE(pipelineMatchesSerial(seeds, extent, seeding, [&](FieldBuildPipeline& p) {
-        onThreads(p, threads);
-      })) << describe(extent, seeding, threads);
+      ASSERT_TRUE(pipelineMatchesSerial(
+          seeds, extent, seeding,
+          [&](FieldBuildPipeline &p) { onThreads(p, threads); }))
+          << describe(extent, seeding, threads);
   }
 }
 
@@ -135,10 +147,12 @@ TEST(FieldPipeline, ThreadsRunOneAfterAnotherBuildEverythingOnTheFirst) {
   const FieldExtent extent{400, 70};
   for (FieldSeeding seeding : kSeedings) {
     const std::vector<float> seeds = randomSeeds(random, extent, seeding);
-    ASSERT_TRUE(pipelineMatchesSerial(seeds, extent, seeding, [](FieldBuildPipeline& p) {
-      for (int i = 0; i < 4; ++i)
-        p.work();
-    })) << describe(extent, seeding, 1) << ", one after another";
+    ASSERT_TRUE(pipelineMatchesSerial(seeds, extent, seeding,
+                                      [](FieldBuildPipeline &p) {
+                                        for (int i = 0; i < 4; ++i)
+                                          p.work();
+                                      }))
+        << describe(extent, seeding, 1) << ", one after another";
   }
 }
 
@@ -149,14 +163,16 @@ TEST(FieldPipeline, CallingThreadFinishesWhatTheHostsThreadsLeft) {
   const FieldExtent extent{333, 80};
   for (FieldSeeding seeding : kSeedings) {
     const std::vector<float> seeds = randomSeeds(random, extent, seeding);
-    ASSERT_TRUE(pipelineMatchesSerial(seeds, extent, seeding, [](FieldBuildPipeline& p) {
-      std::thread started([&p] { p.work(); });
-      p.work();
-      started.join();
-    })) << describe(extent, seeding, 2) << ", one of them the caller";
-    ASSERT_TRUE(pipelineMatchesSerial(seeds, extent, seeding, [](FieldBuildPipeline& p) {
-      p.work();
-    })) << describe(extent, seeding, 1) << ", none of the host's";
+    ASSERT_TRUE(pipelineMatchesSerial(seeds, extent, seeding,
+                                      [](FieldBuildPipeline &p) {
+                                        std::thread started([&p] { p.work(); });
+                                        p.work();
+                                        started.join();
+                                      }))
+        << describe(extent, seeding, 2) << ", one of them the caller";
+    ASSERT_TRUE(pipelineMatchesSerial(seeds, extent, seeding,
+                                      [](FieldBuildPipeline &p) { p.work(); }))
+        << describe(extent, seeding, 1) << ", none of the host's";
   }
 }
 
@@ -164,8 +180,9 @@ TEST(FieldPipeline, EmptyFieldsBuildNothing) {
   for (FieldSeeding seeding : kSeedings)
     for (FieldExtent extent : {FieldExtent{0, 5}, FieldExtent{7, 0}}) {
       bool seeded = false;
-      FieldBuildPipeline pipeline(nullptr, extent, seeding,
-                                  [&](std::int64_t, std::int64_t) { seeded = true; });
+      FieldBuildPipeline pipeline(
+          nullptr, extent, seeding,
+          [&](std::int64_t, std::int64_t) { seeded = true; });
       onThreads(pipeline, 3);
       pipeline.waitUntilBuilt();
       EXPECT_FALSE(seeded) << describe(extent, seeding, 3);

@@ -19,12 +19,16 @@ namespace {
 
 using namespace rimlet;
 
-float lowerOf(float current, float candidate) { return candidate < current ? candidate : current; }
+float lowerOf(float current, float candidate) {
+  return candidate < current ? candidate : current;
+}
 
 // The two-pass transform exactly as described: candidates in the stated
 // order, one row after the other.
-void plainTwoPass(std::vector<float>& f, std::int64_t W, std::int64_t H) {
-  auto at = [&](std::int64_t c, std::int64_t r) -> float& { return f[r * W + c]; };
+void plainTwoPass(std::vector<float> &f, std::int64_t W, std::int64_t H) {
+  auto at = [&](std::int64_t c, std::int64_t r) -> float & {
+    return f[r * W + c];
+  };
   for (std::int64_t r = 0; r < H; ++r)
     for (std::int64_t c = 0; c < W; ++c) {
       float v = at(c, r);
@@ -57,24 +61,28 @@ void plainTwoPass(std::vector<float>& f, std::int64_t W, std::int64_t H) {
     }
 }
 
-void plainForwardOnly(std::vector<float>& f, std::int64_t W, std::int64_t H) {
-  auto at = [&](std::int64_t c, std::int64_t r) -> float& { return f[r * W + c]; };
+void plainForwardOnly(std::vector<float> &f, std::int64_t W, std::int64_t H) {
+  auto at = [&](std::int64_t c, std::int64_t r) -> float & {
+    return f[r * W + c];
+  };
   for (std::int64_t r = 1; r < H; ++r)
     for (std::int64_t c = 1; c < W; ++c) {
       const float v = at(c, r);
       if (!(v > 0.0f))
         continue;
       at(c, r) = lowerOf(v, lowerOf(at(c - 1, r) + 1.0f,
-                                    lowerOf(at(c, r - 1) + 1.0f, at(c - 1, r - 1) + 1.4142135f)));
+                                    lowerOf(at(c, r - 1) + 1.0f,
+                                            at(c - 1, r - 1) + 1.4142135f)));
     }
 }
 
 // Sparse seeds: mostly far, some shallow, some exactly at the threshold,
 // some deep; irrational-looking values so that additions round.
-std::vector<float> randomSeeds(std::mt19937& random, std::int64_t cells, double density) {
+std::vector<float> randomSeeds(std::mt19937 &random, std::int64_t cells,
+                               double density) {
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   std::vector<float> f(static_cast<std::size_t>(cells), kFieldFar);
-  for (float& v : f) {
+  for (float &v : f) {
     if (unit(random) >= density)
       continue;
     const double pick = unit(random);
@@ -90,13 +98,14 @@ std::vector<float> randomSeeds(std::mt19937& random, std::int64_t cells, double 
   return f;
 }
 
-::testing::AssertionResult sameCells(const std::vector<float>& got, const std::vector<float>& want,
+::testing::AssertionResult sameCells(const std::vector<float> &got,
+                                     const std::vector<float> &want,
                                      std::int64_t W) {
   for (std::size_t i = 0; i < got.size(); ++i)
     if (std::memcmp(&got[i], &want[i], sizeof(float)) != 0)
       return ::testing::AssertionFailure()
-             << "cell (" << i % W << ", " << i / W << ") of a field " << W << " wide: got "
-             << got[i] << ", expected " << want[i];
+             << "cell (" << i % W << ", " << i / W << ") of a field " << W
+             << " wide: got " << got[i] << ", expected " << want[i];
   return ::testing::AssertionSuccess();
 }
 
@@ -118,26 +127,28 @@ TEST_P(FieldSweepPathTest, TwoPassMatchesThePlainSweepBitForBit) {
     plainTwoPass(want, W, H);
     sweepTwoPass(got.data(), FieldExtent{W, H});
     ASSERT_TRUE(sameCells(got, want, W))
-        << qfx::simd::pathName(GetParam()) << " path, " << W << " x " << H << ", trial " << trial;
+        << qfx::simd::pathName(GetParam()) << " path, " << W << " x " << H
+        << ", trial " << trial;
     // Runs walked in pieces of random length, as threads share them: a
     // walk resumed at any step sees what the whole walk saw.
     const FieldExtent extent{W, H};
     std::uniform_int_distribution<std::int64_t> piece(1, 20);
     for (FieldPass pass : {FieldPass::Forward, FieldPass::Backward})
-      forEachRowRun(pass, extent, 0, H, [&](const FieldRowRun& run) {
+      forEachRowRun(pass, extent, 0, H, [&](const FieldRowRun &run) {
         for (std::int64_t step = 0, steps = run.steps(extent); step < steps;) {
           const std::int64_t end = std::min(steps, step + piece(random));
           sweepRunSteps(inPieces.data(), extent, run, step, end);
           step = end;
         }
       });
-    ASSERT_TRUE(sameCells(inPieces, want, W)) << qfx::simd::pathName(GetParam())
-                                               << " path, in pieces, " << W << " x " << H
-                                               << ", trial " << trial;
+    ASSERT_TRUE(sameCells(inPieces, want, W))
+        << qfx::simd::pathName(GetParam()) << " path, in pieces, " << W << " x "
+        << H << ", trial " << trial;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, FieldSweepPathTest, simd_test::allPaths(), simd_test::PathNames{});
+INSTANTIATE_TEST_SUITE_P(Paths, FieldSweepPathTest, simd_test::allPaths(),
+                         simd_test::PathNames{});
 
 TEST(FieldSweeps, ForwardOnlyMatchesThePlainSweepBitForBit) {
   std::mt19937 random(11);
@@ -146,12 +157,13 @@ TEST(FieldSweeps, ForwardOnlyMatchesThePlainSweepBitForBit) {
   for (int trial = 0; trial < 300; ++trial) {
     const std::int64_t W = size(random), H = size(random);
     std::vector<float> want = randomSeeds(random, W * H, density(random));
-    for (float& v : want)
+    for (float &v : want)
       v = v < kFieldFar ? kDraftSeed : v;
     std::vector<float> got = want;
     plainForwardOnly(want, W, H);
     sweepForwardOnly(got.data(), FieldExtent{W, H});
-    ASSERT_TRUE(sameCells(got, want, W)) << W << " x " << H << ", trial " << trial;
+    ASSERT_TRUE(sameCells(got, want, W))
+        << W << " x " << H << ", trial " << trial;
   }
 }
 

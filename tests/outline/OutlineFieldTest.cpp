@@ -17,7 +17,7 @@ namespace {
 using namespace rimlet;
 using namespace rimlet_test;
 
-const AlphaTable& alphaTable() {
+const AlphaTable &alphaTable() {
   static const AlphaTable table = makeAlphaTable();
   return table;
 }
@@ -35,7 +35,7 @@ struct Field {
 };
 
 template <class F, class Lookup>
-Field buildField(OfxRectI bounds, FieldSeeding seeding, Lookup&& lookup) {
+Field buildField(OfxRectI bounds, FieldSeeding seeding, Lookup &&lookup) {
   Field field;
   field.extent = {bounds.x2 - bounds.x1, bounds.y2 - bounds.y1};
   field.cells.assign(static_cast<std::size_t>(field.extent.cellCount()), 0.0f);
@@ -50,7 +50,8 @@ Field buildField(OfxRectI bounds, FieldSeeding seeding, Lookup&& lookup) {
 }
 
 template <class F>
-Field buildField(const TestImage<F>& src, OfxRectI bounds, FieldSeeding seeding) {
+Field buildField(const TestImage<F> &src, OfxRectI bounds,
+                 FieldSeeding seeding) {
   return buildField<F>(bounds, seeding, src.lookup());
 }
 
@@ -66,8 +67,7 @@ TestImage<ByteRGBA> singleOpaquePixel() {
 
 // --- Seeding ---------------------------------------------------------------
 
-template <class F>
-class FieldAllFormats : public ::testing::Test {};
+template <class F> class FieldAllFormats : public ::testing::Test {};
 TYPED_TEST_SUITE(FieldAllFormats, AllFormats, FormatNames);
 
 // Transparent pixels, a missing source and any alpha-only source leave
@@ -78,7 +78,9 @@ TYPED_TEST(FieldAllFormats, NothingCoveredGivesFarEverywhere) {
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 6; ++x)
       src.set(x, y, 1, 1, 1, F::kComponents == 1 ? 1.0 : 0.0);
-  const auto noSource = [](int, int) -> const typename F::PIX* { return nullptr; };
+  const auto noSource = [](int, int) -> const typename F::PIX * {
+    return nullptr;
+  };
 
   for (FieldSeeding seeding : {FieldSeeding::Draft, FieldSeeding::Smooth}) {
     const Field fromImage = buildField(src, src.bounds(), seeding);
@@ -93,8 +95,7 @@ TYPED_TEST(FieldAllFormats, NothingCoveredGivesFarEverywhere) {
   }
 }
 
-template <class F>
-class FieldRgbaFormats : public ::testing::Test {};
+template <class F> class FieldRgbaFormats : public ::testing::Test {};
 TYPED_TEST_SUITE(FieldRgbaFormats, RgbaFormats, FormatNames);
 
 // Good/Best seeds scale with alpha (through the square-root table for
@@ -104,7 +105,7 @@ TYPED_TEST(FieldRgbaFormats, SeedsFollowAlphaAtGoodButNotAtDraft) {
   using PIX = typename F::PIX;
   TestImage<F> src({0, 0, 2, 1});
   src.set(0, 0, 1, 1, 1, 1.0);
-  PIX* half = src.at(1, 0);
+  PIX *half = src.at(1, 0);
   half[3] = std::is_same_v<PIX, float> ? PIX(0.5f) : PIX(F::kMax / 2 + 1);
 
   float expectedHalfSeed = 0;
@@ -149,12 +150,15 @@ TEST(FieldSeeding, FloatAlphaIsNotClampedAndNaNIsNotCovered) {
 // --- Two-pass transform ------------------------------------------------------
 
 TEST(FieldTwoPass, SingleOpaquePixelGivesChamferRings) {
-  const Field field = buildField(singleOpaquePixel(), kBounds9, FieldSeeding::Smooth);
+  const Field field =
+      buildField(singleOpaquePixel(), kBounds9, FieldSeeding::Smooth);
   EXPECT_EQ(field.at(4, 4), -2.0f);
   for (auto [c, r] : {std::pair{3, 4}, {5, 4}, {4, 3}, {4, 5}})
-    EXPECT_EQ(field.at(c, r), -1.0f) << "orthogonal cell (" << c << ", " << r << ")";
+    EXPECT_EQ(field.at(c, r), -1.0f)
+        << "orthogonal cell (" << c << ", " << r << ")";
   for (auto [c, r] : {std::pair{3, 3}, {5, 3}, {3, 5}, {5, 5}}) {
-    EXPECT_EQ(field.at(c, r), kDiagonalFromSeed) << "diagonal cell (" << c << ", " << r << ")";
+    EXPECT_EQ(field.at(c, r), kDiagonalFromSeed)
+        << "diagonal cell (" << c << ", " << r << ")";
     EXPECT_FLOAT_EQ(field.at(c, r), -0.5857865f);
   }
   EXPECT_EQ(field.at(6, 4), 0.0f);
@@ -199,7 +203,8 @@ TEST(FieldTwoPass, OneRowAndOneColumnUseOnlyExistingNeighbours) {
 
   TestImage<ByteRGBA> column({0, 0, 1, 5});
   column.set(0, 3, 1, 1, 1, 1);
-  const Field columnField = buildField(column, column.bounds(), FieldSeeding::Smooth);
+  const Field columnField =
+      buildField(column, column.bounds(), FieldSeeding::Smooth);
   const float expectedColumn[] = {1, 0, -1, -2, -1};
   for (int r = 0; r < 5; ++r)
     EXPECT_EQ(columnField.at(0, r), expectedColumn[r]) << "column cell " << r;
@@ -216,8 +221,8 @@ TEST(FieldTwoPass, EmptyBoundsDoNothing) {
 // inside the destination bounds reach the field.
 TEST(FieldTwoPass, FieldFollowsDestinationBoundsNotSource) {
   TestImage<ByteRGBA> src({-10, -10, 10, 10});
-  src.set(-3, 4, 1, 1, 1, 1);  // inside the destination, at cell (2, 1)
-  src.set(-6, 4, 1, 1, 1, 1);  // just left of the destination
+  src.set(-3, 4, 1, 1, 1, 1); // inside the destination, at cell (2, 1)
+  src.set(-6, 4, 1, 1, 1, 1); // just left of the destination
   const OfxRectI bounds{-5, 3, 1, 6};
   const Field field = buildField(src, bounds, FieldSeeding::Smooth);
   EXPECT_EQ(field.at(2, 1), -2.0f);
@@ -229,8 +234,8 @@ TEST(FieldTwoPass, FieldFollowsDestinationBoundsNotSource) {
 
 // Smallest seed + 8-connected chamfer distance, summed in double; the
 // transform's single-precision sums agree to well within 1e-4 here.
-std::vector<double> bruteForceChamfer(const std::vector<float>& seeds, int w, int h,
-                                      bool forwardOnly) {
+std::vector<double> bruteForceChamfer(const std::vector<float> &seeds, int w,
+                                      int h, bool forwardOnly) {
   std::vector<double> out(seeds.size(), kFieldFar);
   for (int r = 0; r < h; ++r)
     for (int c = 0; c < w; ++c) {
@@ -266,16 +271,16 @@ void expectMatchesBruteForce(FieldSeeding seeding, unsigned seedValue) {
   Field seedsOnly;
   seedsOnly.extent = {w, h};
   seedsOnly.cells.assign(static_cast<std::size_t>(w) * h, 0.0f);
-  seedField<unsigned char, 4, 255>(seedsOnly.cells.data(), seedsOnly.extent, 0, 0,
-                                   seeding, alphaTable(), src.lookup());
+  seedField<unsigned char, 4, 255>(seedsOnly.cells.data(), seedsOnly.extent, 0,
+                                   0, seeding, alphaTable(), src.lookup());
   const Field field = buildField(src, src.bounds(), seeding);
-  const auto expected = bruteForceChamfer(seedsOnly.cells, w, h,
-                                          seeding == FieldSeeding::Draft);
+  const auto expected =
+      bruteForceChamfer(seedsOnly.cells, w, h, seeding == FieldSeeding::Draft);
   for (int r = 0; r < h; ++r)
     for (int c = 0; c < w; ++c)
       ASSERT_NEAR(field.at(c, r), expected[r * w + c], 1e-4)
-          << "picture " << seedValue << " (" << w << " x " << h << ") cell (" << c
-          << ", " << r << ")";
+          << "picture " << seedValue << " (" << w << " x " << h << ") cell ("
+          << c << ", " << r << ")";
 }
 
 TEST(FieldTwoPass, MatchesBruteForceChamferDistance) {
@@ -286,7 +291,8 @@ TEST(FieldTwoPass, MatchesBruteForceChamferDistance) {
 // --- Draft forward-only pass -----------------------------------------------
 
 TEST(FieldDraft, DistancesTravelOnlyUpAndRight) {
-  const Field field = buildField(singleOpaquePixel(), kBounds9, FieldSeeding::Draft);
+  const Field field =
+      buildField(singleOpaquePixel(), kBounds9, FieldSeeding::Draft);
   EXPECT_EQ(field.at(4, 4), -2.0f);
   EXPECT_EQ(field.at(5, 4), -1.0f);
   EXPECT_EQ(field.at(4, 5), -1.0f);
@@ -298,8 +304,8 @@ TEST(FieldDraft, DistancesTravelOnlyUpAndRight) {
 
 TEST(FieldDraft, RowZeroAndColumnZeroKeepTheirSeeds) {
   TestImage<ByteRGBA> src({0, 0, 5, 5});
-  src.set(2, 0, 1, 1, 1, 1);  // in row 0
-  src.set(0, 2, 1, 1, 1, 1);  // in column 0
+  src.set(2, 0, 1, 1, 1, 1); // in row 0
+  src.set(0, 2, 1, 1, 1, 1); // in column 0
   const Field field = buildField(src, src.bounds(), FieldSeeding::Draft);
   EXPECT_EQ(field.at(2, 0), -2.0f);
   EXPECT_EQ(field.at(0, 2), -2.0f);
@@ -316,7 +322,8 @@ TEST(FieldDraft, MatchesBruteForceForwardDistance) {
     expectMatchesBruteForce(FieldSeeding::Draft, seed);
 }
 
-// --- Reads ---------------------------------------------------------------------
+// --- Reads
+// ---------------------------------------------------------------------
 
 TEST(FieldReads, SmoothedReadAveragesTowardsLargerXAndY) {
   Field field;
@@ -331,7 +338,8 @@ TEST(FieldReads, SmoothedReadAveragesTowardsLargerXAndY) {
 }
 
 TEST(FieldReads, FarNeighbourDominatesTheMean) {
-  const Field field = buildField(singleOpaquePixel(), kBounds9, FieldSeeding::Smooth);
+  const Field field =
+      buildField(singleOpaquePixel(), kBounds9, FieldSeeding::Smooth);
   EXPECT_EQ(field.smoothedAt(4, 4),
             (-2.0f + -1.0f + -1.0f + kDiagonalFromSeed) * 0.25f);
   Field sparse;
@@ -341,7 +349,7 @@ TEST(FieldReads, FarNeighbourDominatesTheMean) {
 }
 
 TEST(FieldReads, AlphaTableIsSquareRootInSinglePrecision) {
-  const AlphaTable& table = alphaTable();
+  const AlphaTable &table = alphaTable();
   EXPECT_EQ(table[0], 0.0f);
   EXPECT_EQ(table[255], 1.0f);
   for (int i = 0; i < 256; ++i)

@@ -18,20 +18,19 @@ namespace {
 using namespace rimlet;
 using namespace rimlet_test;
 
-const AlphaTable& alphaTable() {
+const AlphaTable &alphaTable() {
   static const AlphaTable table = makeAlphaTable();
   return table;
 }
 
-const FalloffTable& falloffTable() {
+const FalloffTable &falloffTable() {
   static const FalloffTable table = makeFalloffTable();
   return table;
 }
 
 constexpr OutlineColor kRed{1.0, 0.0, 0.0};
 
-template <class F>
-class RulesTest : public ::testing::Test {
+template <class F> class RulesTest : public ::testing::Test {
 public:
   using PIX = typename F::PIX;
   using Rules = OutlinePixelRules<PIX, F::kComponents, F::kMax>;
@@ -54,18 +53,19 @@ public:
   }
 
   template <OutlineQuality quality>
-  static Pixel render(const Rules& rules, const PIX* src, float f, float w) {
+  static Pixel render(const Rules &rules, const PIX *src, float f, float w) {
     Pixel dst = stale();
     rules.template renderPixel<quality>(src, dst.data(), f, w);
     return dst;
   }
 
-  static void expectPixel(const Pixel& got, const Pixel& expected,
-                          const std::string& what) {
+  static void expectPixel(const Pixel &got, const Pixel &expected,
+                          const std::string &what) {
     for (int i = 0; i < F::kComponents; ++i) {
       if (got[i] != expected[i]) {
         ADD_FAILURE() << F::name() << ", " << what << ": got "
-                      << describePixel(got.data(), F::kComponents) << ", expected "
+                      << describePixel(got.data(), F::kComponents)
+                      << ", expected "
                       << describePixel(expected.data(), F::kComponents);
         return;
       }
@@ -73,11 +73,11 @@ public:
   }
 };
 
-template <class F>
-class RgbaRules : public RulesTest<F> {};
+template <class F> class RgbaRules : public RulesTest<F> {};
 TYPED_TEST_SUITE(RgbaRules, RgbaFormats, FormatNames);
 
-// --- Good ----------------------------------------------------------------------
+// --- Good
+// ----------------------------------------------------------------------
 
 TYPED_TEST(RgbaRules, GoodDrawsSolidRingsAndAnEdgeAroundAnOpaqueShape) {
   using T = RulesTest<TypeParam>;
@@ -86,16 +86,20 @@ TYPED_TEST(RgbaRules, GoodDrawsSolidRingsAndAnEdgeAroundAnOpaqueShape) {
   const float w = 2.0f;
 
   for (float f : {-2.0f, -1.0f})
-    T::expectPixel(T::template render<OutlineQuality::Good>(rules, white.data(), f, w),
-                   white, "opaque shape pixel at f = " + std::to_string(f));
+    T::expectPixel(
+        T::template render<OutlineQuality::Good>(rules, white.data(), f, w),
+        white, "opaque shape pixel at f = " + std::to_string(f));
   for (float f : {-1.0f, 0.0f, 1.0f})
-    T::expectPixel(T::template render<OutlineQuality::Good>(rules, nullptr, f, w),
-                   T::units(1, 0, 0, 1), "ring at f = " + std::to_string(f));
-  T::expectPixel(T::template render<OutlineQuality::Good>(rules, nullptr, 1.5f, w),
-                 T::units(0.5, 0, 0, 0.5), "edge at f = 1.5");
+    T::expectPixel(
+        T::template render<OutlineQuality::Good>(rules, nullptr, f, w),
+        T::units(1, 0, 0, 1), "ring at f = " + std::to_string(f));
+  T::expectPixel(
+      T::template render<OutlineQuality::Good>(rules, nullptr, 1.5f, w),
+      T::units(0.5, 0, 0, 0.5), "edge at f = 1.5");
   for (float f : {2.0f, 2.5f, 3.5f, kFieldFar})
-    T::expectPixel(T::template render<OutlineQuality::Good>(rules, nullptr, f, w),
-                   T::units(0, 0, 0, 0), "beyond the outline at f = " + std::to_string(f));
+    T::expectPixel(
+        T::template render<OutlineQuality::Good>(rules, nullptr, f, w),
+        T::units(0, 0, 0, 0), "beyond the outline at f = " + std::to_string(f));
 }
 
 TYPED_TEST(RgbaRules, GoodCopiesCoveredPixelsOutsideTheWindow) {
@@ -104,8 +108,9 @@ TYPED_TEST(RgbaRules, GoodCopiesCoveredPixelsOutsideTheWindow) {
   const auto src = T::units(0.25, 0.5, 0.125, 0.5);
   // Deep inside (f < -3) and far outside (f > w + 1): the source as it is.
   for (float f : {-3.5f, 4.0f})
-    T::expectPixel(T::template render<OutlineQuality::Good>(rules, src.data(), f, 2.0f),
-                   src, "covered pixel at f = " + std::to_string(f));
+    T::expectPixel(
+        T::template render<OutlineQuality::Good>(rules, src.data(), f, 2.0f),
+        src, "covered pixel at f = " + std::to_string(f));
 }
 
 // The thresholds every form of the rules reads, at their worked values.
@@ -138,21 +143,25 @@ TEST(GoodOpacity, ByteAlpha244IsBlendedAnd245Copied) {
   using T = RulesTest<ByteRGBA>;
   const auto rules = T::rules(kRed);
   const T::Pixel nearlyOpaque{100, 100, 100, 245};
-  T::expectPixel(T::render<OutlineQuality::Good>(rules, nearlyOpaque.data(), -1.0f, 2.0f),
-                 nearlyOpaque, "alpha 245 over a solid outline");
+  T::expectPixel(
+      T::render<OutlineQuality::Good>(rules, nearlyOpaque.data(), -1.0f, 2.0f),
+      nearlyOpaque, "alpha 245 over a solid outline");
 
   const T::Pixel lessOpaque{100, 100, 100, 244};
-  const auto blended = T::render<OutlineQuality::Good>(rules, lessOpaque.data(), -1.0f, 2.0f);
+  const auto blended =
+      T::render<OutlineQuality::Good>(rules, lessOpaque.data(), -1.0f, 2.0f);
   // 100 * 244/255 + 255 * 11/255 = 106.67, truncated; green and blue get
   // no outline.
-  T::expectPixel(blended, T::Pixel{106, 95, 95, 255}, "alpha 244 over a solid outline");
+  T::expectPixel(blended, T::Pixel{106, 95, 95, 255},
+                 "alpha 244 over a solid outline");
 }
 
 TEST(GoodOpacity, ShortHalfAlphaBlendsOverAFullOutline) {
   using T = RulesTest<ShortRGBA>;
   const auto rules = T::rules(OutlineColor{1.0, 0.5, 0.0});
   const T::Pixel src{40000, 20000, 1000, 32768};
-  const auto got = T::render<OutlineQuality::Good>(rules, src.data(), -1.0f, 2.0f);
+  const auto got =
+      T::render<OutlineQuality::Good>(rules, src.data(), -1.0f, 2.0f);
   // The outline is (65535, 32767, 0, 65535); the source weighs 32768/65535.
   const double as = 32768.0 / 65535.0;
   const T::Pixel expected{
@@ -165,64 +174,81 @@ TEST(GoodOpacity, ShortHalfAlphaBlendsOverAFullOutline) {
   EXPECT_EQ(got[2], 500);
 }
 
-// --- Draft ---------------------------------------------------------------------
+// --- Draft
+// ---------------------------------------------------------------------
 
 TYPED_TEST(RgbaRules, DraftRingsAreSolidUpToOneBelowTheWidth) {
   using T = RulesTest<TypeParam>;
   const auto rules = T::rules(kRed);
   for (float f : {-2.0f, -1.0f, 0.0f, 1.0f})
-    T::expectPixel(T::template render<OutlineQuality::Draft>(rules, nullptr, f, 2.0f),
-                   T::units(1, 0, 0, 1), "ring at f = " + std::to_string(f));
-  T::expectPixel(T::template render<OutlineQuality::Draft>(rules, nullptr, 1.5f, 2.0f),
-                 T::units(0.5, 0, 0, 0.5), "edge at f = 1.5");
-  T::expectPixel(T::template render<OutlineQuality::Draft>(rules, nullptr, 2.0f, 2.0f),
-                 T::units(0, 0, 0, 0), "zero-coverage ring at f = 2");
-  T::expectPixel(T::template render<OutlineQuality::Draft>(rules, nullptr, 2.5f, 2.0f),
-                 T::units(0, 0, 0, 0), "cleared at f = 2.5");
+    T::expectPixel(
+        T::template render<OutlineQuality::Draft>(rules, nullptr, f, 2.0f),
+        T::units(1, 0, 0, 1), "ring at f = " + std::to_string(f));
+  T::expectPixel(
+      T::template render<OutlineQuality::Draft>(rules, nullptr, 1.5f, 2.0f),
+      T::units(0.5, 0, 0, 0.5), "edge at f = 1.5");
+  T::expectPixel(
+      T::template render<OutlineQuality::Draft>(rules, nullptr, 2.0f, 2.0f),
+      T::units(0, 0, 0, 0), "zero-coverage ring at f = 2");
+  T::expectPixel(
+      T::template render<OutlineQuality::Draft>(rules, nullptr, 2.5f, 2.0f),
+      T::units(0, 0, 0, 0), "cleared at f = 2.5");
 }
 
 TYPED_TEST(RgbaRules, DraftLaysTheSourceOverTheOutline) {
   using T = RulesTest<TypeParam>;
   const auto rules = T::rules(kRed);
   const auto white = T::units(1, 1, 1, 1);
-  T::expectPixel(T::template render<OutlineQuality::Draft>(rules, white.data(), -2.0f, 2.0f),
+  T::expectPixel(T::template render<OutlineQuality::Draft>(rules, white.data(),
+                                                           -2.0f, 2.0f),
                  white, "opaque source inside the shape");
   // Over a transparent outline the source is copied whatever its alpha.
   const auto faint = T::units(0.25, 0.25, 0.25, 0.25);
-  T::expectPixel(T::template render<OutlineQuality::Draft>(rules, faint.data(), 2.0f, 2.0f),
+  T::expectPixel(T::template render<OutlineQuality::Draft>(rules, faint.data(),
+                                                           2.0f, 2.0f),
                  faint, "source over a zero-coverage outline");
   // Over a solid outline a half-transparent white source lets half the red
   // through: (0.5 * 0.5 + 1 * 0.5) / 1.
   const auto half = T::units(0.5, 0.5, 0.5, 0.5);
-  const auto got = T::template render<OutlineQuality::Draft>(rules, half.data(), -2.0f, 2.0f);
-  T::expectPixel(got, T::units(0.75, 0.25, 0.25, 1.0), "half source over a solid outline");
+  const auto got = T::template render<OutlineQuality::Draft>(rules, half.data(),
+                                                             -2.0f, 2.0f);
+  T::expectPixel(got, T::units(0.75, 0.25, 0.25, 1.0),
+                 "half source over a solid outline");
 }
 
-// --- Best ----------------------------------------------------------------------
+// --- Best
+// ----------------------------------------------------------------------
 
 TYPED_TEST(RgbaRules, BestDrawsAHalfStrengthRingOnlyForThinOutlines) {
   using T = RulesTest<TypeParam>;
   const auto rules = T::rules(kRed);
-  T::expectPixel(T::template render<OutlineQuality::Best>(rules, nullptr, 2.6f, 2.0f),
-                 T::units(0.5, 0, 0, 0.5), "w = 2, f = 2.6");
-  T::expectPixel(T::template render<OutlineQuality::Best>(rules, nullptr, 3.2f, 2.0f),
-                 T::units(0, 0, 0, 0), "w = 2, f = 3.2");
-  T::expectPixel(T::template render<OutlineQuality::Best>(rules, nullptr, 2.95f, 2.9f),
-                 T::units(0.5, 0, 0, 0.5), "w = 2.9, f = 2.95");
+  T::expectPixel(
+      T::template render<OutlineQuality::Best>(rules, nullptr, 2.6f, 2.0f),
+      T::units(0.5, 0, 0, 0.5), "w = 2, f = 2.6");
+  T::expectPixel(
+      T::template render<OutlineQuality::Best>(rules, nullptr, 3.2f, 2.0f),
+      T::units(0, 0, 0, 0), "w = 2, f = 3.2");
+  T::expectPixel(
+      T::template render<OutlineQuality::Best>(rules, nullptr, 2.95f, 2.9f),
+      T::units(0.5, 0, 0, 0.5), "w = 2.9, f = 2.95");
   for (float f : {3.01f, 3.5f, 3.9f})
-    T::expectPixel(T::template render<OutlineQuality::Best>(rules, nullptr, f, 3.0f),
-                   T::units(0, 0, 0, 0), "w = 3, f = " + std::to_string(f));
+    T::expectPixel(
+        T::template render<OutlineQuality::Best>(rules, nullptr, f, 3.0f),
+        T::units(0, 0, 0, 0), "w = 3, f = " + std::to_string(f));
 }
 
 TYPED_TEST(RgbaRules, BestEdgeFallsOffOverOnePixel) {
   using T = RulesTest<TypeParam>;
   const auto rules = T::rules(kRed);
-  T::expectPixel(T::template render<OutlineQuality::Best>(rules, nullptr, 1.4f, 2.0f),
-                 T::units(1, 0, 0, 1), "solid part, f = 1.4");
-  T::expectPixel(T::template render<OutlineQuality::Best>(rules, nullptr, 2.0f, 2.0f),
-                 T::units(0.25, 0, 0, 0.25), "f = w");
-  T::expectPixel(T::template render<OutlineQuality::Best>(rules, nullptr, kFieldFar, 2.0f),
-                 T::units(0, 0, 0, 0), "far");
+  T::expectPixel(
+      T::template render<OutlineQuality::Best>(rules, nullptr, 1.4f, 2.0f),
+      T::units(1, 0, 0, 1), "solid part, f = 1.4");
+  T::expectPixel(
+      T::template render<OutlineQuality::Best>(rules, nullptr, 2.0f, 2.0f),
+      T::units(0.25, 0, 0, 0.25), "f = w");
+  T::expectPixel(
+      T::template render<OutlineQuality::Best>(rules, nullptr, kFieldFar, 2.0f),
+      T::units(0, 0, 0, 0), "far");
 }
 
 TEST(BestCoverage, FalloffIsReadInTenthsBeyondWidthMinusOne) {
@@ -230,17 +256,17 @@ TEST(BestCoverage, FalloffIsReadInTenthsBeyondWidthMinusOne) {
   const Rules rules(kRed, alphaTable(), falloffTable());
   EXPECT_EQ(rules.bestCoverage(-2.6f, 0.1f), 1.0);
   EXPECT_EQ(rules.bestCoverage(1.49f, 2.0f), 1.0);
-  EXPECT_EQ(rules.bestCoverage(1.5f, 2.0f), 1.0);  // index 5
-  EXPECT_EQ(rules.bestCoverage(2.0f, 2.0f), 0.25); // index 10
+  EXPECT_EQ(rules.bestCoverage(1.5f, 2.0f), 1.0);          // index 5
+  EXPECT_EQ(rules.bestCoverage(2.0f, 2.0f), 0.25);         // index 10
   EXPECT_NEAR(rules.bestCoverage(2.3f, 2.0f), 0.04, 1e-6); // index 13
-  EXPECT_EQ(rules.bestCoverage(2.5f, 2.0f), 0.0);  // index 15
-  EXPECT_EQ(rules.bestCoverage(3.0f, 2.0f), 0.0);  // index 20
+  EXPECT_EQ(rules.bestCoverage(2.5f, 2.0f), 0.0);          // index 15
+  EXPECT_EQ(rules.bestCoverage(3.0f, 2.0f), 0.0);          // index 20
   // Beyond the table (index above 200) the square of w - f is used.
   EXPECT_EQ(rules.bestCoverage(25.0f, 2.0f), 529.0);
 }
 
 TEST(BestCoverage, FalloffTableIsFullThenFallsQuadratically) {
-  const FalloffTable& table = falloffTable();
+  const FalloffTable &table = falloffTable();
   for (int i = 0; i <= 5; ++i)
     EXPECT_EQ(table[i], 1.0f) << "entry " << i;
   for (int i = 15; i <= 200; ++i)
@@ -261,7 +287,7 @@ TEST(BestFloat, DeepAlphaIsCopiedAndSubUnitAlphaIsBlendedAndClamped) {
     TestImage<FloatRGBA> src({0, 0, 9, 9});
     for (int y = 2; y < 7; ++y)
       for (int x = 2; x < 7; ++x) {
-        float* p = src.at(x, y);
+        float *p = src.at(x, y);
         p[0] = 1.5f, p[1] = 0.2f, p[2] = -0.3f, p[3] = alpha;
       }
     const FieldExtent extent{9, 9};
@@ -276,16 +302,19 @@ TEST(BestFloat, DeepAlphaIsCopiedAndSubUnitAlphaIsBlendedAndClamped) {
 
     if (alpha == 2.0f) {
       EXPECT_EQ(f, -4.0f);
-      T::expectPixel(T::render<OutlineQuality::Best>(rules, src.at(4, 4), f, 2.0f), source,
-                     "Best inside alpha 2.0");
-      T::expectPixel(T::render<OutlineQuality::Good>(rules, src.at(4, 4), good, 2.0f), source,
-                     "Good inside alpha 2.0");
+      T::expectPixel(
+          T::render<OutlineQuality::Best>(rules, src.at(4, 4), f, 2.0f), source,
+          "Best inside alpha 2.0");
+      T::expectPixel(
+          T::render<OutlineQuality::Good>(rules, src.at(4, 4), good, 2.0f),
+          source, "Good inside alpha 2.0");
       continue;
     }
     EXPECT_LT(f, 0.0f);
     // Over the solid red outline with weight 1: ao = 0.9 + 0.1 = 1;
     // red 1.5 * 0.9 + 0.1 clamps to 1, blue -0.27 clamps to 0.
-    const auto got = T::render<OutlineQuality::Best>(rules, src.at(4, 4), f, 2.0f);
+    const auto got =
+        T::render<OutlineQuality::Best>(rules, src.at(4, 4), f, 2.0f);
     EXPECT_EQ(got[0], 1.0f);
     EXPECT_FLOAT_EQ(got[1], 0.18f);
     EXPECT_EQ(got[2], 0.0f);
@@ -298,14 +327,17 @@ TYPED_TEST(RgbaRules, BestLetsTheOutlineShowThroughEdgePixels) {
   const auto rules = T::rules(kRed);
   const auto white = T::units(1, 1, 1, 1);
   // f >= 0: the opaque source is weighted 0.85, so 15 % of the red shows.
-  const auto edge = T::template render<OutlineQuality::Best>(rules, white.data(), 0.0f, 2.0f);
+  const auto edge =
+      T::template render<OutlineQuality::Best>(rules, white.data(), 0.0f, 2.0f);
   T::expectPixel(edge, T::units(1, 0.85, 0.85, 1), "opaque white at f = 0");
   // f < 0: weight 1, the opaque source covers the outline.
-  const auto inside = T::template render<OutlineQuality::Best>(rules, white.data(), -1.0f, 2.0f);
+  const auto inside = T::template render<OutlineQuality::Best>(
+      rules, white.data(), -1.0f, 2.0f);
   T::expectPixel(inside, white, "opaque white at f = -1");
 }
 
-// --- Pixel operations ------------------------------------------------------------
+// --- Pixel operations
+// ------------------------------------------------------------
 
 TYPED_TEST(RgbaRules, OutlineWriterClampsIntegersOnly) {
   using T = RulesTest<TypeParam>;
@@ -320,15 +352,14 @@ TYPED_TEST(RgbaRules, OutlineWriterClampsIntegersOnly) {
 
 // Colours above 1 can push the source-over blend beyond full scale; integer
 // formats saturate there instead of wrapping around.
-template <class F>
-class IntegerRgbaRules : public RulesTest<F> {};
+template <class F> class IntegerRgbaRules : public RulesTest<F> {};
 TYPED_TEST_SUITE(IntegerRgbaRules, IntegerRgbaFormats, FormatNames);
 
 TYPED_TEST(IntegerRgbaRules, SourceOverSaturatesInsteadOfWrapping) {
   using T = RulesTest<TypeParam>;
   const auto rules = T::rules(OutlineColor{2.0, 2.0, 2.0});
   typename T::Pixel dst = T::stale();
-  rules.writeOutline(dst.data(), 0.5);  // (M, M, M, M/2)
+  rules.writeOutline(dst.data(), 0.5); // (M, M, M, M/2)
   const auto src = T::units(0, 0, 0, 0.1);
   T::Rules::blendSourceOver(dst.data(), src.data());
   // Unclamped, red would be about 1.65 M.
@@ -347,10 +378,10 @@ TEST(SourceOver, FloatNaNAlphaIsNotTransparent) {
   EXPECT_TRUE(std::isnan(dst[3]));
 }
 
-// --- Alpha-only images ----------------------------------------------------------
+// --- Alpha-only images
+// ----------------------------------------------------------
 
-template <class F>
-class AlphaRules : public RulesTest<F> {};
+template <class F> class AlphaRules : public RulesTest<F> {};
 TYPED_TEST_SUITE(AlphaRules, AlphaFormats, FormatNames);
 
 TYPED_TEST(AlphaRules, SourcePassesThroughAtEveryQuality) {
@@ -359,17 +390,25 @@ TYPED_TEST(AlphaRules, SourcePassesThroughAtEveryQuality) {
   const typename T::Pixel src{T::unit(0.75), 0, 0, 0};
   for (float f : {-2.0f, 0.0f, 1.5f, kFieldFar}) {
     const std::string at = " at f = " + std::to_string(f);
-    EXPECT_EQ(T::template render<OutlineQuality::Draft>(rules, src.data(), f, 2.0f)[0], src[0])
+    EXPECT_EQ(T::template render<OutlineQuality::Draft>(rules, src.data(), f,
+                                                        2.0f)[0],
+              src[0])
         << TypeParam::name() << " Draft" << at;
-    EXPECT_EQ(T::template render<OutlineQuality::Good>(rules, src.data(), f, 2.0f)[0], src[0])
+    EXPECT_EQ(
+        T::template render<OutlineQuality::Good>(rules, src.data(), f, 2.0f)[0],
+        src[0])
         << TypeParam::name() << " Good" << at;
-    EXPECT_EQ(T::template render<OutlineQuality::Best>(rules, src.data(), f, 2.0f)[0], src[0])
+    EXPECT_EQ(
+        T::template render<OutlineQuality::Best>(rules, src.data(), f, 2.0f)[0],
+        src[0])
         << TypeParam::name() << " Best" << at;
-    EXPECT_EQ(T::template render<OutlineQuality::Good>(rules, nullptr, f, 2.0f)[0], 0)
+    EXPECT_EQ(
+        T::template render<OutlineQuality::Good>(rules, nullptr, f, 2.0f)[0], 0)
         << TypeParam::name() << " no source" << at;
   }
   // Only the one component is written.
-  const auto got = T::template render<OutlineQuality::Best>(rules, src.data(), 0.0f, 2.0f);
+  const auto got =
+      T::template render<OutlineQuality::Best>(rules, src.data(), 0.0f, 2.0f);
   EXPECT_EQ(got[1], T::stale()[1]) << TypeParam::name();
 }
 

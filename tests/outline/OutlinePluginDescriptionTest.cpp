@@ -23,7 +23,9 @@ protected:
     ASSERT_TRUE(result.ok()) << result.message;
   }
 
-  ofxhost::PropertySet &effect() { return fixture_.plugin()->descriptor().props(); }
+  ofxhost::PropertySet &effect() {
+    return fixture_.plugin()->descriptor().props();
+  }
   ofxhost::Descriptor &filter() {
     return *fixture_.plugin()->contextDescriptor(kOfxImageEffectContextFilter);
   }
@@ -135,9 +137,11 @@ TEST_F(OutlineDescriptionTest, WidthParameter) {
 TEST_F(OutlineDescriptionTest, QualityChoice) {
   ofxhost::PropertySet &p = filter().paramProps("quality");
   expectLabels(p, "Quality");
-  EXPECT_EQ(p.getString(kOfxParamPropHint), "Processing quality and speed trade-off");
+  EXPECT_EQ(p.getString(kOfxParamPropHint),
+            "Processing quality and speed trade-off");
   EXPECT_EQ(p.getStrings(kOfxParamPropChoiceOption),
-            (Strings{"Draft (Fastest)", "Good (Balanced)", "Best (Highest Quality)"}));
+            (Strings{"Draft (Fastest)", "Good (Balanced)",
+                     "Best (Highest Quality)"}));
   EXPECT_EQ(p.getInt(kOfxParamPropDefault), 1);
   EXPECT_EQ(p.getInt(kOfxParamPropAnimates), 0);
 }

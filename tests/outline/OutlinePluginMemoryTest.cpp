@@ -27,17 +27,19 @@ TEST(OutlineMemory, FieldMemoryFollowsTheRendersNotTheInstances) {
   ASSERT_NE(fixture.plugin(), nullptr) << fixture.error();
   fixture.host().setCpuCount(2);
   const OfxRectI frame{0, 0, 2048, 2048};
-  const std::int64_t fieldBytes = std::int64_t(frame.x2) * frame.y2 * sizeof(float);
+  const std::int64_t fieldBytes =
+      std::int64_t(frame.x2) * frame.y2 * sizeof(float);
   auto source = makeImage<ByteRGBA>(frame);
   paintShapes<ByteRGBA>(*source);
   auto output = makeImage<ByteRGBA>(frame);
   output->fillBytes(kSentinelByte);
   auto render = [](ofxhost::Instance &instance, ofxhost::ImagePtr source,
                    ofxhost::ImagePtr output) {
-    instance.param(names::kQuality).setValue({0.0});  // the cheapest to render
+    instance.param(names::kQuality).setValue({0.0}); // the cheapest to render
     instance.setSource(source);
     instance.setOutput(output);
-    const ofxhost::ActionResult result = instance.render(renderOf(output->bounds()));
+    const ofxhost::ActionResult result =
+        instance.render(renderOf(output->bounds()));
     EXPECT_TRUE(result.ok()) << result.message;
   };
   // What each instance keeps for itself whatever the frame (a few hundred

@@ -102,8 +102,8 @@ TYPED_TEST(OutlineRenderTest, OnlyTheRenderWindowIsWritten) {
   job.cpus = 3;
   const auto got = this->render(job);
   ASSERT_TRUE(got);
-  const auto expected = referenceRender<F>(job.source.get(), kBounds, job.window,
-                                           job.settings, job.settings.width);
+  const auto expected = referenceRender<F>(
+      job.source.get(), kBounds, job.window, job.settings, job.settings.width);
   EXPECT_TRUE(sameImage<F>(*got, *expected));
 }
 
@@ -189,22 +189,25 @@ TEST_F(OutlineTimeTest, EachRenderUsesTheValuesAtItsTime) {
     auto output = makeImage<ByteRGBA>(bounds);
     output->fillBytes(kSentinelByte);
     instance_->setOutput(output);
-    const ofxhost::ActionResult result = instance_->render(renderOf(bounds, c.time));
+    const ofxhost::ActionResult result =
+        instance_->render(renderOf(bounds, c.time));
     ASSERT_TRUE(result.ok()) << result.message;
-    const auto expected = referenceRender<ByteRGBA>(source.get(), bounds, bounds,
-                                                    c.settings, c.settings.width);
+    const auto expected = referenceRender<ByteRGBA>(
+        source.get(), bounds, bounds, c.settings, c.settings.width);
     EXPECT_TRUE(sameImage<ByteRGBA>(*output, *expected));
   }
 }
 
 TEST_F(OutlineTimeTest, EachTimeGetsItsOwnRegions) {
   instance_->setSource(makeImage<ByteRGBA>({0, 0, 8, 8}));
-  instance_->clip(names::kSourceClip).setRegionOfDefinition({10.0, 20.0, 110.0, 70.0});
+  instance_->clip(names::kSourceClip)
+      .setRegionOfDefinition({10.0, 20.0, 110.0, 70.0});
   const OfxRectD roi{30.0, 30.0, 60.0, 50.0};
   for (auto [time, width] : {std::pair{0.0, 1.0}, {5.0, 3.0}, {10.0, 5.0}}) {
     SCOPED_TRACE("time " + std::to_string(time));
     OfxRectD rod{0, 0, 0, 0};
-    ASSERT_EQ(instance_->regionOfDefinition(time, {1.0, 1.0}, rod).status, kOfxStatOK);
+    ASSERT_EQ(instance_->regionOfDefinition(time, {1.0, 1.0}, rod).status,
+              kOfxStatOK);
     EXPECT_EQ(rod.x1, 10.0 - width);
     EXPECT_EQ(rod.y1, 20.0 - width);
     EXPECT_EQ(rod.x2, 110.0 + width);

@@ -26,6 +26,10 @@
 
 namespace outline_plugin_test {
 
+using ofxhost::BitDepth;
+using ofxhost::Components;
+using qfx_test::makeImage;
+using qfx_test::renderOf;
 using rimlet_test::AllFormats;
 using rimlet_test::ByteAlpha;
 using rimlet_test::ByteRGBA;
@@ -34,10 +38,6 @@ using rimlet_test::FloatRGBA;
 using rimlet_test::FormatNames;
 using rimlet_test::ShortAlpha;
 using rimlet_test::ShortRGBA;
-using ofxhost::BitDepth;
-using ofxhost::Components;
-using qfx_test::makeImage;
-using qfx_test::renderOf;
 namespace names = rimlet::names;
 
 constexpr unsigned char kSentinelByte = 0x5A;
@@ -53,7 +53,8 @@ struct OutlineSettings {
   int quality = 1; // 0 Draft, 1 Good, 2 Best
 };
 
-inline void applySettings(ofxhost::Instance &instance, const OutlineSettings &s) {
+inline void applySettings(ofxhost::Instance &instance,
+                          const OutlineSettings &s) {
   instance.param(names::kOutlineColor)
       .setValue({s.color[0], s.color[1], s.color[2], s.color[3]});
   instance.param(names::kOutlineWidth).setValue({s.width});
@@ -70,8 +71,10 @@ template <class F> void paintShapes(ofxhost::Image &image) {
   struct Disc {
     double cx, cy, radius, alpha;
   };
-  const Disc discs[] = {{0.25, 0.3, 0.12, 1.0}, {0.6, 0.55, 0.18, 0.6},
-                        {0.95, 0.15, 0.1, 1.0}, {0.1, 0.95, 0.08, 0.85}};
+  const Disc discs[] = {{0.25, 0.3, 0.12, 1.0},
+                        {0.6, 0.55, 0.18, 0.6},
+                        {0.95, 0.15, 0.1, 1.0},
+                        {0.1, 0.95, 0.08, 0.85}};
   const double w = b.x2 - b.x1, h = b.y2 - b.y1;
   for (int y = b.y1; y < b.y2; ++y)
     for (int x = b.x1; x < b.x2; ++x) {
@@ -164,14 +167,17 @@ ofxhost::ImagePtr referenceRender(const ofxhost::Image *src, OfxRectI dstBounds,
       const float f = rimlet::fieldAt(cells.data(), extent, c, r);
       switch (quality) {
       case OutlineQuality::Draft:
-        rules.template renderPixel<OutlineQuality::Draft>(lookup(x, y), dst, f, w);
+        rules.template renderPixel<OutlineQuality::Draft>(lookup(x, y), dst, f,
+                                                          w);
         break;
       case OutlineQuality::Good:
-        rules.template renderPixel<OutlineQuality::Good>(lookup(x, y), dst, f, w);
+        rules.template renderPixel<OutlineQuality::Good>(lookup(x, y), dst, f,
+                                                         w);
         break;
       case OutlineQuality::Best:
         rules.template renderPixel<OutlineQuality::Best>(
-            lookup(x, y), dst, rimlet::fieldSmoothedAt(cells.data(), extent, c, r), w);
+            lookup(x, y), dst,
+            rimlet::fieldSmoothedAt(cells.data(), extent, c, r), w);
         break;
       }
     }

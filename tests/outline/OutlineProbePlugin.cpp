@@ -14,16 +14,17 @@
 
 namespace {
 
-const char* const kPluginId = "net.qeffects.test.rimletcoreprobe";
-const char* const kColor = "outlineColor";
-const char* const kWidth = "outlineWidth";
-const char* const kQuality = "quality";
-const char* const kUseDefaults = "useDefaults";
-const char* const kHugeBounds = "hugeBounds";
+const char *const kPluginId = "net.qeffects.test.rimletcoreprobe";
+const char *const kColor = "outlineColor";
+const char *const kWidth = "outlineWidth";
+const char *const kQuality = "quality";
+const char *const kUseDefaults = "useDefaults";
+const char *const kHugeBounds = "hugeBounds";
 
 class OutlineProbe : public OFX::ImageEffect {
 public:
-  explicit OutlineProbe(OfxImageEffectHandle handle) : OFX::ImageEffect(handle) {
+  explicit OutlineProbe(OfxImageEffectHandle handle)
+      : OFX::ImageEffect(handle) {
     dstClip_ = fetchClip(kOfxImageEffectOutputClipName);
     srcClip_ = fetchClip(kOfxImageEffectSimpleSourceClipName);
     color_ = fetchRGBAParam(kColor);
@@ -33,7 +34,7 @@ public:
     hugeBounds_ = fetchBooleanParam(kHugeBounds);
   }
 
-  void render(const OFX::RenderArguments& args) override {
+  void render(const OFX::RenderArguments &args) override {
     const OFX::BitDepthEnum depth = dstClip_->getPixelDepth();
     const OFX::PixelComponentEnum components = dstClip_->getPixelComponents();
     const bool rgba = components == OFX::ePixelComponentRGBA;
@@ -41,9 +42,11 @@ public:
       OFX::throwSuiteStatusException(kOfxStatErrUnsupported);
     switch (depth) {
     case OFX::eBitDepthUByte:
-      return rgba ? run<unsigned char, 4, 255>(args) : run<unsigned char, 1, 255>(args);
+      return rgba ? run<unsigned char, 4, 255>(args)
+                  : run<unsigned char, 1, 255>(args);
     case OFX::eBitDepthUShort:
-      return rgba ? run<unsigned short, 4, 65535>(args) : run<unsigned short, 1, 65535>(args);
+      return rgba ? run<unsigned short, 4, 65535>(args)
+                  : run<unsigned short, 1, 65535>(args);
     case OFX::eBitDepthFloat:
       return rgba ? run<float, 4, 1>(args) : run<float, 1, 1>(args);
     default:
@@ -53,12 +56,13 @@ public:
 
 private:
   template <class PIX, int nComponents, int maxValue>
-  void run(const OFX::RenderArguments& args) {
+  void run(const OFX::RenderArguments &args) {
     FastOutlineProcessor<PIX, nComponents, maxValue> processor(*this);
     setupAndProcess(processor, args);
   }
 
-  void setupAndProcess(FastOutlineProcessorBase& processor, const OFX::RenderArguments& args) {
+  void setupAndProcess(FastOutlineProcessorBase &processor,
+                       const OFX::RenderArguments &args) {
     std::unique_ptr<OFX::Image> dst(dstClip_->fetchImage(args.time));
     if (!dst)
       OFX::throwSuiteStatusException(kOfxStatFailed);
@@ -84,20 +88,22 @@ private:
     processor.process();
   }
 
-  OFX::Clip* dstClip_ = nullptr;
-  OFX::Clip* srcClip_ = nullptr;
-  OFX::RGBAParam* color_ = nullptr;
-  OFX::DoubleParam* width_ = nullptr;
-  OFX::IntParam* quality_ = nullptr;
-  OFX::BooleanParam* useDefaults_ = nullptr;
-  OFX::BooleanParam* hugeBounds_ = nullptr;
+  OFX::Clip *dstClip_ = nullptr;
+  OFX::Clip *srcClip_ = nullptr;
+  OFX::RGBAParam *color_ = nullptr;
+  OFX::DoubleParam *width_ = nullptr;
+  OFX::IntParam *quality_ = nullptr;
+  OFX::BooleanParam *useDefaults_ = nullptr;
+  OFX::BooleanParam *hugeBounds_ = nullptr;
 };
 
-class OutlineProbeFactory : public OFX::PluginFactoryHelper<OutlineProbeFactory> {
+class OutlineProbeFactory
+    : public OFX::PluginFactoryHelper<OutlineProbeFactory> {
 public:
-  OutlineProbeFactory() : OFX::PluginFactoryHelper<OutlineProbeFactory>(kPluginId, 1, 0) {}
+  OutlineProbeFactory()
+      : OFX::PluginFactoryHelper<OutlineProbeFactory>(kPluginId, 1, 0) {}
 
-  void describe(OFX::ImageEffectDescriptor& desc) override {
+  void describe(OFX::ImageEffectDescriptor &desc) override {
     desc.setLabels("Outline Probe", "Outline Probe", "Outline Processor Probe");
     desc.setPluginGrouping("Test");
     desc.addSupportedContext(OFX::eContextFilter);
@@ -109,39 +115,44 @@ public:
     desc.setHostFrameThreading(false);
   }
 
-  void describeInContext(OFX::ImageEffectDescriptor& desc, OFX::ContextEnum) override {
-    for (const char* name : {kOfxImageEffectSimpleSourceClipName, kOfxImageEffectOutputClipName}) {
-      OFX::ClipDescriptor* clip = desc.defineClip(name);
+  void describeInContext(OFX::ImageEffectDescriptor &desc,
+                         OFX::ContextEnum) override {
+    for (const char *name :
+         {kOfxImageEffectSimpleSourceClipName, kOfxImageEffectOutputClipName}) {
+      OFX::ClipDescriptor *clip = desc.defineClip(name);
       clip->addSupportedComponent(OFX::ePixelComponentRGBA);
       clip->addSupportedComponent(OFX::ePixelComponentAlpha);
       clip->setSupportsTiles(true);
     }
-    OFX::PageParamDescriptor* page = desc.definePageParam("Controls");
+    OFX::PageParamDescriptor *page = desc.definePageParam("Controls");
 
-    OFX::RGBAParamDescriptor* color = desc.defineRGBAParam(kColor);
+    OFX::RGBAParamDescriptor *color = desc.defineRGBAParam(kColor);
     color->setDefault(1.0, 1.0, 1.0, 1.0);
     page->addChild(*color);
 
-    OFX::DoubleParamDescriptor* width = desc.defineDoubleParam(kWidth);
+    OFX::DoubleParamDescriptor *width = desc.defineDoubleParam(kWidth);
     width->setDefault(2.0);
     width->setRange(0.0, 100.0);
     page->addChild(*width);
 
-    OFX::IntParamDescriptor* quality = desc.defineIntParam(kQuality);
+    OFX::IntParamDescriptor *quality = desc.defineIntParam(kQuality);
     quality->setDefault(1);
     quality->setRange(-10, 10);
     page->addChild(*quality);
 
-    OFX::BooleanParamDescriptor* useDefaults = desc.defineBooleanParam(kUseDefaults);
+    OFX::BooleanParamDescriptor *useDefaults =
+        desc.defineBooleanParam(kUseDefaults);
     useDefaults->setDefault(false);
     page->addChild(*useDefaults);
 
-    OFX::BooleanParamDescriptor* hugeBounds = desc.defineBooleanParam(kHugeBounds);
+    OFX::BooleanParamDescriptor *hugeBounds =
+        desc.defineBooleanParam(kHugeBounds);
     hugeBounds->setDefault(false);
     page->addChild(*hugeBounds);
   }
 
-  OFX::ImageEffect* createInstance(OfxImageEffectHandle handle, OFX::ContextEnum) override {
+  OFX::ImageEffect *createInstance(OfxImageEffectHandle handle,
+                                   OFX::ContextEnum) override {
     return new OutlineProbe(handle);
   }
 };
@@ -151,7 +162,7 @@ public:
 namespace OFX {
 namespace Plugin {
 
-void getPluginIDs(PluginFactoryArray& ids) {
+void getPluginIDs(PluginFactoryArray &ids) {
   static OutlineProbeFactory factory;
   ids.push_back(&factory);
 }

@@ -31,8 +31,7 @@ using qfx_test::ShortRGBA;
 // A source image held in a plain array: bounds in pixel coordinates,
 // consecutive rows one step up in y. at() returns null outside the bounds,
 // as an OpenFX image's pixel lookup does.
-template <class F>
-class TestImage {
+template <class F> class TestImage {
 public:
   using PIX = typename F::PIX;
 
@@ -43,22 +42,25 @@ public:
 
   int width() const { return bounds_.x2 - bounds_.x1; }
   int height() const { return bounds_.y2 - bounds_.y1; }
-  const OfxRectI& bounds() const { return bounds_; }
+  const OfxRectI &bounds() const { return bounds_; }
 
-  PIX* at(int x, int y) {
+  PIX *at(int x, int y) {
     if (x < bounds_.x1 || x >= bounds_.x2 || y < bounds_.y1 || y >= bounds_.y2)
       return nullptr;
     const std::size_t index =
-        (static_cast<std::size_t>(y - bounds_.y1) * width() + (x - bounds_.x1)) *
+        (static_cast<std::size_t>(y - bounds_.y1) * width() +
+         (x - bounds_.x1)) *
         F::kComponents;
     return &pixels_[index];
   }
-  const PIX* at(int x, int y) const { return const_cast<TestImage*>(this)->at(x, y); }
+  const PIX *at(int x, int y) const {
+    return const_cast<TestImage *>(this)->at(x, y);
+  }
 
   // Sets every component of a pixel; RGBA gets (r, g, b, a) in units of
   // full scale, alpha-only gets a.
   void set(int x, int y, double r, double g, double b, double a) {
-    PIX* p = at(x, y);
+    PIX *p = at(x, y);
     if (F::kComponents == 1) {
       p[0] = F::fromUnit(a);
       return;
@@ -79,8 +81,7 @@ private:
 };
 
 // "(1, 2, 3, 4)" for failure messages.
-template <class PIX>
-std::string describePixel(const PIX* p, int components) {
+template <class PIX> std::string describePixel(const PIX *p, int components) {
   std::ostringstream out;
   out << "(";
   for (int i = 0; i < components; ++i)

@@ -30,7 +30,7 @@ constexpr unsigned char kSentinelByte = 0xA5;
 
 using qfx_test::makeImage;
 
-std::string describeRect(const OfxRectI& r) {
+std::string describeRect(const OfxRectI &r) {
   std::ostringstream out;
   out << "(" << r.x1 << ", " << r.y1 << ")-(" << r.x2 << ", " << r.y2 << ")";
   return out.str();
@@ -38,7 +38,7 @@ std::string describeRect(const OfxRectI& r) {
 
 // One host with the processor probe for the whole program.
 struct ProbeHost {
-  static qfx_test::EffectHost& get() {
+  static qfx_test::EffectHost &get() {
     static qfx_test::EffectHost host(
         ofxhost::bundlePathIn(QFX_TEST_BUNDLE_DIR, "RimletCoreProbe"));
     return host;
@@ -46,7 +46,7 @@ struct ProbeHost {
 };
 
 struct Scene {
-  ofxhost::ImagePtr source;  // null: no source image
+  ofxhost::ImagePtr source; // null: no source image
   OfxRectI dstBounds{0, 0, 0, 0};
   double width = 2.0;
   double red = 1.0, green = 0.5, blue = 0.25;
@@ -55,25 +55,27 @@ struct Scene {
 
 // An instance of the probe set up for one scene, rendering any window of
 // it into a fresh output image.
-template <class F>
-class SceneRenderer {
+template <class F> class SceneRenderer {
 public:
-  explicit SceneRenderer(const Scene& scene) : scene_(scene) {
-    qfx_test::EffectHost& probe = ProbeHost::get();
+  explicit SceneRenderer(const Scene &scene) : scene_(scene) {
+    qfx_test::EffectHost &probe = ProbeHost::get();
     if (probe.plugin() == nullptr) {
       ADD_FAILURE() << "the probe bundle did not load: " << probe.error();
       return;
     }
     ofxhost::ActionResult created;
-    instance_ = probe.plugin()->createInstance(kOfxImageEffectContextFilter, &created);
+    instance_ =
+        probe.plugin()->createInstance(kOfxImageEffectContextFilter, &created);
     if (!instance_) {
       ADD_FAILURE() << created.message;
       return;
     }
     if (scene.source)
       instance_->setSource(scene.source);
-    instance_->clip(kOfxImageEffectOutputClipName).setFormat(F::kDepth, F::kLayout);
-    instance_->param("outlineColor").setValue({scene.red, scene.green, scene.blue, 1.0});
+    instance_->clip(kOfxImageEffectOutputClipName)
+        .setFormat(F::kDepth, F::kLayout);
+    instance_->param("outlineColor")
+        .setValue({scene.red, scene.green, scene.blue, 1.0});
     instance_->param("outlineWidth").setValue({scene.width});
     instance_->param("quality").setValue({static_cast<double>(scene.quality)});
   }
@@ -101,32 +103,36 @@ private:
 };
 
 template <class F>
-ofxhost::ImagePtr render(const Scene& scene, OfxRectI window, unsigned cpus) {
+ofxhost::ImagePtr render(const Scene &scene, OfxRectI window, unsigned cpus) {
   return SceneRenderer<F>(scene).render(window, cpus);
 }
 
 // Every pixel of the window (inside the destination) equals the whole
 // frame's; every other pixel still holds the sentinel.
 template <class F>
-::testing::AssertionResult windowMatchesWholeFrame(const ofxhost::Image& got,
-                                                   const ofxhost::Image& whole,
+::testing::AssertionResult windowMatchesWholeFrame(const ofxhost::Image &got,
+                                                   const ofxhost::Image &whole,
                                                    OfxRectI window) {
   using PIX = typename F::PIX;
   const OfxRectI b = whole.bounds();
-  std::vector<unsigned char> sentinel(sizeof(PIX) * F::kComponents, kSentinelByte);
+  std::vector<unsigned char> sentinel(sizeof(PIX) * F::kComponents,
+                                      kSentinelByte);
   for (int y = b.y1; y < b.y2; ++y)
     for (int x = b.x1; x < b.x2; ++x) {
-      const PIX* g = got.template pixel<PIX>(x, y);
-      const bool inside = x >= window.x1 && x < window.x2 && y >= window.y1 && y < window.y2;
-      const void* expected = inside ? static_cast<const void*>(whole.template pixel<PIX>(x, y))
-                                    : sentinel.data();
+      const PIX *g = got.template pixel<PIX>(x, y);
+      const bool inside =
+          x >= window.x1 && x < window.x2 && y >= window.y1 && y < window.y2;
+      const void *expected =
+          inside ? static_cast<const void *>(whole.template pixel<PIX>(x, y))
+                 : sentinel.data();
       if (std::memcmp(g, expected, sentinel.size()) == 0)
         continue;
       return ::testing::AssertionFailure()
              << F::name() << " pixel (" << x << ", " << y << ") "
              << (inside ? "inside" : "outside") << " the window: got "
              << describePixel(g, F::kComponents) << ", expected "
-             << describePixel(static_cast<const PIX*>(expected), F::kComponents);
+             << describePixel(static_cast<const PIX *>(expected),
+                              F::kComponents);
     }
   return ::testing::AssertionSuccess();
 }
@@ -134,18 +140,18 @@ template <class F>
 // Random pictures: soft discs and hard rectangles of random colour and
 // alpha. Floats also get alphas above 1.5 (seeds below the transform's
 // threshold, some deep) and below 0 (not covered).
-template <class F>
-class ScenePainter {
+template <class F> class ScenePainter {
 public:
-  explicit ScenePainter(std::mt19937& random) : random_(random) {}
+  explicit ScenePainter(std::mt19937 &random) : random_(random) {}
 
-  void paint(ofxhost::Image& image) {
+  void paint(ofxhost::Image &image) {
     const OfxRectI b = image.bounds();
     const int shapes = uniformInt(0, 7);
     for (int i = 0; i < shapes; ++i) {
       const double alpha = pickAlpha();
       const double r = uniform(0, 1), g = uniform(0, 1), bl = uniform(0, 1);
-      const double cx = uniform(b.x1 - 5, b.x2 + 5), cy = uniform(b.y1 - 5, b.y2 + 5);
+      const double cx = uniform(b.x1 - 5, b.x2 + 5),
+                   cy = uniform(b.y1 - 5, b.y2 + 5);
       const double radius = uniform(0.3, 18);
       const bool disc = uniformInt(0, 1) == 0;
       for (int y = b.y1; y < b.y2; ++y)
@@ -153,9 +159,12 @@ public:
           const double dx = x - cx, dy = y - cy;
           double coverage;
           if (disc)
-            coverage = std::clamp(radius - std::sqrt(dx * dx + dy * dy) + 0.5, 0.0, 1.0);
+            coverage = std::clamp(radius - std::sqrt(dx * dx + dy * dy) + 0.5,
+                                  0.0, 1.0);
           else
-            coverage = std::fabs(dx) <= radius && std::fabs(dy) <= radius * 0.6 ? 1.0 : 0.0;
+            coverage = std::fabs(dx) <= radius && std::fabs(dy) <= radius * 0.6
+                           ? 1.0
+                           : 0.0;
           if (coverage <= 0)
             continue;
           set(image, x, y, r, g, bl, alpha * coverage);
@@ -164,8 +173,12 @@ public:
   }
 
 private:
-  double uniform(double lo, double hi) { return std::uniform_real_distribution<>(lo, hi)(random_); }
-  int uniformInt(int lo, int hi) { return std::uniform_int_distribution<>(lo, hi)(random_); }
+  double uniform(double lo, double hi) {
+    return std::uniform_real_distribution<>(lo, hi)(random_);
+  }
+  int uniformInt(int lo, int hi) {
+    return std::uniform_int_distribution<>(lo, hi)(random_);
+  }
 
   double pickAlpha() {
     switch (uniformInt(0, F::kIsFloat ? 5 : 2)) {
@@ -176,16 +189,17 @@ private:
     case 2:
       return uniformInt(1, 20) / 20.0;
     case 3:
-      return uniform(1.5, 3.0);  // just below the threshold
+      return uniform(1.5, 3.0); // just below the threshold
     case 4:
-      return uniform(3.0, 12.0);  // deep: freezes cells around it
+      return uniform(3.0, 12.0); // deep: freezes cells around it
     default:
-      return -uniform(0.1, 2.0);  // negative: not covered
+      return -uniform(0.1, 2.0); // negative: not covered
     }
   }
 
-  static void set(ofxhost::Image& image, int x, int y, double r, double g, double b, double a) {
-    auto* p = image.template pixel<typename F::PIX>(x, y);
+  static void set(ofxhost::Image &image, int x, int y, double r, double g,
+                  double b, double a) {
+    auto *p = image.template pixel<typename F::PIX>(x, y);
     if (F::kComponents == 1) {
       p[0] = F::fromUnit(a);
       return;
@@ -197,20 +211,23 @@ private:
     p[3] = F::fromUnit(a);
   }
 
-  std::mt19937& random_;
+  std::mt19937 &random_;
 };
 
 class RandomScenes {
 public:
   explicit RandomScenes(unsigned seed) : random_(seed) {}
 
-  int uniformInt(int lo, int hi) { return std::uniform_int_distribution<>(lo, hi)(random_); }
-  double uniform(double lo, double hi) { return std::uniform_real_distribution<>(lo, hi)(random_); }
+  int uniformInt(int lo, int hi) {
+    return std::uniform_int_distribution<>(lo, hi)(random_);
+  }
+  double uniform(double lo, double hi) {
+    return std::uniform_real_distribution<>(lo, hi)(random_);
+  }
 
   // Small frames with any width, and now and then a larger frame so that a
   // wide outline's reach still leaves part of the frame out of the field.
-  template <class F>
-  Scene next() {
+  template <class F> Scene next() {
     Scene scene;
     const bool large = uniformInt(0, 4) == 0;
     const int w = large ? uniformInt(120, 220) : uniformInt(1, 70);
@@ -222,7 +239,7 @@ public:
     scene.green = uniform(0, 1);
     scene.blue = uniform(0, 1);
     if (uniformInt(0, 9) == 0)
-      return scene;  // no source image
+      return scene; // no source image
     // The source may equal the destination, lie inside it, overhang it or
     // cover it with room to spare.
     OfxRectI s = scene.dstBounds;
@@ -230,12 +247,12 @@ public:
     case 0:
       break;
     case 1:
-      s = {x0 + uniformInt(0, w / 2), y0 + uniformInt(0, h / 2), x0 + w - uniformInt(0, w / 3),
-           y0 + h - uniformInt(0, h / 3)};
+      s = {x0 + uniformInt(0, w / 2), y0 + uniformInt(0, h / 2),
+           x0 + w - uniformInt(0, w / 3), y0 + h - uniformInt(0, h / 3)};
       break;
     case 2:
-      s = {x0 - uniformInt(0, 30), y0 + uniformInt(-20, 20), x0 + w + uniformInt(-20, 30),
-           y0 + h + uniformInt(0, 30)};
+      s = {x0 - uniformInt(0, 30), y0 + uniformInt(-20, 20),
+           x0 + w + uniformInt(-20, 30), y0 + h + uniformInt(0, 30)};
       break;
     default:
       s = {x0 - 25, y0 - 25, x0 + w + 25, y0 + h + 25};
@@ -254,25 +271,27 @@ public:
     switch (uniformInt(0, 6)) {
     case 0:
       return b;
-    case 1: {  // one pixel
+    case 1: { // one pixel
       const int x = uniformInt(b.x1, b.x2 - 1), y = uniformInt(b.y1, b.y2 - 1);
       return {x, y, x + 1, y + 1};
     }
-    case 2: {  // along an edge
+    case 2: { // along an edge
       const int x = uniformInt(b.x1, b.x2 - 1);
-      const int y = uniformInt(0, 1) ? b.y1 : b.y2 - std::min(h, uniformInt(1, 6));
-      return {x, y, std::min(b.x2, x + uniformInt(1, 40)), std::min(b.y2, y + uniformInt(1, 6))};
+      const int y =
+          uniformInt(0, 1) ? b.y1 : b.y2 - std::min(h, uniformInt(1, 6));
+      return {x, y, std::min(b.x2, x + uniformInt(1, 40)),
+              std::min(b.y2, y + uniformInt(1, 6))};
     }
-    case 3: {  // in a corner
+    case 3: { // in a corner
       const int cw = uniformInt(1, w), ch = uniformInt(1, h);
       const bool right = uniformInt(0, 1), top = uniformInt(0, 1);
       const int x1 = right ? b.x2 - cw : b.x1, y1 = top ? b.y2 - ch : b.y1;
       return {x1, y1, x1 + cw, y1 + ch};
     }
-    case 4:  // reaching beyond the destination
-      return {b.x1 - uniformInt(0, 10), b.y1 + uniformInt(0, h - 1), b.x2 + uniformInt(0, 10),
-              b.y2 + uniformInt(0, 10)};
-    case 5: {  // a single row or column
+    case 4: // reaching beyond the destination
+      return {b.x1 - uniformInt(0, 10), b.y1 + uniformInt(0, h - 1),
+              b.x2 + uniformInt(0, 10), b.y2 + uniformInt(0, 10)};
+    case 5: { // a single row or column
       if (uniformInt(0, 1)) {
         const int y = uniformInt(b.y1, b.y2 - 1);
         return {b.x1, y, b.x2, y + 1};
@@ -281,7 +300,8 @@ public:
       return {x, b.y1, x + 1, b.y2};
     }
     default: {
-      const int x1 = uniformInt(b.x1, b.x2 - 1), y1 = uniformInt(b.y1, b.y2 - 1);
+      const int x1 = uniformInt(b.x1, b.x2 - 1),
+                y1 = uniformInt(b.y1, b.y2 - 1);
       return {x1, y1, uniformInt(x1 + 1, b.x2), uniformInt(y1 + 1, b.y2)};
     }
     }
@@ -298,8 +318,7 @@ private:
   std::mt19937 random_;
 };
 
-template <class F>
-class WindowAllFormats : public ::testing::Test {};
+template <class F> class WindowAllFormats : public ::testing::Test {};
 TYPED_TEST_SUITE(WindowAllFormats, AllFormats, FormatNames);
 
 TYPED_TEST(WindowAllFormats, EveryWindowPixelEqualsTheWholeFrame) {
@@ -320,17 +339,17 @@ TYPED_TEST(WindowAllFormats, EveryWindowPixelEqualsTheWholeFrame) {
         const auto got = renderer.render(window, cpus);
         ASSERT_TRUE(got);
         ASSERT_TRUE(windowMatchesWholeFrame<F>(*got, *whole, window))
-            << "scene " << s << ", quality " << quality << ", width " << scene.width
-            << ", destination " << describeRect(scene.dstBounds) << ", source "
-            << (scene.source ? describeRect(scene.source->bounds()) : "none") << ", window "
-            << describeRect(window) << ", " << cpus << " CPUs";
+            << "scene " << s << ", quality " << quality << ", width "
+            << scene.width << ", destination " << describeRect(scene.dstBounds)
+            << ", source "
+            << (scene.source ? describeRect(scene.source->bounds()) : "none")
+            << ", window " << describeRect(window) << ", " << cpus << " CPUs";
       }
     }
   }
 }
 
-template <class F>
-class WindowRgbaFormats : public ::testing::Test {};
+template <class F> class WindowRgbaFormats : public ::testing::Test {};
 TYPED_TEST_SUITE(WindowRgbaFormats, RgbaFormats, FormatNames);
 
 // One covered pixel, and one-pixel windows at every distance from it along
@@ -340,15 +359,16 @@ TYPED_TEST(WindowRgbaFormats, OnePixelWindowsAtEveryDistanceFromAShape) {
   using F = TypeParam;
   const OfxRectI bounds{0, 0, 61, 61};
   const int centre = 30;
-  const std::vector<double> alphas =
-      F::kIsFloat ? std::vector<double>{0.6, 2.5, 6.0} : std::vector<double>{1.0, 0.6};
+  const std::vector<double> alphas = F::kIsFloat
+                                         ? std::vector<double>{0.6, 2.5, 6.0}
+                                         : std::vector<double>{1.0, 0.6};
   for (double alpha : alphas)
     for (double width : {0.1, 2.5, 6.5}) {
       Scene scene;
       scene.dstBounds = bounds;
       scene.width = width;
       scene.source = makeImage<F>(bounds);
-      auto* p = scene.source->template pixel<typename F::PIX>(centre, centre);
+      auto *p = scene.source->template pixel<typename F::PIX>(centre, centre);
       p[0] = p[1] = p[2] = F::fromUnit(std::min(alpha, 1.0));
       p[3] = F::fromUnit(alpha);
       for (int quality : {0, 1, 2}) {
@@ -363,8 +383,8 @@ TYPED_TEST(WindowRgbaFormats, OnePixelWindowsAtEveryDistanceFromAShape) {
             const auto got = renderer.render(window, 1);
             ASSERT_TRUE(got);
             ASSERT_TRUE(windowMatchesWholeFrame<F>(*got, *whole, window))
-                << "alpha " << alpha << ", width " << width << ", quality " << quality
-                << ", window " << describeRect(window);
+                << "alpha " << alpha << ", width " << width << ", quality "
+                << quality << ", window " << describeRect(window);
           }
       }
     }
@@ -378,9 +398,9 @@ TEST(WindowFloat, DeepSeedOutsideTheWindowStillReachesIt) {
   Scene scene;
   scene.dstBounds = {0, 0, 200, 40};
   scene.source = makeImage<F>(scene.dstBounds);
-  auto* deep = scene.source->pixel<float>(20, 20);
+  auto *deep = scene.source->pixel<float>(20, 20);
   deep[0] = deep[1] = deep[2] = 1.0f;
-  deep[3] = 40.0f;  // seed -80: the outline spreads about 80 pixels
+  deep[3] = 40.0f; // seed -80: the outline spreads about 80 pixels
   scene.width = 2.0;
   for (int quality : {1, 2}) {
     scene.quality = quality;
@@ -391,7 +411,8 @@ TEST(WindowFloat, DeepSeedOutsideTheWindowStillReachesIt) {
     ASSERT_TRUE(got);
     // 78 pixels from the seed: the field is -2 there, fully in the outline.
     EXPECT_EQ(whole->pixel<float>(98, 20)[3], 1.0f) << "quality " << quality;
-    EXPECT_TRUE(windowMatchesWholeFrame<F>(*got, *whole, window)) << "quality " << quality;
+    EXPECT_TRUE(windowMatchesWholeFrame<F>(*got, *whole, window))
+        << "quality " << quality;
   }
 }
 

@@ -36,7 +36,8 @@ std::vector<Subject> effectSubjects() {
 
 std::vector<Subject> subjects() {
   std::vector<Subject> all = effectSubjects();
-  all.push_back({"Probe", ofxhost::bundlePathIn(QFX_PROBE_BUNDLE_DIR, "QfxTestPlugin")});
+  all.push_back(
+      {"Probe", ofxhost::bundlePathIn(QFX_PROBE_BUNDLE_DIR, "QfxTestPlugin")});
   return all;
 }
 
@@ -60,7 +61,8 @@ protected:
   ofxhost::Clip &source() { return instance_->clip(kSourceClip); }
   ofxhost::Clip &output() { return instance_->clip(kOutputClip); }
 
-  void connect(const PixelFormat &sourceFormat, const PixelFormat &outputFormat) {
+  void connect(const PixelFormat &sourceFormat,
+               const PixelFormat &outputFormat) {
     source_ = makeImage(kBounds, sourceFormat);
     paintPicture(*source_);
     output_ = makeImage(kBounds, outputFormat);
@@ -70,9 +72,13 @@ protected:
     instance_->setOutput(output_);
   }
 
-  ofxhost::ActionResult render() { return instance_->render(renderOf(kBounds)); }
+  ofxhost::ActionResult render() {
+    return instance_->render(renderOf(kBounds));
+  }
 
-  int imagesFetched() { return source().imagesFetched() + output().imagesFetched(); }
+  int imagesFetched() {
+    return source().imagesFetched() + output().imagesFetched();
+  }
 
   // What every failed render must leave behind: an untouched output and
   // no image still held by the effect.
@@ -95,8 +101,8 @@ protected:
 TEST_P(ActionContract, FailingImageFetchPassesItsStatusThrough) {
   for (const char *clip : {kOutputClip, kSourceClip, ""}) {
     for (OfxStatus status : kHardFailures) {
-      const std::string what = name() + " fetch of '" + clip + "' failing with " +
-                               ofxhost::statusName(status);
+      const std::string what = name() + " fetch of '" + clip +
+                               "' failing with " + ofxhost::statusName(status);
       instance_->faults().imageFetch = status;
       instance_->faults().imageFetchClip = clip;
       const ofxhost::ActionResult result = render();
@@ -151,7 +157,8 @@ TEST_P(ActionContract, FailingParameterReadPassesItsStatusThrough) {
 // what the source's is, the status comes back as it came, even
 // kOfxStatFailed, and no rectangle is made up.
 TEST_P(ActionContract, FailingRegionQueryPassesItsStatusThrough) {
-  std::vector<OfxStatus> statuses(std::begin(kHardFailures), std::end(kHardFailures));
+  std::vector<OfxStatus> statuses(std::begin(kHardFailures),
+                                  std::end(kHardFailures));
   statuses.push_back(kOfxStatFailed);
   for (OfxStatus status : statuses) {
     const std::string what =
@@ -171,7 +178,8 @@ TEST_P(ActionContract, FailingRegionQueryPassesItsStatusThrough) {
 // render that wrote nothing was done, or make it use the source's region
 // of definition in place of the outline's larger one. (Found by fuzzing.)
 TEST_P(ActionContract, SuiteFailingWithAReplyStatusStillFails) {
-  for (OfxStatus reply : {kOfxStatReplyDefault, kOfxStatReplyYes, kOfxStatReplyNo}) {
+  for (OfxStatus reply :
+       {kOfxStatReplyDefault, kOfxStatReplyYes, kOfxStatReplyNo}) {
     const std::string status = ofxhost::statusName(reply);
     for (const char *clip : {kOutputClip, kSourceClip}) {
       instance_->faults() = ofxhost::Faults{};
@@ -191,7 +199,8 @@ TEST_P(ActionContract, SuiteFailingWithAReplyStatusStillFails) {
     instance_->faults() = ofxhost::Faults{};
     instance_->faults().regionQuery = reply;
     OfxRectD rod{0, 0, 0, 0};
-    EXPECT_EQ(instance_->regionOfDefinition(0.0, {1.0, 1.0}, rod).status, kOfxStatFailed)
+    EXPECT_EQ(instance_->regionOfDefinition(0.0, {1.0, 1.0}, rod).status,
+              kOfxStatFailed)
         << name() << " region query answering " << status;
   }
 }
@@ -207,7 +216,8 @@ TEST_P(ActionContract, SourceOfAnotherFormatFails) {
       const std::string what = name() + " source " + formatName(sourceFormat) +
                                " into output " + formatName(outputFormat);
       const ofxhost::ActionResult result = render();
-      EXPECT_EQ(result.status, kOfxStatErrFormat) << what << ": " << result.message;
+      EXPECT_EQ(result.status, kOfxStatErrFormat)
+          << what << ": " << result.message;
       expectCleanFailure(what);
     }
   }
@@ -224,9 +234,11 @@ TEST_P(ActionContract, OutputImageUnlikeItsClipFails) {
       connect(imageFormat, imageFormat);
       output().setFormat(clipFormat.depth, clipFormat.components);
       const std::string what = name() + " " + formatName(clipFormat) +
-                               " clip holding a " + formatName(imageFormat) + " image";
+                               " clip holding a " + formatName(imageFormat) +
+                               " image";
       const ofxhost::ActionResult result = render();
-      EXPECT_EQ(result.status, kOfxStatErrFormat) << what << ": " << result.message;
+      EXPECT_EQ(result.status, kOfxStatErrFormat)
+          << what << ": " << result.message;
       expectCleanFailure(what);
     }
   }
@@ -252,7 +264,8 @@ TEST_P(ActionContract, UnsupportedOutputFormatsFailBeforeAnyFetch) {
       const ofxhost::ActionResult result = render();
       const std::string what = name() + " output clip " + formatName(format) +
                                (imagesOfThatFormat ? " with images of it" : "");
-      EXPECT_EQ(result.status, kOfxStatErrUnsupported) << what << ": " << result.message;
+      EXPECT_EQ(result.status, kOfxStatErrUnsupported)
+          << what << ": " << result.message;
       EXPECT_EQ(imagesFetched(), fetchedBefore) << what;
       expectCleanFailure(what);
     }
@@ -276,7 +289,8 @@ TEST_P(RefusalReasons, NameWhatWasWrong) {
       {"half output clip",
        [&] { output().setFormat(BitDepth::Half, Components::RGBA); },
        kOfxStatErrUnsupported,
-       "the output clip's format OfxBitDepthHalf OfxImageComponentRGBA is not one "
+       "the output clip's format OfxBitDepthHalf OfxImageComponentRGBA is not "
+       "one "
        "this effect renders"},
       {"no output image",
        [&] {
@@ -286,14 +300,18 @@ TEST_P(RefusalReasons, NameWhatWasWrong) {
        kOfxStatFailed, "no output image at time 0"},
       {"float image in a byte clip",
        [&] {
-         connect({BitDepth::Float, Components::RGBA}, {BitDepth::Float, Components::RGBA});
+         connect({BitDepth::Float, Components::RGBA},
+                 {BitDepth::Float, Components::RGBA});
          output().setFormat(BitDepth::Byte, Components::RGBA);
        },
        kOfxStatErrFormat,
-       "the output image's format OfxBitDepthFloat OfxImageComponentRGBA differs from "
+       "the output image's format OfxBitDepthFloat OfxImageComponentRGBA "
+       "differs from "
        "its clip's, OfxBitDepthByte OfxImageComponentRGBA"},
       {"alpha source into RGBA",
-       [&] { connect({BitDepth::Byte, Components::Alpha}, ByteRGBA::value()); },
+       [&] {
+         connect({BitDepth::Byte, Components::Alpha}, ByteRGBA::value());
+       },
        kOfxStatErrFormat,
        "source and output images differ in format (source OfxBitDepthByte "
        "OfxImageComponentAlpha, output OfxBitDepthByte OfxImageComponentRGBA)"},
@@ -312,12 +330,14 @@ TEST_P(RefusalReasons, NameWhatWasWrong) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Effects, RefusalReasons, ::testing::ValuesIn(effectSubjects()),
+INSTANTIATE_TEST_SUITE_P(Effects, RefusalReasons,
+                         ::testing::ValuesIn(effectSubjects()),
                          [](const ::testing::TestParamInfo<Subject> &info) {
                            return info.param.name;
                          });
 
-INSTANTIATE_TEST_SUITE_P(EffectsAndProbe, ActionContract, ::testing::ValuesIn(subjects()),
+INSTANTIATE_TEST_SUITE_P(EffectsAndProbe, ActionContract,
+                         ::testing::ValuesIn(subjects()),
                          [](const ::testing::TestParamInfo<Subject> &info) {
                            return info.param.name;
                          });

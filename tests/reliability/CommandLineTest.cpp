@@ -48,10 +48,14 @@ struct BadImage {
 // Every bad input, written once per test: cut short, corrupted, empty, of
 // no size, and with more channels than the tool can map to RGBA.
 const BadImage kBadImages[] = {
-    {"cut.tif", "cannot read"},          {"cut.png", "cannot read"},
-    {"cut.exr", "cannot read"},          {"scrambled.tif", "cannot read"},
-    {"scrambled.png", "cannot read"},    {"scrambled.exr", "cannot read"},
-    {"empty.tif", "cannot read"},        {"empty.png", "cannot read"},
+    {"cut.tif", "cannot read"},
+    {"cut.png", "cannot read"},
+    {"cut.exr", "cannot read"},
+    {"scrambled.tif", "cannot read"},
+    {"scrambled.png", "cannot read"},
+    {"scrambled.exr", "cannot read"},
+    {"empty.tif", "cannot read"},
+    {"empty.png", "cannot read"},
     {"nothing.pgm", "has no two-dimensional pixels"},
     {"seven.exr", "has 7 channels"},
 };
@@ -73,8 +77,8 @@ protected:
         spec.channelnames.push_back("pass" + std::to_string(c));
       spec.alpha_channel = -1;
     };
-    writeFile(path("seven.exr"), 16, 8, 7, OIIO::TypeDesc::FLOAT, pattern(16, 8, 7, false),
-              unnamed);
+    writeFile(path("seven.exr"), 16, 8, 7, OIIO::TypeDesc::FLOAT,
+              pattern(16, 8, 7, false), unnamed);
     before_ = listDir(dir_);
   }
 
@@ -101,11 +105,14 @@ TEST_F(BadInputFiles, OneLineAnErrorExitAndNoOutput) {
   for (const BadImage &bad : kBadImages) {
     const char *effect = kEffects[turn++ % 2];
     const std::string what = std::string(effect) + " on " + bad.name;
-    const RunResult run = ofxrender_test::render(effect, path(bad.name), path("out.tif"));
+    const RunResult run =
+        ofxrender_test::render(effect, path(bad.name), path("out.tif"));
     EXPECT_EQ(run.exitCode, kExitFile) << what << ": " << run.err;
-    EXPECT_NE(run.err.find(std::string(bad.name) + ": " + bad.error), std::string::npos)
+    EXPECT_NE(run.err.find(std::string(bad.name) + ": " + bad.error),
+              std::string::npos)
         << what << ": expected '" << bad.error << "' in: " << run.err;
-    EXPECT_EQ(run.err.rfind("ofxrender: error: ", 0), 0u) << what << ": " << run.err;
+    EXPECT_EQ(run.err.rfind("ofxrender: error: ", 0), 0u)
+        << what << ": " << run.err;
     EXPECT_EQ(lineCount(run.err), 1) << what << ": " << run.err;
     EXPECT_EQ(listDir(dir_), before_) << what << ": files left behind";
   }
@@ -122,8 +129,10 @@ TEST_F(BadInputFiles, MappedChannelCountsStillRender) {
     for (const char *effect : kEffects) {
       const std::string output = path(std::string("out-") + effect + ".tif");
       const RunResult run = ofxrender_test::render(effect, input, output);
-      EXPECT_EQ(run.exitCode, 0) << effect << " on " << channels << " channels: " << run.err;
-      EXPECT_TRUE(fs::exists(output)) << effect << " on " << channels << " channels";
+      EXPECT_EQ(run.exitCode, 0)
+          << effect << " on " << channels << " channels: " << run.err;
+      EXPECT_TRUE(fs::exists(output))
+          << effect << " on " << channels << " channels";
     }
   }
 }
@@ -171,21 +180,25 @@ protected:
     fs::create_directories(plugins_);
     for (const char *bundle : {"Tintrow", "Rimlet"})
       copyBundle(QFX_TEST_BUNDLE_DIR, bundle);
-    for (const char *bundle : {"QfxTestPlugin", "StrictPair", "RimletCoreProbe"})
-      if (fs::exists(std::string(QFX_PROBE_BUNDLE_DIR) + "/" + bundle + ".ofx.bundle"))
+    for (const char *bundle :
+         {"QfxTestPlugin", "StrictPair", "RimletCoreProbe"})
+      if (fs::exists(std::string(QFX_PROBE_BUNDLE_DIR) + "/" + bundle +
+                     ".ofx.bundle"))
         copyBundle(QFX_PROBE_BUNDLE_DIR, bundle);
-    for (const char *bundle : {"NoEntryPoints", "ZeroPlugins", "BrokenLoad", "CrashEntry",
-                               "CrashLoad", "MissingDependency", "GeneratorOnly",
-                               "DescribeFails"})
+    for (const char *bundle :
+         {"NoEntryPoints", "ZeroPlugins", "BrokenLoad", "CrashEntry",
+          "CrashLoad", "MissingDependency", "GeneratorOnly", "DescribeFails"})
       copyBundle(QFX_BAD_BUNDLE_DIR, bundle);
-    writeBinary("NotALibrary", "\x7f" "ELF but nothing more\n");
+    writeBinary("NotALibrary", "\x7f"
+                               "ELF but nothing more\n");
     const std::string rimlet = contents(binaryOf(bundle("Rimlet"), "Rimlet"));
     writeBinary("Truncated", rimlet.substr(0, 5000));
     std::string otherMachine = contents(binaryOf(bundle("Tintrow"), "Tintrow"));
     otherMachine[18] = static_cast<char>(183); // EM_AARCH64
     otherMachine[19] = 0;
     writeBinary("WrongMachine", otherMachine);
-    writeFile(path("in.tif"), 16, 8, 4, OIIO::TypeDesc::UINT8, pattern(16, 8, 4, false));
+    writeFile(path("in.tif"), 16, 8, 4, OIIO::TypeDesc::UINT8,
+              pattern(16, 8, 4, false));
     before_ = listDir(dir_);
   }
 
@@ -193,12 +206,14 @@ protected:
     return plugins_ + "/" + name + ".ofx.bundle";
   }
 
-  static std::string binaryOf(const std::string &bundle, const std::string &name) {
+  static std::string binaryOf(const std::string &bundle,
+                              const std::string &name) {
     return bundle + "/Contents/Linux-x86-64/" + name + ".ofx";
   }
 
   void copyBundle(const std::string &from, const std::string &name) {
-    fs::copy(from + "/" + name + ".ofx.bundle", bundle(name), fs::copy_options::recursive);
+    fs::copy(from + "/" + name + ".ofx.bundle", bundle(name),
+             fs::copy_options::recursive);
   }
 
   void writeBinary(const std::string &name, const std::string &bytes) {
@@ -217,7 +232,8 @@ protected:
 
 size_t occurrences(const std::string &text, const std::string &part) {
   size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+  for (size_t at = text.find(part); at != std::string::npos;
+       at = text.find(part, at + 1))
     ++count;
   return count;
 }
@@ -229,34 +245,47 @@ TEST_F(BadBundles, ListingReportsEachOnceAndListsTheRest) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   for (const UsableFilter &filter : kUsableFilters)
     EXPECT_EQ(occurrences(run.out, std::string(filter.identifier) + "\t"), 1u)
-        << filter.identifier << " not listed once:\n" << run.out;
-  for (const char *line : {"net.qfx.qgradient\t1.0\tQ_Gradient\t",
-                           "net.qeffects.test.StrictSecond\t1.0\tStrict Second\t",
-                           "net.qeffects.test.GeneratorOnly\t1.0\tGenerator Only\t"})
-    EXPECT_NE(run.out.find(line), std::string::npos) << line << " not in:\n" << run.out;
-  EXPECT_NE(run.out.find("\t" + bundle("StrictPair") + "\n"), std::string::npos) << run.out;
+        << filter.identifier << " not listed once:\n"
+        << run.out;
+  for (const char *line :
+       {"net.qfx.qgradient\t1.0\tQ_Gradient\t",
+        "net.qeffects.test.StrictSecond\t1.0\tStrict Second\t",
+        "net.qeffects.test.GeneratorOnly\t1.0\tGenerator Only\t"})
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << " not in:\n"
+                                                     << run.out;
+  EXPECT_NE(run.out.find("\t" + bundle("StrictPair") + "\n"), std::string::npos)
+      << run.out;
   for (const BrokenBundle &broken : kBrokenBundles) {
-    EXPECT_EQ(run.out.find(broken.name), std::string::npos) << broken.name << " listed";
+    EXPECT_EQ(run.out.find(broken.name), std::string::npos)
+        << broken.name << " listed";
     const std::string line = "cannot load " + bundle(broken.name) + ": ";
-    EXPECT_EQ(occurrences(run.err, line), 1u) << broken.name << " not reported once:\n"
-                                              << run.err;
+    EXPECT_EQ(occurrences(run.err, line), 1u)
+        << broken.name << " not reported once:\n"
+        << run.err;
     const size_t at = run.err.find(line);
     if (at == std::string::npos)
       continue;
-    EXPECT_NE(run.err.substr(at, run.err.find('\n', at) - at).find(broken.reason),
-              std::string::npos)
-        << broken.name << ": expected '" << broken.reason << "' in:\n" << run.err;
+    EXPECT_NE(
+        run.err.substr(at, run.err.find('\n', at) - at).find(broken.reason),
+        std::string::npos)
+        << broken.name << ": expected '" << broken.reason << "' in:\n"
+        << run.err;
   }
-  EXPECT_EQ(occurrences(run.err, "cannot describe net.qeffects.test.DescribeFails"), 1u)
+  EXPECT_EQ(
+      occurrences(run.err, "cannot describe net.qeffects.test.DescribeFails"),
+      1u)
       << run.err;
-  EXPECT_EQ(lineCount(run.err), static_cast<int>(std::size(kBrokenBundles)) + 1) << run.err;
+  EXPECT_EQ(lineCount(run.err), static_cast<int>(std::size(kBrokenBundles)) + 1)
+      << run.err;
 }
 
 TEST_F(BadBundles, RenderingWithOneFailsInOneLineWithoutOutput) {
   for (const BrokenBundle &broken : kBrokenBundles) {
     const RunResult run = renderWith(bundle(broken.name));
-    EXPECT_EQ(run.exitCode, kExitPluginFailed) << broken.name << ": " << run.err;
-    EXPECT_NE(run.err.find("cannot load " + bundle(broken.name)), std::string::npos)
+    EXPECT_EQ(run.exitCode, kExitPluginFailed)
+        << broken.name << ": " << run.err;
+    EXPECT_NE(run.err.find("cannot load " + bundle(broken.name)),
+              std::string::npos)
         << broken.name << ": " << run.err;
     EXPECT_EQ(lineCount(run.err), 1) << broken.name << ": " << run.err;
     EXPECT_EQ(listDir(dir_), before_) << broken.name << ": files left behind";
@@ -268,14 +297,18 @@ TEST_F(BadBundles, RenderingWithOneFailsInOneLineWithoutOutput) {
 // the strict plug-ins see load and describe, then unload, paired.
 TEST_F(BadBundles, EveryUsableFilterDescribesAndRenders) {
   for (const UsableFilter &filter : kUsableFilters) {
-    const RunResult described =
-        runTool({"describe", filter.identifier, "--json", "--plugin-path", plugins_});
-    EXPECT_EQ(described.exitCode, 0) << filter.identifier << ": " << described.err;
-    EXPECT_NE(described.out.find("\"bundle\": \"" + bundle(filter.bundle) + "\""),
-              std::string::npos)
-        << filter.identifier << ":\n" << described.out;
+    const RunResult described = runTool(
+        {"describe", filter.identifier, "--json", "--plugin-path", plugins_});
+    EXPECT_EQ(described.exitCode, 0)
+        << filter.identifier << ": " << described.err;
+    EXPECT_NE(
+        described.out.find("\"bundle\": \"" + bundle(filter.bundle) + "\""),
+        std::string::npos)
+        << filter.identifier << ":\n"
+        << described.out;
     const RunResult rendered = renderWith(filter.identifier);
-    EXPECT_EQ(rendered.exitCode, 0) << filter.identifier << ": " << rendered.err;
+    EXPECT_EQ(rendered.exitCode, 0)
+        << filter.identifier << ": " << rendered.err;
     EXPECT_EQ(rendered.err, "") << filter.identifier;
     EXPECT_TRUE(fs::exists(path("out.tif"))) << filter.identifier;
     fs::remove(path("out.tif"));
@@ -286,15 +319,19 @@ TEST_F(BadBundles, EveryUsableFilterDescribesAndRenders) {
 // not a crash. A plug-in whose describe fails is a plug-in failure.
 TEST_F(BadBundles, GeneratorsAndFailedDescribesAreClearErrors) {
   const RunResult described =
-      runTool({"describe", "net.qeffects.test.GeneratorOnly", "--plugin-path", plugins_});
+      runTool({"describe", "net.qeffects.test.GeneratorOnly", "--plugin-path",
+               plugins_});
   EXPECT_EQ(described.exitCode, 0) << described.err;
-  EXPECT_NE(described.out.find("Generator"), std::string::npos) << described.out;
+  EXPECT_NE(described.out.find("Generator"), std::string::npos)
+      << described.out;
   const RunResult generator = renderWith("net.qeffects.test.GeneratorOnly");
   EXPECT_EQ(generator.exitCode, 2) << generator.err;
-  EXPECT_NE(generator.err.find("has no filter context"), std::string::npos) << generator.err;
+  EXPECT_NE(generator.err.find("has no filter context"), std::string::npos)
+      << generator.err;
   const RunResult failing = renderWith("net.qeffects.test.DescribeFails");
   EXPECT_EQ(failing.exitCode, kExitPluginFailed) << failing.err;
-  EXPECT_NE(failing.err.find("OfxActionDescribe failed"), std::string::npos) << failing.err;
+  EXPECT_NE(failing.err.find("OfxActionDescribe failed"), std::string::npos)
+      << failing.err;
   EXPECT_EQ(listDir(dir_), before_);
 }
 
@@ -311,14 +348,17 @@ TEST_F(BadBundles, PluginWhoseLoadFailedCannotBeRendered) {
 TEST_F(BadBundles, DuplicateIdentifierIsReported) {
   const std::string other = path("other");
   fs::create_directories(other);
-  fs::copy(bundle("StrictPair"), other + "/Copy.ofx.bundle", fs::copy_options::recursive);
+  fs::copy(bundle("StrictPair"), other + "/Copy.ofx.bundle",
+           fs::copy_options::recursive);
   fs::rename(other + "/Copy.ofx.bundle/Contents/Linux-x86-64/StrictPair.ofx",
              other + "/Copy.ofx.bundle/Contents/Linux-x86-64/Copy.ofx");
-  const RunResult run = runTool({"list", "--plugin-path", plugins_, "--plugin-path", other});
+  const RunResult run =
+      runTool({"list", "--plugin-path", plugins_, "--plugin-path", other});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_NE(run.err.find("net.qeffects.test.StrictFirst is already loaded from " +
-                         bundle("StrictPair")),
-            std::string::npos)
+  EXPECT_NE(
+      run.err.find("net.qeffects.test.StrictFirst is already loaded from " +
+                   bundle("StrictPair")),
+      std::string::npos)
       << run.err;
 }
 

@@ -17,17 +17,20 @@ const OfxRectI kBounds{-7, 2, 57, 43};
 
 // Settings of instance i at frame f: no two alike, so that a value read
 // from the wrong instance or the wrong frame shows in the pixels.
-void applySettings(const std::string &bundle, ofxhost::Instance &instance, int i,
-                   int frame) {
+void applySettings(const std::string &bundle, ofxhost::Instance &instance,
+                   int i, int frame) {
   const double k = i + 0.25 * frame;
   if (bundle == "Tintrow") {
-    instance.param(tintrow::names::kStartColor).setValue({0.1 * k, 0.9, 0.2, 1.0});
-    instance.param(tintrow::names::kEndColor).setValue({0.8, 0.1 * k, 0.6, 1.0});
+    instance.param(tintrow::names::kStartColor)
+        .setValue({0.1 * k, 0.9, 0.2, 1.0});
+    instance.param(tintrow::names::kEndColor)
+        .setValue({0.8, 0.1 * k, 0.6, 1.0});
     instance.param(tintrow::names::kStartPosition).setValue({0.05 * k, 0.3});
     instance.param(tintrow::names::kEndPosition).setValue({0.9, 0.2 + 0.1 * k});
     instance.param(tintrow::names::kGradientType).setValue({double(i % 2)});
   } else {
-    instance.param(rimlet::names::kOutlineColor).setValue({0.2 * k, 0.5, 1.0 - 0.1 * k, 1.0});
+    instance.param(rimlet::names::kOutlineColor)
+        .setValue({0.2 * k, 0.5, 1.0 - 0.1 * k, 1.0});
     instance.param(rimlet::names::kOutlineWidth).setValue({1.0 + 1.5 * k});
     instance.param(rimlet::names::kQuality).setValue({double(i % 3)});
   }
@@ -84,7 +87,8 @@ protected:
     if (atOnce) {
       std::vector<std::thread> threads;
       for (int i = 0; i < kInstances; ++i)
-        threads.emplace_back([this, &jobs, &name, i] { renderFrames(name, jobs[i], i); });
+        threads.emplace_back(
+            [this, &jobs, &name, i] { renderFrames(name, jobs[i], i); });
       for (std::thread &t : threads)
         t.join();
     } else {
@@ -108,10 +112,13 @@ TEST_P(ConcurrentInstances, RenderTheSamePixelsAsOneByOne) {
     for (int frame = 0; frame < kFramesEach; ++frame) {
       const std::string what = bundle() + " instance " + std::to_string(i) +
                                " frame " + std::to_string(frame);
-      ASSERT_TRUE(alone[i].results[frame].ok()) << what << ": " << alone[i].results[frame].message;
+      ASSERT_TRUE(alone[i].results[frame].ok())
+          << what << ": " << alone[i].results[frame].message;
       ASSERT_TRUE(together[i].results[frame].ok())
           << what << ": " << together[i].results[frame].message;
-      EXPECT_EQ(firstDifference(*together[i].outputs[frame], *alone[i].outputs[frame]), "")
+      EXPECT_EQ(firstDifference(*together[i].outputs[frame],
+                                *alone[i].outputs[frame]),
+                "")
           << what;
     }
   }
@@ -128,7 +135,9 @@ TEST_P(ConcurrentInstances, RegionAnswersDoNotMix) {
     jobs.push_back(makeJob(fixture, i));
     ASSERT_TRUE(jobs.back().instance);
     applySettings(bundle(), *jobs.back().instance, i, 0);
-    ASSERT_TRUE(jobs.back().instance->regionOfDefinition(0.0, {1, 1}, expected[i]).ok());
+    ASSERT_TRUE(jobs.back()
+                    .instance->regionOfDefinition(0.0, {1, 1}, expected[i])
+                    .ok());
   }
   std::vector<int> mismatches(kInstances, 0);
   std::vector<std::thread> threads;
@@ -136,7 +145,8 @@ TEST_P(ConcurrentInstances, RegionAnswersDoNotMix) {
     threads.emplace_back([&, i] {
       for (int n = 0; n < 200; ++n) {
         OfxRectD rod{0, 0, 0, 0};
-        const bool ok = jobs[i].instance->regionOfDefinition(0.0, {1, 1}, rod).ok();
+        const bool ok =
+            jobs[i].instance->regionOfDefinition(0.0, {1, 1}, rod).ok();
         if (!ok || rod.x1 != expected[i].x1 || rod.y1 != expected[i].y1 ||
             rod.x2 != expected[i].x2 || rod.y2 != expected[i].y2)
           ++mismatches[i];
@@ -150,9 +160,12 @@ TEST_P(ConcurrentInstances, RegionAnswersDoNotMix) {
 
 INSTANTIATE_TEST_SUITE_P(
     BothEffects, ConcurrentInstances,
-    ::testing::Combine(::testing::ValuesIn(effectBundles()), ::testing::ValuesIn(allFormats())),
-    [](const ::testing::TestParamInfo<std::tuple<std::string, PixelFormat>> &info) {
-      return std::get<0>(info.param) + "_" + formatName(std::get<1>(info.param));
+    ::testing::Combine(::testing::ValuesIn(effectBundles()),
+                       ::testing::ValuesIn(allFormats())),
+    [](const ::testing::TestParamInfo<std::tuple<std::string, PixelFormat>>
+           &info) {
+      return std::get<0>(info.param) + "_" +
+             formatName(std::get<1>(info.param));
     });
 
 } // namespace

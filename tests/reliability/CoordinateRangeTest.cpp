@@ -67,7 +67,8 @@ protected:
     instance->setOutput(output);
     applyVariant(variant(), *instance);
     const ofxhost::ActionResult result = instance->render(renderOf(bounds));
-    EXPECT_TRUE(result.ok()) << "placed at (" << x1 << ", " << y1 << "): " << result.message;
+    EXPECT_TRUE(result.ok())
+        << "placed at (" << x1 << ", " << y1 << "): " << result.message;
     return output;
   }
 };
@@ -83,15 +84,21 @@ TEST_P(FarCoordinates, RenderLikeThePictureAtTheOrigin) {
 }
 
 std::vector<Variant> variants() {
-  return {{"Rimlet", 0}, {"Rimlet", 1}, {"Rimlet", 2}, {"Tintrow", 0}, {"Tintrow", 1}};
+  return {{"Rimlet", 0},
+          {"Rimlet", 1},
+          {"Rimlet", 2},
+          {"Tintrow", 0},
+          {"Tintrow", 1}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
     BothEffects, FarCoordinates,
-    ::testing::Combine(::testing::ValuesIn(variants()), ::testing::ValuesIn(allFormats())),
+    ::testing::Combine(::testing::ValuesIn(variants()),
+                       ::testing::ValuesIn(allFormats())),
     [](const ::testing::TestParamInfo<std::tuple<Variant, PixelFormat>> &info) {
       const Variant &v = std::get<0>(info.param);
-      return v.bundle + std::to_string(v.choice) + "_" + formatName(std::get<1>(info.param));
+      return v.bundle + std::to_string(v.choice) + "_" +
+             formatName(std::get<1>(info.param));
     });
 
 } // namespace

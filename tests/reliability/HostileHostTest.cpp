@@ -55,7 +55,8 @@ TEST_P(MissingSuite, LoadFailsAsMissingHostFeatureAndNoInstanceIsMade) {
       << c.bundle << " without " << c.suite << ": " << load.message;
 
   ofxhost::ActionResult created;
-  auto instance = plugins[0]->createInstance(kOfxImageEffectContextFilter, &created);
+  auto instance =
+      plugins[0]->createInstance(kOfxImageEffectContextFilter, &created);
   EXPECT_EQ(instance, nullptr) << c.bundle << " without " << c.suite;
   EXPECT_FALSE(created.ok());
 }
@@ -63,17 +64,18 @@ TEST_P(MissingSuite, LoadFailsAsMissingHostFeatureAndNoInstanceIsMade) {
 std::vector<WithheldCase> withheldCases() {
   std::vector<WithheldCase> cases;
   for (const std::string &bundle : effectBundles())
-    for (const char *suite : {kOfxImageEffectSuite, kOfxPropertySuite,
-                              kOfxParameterSuite, kOfxMemorySuite,
-                              kOfxMultiThreadSuite, kOfxMessageSuite})
+    for (const char *suite :
+         {kOfxImageEffectSuite, kOfxPropertySuite, kOfxParameterSuite,
+          kOfxMemorySuite, kOfxMultiThreadSuite, kOfxMessageSuite})
       cases.push_back({bundle, suite});
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(BothEffects, MissingSuite, ::testing::ValuesIn(withheldCases()),
-                         [](const ::testing::TestParamInfo<WithheldCase> &info) {
-                           return info.param.bundle + "_" + info.param.suite;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    BothEffects, MissingSuite, ::testing::ValuesIn(withheldCases()),
+    [](const ::testing::TestParamInfo<WithheldCase> &info) {
+      return info.param.bundle + "_" + info.param.suite;
+    });
 
 // ------------------------------------------------------------ values
 
@@ -106,8 +108,10 @@ protected:
     hostile::setRawValue(instance->param(param), value);
     outcome.result = instance->render(renderOf(kWindow));
     OfxRectD rod{0, 0, 0, 0};
-    const ofxhost::ActionResult rodResult = instance->regionOfDefinition(0.0, {1, 1}, rod);
-    EXPECT_TRUE(rodResult.ok()) << GetParam() << " " << param << ": " << rodResult.message;
+    const ofxhost::ActionResult rodResult =
+        instance->regionOfDefinition(0.0, {1, 1}, rod);
+    EXPECT_TRUE(rodResult.ok())
+        << GetParam() << " " << param << ": " << rodResult.message;
     return outcome;
   }
 
@@ -115,12 +119,15 @@ protected:
   static std::string firstWriteOutsideWindow(const ofxhost::Image &image) {
     for (int y = kBounds.y1; y < kBounds.y2; ++y)
       for (int x = kBounds.x1; x < kBounds.x2; ++x) {
-        if (x >= kWindow.x1 && x < kWindow.x2 && y >= kWindow.y1 && y < kWindow.y2)
+        if (x >= kWindow.x1 && x < kWindow.x2 && y >= kWindow.y1 &&
+            y < kWindow.y2)
           continue;
-        const auto *p = static_cast<const unsigned char *>(image.pixelAddress(x, y));
+        const auto *p =
+            static_cast<const unsigned char *>(image.pixelAddress(x, y));
         for (int i = 0; i < 4; ++i)
           if (p[i] != kSentinel)
-            return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") written";
+            return "pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+                   ") written";
       }
     return "";
   }
@@ -131,7 +138,8 @@ protected:
 TEST_P(HostileValues, RenderInsideTheWindowAlikeOnAnyNumberOfThreads) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  const std::vector<double> numbers = {nan, inf, -inf, 1e300, -1e300, -1.0, 1e9};
+  const std::vector<double> numbers = {nan,    inf,  -inf, 1e300,
+                                       -1e300, -1.0, 1e9};
   const std::vector<double> choices = {-1, 3, 1000, INT_MIN, INT_MAX};
 
   // The parameters, read from an instance of a host that is gone before
@@ -157,20 +165,22 @@ TEST_P(HostileValues, RenderInsideTheWindowAlikeOnAnyNumberOfThreads) {
     const std::string &name = param.name;
     for (double v : param.isChoice ? choices : numbers) {
       const std::vector<double> value(param.dimension, v);
-      const std::string what = GetParam() + " " + name + " = " + std::to_string(v);
+      const std::string what =
+          GetParam() + " " + name + " = " + std::to_string(v);
       const Outcome one = renderWith(name, value, 1);
       const Outcome three = renderWith(name, value, 3);
       ASSERT_TRUE(one.output && three.output) << what;
       EXPECT_TRUE(one.result.ok()) << what << ": " << one.result.message;
       EXPECT_TRUE(three.result.ok()) << what << ": " << three.result.message;
       EXPECT_EQ(firstWriteOutsideWindow(*one.output), "") << what;
-      EXPECT_EQ(firstDifference(*three.output, *one.output), "") << what << ", 3 threads vs 1";
+      EXPECT_EQ(firstDifference(*three.output, *one.output), "")
+          << what << ", 3 threads vs 1";
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothEffects, HostileValues, ::testing::ValuesIn(effectBundles()),
-                         effectName);
+INSTANTIATE_TEST_SUITE_P(BothEffects, HostileValues,
+                         ::testing::ValuesIn(effectBundles()), effectName);
 
 // ------------------------------------------------------------ memory
 
@@ -242,7 +252,8 @@ long long addressSpaceInUse() {
 
 TEST(HostileHostMemory, OutlineFieldThatCannotBeAllocatedFailsAsOutOfMemory) {
 #ifdef QFX_SANITIZED_BUILD
-  GTEST_SKIP() << "a sanitizer's allocator aborts instead of failing an allocation";
+  GTEST_SKIP()
+      << "a sanitizer's allocator aborts instead of failing an allocation";
 #else
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
   EXPECT_EXIT(renderOutlineWithTooLittleMemory(), ::testing::ExitedWithCode(0),

@@ -58,7 +58,8 @@ using qfx_test::PixelFormat;
 
 // Stores v (0 to 1 stands for the format's full range) in component c of
 // pixel (x, y): the one place that knows how each depth holds a value.
-inline void storeComponent(ofxhost::Image &image, int x, int y, int c, double v) {
+inline void storeComponent(ofxhost::Image &image, int x, int y, int c,
+                           double v) {
   void *pixel = image.pixelAddress(x, y);
   switch (image.depth()) {
   case BitDepth::Byte:
@@ -87,7 +88,8 @@ inline void paintPicture(ofxhost::Image &image, int seed = 0) {
     for (int x = b.x1; x < b.x2; ++x) {
       const double u = (x - b.x1 + 0.5) / w, v = (y - b.y1 + 0.5) / h;
       const double du = u - 0.35 - 0.05 * (seed % 3), dv = v - 0.5;
-      const double disc = std::min(1.0, std::max(0.0, (0.3 - std::sqrt(du * du + dv * dv)) * 12.0));
+      const double disc = std::min(
+          1.0, std::max(0.0, (0.3 - std::sqrt(du * du + dv * dv)) * 12.0));
       const double bar = (u > 0.7 && u < 0.8 && v > 0.2 && v < 0.8) ? 1.0 : 0.0;
       const double alpha = std::max(disc, bar);
       if (n == 1) {
@@ -103,7 +105,8 @@ inline void paintPicture(ofxhost::Image &image, int seed = 0) {
 }
 
 // The value of component c of pixel (x, y), as text.
-inline std::string componentText(const ofxhost::Image &image, int x, int y, int c) {
+inline std::string componentText(const ofxhost::Image &image, int x, int y,
+                                 int c) {
   const void *pixel = image.pixelAddress(x, y);
   std::ostringstream out;
   switch (image.depth()) {
@@ -129,7 +132,8 @@ inline std::string componentText(const ofxhost::Image &image, int x, int y, int 
 inline std::string firstDifference(const ofxhost::Image &actual,
                                    const ofxhost::Image &expected) {
   const OfxRectI a = actual.bounds(), e = expected.bounds();
-  if (actual.width() != expected.width() || actual.height() != expected.height())
+  if (actual.width() != expected.width() ||
+      actual.height() != expected.height())
     return "the images differ in size";
   const size_t pixelBytes = static_cast<size_t>(expected.pixelBytes());
   const int n = ofxhost::componentCount(expected.components());
@@ -162,7 +166,8 @@ inline std::string firstPixelNotFilledWith(const ofxhost::Image &image,
   const size_t pixelBytes = static_cast<size_t>(image.pixelBytes());
   for (int y = b.y1; y < b.y2; ++y)
     for (int x = b.x1; x < b.x2; ++x) {
-      const auto *p = static_cast<const unsigned char *>(image.pixelAddress(x, y));
+      const auto *p =
+          static_cast<const unsigned char *>(image.pixelAddress(x, y));
       for (size_t i = 0; i < pixelBytes; ++i)
         if (p[i] != value)
           return formatName({image.depth(), image.components()}) + " pixel (" +

@@ -117,15 +117,18 @@ randomParams(const std::string &bundle, std::mt19937 &rng) {
   if (bundle == "Rimlet") {
     // Widths across the whole range, thin ones as often as thick ones.
     const double width = 0.1 * std::pow(200.0, unit(rng));
-    return {{rimlet::names::kOutlineWidth, {width}},
-            {rimlet::names::kQuality, {double(std::uniform_int_distribution<int>(0, 2)(rng))}},
-            {rimlet::names::kOutlineColor, {unit(rng), unit(rng), unit(rng), 1.0}}};
+    return {
+        {rimlet::names::kOutlineWidth, {width}},
+        {rimlet::names::kQuality,
+         {double(std::uniform_int_distribution<int>(0, 2)(rng))}},
+        {rimlet::names::kOutlineColor, {unit(rng), unit(rng), unit(rng), 1.0}}};
   }
   return {{tintrow::names::kStartColor, {unit(rng), unit(rng), unit(rng), 1.0}},
           {tintrow::names::kEndColor, {unit(rng), unit(rng), unit(rng), 1.0}},
           {tintrow::names::kStartPosition, {position(rng), position(rng)}},
           {tintrow::names::kEndPosition, {position(rng), position(rng)}},
-          {tintrow::names::kGradientType, {double(std::uniform_int_distribution<int>(0, 1)(rng))}}};
+          {tintrow::names::kGradientType,
+           {double(std::uniform_int_distribution<int>(0, 1)(rng))}}};
 }
 
 class TiledRender : public ::testing::TestWithParam<std::string> {
@@ -141,9 +144,8 @@ protected:
         tiled_(GetParam(), options(ofxhost::ImagePolicy::Requested)) {}
 
   // An instance of `host` set up for the case, with the source connected.
-  std::unique_ptr<ofxhost::Instance> instanceFor(EffectHost &host,
-                                                 const TileCase &c,
-                                                 ofxhost::ImagePtr source) {
+  std::unique_ptr<ofxhost::Instance>
+  instanceFor(EffectHost &host, const TileCase &c, ofxhost::ImagePtr source) {
     host.host().setCpuCount(c.cpus);
     auto instance = host.createFilter();
     if (!instance)
@@ -231,7 +233,8 @@ TEST_P(TiledRender, EveryTileEqualsTheWholeImageRender) {
         renderInto(*tiledInstance, c, frame, randomTiles(window, rng));
     ASSERT_EQ(firstDifference(*tiled, *expected), "");
     ASSERT_EQ(tiledInstance->clip(kOfxImageEffectSimpleSourceClipName)
-                  .imagesOutstanding(), 0);
+                  .imagesOutstanding(),
+              0);
   }
 }
 
@@ -245,7 +248,8 @@ using TiledOutline = TiledRender;
 TEST_P(TiledOutline, AlphasAboveOneOutsideTheRegionCountAsOne) {
   std::mt19937 rng(7);
   for (int round = 0; round < 24; ++round) {
-    TileCase c = randomCase(rng, PixelFormat{BitDepth::Float, Components::RGBA});
+    TileCase c =
+        randomCase(rng, PixelFormat{BitDepth::Float, Components::RGBA});
     c.params[1].second = {double(round % 3)};
     SCOPED_TRACE("case " + std::to_string(round) + ": " + c.describe());
     const ofxhost::ImagePtr source = sourceFor(c, rng, 6.0);
@@ -256,8 +260,10 @@ TEST_P(TiledOutline, AlphasAboveOneOutsideTheRegionCountAsOne) {
       std::map<std::string, OfxRectD> rois;
       const OfxRectD canonicalTile{tile.x1 / c.scale, tile.y1 / c.scale,
                                    tile.x2 / c.scale, tile.y2 / c.scale};
-      ASSERT_TRUE(tiledInstance->regionsOfInterest(0.0, {c.scale, c.scale},
-                                                   canonicalTile, rois).ok());
+      ASSERT_TRUE(
+          tiledInstance
+              ->regionsOfInterest(0.0, {c.scale, c.scale}, canonicalTile, rois)
+              .ok());
       const OfxRectI roi = ofxhost::canonicalToPixels(
           rois[kOfxImageEffectSimpleSourceClipName], {c.scale, c.scale});
       auto limited = makeImage(c.sourceBounds, c.format);
@@ -266,7 +272,8 @@ TEST_P(TiledOutline, AlphasAboveOneOutsideTheRegionCountAsOne) {
       for (int y = c.sourceBounds.y1; y < c.sourceBounds.y2; ++y)
         for (int x = c.sourceBounds.x1; x < c.sourceBounds.x2; ++x) {
           float *alpha = limited->pixel<float>(x, y) + 3;
-          const bool inside = x >= roi.x1 && x < roi.x2 && y >= roi.y1 && y < roi.y2;
+          const bool inside =
+              x >= roi.x1 && x < roi.x2 && y >= roi.y1 && y < roi.y2;
           if (!inside)
             *alpha = std::min(*alpha, 1.0f);
         }
@@ -275,8 +282,8 @@ TEST_P(TiledOutline, AlphasAboveOneOutsideTheRegionCountAsOne) {
       const auto expected = renderInto(*reference, c, frame, {tile});
       const auto got = renderInto(*tiledInstance, c, frame, {tile});
       ASSERT_EQ(firstDifference(*got, *expected), "")
-          << "tile (" << tile.x1 << ", " << tile.y1 << ")-(" << tile.x2
-          << ", " << tile.y2 << ")";
+          << "tile (" << tile.x1 << ", " << tile.y1 << ")-(" << tile.x2 << ", "
+          << tile.y2 << ")";
     }
   }
 }

@@ -24,7 +24,8 @@ TEST(SimdPath, ActivePathFollowsTheEnvironment) {
       best = path;
     // Missing paths fall back to the best one below them.
     ScopedSimdPath chosen(path);
-    EXPECT_EQ(qfx::simd::activePath(), best) << "QFX_SIMD=" << qfx::simd::pathName(path);
+    EXPECT_EQ(qfx::simd::activePath(), best)
+        << "QFX_SIMD=" << qfx::simd::pathName(path);
   }
   setenv("QFX_SIMD", "no-such-path", 1);
   EXPECT_EQ(qfx::simd::activePath(), best);
@@ -36,10 +37,12 @@ void scalarOnly() {}
 void sse4Entry() {}
 
 TEST(SimdPath, TableFallsBackToTheNearestCompiledPath) {
-  const qfx::simd::PathTable<void()> table{{nullptr, &sse4Entry, nullptr, nullptr}};
+  const qfx::simd::PathTable<void()> table{
+      {nullptr, &sse4Entry, nullptr, nullptr}};
   EXPECT_EQ(table.at(Path::Scalar), &sse4Entry);
   EXPECT_EQ(table.at(Path::Avx512), &sse4Entry);
-  const qfx::simd::PathTable<void()> low{{&scalarOnly, &sse4Entry, nullptr, nullptr}};
+  const qfx::simd::PathTable<void()> low{
+      {&scalarOnly, &sse4Entry, nullptr, nullptr}};
   EXPECT_EQ(low.at(Path::Scalar), &scalarOnly);
   EXPECT_EQ(low.at(Path::Avx2), &sse4Entry);
 }

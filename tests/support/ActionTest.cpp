@@ -77,7 +77,10 @@ TEST(SupportDefaults, UnhandledActionsGetTheDefaultReply) {
   identityIn.setString(kOfxImageEffectPropFieldToRender, kOfxImageFieldNone);
   identityIn.setInts(kOfxImageEffectPropRenderWindow, {0, 0, 64, 32});
   identityIn.setDoubles(kOfxImageEffectPropRenderScale, {1.0, 1.0});
-  EXPECT_EQ(instance.callAction(kOfxImageEffectActionIsIdentity, &identityIn, &identityOut).status,
+  EXPECT_EQ(instance
+                .callAction(kOfxImageEffectActionIsIdentity, &identityIn,
+                            &identityOut)
+                .status,
             kOfxStatReplyDefault);
 
   ofxhost::PropertySet changedIn;
@@ -90,13 +93,18 @@ TEST(SupportDefaults, UnhandledActionsGetTheDefaultReply) {
             kOfxStatReplyDefault);
 
   ofxhost::PropertySet prefsOut;
-  EXPECT_EQ(instance.callAction(kOfxImageEffectActionGetClipPreferences, nullptr, &prefsOut).status,
+  EXPECT_EQ(instance
+                .callAction(kOfxImageEffectActionGetClipPreferences, nullptr,
+                            &prefsOut)
+                .status,
             kOfxStatReplyDefault);
 
-  for (const char *action : {kOfxActionPurgeCaches, kOfxActionSyncPrivateData,
-                             kOfxActionBeginInstanceChanged, kOfxActionEndInstanceChanged,
-                             kOfxImageEffectActionGetTimeDomain, "NoSuchAction"})
-    EXPECT_EQ(instance.callAction(action).status, kOfxStatReplyDefault) << action;
+  for (const char *action :
+       {kOfxActionPurgeCaches, kOfxActionSyncPrivateData,
+        kOfxActionBeginInstanceChanged, kOfxActionEndInstanceChanged,
+        kOfxImageEffectActionGetTimeDomain, "NoSuchAction"})
+    EXPECT_EQ(instance.callAction(action).status, kOfxStatReplyDefault)
+        << action;
 }
 
 TEST(SupportDefaults, SequenceRenderReachesTheInstance) {
@@ -116,9 +124,11 @@ TEST(SupportRegions, RegionOfDefinitionGrowsByTheMarginAtTheGivenTime) {
   margin.setKey(10.0, {3.0});
 
   OfxRectD rod{};
-  ASSERT_EQ(instance.regionOfDefinition(0.0, {1.0, 1.0}, rod).status, kOfxStatOK);
+  ASSERT_EQ(instance.regionOfDefinition(0.0, {1.0, 1.0}, rod).status,
+            kOfxStatOK);
   expectRect({-1.0, -1.0, 65.0, 33.0}, rod, "time 0");
-  ASSERT_EQ(instance.regionOfDefinition(5.0, {0.5, 0.5}, rod).status, kOfxStatOK);
+  ASSERT_EQ(instance.regionOfDefinition(5.0, {0.5, 0.5}, rod).status,
+            kOfxStatOK);
   expectRect({-2.0, -2.0, 66.0, 34.0}, rod, "time 5");
 }
 
@@ -138,11 +148,13 @@ TEST(SupportRegions, RegionOfInterestIsWrittenForTheSourceClip) {
   std::map<std::string, OfxRectD> rois;
   std::set<std::string> setByPlugin;
   ASSERT_EQ(probe.instance()
-                .regionsOfInterest(0.0, {1.0, 1.0}, {10.0, 10.0, 20.0, 20.0}, rois, &setByPlugin)
+                .regionsOfInterest(0.0, {1.0, 1.0}, {10.0, 10.0, 20.0, 20.0},
+                                   rois, &setByPlugin)
                 .status,
             kOfxStatOK);
   EXPECT_EQ(setByPlugin, (std::set<std::string>{"Source"}));
-  expectRect({7.5, 7.5, 22.5, 22.5}, rois.at("Source"), "source region of interest");
+  expectRect({7.5, 7.5, 22.5, 22.5}, rois.at("Source"),
+             "source region of interest");
 }
 
 TEST(SupportRegions, DeclinedRegionsOfInterestGetTheDefaultReply) {
@@ -151,7 +163,8 @@ TEST(SupportRegions, DeclinedRegionsOfInterestGetTheDefaultReply) {
   std::map<std::string, OfxRectD> rois;
   std::set<std::string> setByPlugin;
   EXPECT_EQ(probe.instance()
-                .regionsOfInterest(0.0, {1.0, 1.0}, {10.0, 10.0, 20.0, 20.0}, rois, &setByPlugin)
+                .regionsOfInterest(0.0, {1.0, 1.0}, {10.0, 10.0, 20.0, 20.0},
+                                   rois, &setByPlugin)
                 .status,
             kOfxStatReplyDefault);
   EXPECT_TRUE(setByPlugin.empty());
@@ -172,35 +185,51 @@ struct ThrowCase {
 const ThrowCase kThrowCases[] = {
     {"SuiteFormat", probe::eThrowSuite, kOfxStatErrFormat, kOfxStatErrFormat,
      "OpenFX suite call failed with kOfxStatErrFormat (probe)"},
-    {"SuiteImageFormat", probe::eThrowSuite, kOfxStatErrImageFormat, kOfxStatErrImageFormat,
+    {"SuiteImageFormat", probe::eThrowSuite, kOfxStatErrImageFormat,
+     kOfxStatErrImageFormat,
      "OpenFX suite call failed with kOfxStatErrImageFormat (probe)"},
     // A failure carrying "OK" must not reach the host as success.
     {"SuiteOK", probe::eThrowSuite, kOfxStatOK, kOfxStatFailed,
      "OpenFX suite call failed with kOfxStatOK (probe)"},
-    {"HostInadequate", probe::eThrowHostInadequate, 0, kOfxStatErrMissingHostFeature, "probe"},
-    {"PropertyUnknownToHost", probe::eThrowPropertyUnknown, 0, kOfxStatErrMissingHostFeature,
-     "property unknown to host: probe"},
+    {"HostInadequate", probe::eThrowHostInadequate, 0,
+     kOfxStatErrMissingHostFeature, "probe"},
+    {"PropertyUnknownToHost", probe::eThrowPropertyUnknown, 0,
+     kOfxStatErrMissingHostFeature, "property unknown to host: probe"},
     // The status says all these know.
     {"BadAlloc", probe::eThrowBadAlloc, 0, kOfxStatErrMemory, ""},
     {"RuntimeError", probe::eThrowRuntimeError, 0, kOfxStatFailed, "probe"},
     {"Int", probe::eThrowInt, 0, kOfxStatFailed, ""},
 };
 
-enum class Site { Render, BandsOneThread, BandsFourThreads, BeginSequence, Definition, Interest };
+enum class Site {
+  Render,
+  BandsOneThread,
+  BandsFourThreads,
+  BeginSequence,
+  Definition,
+  Interest
+};
 
 const char *siteName(Site site) {
   switch (site) {
-  case Site::Render: return "Render";
-  case Site::BandsOneThread: return "BandsOneThread";
-  case Site::BandsFourThreads: return "BandsFourThreads";
-  case Site::BeginSequence: return "BeginSequence";
-  case Site::Definition: return "RegionOfDefinition";
-  case Site::Interest: return "RegionsOfInterest";
+  case Site::Render:
+    return "Render";
+  case Site::BandsOneThread:
+    return "BandsOneThread";
+  case Site::BandsFourThreads:
+    return "BandsFourThreads";
+  case Site::BeginSequence:
+    return "BeginSequence";
+  case Site::Definition:
+    return "RegionOfDefinition";
+  case Site::Interest:
+    return "RegionsOfInterest";
   }
   return "";
 }
 
-class SupportExceptions : public ::testing::TestWithParam<std::tuple<ThrowCase, Site>> {};
+class SupportExceptions
+    : public ::testing::TestWithParam<std::tuple<ThrowCase, Site>> {};
 
 TEST_P(SupportExceptions, MapToTheirStatus) {
   const ThrowCase &c = std::get<0>(GetParam());
@@ -239,10 +268,11 @@ TEST_P(SupportExceptions, MapToTheirStatus) {
     result = instance.regionsOfInterest(0.0, {1.0, 1.0}, {0, 0, 8, 8}, rois);
     break;
   }
-  EXPECT_EQ(result.status, c.expected) << c.name << " thrown in " << siteName(site) << ": "
-                                       << result.message;
+  EXPECT_EQ(result.status, c.expected)
+      << c.name << " thrown in " << siteName(site) << ": " << result.message;
   // Also from the threads of a band render: the text reaches the action.
-  EXPECT_EQ(result.pluginMessage, c.posted) << c.name << " thrown in " << siteName(site);
+  EXPECT_EQ(result.pluginMessage, c.posted)
+      << c.name << " thrown in " << siteName(site);
   EXPECT_EQ(instance.clip("Output").imagesOutstanding(), 0);
   EXPECT_EQ(instance.clip("Source").imagesOutstanding(), 0);
 
@@ -255,8 +285,9 @@ INSTANTIATE_TEST_SUITE_P(
     KindsAndSites, SupportExceptions,
     ::testing::Combine(::testing::ValuesIn(kThrowCases),
                        ::testing::Values(Site::Render, Site::BandsOneThread,
-                                         Site::BandsFourThreads, Site::BeginSequence,
-                                         Site::Definition, Site::Interest)),
+                                         Site::BandsFourThreads,
+                                         Site::BeginSequence, Site::Definition,
+                                         Site::Interest)),
     [](const ::testing::TestParamInfo<std::tuple<ThrowCase, Site>> &info) {
       return std::string(std::get<0>(info.param).name) + "_in_" +
              siteName(std::get<1>(info.param));
@@ -284,26 +315,35 @@ const ReasonCase kReasonCases[] = {
        instance.faults().imageFetchClip = "Source";
      },
      Step::Render, kOfxStatErrMemory,
-     "OfxImageEffectActionRender failed: kOfxStatErrMemory (8): OpenFX suite call failed "
+     "OfxImageEffectActionRender failed: kOfxStatErrMemory (8): OpenFX suite "
+     "call failed "
      "with kOfxStatErrMemory (image of clip Source)"},
     {"ParameterReadFails", nullptr,
-     [](ofxhost::Instance &instance) { instance.faults().paramGet = kOfxStatErrBadHandle; },
+     [](ofxhost::Instance &instance) {
+       instance.faults().paramGet = kOfxStatErrBadHandle;
+     },
      Step::Render, kOfxStatErrBadHandle,
-     "OfxImageEffectActionRender failed: kOfxStatErrBadHandle (9): OpenFX suite call failed "
+     "OfxImageEffectActionRender failed: kOfxStatErrBadHandle (9): OpenFX "
+     "suite call failed "
      "with kOfxStatErrBadHandle (parameter mode)"},
     {"SourceRegionQueryFails", nullptr,
-     [](ofxhost::Instance &instance) { instance.faults().regionQuery = kOfxStatErrValue; },
+     [](ofxhost::Instance &instance) {
+       instance.faults().regionQuery = kOfxStatErrValue;
+     },
      Step::RegionOfDefinition, kOfxStatErrValue,
-     "OfxImageEffectActionGetRegionOfDefinition failed: kOfxStatErrValue (11): OpenFX suite "
+     "OfxImageEffectActionGetRegionOfDefinition failed: kOfxStatErrValue (11): "
+     "OpenFX suite "
      "call failed with kOfxStatErrValue (region of definition of clip Source)"},
     // A bare status: nothing is made up to go with it.
     {"NoOutputImage", nullptr,
-     [](ofxhost::Instance &instance) { instance.setOutput(nullptr); }, Step::Render,
-     kOfxStatFailed, "OfxImageEffectActionRender failed: kOfxStatFailed (1)"},
+     [](ofxhost::Instance &instance) { instance.setOutput(nullptr); },
+     Step::Render, kOfxStatFailed,
+     "OfxImageEffectActionRender failed: kOfxStatFailed (1)"},
     // Posted before the load action had fetched the message suite.
     {"LoadWithoutParameterSuite", kOfxParameterSuite, nullptr, Step::Load,
      kOfxStatErrMissingHostFeature,
-     "OfxActionLoad failed: kOfxStatErrMissingHostFeature (4): host lacks OfxParameterSuite "
+     "OfxActionLoad failed: kOfxStatErrMissingHostFeature (4): host lacks "
+     "OfxParameterSuite "
      "version 1"},
 };
 
@@ -324,8 +364,9 @@ ofxhost::ActionResult runStep(const ReasonCase &c) {
   ConnectedProbe probe;
   c.breakHost(probe.instance());
   OfxRectD rod{};
-  return c.step == Step::Render ? probe.instance().render({0.0, kBounds})
-                                : probe.instance().regionOfDefinition(0.0, {1.0, 1.0}, rod);
+  return c.step == Step::Render
+             ? probe.instance().render({0.0, kBounds})
+             : probe.instance().regionOfDefinition(0.0, {1.0, 1.0}, rod);
 }
 
 TEST_P(SupportFailureReasons, AreReportedWithTheStatus) {
@@ -335,8 +376,11 @@ TEST_P(SupportFailureReasons, AreReportedWithTheStatus) {
   EXPECT_EQ(result.message, c.message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SupportFailureReasons, ::testing::ValuesIn(kReasonCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SupportFailureReasons,
+                         ::testing::ValuesIn(kReasonCases),
+                         [](const auto &info) {
+                           return std::string(info.param.name);
+                         });
 
 } // namespace
 } // namespace probetest

@@ -17,7 +17,8 @@ protected:
   }
 
   ofxhost::Descriptor &describeIn(const char *context) {
-    ofxhost::ActionResult result = session_.plugin()->describeInContext(context);
+    ofxhost::ActionResult result =
+        session_.plugin()->describeInContext(context);
     EXPECT_EQ(result.status, kOfxStatOK) << context << ": " << result.message;
     ofxhost::Descriptor *desc = session_.plugin()->contextDescriptor(context);
     if (!desc)
@@ -33,10 +34,12 @@ TEST_F(SupportDescribe, EffectPropertiesAreWritten) {
   EXPECT_EQ(props.getString(kOfxPropLabel), probe::kLabel);
   EXPECT_EQ(props.getString(kOfxPropShortLabel), "Probe");
   EXPECT_EQ(props.getString(kOfxPropLongLabel), "QFX Support Probe");
-  EXPECT_EQ(props.getString(kOfxImageEffectPluginPropGrouping), probe::kGrouping);
+  EXPECT_EQ(props.getString(kOfxImageEffectPluginPropGrouping),
+            probe::kGrouping);
   EXPECT_EQ(props.getString(kOfxPropPluginDescription), probe::kDescription);
-  EXPECT_EQ(props.getStrings(kOfxImageEffectPropSupportedContexts),
-            (Strings{kOfxImageEffectContextFilter, kOfxImageEffectContextGeneral}));
+  EXPECT_EQ(
+      props.getStrings(kOfxImageEffectPropSupportedContexts),
+      (Strings{kOfxImageEffectContextFilter, kOfxImageEffectContextGeneral}));
   EXPECT_EQ(props.getStrings(kOfxImageEffectPropSupportedPixelDepths),
             (Strings{kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat}));
   EXPECT_EQ(props.getInt(kOfxImageEffectPluginPropSingleInstance), 0);
@@ -60,12 +63,14 @@ TEST_F(SupportDescribe, ClipsFollowTheContextAskedFor) {
   EXPECT_EQ(src.getInt(kOfxImageEffectPropSupportsTiles), 1);
   EXPECT_EQ(src.getInt(kOfxImageClipPropIsMask), 0);
   EXPECT_EQ(src.getInt(kOfxImageClipPropOptional), 0);
-  EXPECT_EQ(filter.clipProps("Output").getStrings(kOfxImageEffectPropSupportedComponents),
+  EXPECT_EQ(filter.clipProps("Output").getStrings(
+                kOfxImageEffectPropSupportedComponents),
             (Strings{kOfxImageComponentRGBA, kOfxImageComponentAlpha}));
 
   // The probe declares its matte only when told the context is general.
   ofxhost::Descriptor &general = describeIn(kOfxImageEffectContextGeneral);
-  EXPECT_EQ(general.clipNames(), (Strings{"Source", "Output", probe::kMatteClip}));
+  EXPECT_EQ(general.clipNames(),
+            (Strings{"Source", "Output", probe::kMatteClip}));
   ofxhost::PropertySet &matte = general.clipProps(probe::kMatteClip);
   EXPECT_EQ(matte.getInt(kOfxImageClipPropIsMask), 1);
   EXPECT_EQ(matte.getInt(kOfxImageClipPropOptional), 1);
@@ -73,15 +78,17 @@ TEST_F(SupportDescribe, ClipsFollowTheContextAskedFor) {
 
 TEST_F(SupportDescribe, ParametersAndPageInDefinitionOrder) {
   ofxhost::Descriptor &desc = describeIn(kOfxImageEffectContextFilter);
-  const Strings children{probe::kGain,        probe::kTint,        probe::kMode,
-                         probe::kThrowKind,   probe::kThrowWhere,  probe::kThrowStatus,
+  const Strings children{probe::kGain,        probe::kTint,
+                         probe::kMode,        probe::kThrowKind,
+                         probe::kThrowWhere,  probe::kThrowStatus,
                          probe::kMargin,      probe::kAnswerRegions,
                          probe::kHoldSeconds, probe::kHoldIgnoresAbort};
   Strings all{probe::kPage};
   all.insert(all.end(), children.begin(), children.end());
   EXPECT_EQ(desc.paramNames(), all);
   EXPECT_EQ(desc.paramType(probe::kPage), kOfxParamTypePage);
-  EXPECT_EQ(desc.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild), children);
+  EXPECT_EQ(desc.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild),
+            children);
 
   EXPECT_EQ(desc.paramType(probe::kGain), kOfxParamTypeDouble);
   EXPECT_EQ(desc.paramType(probe::kTint), kOfxParamTypeRGBA);
@@ -116,7 +123,8 @@ TEST_F(SupportDescribe, ValueParameterSettersWriteTheirProperties) {
   EXPECT_EQ(status.getInt(kOfxParamPropMin), 0);
   EXPECT_EQ(status.getInt(kOfxParamPropMax), 2000);
   EXPECT_EQ(status.getInt(kOfxParamPropDisplayMax), 20);
-  EXPECT_EQ(desc.paramProps(probe::kAnswerRegions).getInt(kOfxParamPropDefault), 1);
+  EXPECT_EQ(desc.paramProps(probe::kAnswerRegions).getInt(kOfxParamPropDefault),
+            1);
 }
 
 TEST_F(SupportDescribe, LabelledChoiceOptionsExtendTheHint) {
@@ -135,8 +143,8 @@ TEST_F(SupportDescribe, LabelledChoiceOptionsExtendTheHint) {
   // Options without labels leave the hint exactly as set.
   ofxhost::PropertySet &kind = desc.paramProps(probe::kThrowKind);
   EXPECT_EQ(kind.getStrings(kOfxParamPropChoiceOption),
-            (Strings{"Suite", "HostInadequate", "PropertyUnknownToHost", "bad_alloc",
-                     "runtime_error", "int"}));
+            (Strings{"Suite", "HostInadequate", "PropertyUnknownToHost",
+                     "bad_alloc", "runtime_error", "int"}));
   EXPECT_EQ(kind.getString(kOfxParamPropHint), probe::kThrowKindHint);
 }
 
@@ -145,8 +153,13 @@ TEST_F(SupportDescribe, EachContextIsDescribedOnItsOwnDescriptor) {
   ofxhost::Descriptor &general = describeIn(kOfxImageEffectContextGeneral);
   // Page children are appended, so describing twice into one descriptor
   // would double them; each context must see one list.
-  EXPECT_EQ(filter.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 10u);
-  EXPECT_EQ(general.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(), 10u);
+  EXPECT_EQ(
+      filter.paramProps(probe::kPage).getStrings(kOfxParamPropPageChild).size(),
+      10u);
+  EXPECT_EQ(general.paramProps(probe::kPage)
+                .getStrings(kOfxParamPropPageChild)
+                .size(),
+            10u);
   EXPECT_EQ(filter.clipNames().size(), 2u);
 }
 

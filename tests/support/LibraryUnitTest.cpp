@@ -32,9 +32,12 @@ struct FakeProps {
   std::map<std::string, std::vector<Value>> values;
 };
 
-FakeProps *fake(OfxPropertySetHandle handle) { return reinterpret_cast<FakeProps *>(handle); }
+FakeProps *fake(OfxPropertySetHandle handle) {
+  return reinterpret_cast<FakeProps *>(handle);
+}
 
-template <class T> OfxStatus fakeSet(OfxPropertySetHandle h, const char *name, int index, T v) {
+template <class T>
+OfxStatus fakeSet(OfxPropertySetHandle h, const char *name, int index, T v) {
   std::vector<Value> &values = fake(h)->values[name];
   if (index < 0 || index > static_cast<int>(values.size()))
     return kOfxStatErrBadIndex;
@@ -45,7 +48,8 @@ template <class T> OfxStatus fakeSet(OfxPropertySetHandle h, const char *name, i
   return kOfxStatOK;
 }
 
-template <class T> OfxStatus fakeGet(OfxPropertySetHandle h, const char *name, int index, T *v) {
+template <class T>
+OfxStatus fakeGet(OfxPropertySetHandle h, const char *name, int index, T *v) {
   auto found = fake(h)->values.find(name);
   if (found == fake(h)->values.end())
     return kOfxStatErrUnknown;
@@ -58,7 +62,8 @@ template <class T> OfxStatus fakeGet(OfxPropertySetHandle h, const char *name, i
   return kOfxStatOK;
 }
 
-OfxStatus fakeGetString(OfxPropertySetHandle h, const char *name, int index, char **v) {
+OfxStatus fakeGetString(OfxPropertySetHandle h, const char *name, int index,
+                        char **v) {
   auto found = fake(h)->values.find(name);
   if (found == fake(h)->values.end())
     return kOfxStatErrUnknown;
@@ -71,11 +76,13 @@ OfxStatus fakeGetString(OfxPropertySetHandle h, const char *name, int index, cha
   return kOfxStatOK;
 }
 
-OfxStatus fakeSetString(OfxPropertySetHandle h, const char *name, int index, const char *v) {
+OfxStatus fakeSetString(OfxPropertySetHandle h, const char *name, int index,
+                        const char *v) {
   return fakeSet<std::string>(h, name, index, v);
 }
 
-OfxStatus fakeSetDoubleN(OfxPropertySetHandle h, const char *name, int count, const double *v) {
+OfxStatus fakeSetDoubleN(OfxPropertySetHandle h, const char *name, int count,
+                         const double *v) {
   for (int i = 0; i < count; ++i)
     fakeSet<double>(h, name, i, v[i]);
   return kOfxStatOK;
@@ -121,7 +128,8 @@ OfxImageEffectSuiteV1 makeEffectSuite() {
     return kOfxStatOK;
   };
   // Clips "Source" and "Output" exist; anything else is unknown.
-  suite.clipGetHandle = [](OfxImageEffectHandle, const char *name, OfxImageClipHandle *clip,
+  suite.clipGetHandle = [](OfxImageEffectHandle, const char *name,
+                           OfxImageClipHandle *clip,
                            OfxPropertySetHandle *props) {
     static FakeProps clipProps;
     const std::string clipName = name;
@@ -178,9 +186,11 @@ OfxMultiThreadSuiteV1 makeMultiThreadSuite() {
 // The parameter suite: one double parameter "gain" whose value is the time.
 OfxParameterSuiteV1 makeParameterSuite() {
   OfxParameterSuiteV1 suite{};
-  suite.paramGetHandle = [](OfxParamSetHandle, const char *name, OfxParamHandle *param,
+  suite.paramGetHandle = [](OfxParamSetHandle, const char *name,
+                            OfxParamHandle *param,
                             OfxPropertySetHandle *props) {
-    static FakeProps gainProps{{{kOfxParamPropType, {std::string(kOfxParamTypeDouble)}}}};
+    static FakeProps gainProps{
+        {{kOfxParamPropType, {std::string(kOfxParamTypeDouble)}}}};
     if (std::string(name) != "gain")
       return kOfxStatErrUnknown;
     *param = reinterpret_cast<OfxParamHandle>(&gainProps);
@@ -213,7 +223,9 @@ protected:
     gReleasedImages = 0;
   }
 
-  void TearDown() override { OFX::Private::suites() = OFX::Private::HostSuites(); }
+  void TearDown() override {
+    OFX::Private::suites() = OFX::Private::HostSuites();
+  }
 };
 
 class FakeEffect : public OFX::ImageEffect {
@@ -284,10 +296,11 @@ TEST_F(SupportLibrary, BandsFollowTheIntegerSplitExactly) {
       const int last = window.y1 + std::min(int((i + 1) * 10 / n), 10);
       if (first == last)
         continue;
-      const bool found = std::any_of(processor.bands.begin(), processor.bands.end(),
-                                     [&](const OfxRectI &b) { return b.y1 == first && b.y2 == last; });
-      EXPECT_TRUE(found) << "band " << i << " of " << n << " should be rows " << first << ".."
-                         << last;
+      const bool found = std::any_of(
+          processor.bands.begin(), processor.bands.end(),
+          [&](const OfxRectI &b) { return b.y1 == first && b.y2 == last; });
+      EXPECT_TRUE(found) << "band " << i << " of " << n << " should be rows "
+                         << first << ".." << last;
     }
   }
 }
@@ -295,7 +308,8 @@ TEST_F(SupportLibrary, BandsFollowTheIntegerSplitExactly) {
 TEST_F(SupportLibrary, BandsOfATallWindowDoNotOverflow) {
   FakeEffect effect;
   RecordingProcessor processor(effect);
-  const OfxRectI window{0, -1000000000, 1, 1000000000}; // dy = 2e9 fits, i*dy does not
+  const OfxRectI window{0, -1000000000, 1,
+                        1000000000}; // dy = 2e9 fits, i*dy does not
   processor.setRenderWindow(window);
   processor.multiThreadFunction(7, 8);
   ASSERT_EQ(processor.bands.size(), 1u);
@@ -305,8 +319,10 @@ TEST_F(SupportLibrary, BandsOfATallWindowDoNotOverflow) {
 
 TEST_F(SupportLibrary, EmptyOrInvertedWindowProcessesNothing) {
   FakeEffect effect;
-  OFX::Image *anyImage = reinterpret_cast<OFX::Image *>(&gEffectProps); // never dereferenced
-  for (const OfxRectI &window : {OfxRectI{0, 5, 10, 5}, OfxRectI{0, 9, 10, 2}}) {
+  OFX::Image *anyImage =
+      reinterpret_cast<OFX::Image *>(&gEffectProps); // never dereferenced
+  for (const OfxRectI &window :
+       {OfxRectI{0, 5, 10, 5}, OfxRectI{0, 9, 10, 2}}) {
     gCpus = 3;
     RecordingProcessor processor(effect);
     processor.setDstImg(anyImage);
@@ -324,7 +340,8 @@ TEST_F(SupportLibrary, ProcessRunsPreBandsPostAndNothingWithoutDestination) {
   EXPECT_TRUE(idle.steps.empty());
 
   RecordingProcessor processor(effect);
-  processor.setDstImg(reinterpret_cast<OFX::Image *>(&gEffectProps)); // never dereferenced
+  processor.setDstImg(
+      reinterpret_cast<OFX::Image *>(&gEffectProps)); // never dereferenced
   processor.setRenderWindow({0, 0, 4, 2});
   gCpus = 1;
   processor.process();
@@ -423,15 +440,18 @@ TEST_F(SupportLibrary, AbortAsksTheHost) {
 
 class FakeImage {
 public:
-  FakeImage(OfxRectI bounds, const char *depth, const char *components, int rowBytes,
-            void *data) {
+  FakeImage(OfxRectI bounds, const char *depth, const char *components,
+            int rowBytes, void *data) {
     props_.values[kOfxImagePropData] = {data};
     props_.values[kOfxImagePropRowBytes] = {rowBytes};
-    props_.values[kOfxImagePropBounds] = {bounds.x1, bounds.y1, bounds.x2, bounds.y2};
+    props_.values[kOfxImagePropBounds] = {bounds.x1, bounds.y1, bounds.x2,
+                                          bounds.y2};
     props_.values[kOfxImageEffectPropPixelDepth] = {std::string(depth)};
     props_.values[kOfxImageEffectPropComponents] = {std::string(components)};
   }
-  OfxPropertySetHandle handle() { return reinterpret_cast<OfxPropertySetHandle>(&props_); }
+  OfxPropertySetHandle handle() {
+    return reinterpret_cast<OfxPropertySetHandle>(&props_);
+  }
   FakeProps &props() { return props_; }
 
 private:
@@ -448,16 +468,21 @@ TEST_F(SupportLibrary, PixelAddressHonoursRowBytesAndBounds) {
   for (const Case &c : {Case{kOfxBitDepthByte, kOfxImageComponentRGBA, 4},
                         Case{kOfxBitDepthShort, kOfxImageComponentAlpha, 2},
                         Case{kOfxBitDepthFloat, kOfxImageComponentRGBA, 16}}) {
-    for (int rowBytes : {5 * c.pixelBytes, 5 * c.pixelBytes + 12, -(5 * c.pixelBytes + 4)}) {
+    for (int rowBytes :
+         {5 * c.pixelBytes, 5 * c.pixelBytes + 12, -(5 * c.pixelBytes + 4)}) {
       // Negative row bytes: data points at the bottom row, stored last.
       unsigned char *origin = rowBytes < 0 ? buffer + 3000 : buffer + 16;
       FakeImage fake({-2, 10, 3, 14}, c.depth, c.components, rowBytes, origin);
       OFX::Image image(fake.handle());
-      const std::string what = std::string(c.components) + "/" + c.depth + " rowBytes " +
-                               std::to_string(rowBytes);
+      const std::string what = std::string(c.components) + "/" + c.depth +
+                               " rowBytes " + std::to_string(rowBytes);
       EXPECT_EQ(image.getPixelAddress(-2, 10), origin) << what;
-      EXPECT_EQ(image.getPixelAddress(1, 12), origin + 2 * rowBytes + 3 * c.pixelBytes) << what;
-      EXPECT_EQ(image.getPixelAddress(2, 13), origin + 3 * rowBytes + 4 * c.pixelBytes) << what;
+      EXPECT_EQ(image.getPixelAddress(1, 12),
+                origin + 2 * rowBytes + 3 * c.pixelBytes)
+          << what;
+      EXPECT_EQ(image.getPixelAddress(2, 13),
+                origin + 3 * rowBytes + 4 * c.pixelBytes)
+          << what;
       EXPECT_EQ(image.getPixelAddress(-3, 10), nullptr) << what;
       EXPECT_EQ(image.getPixelAddress(3, 10), nullptr) << what;
       EXPECT_EQ(image.getPixelAddress(0, 9), nullptr) << what;
@@ -469,7 +494,8 @@ TEST_F(SupportLibrary, PixelAddressHonoursRowBytesAndBounds) {
 
 TEST_F(SupportLibrary, UnknownPixelLayoutHasNoAddresses) {
   unsigned char buffer[64] = {};
-  FakeImage half({0, 0, 2, 2}, kOfxBitDepthHalf, "MyHostComponents", 16, buffer);
+  FakeImage half({0, 0, 2, 2}, kOfxBitDepthHalf, "MyHostComponents", 16,
+                 buffer);
   OFX::Image image(half.handle());
   EXPECT_EQ(image.getPixelComponents(), OFX::ePixelComponentCustom);
   EXPECT_EQ(image.getPixelAddress(0, 0), nullptr);
@@ -478,7 +504,8 @@ TEST_F(SupportLibrary, UnknownPixelLayoutHasNoAddresses) {
 TEST_F(SupportLibrary, ImageDefaultsAndRelease) {
   unsigned char buffer[64] = {};
   {
-    FakeImage fake({0, 0, 2, 2}, kOfxBitDepthByte, kOfxImageComponentRGBA, 8, buffer);
+    FakeImage fake({0, 0, 2, 2}, kOfxBitDepthByte, kOfxImageComponentRGBA, 8,
+                   buffer);
     OFX::Image image(fake.handle());
     // Descriptive properties the fake host left out keep the defaults.
     EXPECT_EQ(image.getRenderScale().x, 1.0);
@@ -490,9 +517,11 @@ TEST_F(SupportLibrary, ImageDefaultsAndRelease) {
   EXPECT_EQ(gReleasedImages, 1);
 
   // An image whose required properties are missing is handed back at once.
-  FakeImage broken({0, 0, 2, 2}, kOfxBitDepthByte, kOfxImageComponentRGBA, 8, buffer);
+  FakeImage broken({0, 0, 2, 2}, kOfxBitDepthByte, kOfxImageComponentRGBA, 8,
+                   buffer);
   broken.props().values.erase(kOfxImagePropBounds);
-  EXPECT_THROW(OFX::Image image(broken.handle()), OFX::Exception::PropertyUnknownToHost);
+  EXPECT_THROW(OFX::Image image(broken.handle()),
+               OFX::Exception::PropertyUnknownToHost);
   EXPECT_EQ(gReleasedImages, 2);
 }
 
@@ -530,8 +559,12 @@ TEST_F(SupportLibrary, BadFetchesThrowTheHostStatus) {
 
 class DescriptorProps : public SupportLibrary {
 protected:
-  OfxPropertySetHandle handle() { return reinterpret_cast<OfxPropertySetHandle>(&props_); }
-  std::string hint() { return std::get<std::string>(props_.values.at(kOfxParamPropHint).at(0)); }
+  OfxPropertySetHandle handle() {
+    return reinterpret_cast<OfxPropertySetHandle>(&props_);
+  }
+  std::string hint() {
+    return std::get<std::string>(props_.values.at(kOfxParamPropHint).at(0));
+  }
   FakeProps props_;
 };
 
@@ -568,8 +601,10 @@ TEST_F(DescriptorProps, HintSetAfterTheOptionsStillListsThem) {
 TEST_F(DescriptorProps, PageChildrenAreAppendedInOrder) {
   FakeProps aProps, bProps;
   OFX::PageParamDescriptor page("Controls", handle());
-  OFX::DoubleParamDescriptor a("a", reinterpret_cast<OfxPropertySetHandle>(&aProps));
-  OFX::RGBAParamDescriptor b("b", reinterpret_cast<OfxPropertySetHandle>(&bProps));
+  OFX::DoubleParamDescriptor a("a",
+                               reinterpret_cast<OfxPropertySetHandle>(&aProps));
+  OFX::RGBAParamDescriptor b("b",
+                             reinterpret_cast<OfxPropertySetHandle>(&bProps));
   page.addChild(a);
   page.addChild(b);
   EXPECT_EQ(props_.values.at(kOfxParamPropPageChild),
@@ -580,7 +615,8 @@ TEST_F(DescriptorProps, PageChildrenAreAppendedInOrder) {
 // Vocabulary
 
 TEST_F(SupportLibrary, ThrowSuiteStatusExceptionPassesSuccessOnly) {
-  for (OfxStatus ok : {kOfxStatOK, kOfxStatReplyYes, kOfxStatReplyNo, kOfxStatReplyDefault})
+  for (OfxStatus ok :
+       {kOfxStatOK, kOfxStatReplyYes, kOfxStatReplyNo, kOfxStatReplyDefault})
     EXPECT_NO_THROW(OFX::throwSuiteStatusException(ok)) << OFX::statusName(ok);
   for (OfxStatus bad : {kOfxStatFailed, kOfxStatErrFormat, kOfxStatErrMemory,
                         kOfxStatErrImageFormat}) {
@@ -589,7 +625,8 @@ TEST_F(SupportLibrary, ThrowSuiteStatusExceptionPassesSuccessOnly) {
       ADD_FAILURE() << OFX::statusName(bad) << " did not throw";
     } catch (const OFX::Exception::Suite &e) {
       EXPECT_EQ(e.status(), bad);
-      EXPECT_NE(std::string(e.what()).find(OFX::statusName(bad)), std::string::npos);
+      EXPECT_NE(std::string(e.what()).find(OFX::statusName(bad)),
+                std::string::npos);
     }
   }
   // An effect's own reason is caught where suite failures are, its text
@@ -603,17 +640,21 @@ TEST_F(SupportLibrary, ThrowSuiteStatusExceptionPassesSuccessOnly) {
 }
 
 TEST_F(SupportLibrary, EnumsRoundTripThroughTheirStrings) {
-  for (OFX::BitDepthEnum d : {OFX::eBitDepthUByte, OFX::eBitDepthUShort, OFX::eBitDepthHalf,
-                              OFX::eBitDepthFloat})
+  for (OFX::BitDepthEnum d : {OFX::eBitDepthUByte, OFX::eBitDepthUShort,
+                              OFX::eBitDepthHalf, OFX::eBitDepthFloat})
     EXPECT_EQ(OFX::mapStringToBitDepth(OFX::mapBitDepthToString(d)), d);
   for (OFX::PixelComponentEnum c :
-       {OFX::ePixelComponentRGBA, OFX::ePixelComponentRGB, OFX::ePixelComponentAlpha})
-    EXPECT_EQ(OFX::mapStringToPixelComponents(OFX::mapPixelComponentsToString(c)), c);
-  for (OFX::ContextEnum c : {OFX::eContextGenerator, OFX::eContextFilter, OFX::eContextTransition,
-                             OFX::eContextPaint, OFX::eContextGeneral, OFX::eContextRetimer})
+       {OFX::ePixelComponentRGBA, OFX::ePixelComponentRGB,
+        OFX::ePixelComponentAlpha})
+    EXPECT_EQ(
+        OFX::mapStringToPixelComponents(OFX::mapPixelComponentsToString(c)), c);
+  for (OFX::ContextEnum c :
+       {OFX::eContextGenerator, OFX::eContextFilter, OFX::eContextTransition,
+        OFX::eContextPaint, OFX::eContextGeneral, OFX::eContextRetimer})
     EXPECT_EQ(OFX::mapStringToContext(OFX::mapContextToString(c)), c);
   EXPECT_EQ(OFX::mapStringToBitDepth(""), OFX::eBitDepthNone);
-  EXPECT_EQ(OFX::mapStringToBitDepth("OfxBitDepthSomethingNew"), OFX::eBitDepthCustom);
+  EXPECT_EQ(OFX::mapStringToBitDepth("OfxBitDepthSomethingNew"),
+            OFX::eBitDepthCustom);
   EXPECT_EQ(OFX::mapStringToPreMultiplication(kOfxImageUnPreMultiplied),
             OFX::eImageUnPreMultiplied);
 }
@@ -641,10 +682,12 @@ TEST(PixelFormatDispatch, MapsTheSixFormatsAndRefusesTheRest) {
   };
   const Case cases[] = {
       {OFX::eBitDepthUByte, OFX::ePixelComponentRGBA, true, 1, false, 4, 255},
-      {OFX::eBitDepthUShort, OFX::ePixelComponentRGBA, true, 2, false, 4, 65535},
+      {OFX::eBitDepthUShort, OFX::ePixelComponentRGBA, true, 2, false, 4,
+       65535},
       {OFX::eBitDepthFloat, OFX::ePixelComponentRGBA, true, 4, true, 4, 1},
       {OFX::eBitDepthUByte, OFX::ePixelComponentAlpha, true, 1, false, 1, 255},
-      {OFX::eBitDepthUShort, OFX::ePixelComponentAlpha, true, 2, false, 1, 65535},
+      {OFX::eBitDepthUShort, OFX::ePixelComponentAlpha, true, 2, false, 1,
+       65535},
       {OFX::eBitDepthFloat, OFX::ePixelComponentAlpha, true, 4, true, 1, 1},
       {OFX::eBitDepthHalf, OFX::ePixelComponentRGBA, false},
       {OFX::eBitDepthUByte, OFX::ePixelComponentRGB, false},
@@ -654,12 +697,13 @@ TEST(PixelFormatDispatch, MapsTheSixFormatsAndRefusesTheRest) {
       {OFX::eBitDepthUShort, OFX::ePixelComponentNone, false},
   };
   for (const Case &c : cases) {
-    const std::string what = std::string(OFX::mapBitDepthToString(c.depth)) + " " +
+    const std::string what = std::string(OFX::mapBitDepthToString(c.depth)) +
+                             " " +
                              OFX::mapPixelComponentsToString(c.components);
     int calls = 0, bytes = 0, n = 0, maxValue = 0;
     bool isFloat = false;
-    const bool rendered =
-        OFX::withPixelFormat(c.depth, c.components, [&](auto pixel, auto nComponents) {
+    const bool rendered = OFX::withPixelFormat(
+        c.depth, c.components, [&](auto pixel, auto nComponents) {
           using PIX = typename decltype(pixel)::type;
           ++calls;
           bytes = sizeof(PIX);
@@ -668,7 +712,8 @@ TEST(PixelFormatDispatch, MapsTheSixFormatsAndRefusesTheRest) {
           maxValue = OFX::PixelMax<PIX>::value;
         });
     EXPECT_EQ(rendered, c.rendered) << what;
-    EXPECT_EQ(OFX::isRenderedPixelFormat({c.depth, c.components}), c.rendered) << what;
+    EXPECT_EQ(OFX::isRenderedPixelFormat({c.depth, c.components}), c.rendered)
+        << what;
     EXPECT_EQ(calls, c.rendered ? 1 : 0) << what;
     if (!c.rendered)
       continue;

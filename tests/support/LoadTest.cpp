@@ -12,10 +12,13 @@ namespace probetest {
 namespace {
 
 TEST(SupportEntryPoints, PublishOneImageEffectPluginRecord) {
-  void *module = dlopen(ofxhost::bundleBinaryPath(probeBundlePath()).c_str(), RTLD_NOW | RTLD_LOCAL);
+  void *module = dlopen(ofxhost::bundleBinaryPath(probeBundlePath()).c_str(),
+                        RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
-  auto count = reinterpret_cast<int (*)()>(dlsym(module, "OfxGetNumberOfPlugins"));
-  auto get = reinterpret_cast<OfxPlugin *(*)(int)>(dlsym(module, "OfxGetPlugin"));
+  auto count =
+      reinterpret_cast<int (*)()>(dlsym(module, "OfxGetNumberOfPlugins"));
+  auto get =
+      reinterpret_cast<OfxPlugin *(*)(int)>(dlsym(module, "OfxGetPlugin"));
   ASSERT_NE(count, nullptr);
   ASSERT_NE(get, nullptr);
 
@@ -52,20 +55,22 @@ TEST_P(SupportLoadWithheld, FailsWithMissingHostFeature) {
   options.withheldSuites = {GetParam()};
   ofxhost::Host host(options);
   std::string error;
-  std::vector<ofxhost::Plugin *> plugins = host.openBundle(probeBundlePath(), &error);
+  std::vector<ofxhost::Plugin *> plugins =
+      host.openBundle(probeBundlePath(), &error);
   ASSERT_EQ(plugins.size(), 1u) << error;
   ofxhost::ActionResult result = plugins[0]->load();
   EXPECT_EQ(result.status, kOfxStatErrMissingHostFeature)
       << "withheld " << GetParam() << ": " << result.message;
 }
 
-INSTANTIATE_TEST_SUITE_P(EachRequiredSuite, SupportLoadWithheld,
-                         ::testing::Values(kOfxImageEffectSuite, kOfxPropertySuite,
-                                           kOfxParameterSuite, kOfxMemorySuite,
-                                           kOfxMultiThreadSuite, kOfxMessageSuite),
-                         [](const ::testing::TestParamInfo<const char *> &info) {
-                           return std::string(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    EachRequiredSuite, SupportLoadWithheld,
+    ::testing::Values(kOfxImageEffectSuite, kOfxPropertySuite,
+                      kOfxParameterSuite, kOfxMemorySuite, kOfxMultiThreadSuite,
+                      kOfxMessageSuite),
+    [](const ::testing::TestParamInfo<const char *> &info) {
+      return std::string(info.param);
+    });
 
 // A load that failed must not leave suites behind for a later host: the
 // same module loaded again with every suite works, and one withheld again
@@ -99,22 +104,23 @@ TEST(SupportLoad, LaterLoadsFetchTheSuitesAfresh) {
 // publishes none of them still loads, describes and renders the probe.
 TEST(SupportLoad, ToleratesAHostWithoutOptionalProperties) {
   ofxhost::HostOptions options = isolatedOptions();
-  options.omittedHostProperties = {kOfxPropName,
-                                   kOfxPropLabel,
-                                   kOfxImageEffectHostPropIsBackground,
-                                   kOfxImageEffectPropSupportsOverlays,
-                                   kOfxImageEffectPropSupportsMultiResolution,
-                                   kOfxImageEffectPropSupportsTiles,
-                                   kOfxImageEffectPropTemporalClipAccess,
-                                   kOfxImageEffectPropSupportsMultipleClipDepths,
-                                   kOfxImageEffectPropSupportsMultipleClipPARs,
-                                   kOfxImageEffectPropSetableFrameRate,
-                                   kOfxImageEffectPropSetableFielding,
-                                   kOfxParamHostPropMaxParameters,
-                                   kOfxParamHostPropMaxPages,
-                                   kOfxImageEffectPropSupportedContexts,
-                                   kOfxImageEffectPropSupportedPixelDepths,
-                                   kOfxImageEffectPropSupportedComponents};
+  options.omittedHostProperties = {
+      kOfxPropName,
+      kOfxPropLabel,
+      kOfxImageEffectHostPropIsBackground,
+      kOfxImageEffectPropSupportsOverlays,
+      kOfxImageEffectPropSupportsMultiResolution,
+      kOfxImageEffectPropSupportsTiles,
+      kOfxImageEffectPropTemporalClipAccess,
+      kOfxImageEffectPropSupportsMultipleClipDepths,
+      kOfxImageEffectPropSupportsMultipleClipPARs,
+      kOfxImageEffectPropSetableFrameRate,
+      kOfxImageEffectPropSetableFielding,
+      kOfxParamHostPropMaxParameters,
+      kOfxParamHostPropMaxPages,
+      kOfxImageEffectPropSupportedContexts,
+      kOfxImageEffectPropSupportedPixelDepths,
+      kOfxImageEffectPropSupportedComponents};
   ProbeSession session(options);
   ASSERT_NE(session.plugin(), nullptr);
   EXPECT_EQ(session.plugin()->load().status, kOfxStatOK);

@@ -37,7 +37,8 @@ public:
     EXPECT_NE(plugin(), nullptr) << "probe bundle not loaded: " << error();
   }
 
-  ofxhost::Instance &createInstance(const std::string &context = kOfxImageEffectContextFilter) {
+  ofxhost::Instance &
+  createInstance(const std::string &context = kOfxImageEffectContextFilter) {
     ofxhost::ActionResult result;
     instance = plugin() ? plugin()->createInstance(context, &result) : nullptr;
     if (!instance)
@@ -61,7 +62,6 @@ using qfx_test::makeImage;
 using qfx_test::ShortAlpha;
 using qfx_test::ShortRGBA;
 
-
 // A source value per pixel and channel that differs between neighbours,
 // channels and rows, and covers the whole range of the format.
 template <class F> typename F::PIX patternValue(int x, int y, int c) {
@@ -80,8 +80,10 @@ template <class F> void fillPattern(ofxhost::Image &image) {
 }
 
 // What the probe's normal mode writes for one channel value.
-template <class F> typename F::PIX expectedNormal(typename F::PIX src, double gain, double tint) {
-  const double value = (static_cast<double>(src) / F::kMax * gain + tint) * F::kMax;
+template <class F>
+typename F::PIX expectedNormal(typename F::PIX src, double gain, double tint) {
+  const double value =
+      (static_cast<double>(src) / F::kMax * gain + tint) * F::kMax;
   if (F::kMax == 1)
     return static_cast<typename F::PIX>(value);
   return static_cast<typename F::PIX>(
@@ -92,21 +94,22 @@ template <class F> typename F::PIX expectedNormal(typename F::PIX src, double ga
 // reports the format, the pixel, the channel and both values, and stops
 // after a few mismatches so one fault does not flood the log.
 template <class F, class Expected>
-void expectPixels(const ofxhost::Image &actual, OfxRectI window, Expected expected,
-                  const std::string &what = "") {
+void expectPixels(const ofxhost::Image &actual, OfxRectI window,
+                  Expected expected, const std::string &what = "") {
   int failures = 0;
   for (int y = window.y1; y < window.y2 && failures < 5; ++y) {
     for (int x = window.x1; x < window.x2 && failures < 5; ++x) {
       const typename F::PIX *pixel = actual.pixel<typename F::PIX>(x, y);
-      ASSERT_NE(pixel, nullptr) << F::name() << " pixel (" << x << ", " << y
-                                << ") outside the image";
+      ASSERT_NE(pixel, nullptr)
+          << F::name() << " pixel (" << x << ", " << y << ") outside the image";
       for (int c = 0; c < F::kComponents; ++c) {
         const double want = static_cast<double>(expected(x, y, c));
         const double got = static_cast<double>(pixel[c]);
         if (want == got)
           continue;
-        ADD_FAILURE() << F::name() << " " << what << " pixel (" << x << ", " << y
-                      << ") channel " << c << ": expected " << want << ", got " << got;
+        ADD_FAILURE() << F::name() << " " << what << " pixel (" << x << ", "
+                      << y << ") channel " << c << ": expected " << want
+                      << ", got " << got;
         ++failures;
       }
     }
@@ -115,11 +118,15 @@ void expectPixels(const ofxhost::Image &actual, OfxRectI window, Expected expect
 
 // Compares two images channel by channel over `window`.
 template <class F>
-void expectSameImages(const ofxhost::Image &expected, const ofxhost::Image &actual,
-                      OfxRectI window, const std::string &what) {
+void expectSameImages(const ofxhost::Image &expected,
+                      const ofxhost::Image &actual, OfxRectI window,
+                      const std::string &what) {
   expectPixels<F>(
       actual, window,
-      [&](int x, int y, int c) { return expected.pixel<typename F::PIX>(x, y)[c]; }, what);
+      [&](int x, int y, int c) {
+        return expected.pixel<typename F::PIX>(x, y)[c];
+      },
+      what);
 }
 
 inline std::string rectText(const OfxRectD &r) {
@@ -128,10 +135,12 @@ inline std::string rectText(const OfxRectD &r) {
   return out.str();
 }
 
-inline void expectRect(const OfxRectD &expected, const OfxRectD &actual, const std::string &what) {
-  EXPECT_TRUE(expected.x1 == actual.x1 && expected.y1 == actual.y1 && expected.x2 == actual.x2 &&
-              expected.y2 == actual.y2)
-      << what << ": expected " << rectText(expected) << ", got " << rectText(actual);
+inline void expectRect(const OfxRectD &expected, const OfxRectD &actual,
+                       const std::string &what) {
+  EXPECT_TRUE(expected.x1 == actual.x1 && expected.y1 == actual.y1 &&
+              expected.x2 == actual.x2 && expected.y2 == actual.y2)
+      << what << ": expected " << rectText(expected) << ", got "
+      << rectText(actual);
 }
 
 } // namespace probetest

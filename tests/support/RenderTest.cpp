@@ -13,7 +13,9 @@ constexpr OfxRectI kBounds{-3, -2, 13, 10}; // origin off zero on purpose
 
 struct Tint {
   double r, g, b, a;
-  double operator[](int c) const { return c == 0 ? r : c == 1 ? g : c == 2 ? b : a; }
+  double operator[](int c) const {
+    return c == 0 ? r : c == 1 ? g : c == 2 ? b : a;
+  }
 };
 
 template <class F> class SupportRender : public ::testing::Test {
@@ -40,11 +42,14 @@ protected:
   }
 
   // Alpha-only images carry their one channel in the tint's alpha slot.
-  static double tintFor(const Tint &tint, int c) { return F::kComponents == 1 ? tint.a : tint[c]; }
+  static double tintFor(const Tint &tint, int c) {
+    return F::kComponents == 1 ? tint.a : tint[c];
+  }
 
   auto normalPixels(double gain, Tint tint) {
     return [this, gain, tint](int x, int y, int c) {
-      return expectedNormal<F>(src_->pixel<Pix>(x, y)[c], gain, tintFor(tint, c));
+      return expectedNormal<F>(src_->pixel<Pix>(x, y)[c], gain,
+                               tintFor(tint, c));
     };
   }
 
@@ -71,11 +76,13 @@ TYPED_TEST(SupportRender, SameResultOnOneAndOnSeveralThreads) {
     ofxhost::ActionResult result = instance.render({0.0, kBounds});
     ASSERT_EQ(result.status, kOfxStatOK) << result.message;
     const std::string what = std::to_string(cpus) + " threads";
-    expectPixels<TypeParam>(*this->dst_, kBounds, this->normalPixels(1.5, tint), what);
+    expectPixels<TypeParam>(*this->dst_, kBounds, this->normalPixels(1.5, tint),
+                            what);
     if (!single)
       single = this->dst_;
     else
-      expectSameImages<TypeParam>(*single, *this->dst_, kBounds, what + " vs one thread");
+      expectSameImages<TypeParam>(*single, *this->dst_, kBounds,
+                                  what + " vs one thread");
   }
 }
 
@@ -85,7 +92,8 @@ TYPED_TEST(SupportRender, OnlyTheRenderWindowIsWritten) {
   const OfxRectI window{0, 1, 7, 6};
   ASSERT_EQ(instance.render({0.0, window}).status, kOfxStatOK);
   auto expected = [&](int x, int y, int c) {
-    const bool inside = x >= window.x1 && x < window.x2 && y >= window.y1 && y < window.y2;
+    const bool inside =
+        x >= window.x1 && x < window.x2 && y >= window.y1 && y < window.y2;
     return inside ? this->src_->template pixel<typename TypeParam::PIX>(x, y)[c]
                   : this->sentinelValue();
   };
@@ -100,9 +108,11 @@ TYPED_TEST(SupportRender, HonoursPaddedAndNegativeRowBytes) {
     ofxhost::Instance &instance = this->start(3, layout);
     this->setGainAndTint(0.75, tint);
     ASSERT_EQ(instance.render({0.0, kBounds}).status, kOfxStatOK);
-    const std::string what = "padding " + std::to_string(layout.rowPaddingBytes) +
+    const std::string what = "padding " +
+                             std::to_string(layout.rowPaddingBytes) +
                              (layout.negativeRowBytes ? " negative rows" : "");
-    expectPixels<TypeParam>(*this->dst_, kBounds, this->normalPixels(0.75, tint), what);
+    expectPixels<TypeParam>(*this->dst_, kBounds,
+                            this->normalPixels(0.75, tint), what);
   }
 }
 
@@ -123,7 +133,8 @@ TYPED_TEST(SupportRender, ReadsAnimatedParametersAtTheRenderTime) {
                         Case{10.0, 2.0, {0.2, 0.4, 0.6, 0.8}},
                         Case{5.0, 1.25, {0.1, 0.2, 0.3, 0.4}}}) {
     ASSERT_EQ(instance.render({c.time, kBounds}).status, kOfxStatOK);
-    expectPixels<TypeParam>(*this->dst_, kBounds, this->normalPixels(c.gain, c.tint),
+    expectPixels<TypeParam>(*this->dst_, kBounds,
+                            this->normalPixels(c.gain, c.tint),
                             "time " + std::to_string(c.time));
   }
 }
@@ -192,18 +203,22 @@ TEST_P(SupportBands, RowsAreSplitAsDocumented) {
       const float *pixel = dst->pixel<float>(1, window.y1 + int(row));
       EXPECT_EQ(pixel[0], float(first)) << "row " << row << " of band " << i;
       EXPECT_EQ(pixel[1], float(last)) << "row " << row << " of band " << i;
-      EXPECT_EQ(pixel[2], float(i)) << "row " << row << " ran on the wrong thread";
+      EXPECT_EQ(pixel[2], float(i))
+          << "row " << row << " ran on the wrong thread";
     }
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(ThreadsAndHeights, SupportBands,
-                         ::testing::Values(BandCase{1, 10}, BandCase{2, 10}, BandCase{3, 10},
-                                           BandCase{4, 7}, BandCase{3, 100},
-                                           BandCase{8, 5}, BandCase{5, 193}),
+                         ::testing::Values(BandCase{1, 10}, BandCase{2, 10},
+                                           BandCase{3, 10}, BandCase{4, 7},
+                                           BandCase{3, 100}, BandCase{8, 5},
+                                           BandCase{5, 193}),
                          [](const ::testing::TestParamInfo<BandCase> &info) {
-                           return std::to_string(info.param.threads) + "threads_" +
-                                  std::to_string(info.param.windowHeight) + "rows";
+                           return std::to_string(info.param.threads) +
+                                  "threads_" +
+                                  std::to_string(info.param.windowHeight) +
+                                  "rows";
                          });
 
 TEST(SupportBands, EmptyWindowWritesNothing) {
@@ -217,7 +232,8 @@ TEST(SupportBands, EmptyWindowWritesNothing) {
   instance.setOutput(dst);
   for (const OfxRectI &window : {OfxRectI{0, 2, 4, 2}, OfxRectI{0, 3, 4, 1}}) {
     ASSERT_EQ(instance.render({0.0, window}).status, kOfxStatOK);
-    expectPixels<ByteRGBA>(*dst, bounds, [](int, int, int) { return 0x33; }, "empty window");
+    expectPixels<ByteRGBA>(
+        *dst, bounds, [](int, int, int) { return 0x33; }, "empty window");
   }
 }
 

@@ -41,7 +41,8 @@ public:
     (this->*renderer)(args);
   }
 
-  void beginSequenceRender(const OFX::BeginSequenceRenderArguments &args) override {
+  void
+  beginSequenceRender(const OFX::BeginSequenceRenderArguments &args) override {
     throwIfAskedAt(eThrowInBeginSequence, args.frameRange.min);
   }
 
@@ -50,7 +51,8 @@ public:
     throwIfAskedAt(eThrowInRegions, args.time);
     if (!answerRegions_->getValueAtTime(args.time))
       return false;
-    rod = grow(srcClip_->getRegionOfDefinition(args.time), margin_->getValueAtTime(args.time));
+    rod = grow(srcClip_->getRegionOfDefinition(args.time),
+               margin_->getValueAtTime(args.time));
     return true;
   }
 
@@ -59,8 +61,9 @@ public:
     throwIfAskedAt(eThrowInRegions, args.time);
     if (!answerRegions_->getValueAtTime(args.time))
       return;
-    setter.setRegionOfInterest(*srcClip_,
-                               grow(args.regionOfInterest, margin_->getValueAtTime(args.time)));
+    setter.setRegionOfInterest(
+        *srcClip_,
+        grow(args.regionOfInterest, margin_->getValueAtTime(args.time)));
   }
 
 private:
@@ -68,8 +71,9 @@ private:
 
   // False when the host asked to abort during the wait.
   bool hold(double time) {
-    const auto until = std::chrono::steady_clock::now() +
-                       std::chrono::duration<double>(holdSeconds_->getValueAtTime(time));
+    const auto until =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration<double>(holdSeconds_->getValueAtTime(time));
     const bool polls = !holdIgnoresAbort_->getValueAtTime(time);
     while (std::chrono::steady_clock::now() < until) {
       if (polls && abort())
@@ -87,7 +91,8 @@ private:
     if (mode_->getValueAtTime(time) != eModeThrow ||
         throwWhere_->getValueAtTime(time) != where)
       return;
-    throwProbeException(throwKind_->getValueAtTime(time), throwStatus_->getValueAtTime(time));
+    throwProbeException(throwKind_->getValueAtTime(time),
+                        throwStatus_->getValueAtTime(time));
   }
 
   static FormatRenderer findRenderer(OFX::BitDepthEnum depth,
@@ -102,12 +107,14 @@ private:
          &ProbePlugin::renderFormat<unsigned char, 4, 255>},
         {OFX::eBitDepthUShort, OFX::ePixelComponentRGBA,
          &ProbePlugin::renderFormat<unsigned short, 4, 65535>},
-        {OFX::eBitDepthFloat, OFX::ePixelComponentRGBA, &ProbePlugin::renderFormat<float, 4, 1>},
+        {OFX::eBitDepthFloat, OFX::ePixelComponentRGBA,
+         &ProbePlugin::renderFormat<float, 4, 1>},
         {OFX::eBitDepthUByte, OFX::ePixelComponentAlpha,
          &ProbePlugin::renderFormat<unsigned char, 1, 255>},
         {OFX::eBitDepthUShort, OFX::ePixelComponentAlpha,
          &ProbePlugin::renderFormat<unsigned short, 1, 65535>},
-        {OFX::eBitDepthFloat, OFX::ePixelComponentAlpha, &ProbePlugin::renderFormat<float, 1, 1>},
+        {OFX::eBitDepthFloat, OFX::ePixelComponentAlpha,
+         &ProbePlugin::renderFormat<float, 1, 1>},
     };
     for (const Entry &entry : kRenderers)
       if (entry.depth == depth && entry.components == components)
@@ -121,7 +128,8 @@ private:
     setupAndProcess(processor, args);
   }
 
-  void setupAndProcess(ProbeProcessorBase &processor, const OFX::RenderArguments &args) {
+  void setupAndProcess(ProbeProcessorBase &processor,
+                       const OFX::RenderArguments &args) {
     std::unique_ptr<OFX::Image> dst(dstClip_->fetchImage(args.time));
     if (!dst)
       OFX::throwSuiteStatusException(kOfxStatFailed);
@@ -142,7 +150,8 @@ private:
     processor.setRenderWindow(args.renderWindow);
     processor.setGain(gain_->getValueAtTime(args.time));
     processor.setTint(r, g, b, a);
-    processor.setMode(mode_->getValueAtTime(args.time), throwKind_->getValueAtTime(args.time),
+    processor.setMode(mode_->getValueAtTime(args.time),
+                      throwKind_->getValueAtTime(args.time),
                       throwWhere_->getValueAtTime(args.time),
                       throwStatus_->getValueAtTime(args.time));
     processor.process();
@@ -164,8 +173,9 @@ private:
 
 class ProbePluginFactory : public OFX::PluginFactoryHelper<ProbePluginFactory> {
 public:
-  ProbePluginFactory() : OFX::PluginFactoryHelper<ProbePluginFactory>(kPluginId, kVersionMajor,
-                                                                      kVersionMinor) {}
+  ProbePluginFactory()
+      : OFX::PluginFactoryHelper<ProbePluginFactory>(kPluginId, kVersionMajor,
+                                                     kVersionMinor) {}
 
   void describe(OFX::ImageEffectDescriptor &desc) override {
     desc.setLabels(kLabel, "Probe", "QFX Support Probe");
@@ -186,7 +196,8 @@ public:
     desc.setSupportsMultipleClipDepths(false);
   }
 
-  void describeInContext(OFX::ImageEffectDescriptor &desc, OFX::ContextEnum context) override {
+  void describeInContext(OFX::ImageEffectDescriptor &desc,
+                         OFX::ContextEnum context) override {
     defineClips(desc, context);
     OFX::PageParamDescriptor *page = desc.definePageParam(kPage);
 
@@ -223,8 +234,9 @@ public:
     OFX::ChoiceParamDescriptor *kind = desc.defineChoiceParam(kThrowKind);
     kind->setLabels("Throw Kind", "Throw Kind", "Throw Kind");
     kind->setHint(kThrowKindHint);
-    for (const char *option : {"Suite", "HostInadequate", "PropertyUnknownToHost", "bad_alloc",
-                               "runtime_error", "int"})
+    for (const char *option :
+         {"Suite", "HostInadequate", "PropertyUnknownToHost", "bad_alloc",
+          "runtime_error", "int"})
       kind->appendOption(option);
     kind->setDefault(eThrowSuite);
     page->addChild(*kind);
@@ -250,30 +262,37 @@ public:
     margin->setAnimates(true);
     page->addChild(*margin);
 
-    OFX::BooleanParamDescriptor *answer = desc.defineBooleanParam(kAnswerRegions);
+    OFX::BooleanParamDescriptor *answer =
+        desc.defineBooleanParam(kAnswerRegions);
     answer->setLabels("Answer Regions", "Answer Regions", "Answer Regions");
     answer->setDefault(true);
     page->addChild(*answer);
 
-    OFX::DoubleParamDescriptor *holdSeconds = desc.defineDoubleParam(kHoldSeconds);
+    OFX::DoubleParamDescriptor *holdSeconds =
+        desc.defineDoubleParam(kHoldSeconds);
     holdSeconds->setLabels("Hold Seconds", "Hold Seconds", "Hold Seconds");
     holdSeconds->setDefault(0.0);
     holdSeconds->setRange(0.0, 600.0);
     page->addChild(*holdSeconds);
 
-    OFX::BooleanParamDescriptor *ignoresAbort = desc.defineBooleanParam(kHoldIgnoresAbort);
-    ignoresAbort->setLabels("Hold Ignores Abort", "Hold Ignores Abort", "Hold Ignores Abort");
+    OFX::BooleanParamDescriptor *ignoresAbort =
+        desc.defineBooleanParam(kHoldIgnoresAbort);
+    ignoresAbort->setLabels("Hold Ignores Abort", "Hold Ignores Abort",
+                            "Hold Ignores Abort");
     ignoresAbort->setDefault(false);
     page->addChild(*ignoresAbort);
   }
 
-  OFX::ImageEffect *createInstance(OfxImageEffectHandle handle, OFX::ContextEnum) override {
+  OFX::ImageEffect *createInstance(OfxImageEffectHandle handle,
+                                   OFX::ContextEnum) override {
     return new ProbePlugin(handle);
   }
 
 private:
-  static void defineClips(OFX::ImageEffectDescriptor &desc, OFX::ContextEnum context) {
-    OFX::ClipDescriptor *src = desc.defineClip(kOfxImageEffectSimpleSourceClipName);
+  static void defineClips(OFX::ImageEffectDescriptor &desc,
+                          OFX::ContextEnum context) {
+    OFX::ClipDescriptor *src =
+        desc.defineClip(kOfxImageEffectSimpleSourceClipName);
     src->addSupportedComponent(OFX::ePixelComponentRGBA);
     src->addSupportedComponent(OFX::ePixelComponentAlpha);
     src->setTemporalClipAccess(false);

@@ -36,7 +36,8 @@ namespace probe {
 
 class ProbeProcessorBase : public OFX::ImageProcessor {
 public:
-  explicit ProbeProcessorBase(OFX::ImageEffect &effect) : OFX::ImageProcessor(effect) {}
+  explicit ProbeProcessorBase(OFX::ImageEffect &effect)
+      : OFX::ImageProcessor(effect) {}
 
   void setSrcImg(OFX::Image *image) { srcImg_ = image; }
   void setGain(double gain) { gain_ = gain; }
@@ -54,7 +55,9 @@ public:
   }
 
 protected:
-  bool throwsInBands() const { return mode_ == eModeThrow && throwWhere_ == eThrowInBands; }
+  bool throwsInBands() const {
+    return mode_ == eModeThrow && throwWhere_ == eThrowInBands;
+  }
 
   OFX::Image *srcImg_ = nullptr;
   double gain_ = 1.0;
@@ -113,7 +116,8 @@ private:
       if (!dst)
         continue;
       const PIX *src =
-          srcImg_ ? static_cast<const PIX *>(srcImg_->getPixelAddress(x, y)) : nullptr;
+          srcImg_ ? static_cast<const PIX *>(srcImg_->getPixelAddress(x, y))
+                  : nullptr;
       for (int c = 0; c < nComponents; ++c) {
         const double in = src ? static_cast<double>(src[c]) / maxValue : 0.0;
         dst[c] = store(in * gain_ + tint_[c + tintOffset]);
@@ -131,7 +135,8 @@ private:
   void drawSourceProperties(OfxRectI band) {
     if (!srcImg_)
       return;
-    const double values[4] = {srcImg_->getRenderScale().x, srcImg_->getRenderScale().y,
+    const double values[4] = {srcImg_->getRenderScale().x,
+                              srcImg_->getRenderScale().y,
                               srcImg_->getPixelAspectRatio(),
                               double(srcImg_->getPremultiplication())};
     fill(band, values);

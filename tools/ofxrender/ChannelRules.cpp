@@ -12,8 +12,7 @@ namespace ofxrender {
 namespace {
 
 // One file pixel of nch channels as (r, g, b, a).
-template <class T>
-void fileToRgba(const T *src, int nch, T opaque, T out[4]) {
+template <class T> void fileToRgba(const T *src, int nch, T opaque, T out[4]) {
   if (nch >= 3) {
     out[0] = src[0];
     out[1] = src[1];
@@ -158,9 +157,8 @@ FileChannels outputChannels(const ofxhost::Image &image,
   channels.imageChannels = channels.alphaOnly ? 1 : 4;
   // Without alpha the colour is written as it is, premultiplied, which is
   // the picture over black.
-  channels.count = !channels.alphaOnly && !formatHoldsAlpha
-                       ? 3
-                       : channels.imageChannels;
+  channels.count =
+      !channels.alphaOnly && !formatHoldsAlpha ? 3 : channels.imageChannels;
   return channels;
 }
 

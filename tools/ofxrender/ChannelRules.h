@@ -40,8 +40,7 @@ struct FileChannels {
 };
 
 // For a format that can hold an alpha channel or not (JPEG).
-FileChannels outputChannels(const ofxhost::Image &image,
-                            bool formatHoldsAlpha);
+FileChannels outputChannels(const ofxhost::Image &image, bool formatHoldsAlpha);
 
 // Names spec's channels and says which is alpha: OpenImageIO
 // un-premultiplies colour by it when the format stores straight alpha.

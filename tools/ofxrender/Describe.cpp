@@ -344,10 +344,10 @@ std::string describeAsText(const json &doc) {
       << " context):\n";
   for (const json &clip : doc["clips"])
     out << "  " << clip["name"].get<std::string>() << ": "
-        << shortNames(clip["components"])
-        << "; optional " << plain(clip["optional"]) << ", mask "
-        << plain(clip["isMask"]) << ", tiles " << plain(clip["supportsTiles"])
-        << ", temporal access " << plain(clip["temporalClipAccess"]) << "\n";
+        << shortNames(clip["components"]) << "; optional "
+        << plain(clip["optional"]) << ", mask " << plain(clip["isMask"])
+        << ", tiles " << plain(clip["supportsTiles"]) << ", temporal access "
+        << plain(clip["temporalClipAccess"]) << "\n";
 
   out << "Parameters:\n";
   for (const json &param : doc["parameters"])

@@ -37,8 +37,7 @@ std::string oneLine(const std::string &text) {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
       line.pop_back();
     start = end + 1;
-    if (line.empty() ||
-        std::find(seen.begin(), seen.end(), line) != seen.end())
+    if (line.empty() || std::find(seen.begin(), seen.end(), line) != seen.end())
       continue;
     seen.push_back(line);
     result += (result.empty() ? "" : "; ") + line;
@@ -62,8 +61,8 @@ OIIO::TypeDesc fileTypeOf(BitDepth depth) {
 // -------------------------------------------------------------- outputs
 
 struct OutputFormat {
-  const char *name;     // OpenImageIO's format name
-  const char *display;  // for messages
+  const char *name;    // OpenImageIO's format name
+  const char *display; // for messages
   bool holdsByte, holdsShort, holdsFloat;
   bool recordsPlacement; // data and display windows
   bool holdsAlpha;
@@ -131,8 +130,8 @@ std::vector<unsigned char> packTopDown(const ofxhost::Image &image,
       continue;
     const void *src = image.pixelAddress(x1, y);
     unsigned char *dst =
-        packed.data() + (static_cast<size_t>(row) * width + (x1 - area.x1)) *
-                            pixelBytes;
+        packed.data() +
+        (static_cast<size_t>(row) * width + (x1 - area.x1)) * pixelBytes;
     std::memcpy(dst, src, (x2 - x1) * pixelBytes);
   }
   return packed;
@@ -184,8 +183,7 @@ void checkDeclaredSize(const std::string &path, const OIIO::ImageSpec &spec) {
   if (pixels <= kMaxPicturePixels)
     return;
   throw fileError(path + ": declares " + std::to_string(spec.width) + "x" +
-                  std::to_string(spec.height) +
-                  " pixels, more than the " +
+                  std::to_string(spec.height) + " pixels, more than the " +
                   std::to_string(kMaxPicturePixels) +
                   " pixels ofxrender reads");
 }
@@ -216,8 +214,8 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
   picture.fileChannels = spec.nchannels;
   picture.fileFormat = in->format_name();
   picture.fileType = spec.format.c_str();
-  picture.placement = {spec.x,      spec.y,          spec.width,
-                       spec.height, spec.full_x,     spec.full_y,
+  picture.placement = {spec.x,          spec.y,          spec.width,
+                       spec.height,     spec.full_x,     spec.full_y,
                        spec.full_width, spec.full_height};
 
   const BitDepth depth = request.depth != BitDepth::None
@@ -318,8 +316,8 @@ void writePicture(const std::string &path, const ofxhost::Image &image,
   const OIIO::stride_t pixelStride =
       static_cast<OIIO::stride_t>(channels.imageChannels) *
       ofxhost::bytesPerComponent(image.depth());
-  const bool written = out->write_image(fileTypeOf(image.depth()),
-                                        pixels.data(), pixelStride);
+  const bool written =
+      out->write_image(fileTypeOf(image.depth()), pixels.data(), pixelStride);
   const bool closed = out->close();
   if (!written || !closed)
     throw fileError(path + ": cannot write: " + oneLine(out->geterror()));

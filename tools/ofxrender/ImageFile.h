@@ -26,9 +26,9 @@ namespace ofxrender {
 // Where a file's pixels sat, in the file's own coordinates (y down), so the
 // output can be put back at the same place.
 struct FilePlacement {
-  int dataX = 0, dataY = 0;       // origin of the data window
-  int width = 0, height = 0;      // size of the data window
-  int fullX = 0, fullY = 0;       // display window
+  int dataX = 0, dataY = 0;  // origin of the data window
+  int width = 0, height = 0; // size of the data window
+  int fullX = 0, fullY = 0;  // display window
   int fullWidth = 0, fullHeight = 0;
 };
 
@@ -37,8 +37,8 @@ struct Picture {
   ofxhost::ImagePtr image; // bounds (0, 0, W, H), premultiplied
   FilePlacement placement;
   int fileChannels = 0;
-  std::string fileFormat;      // OpenImageIO's format name, e.g. "png"
-  std::string fileType;        // e.g. "uint8", "half"
+  std::string fileFormat; // OpenImageIO's format name, e.g. "png"
+  std::string fileType;   // e.g. "uint8", "half"
 };
 
 struct ReadRequest {

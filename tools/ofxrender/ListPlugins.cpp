@@ -12,8 +12,8 @@ void listPlugins(const std::vector<std::string> &pluginPaths) {
   ofxhost::Host host(toolHostOptions());
   scanPlugins(host, pluginPaths);
   for (const ofxhost::BundleError &error : host.errors())
-    std::fprintf(stderr, "ofxrender: cannot load %s: %s\n",
-                 error.path.c_str(), error.reason.c_str());
+    std::fprintf(stderr, "ofxrender: cannot load %s: %s\n", error.path.c_str(),
+                 error.reason.c_str());
 
   std::vector<ofxhost::Plugin *> plugins = host.plugins();
   std::stable_sort(plugins.begin(), plugins.end(),
@@ -24,12 +24,12 @@ void listPlugins(const std::vector<std::string> &pluginPaths) {
     const ofxhost::ActionResult described = plugin->describe();
     if (!described.ok())
       std::fprintf(stderr, "ofxrender: cannot describe %s in %s: %s\n",
-                   plugin->identifier().c_str(),
-                   plugin->bundlePath().c_str(), described.message.c_str());
+                   plugin->identifier().c_str(), plugin->bundlePath().c_str(),
+                   described.message.c_str());
     const std::string label = described.ok() ? plugin->label() : "";
     std::printf("%s\t%u.%u\t%s\t%s\n", plugin->identifier().c_str(),
-                plugin->versionMajor(), plugin->versionMinor(),
-                label.c_str(), plugin->bundlePath().c_str());
+                plugin->versionMajor(), plugin->versionMinor(), label.c_str(),
+                plugin->bundlePath().c_str());
   }
   std::fflush(stdout);
 }

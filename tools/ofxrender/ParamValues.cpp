@@ -75,8 +75,9 @@ bool isNumericType(const std::string &type) {
 // "RGBA" for "OfxParamTypeRGBA".
 std::string typeWord(const std::string &type) {
   const std::string prefix = "OfxParamType";
-  return type.compare(0, prefix.size(), prefix) == 0 ? type.substr(prefix.size())
-                                                     : type;
+  return type.compare(0, prefix.size(), prefix) == 0
+             ? type.substr(prefix.size())
+             : type;
 }
 
 ToolError badValue(ofxhost::Param &param, const std::string &text,
@@ -160,9 +161,8 @@ void checkRange(ofxhost::Param &param, const std::string &text,
     const bool high = i < maximum.size() && value[i] > maximum[i];
     if (!low && !high)
       continue;
-    std::string where = value.size() > 1
-                            ? " (component " + std::to_string(i + 1) + ")"
-                            : "";
+    std::string where =
+        value.size() > 1 ? " (component " + std::to_string(i + 1) + ")" : "";
     throw badValue(param, text,
                    "is outside the parameter's range" + where + ": " +
                        formatNumber(minimum[i]) + " to " +
@@ -179,9 +179,9 @@ std::vector<double> parseNumeric(ofxhost::Param &param,
     parts.push_back("1");
   if (parts.size() != dimension)
     throw badValue(param, text,
-                   "has " + std::to_string(parts.size()) +
-                       " component(s); " + typeWord(param.type()) +
-                       " takes " + std::to_string(dimension) +
+                   "has " + std::to_string(parts.size()) + " component(s); " +
+                       typeWord(param.type()) + " takes " +
+                       std::to_string(dimension) +
                        (dimension > 1 ? " separated by commas" : ""));
   std::vector<double> value;
   for (const std::string &part : parts) {
@@ -196,8 +196,8 @@ std::vector<double> parseNumeric(ofxhost::Param &param,
   return value;
 }
 
-ParamAssignment splitAssignment(const std::string &argument,
-                                const char *option, const char *form) {
+ParamAssignment splitAssignment(const std::string &argument, const char *option,
+                                const char *form) {
   const size_t equals = argument.find('=');
   if (equals == std::string::npos || equals == 0)
     throw usageError(std::string(option) + ": '" + argument +

@@ -36,8 +36,8 @@ ofxhost::Plugin &pluginFromPath(ofxhost::Host &host, const std::string &path) {
     std::string identifiers;
     for (ofxhost::Plugin *plugin : plugins)
       identifiers += " " + plugin->identifier();
-    throw usageError(path + " holds several plug-ins; name one of:" +
-                     identifiers);
+    throw usageError(path +
+                     " holds several plug-ins; name one of:" + identifiers);
   }
   return *plugins.front();
 }

@@ -41,8 +41,8 @@ std::string rectText(const OfxRectD &r) {
 }
 
 bool inside(const OfxRectI &inner, const OfxRectI &outer) {
-  return inner.x1 >= outer.x1 && inner.y1 >= outer.y1 &&
-         inner.x2 <= outer.x2 && inner.y2 <= outer.y2;
+  return inner.x1 >= outer.x1 && inner.y1 >= outer.y1 && inner.x2 <= outer.x2 &&
+         inner.y2 <= outer.y2;
 }
 
 BitDepth depthFromOption(const std::string &depth) {
@@ -193,7 +193,8 @@ public:
     checked(instance_->beginSequenceRender(first, last, scale));
     // A single frame shows a bar only while the plug-in reports progress.
     const bool sequence = frameCount_ > 1;
-    const int total = static_cast<int>(std::min<long long>(frameCount_, INT_MAX));
+    const int total =
+        static_cast<int>(std::min<long long>(frameCount_, INT_MAX));
     ProgressBar progress(total, !settings_.verbose);
     PluginProgress pluginProgress(*host_, progress);
     int done = 0;
@@ -390,8 +391,9 @@ private:
     const double limit = 1e7;
     for (double v : {rod.x1, rod.y1, rod.x2, rod.y2})
       if (!std::isfinite(v) || std::fabs(v * scale) > limit)
-        throw renderError(pluginName_ + ": the output's region of "
-                                        "definition " +
+        throw renderError(pluginName_ +
+                          ": the output's region of "
+                          "definition " +
                           rectText(rod) + " is too large for an image");
   }
 
@@ -406,8 +408,7 @@ private:
       throw usageError(pluginName_ + " does not take " +
                        depthWord(image.depth()) + " images (" + depth +
                        "); choose another --depth");
-    const std::string components =
-        ofxhost::componentsName(image.components());
+    const std::string components = ofxhost::componentsName(image.components());
     bool componentsOk = sourceComponents_.empty();
     for (const std::string &supported : sourceComponents_)
       componentsOk = componentsOk || supported == components;
@@ -439,10 +440,9 @@ private:
     if (bounds.x2 <= bounds.x1 || bounds.y2 <= bounds.y1)
       throw renderError(pluginName_ + ": the output's region of definition " +
                         rectText(rod) + " is empty");
-    ofxhost::Clip &outputClip =
-        instance_->clip(kOfxImageEffectOutputClipName);
-    auto output = std::make_shared<ofxhost::Image>(
-        bounds, outputClip.depth(), outputClip.components());
+    ofxhost::Clip &outputClip = instance_->clip(kOfxImageEffectOutputClipName);
+    auto output = std::make_shared<ofxhost::Image>(bounds, outputClip.depth(),
+                                                   outputClip.components());
     output->renderScale = scale;
     instance_->setOutput(output);
 
@@ -453,12 +453,11 @@ private:
     warnOnceIfAlphaDropped(format, *output, frame.output);
 
     // Pixels that will not be written are not rendered.
-    const OfxRectI window =
-        window_.value_or(ofxhost::intersection(bounds, writtenArea(*output, write)));
+    const OfxRectI window = window_.value_or(
+        ofxhost::intersection(bounds, writtenArea(*output, write)));
     if (!inside(window, bounds))
       throw usageError("--window " + rectText(window) +
-                       " reaches outside the output image " +
-                       rectText(bounds));
+                       " reaches outside the output image " + rectText(bounds));
     const std::vector<OfxRectI> tiles = tilesOf(window);
 
     if (settings_.verbose)
@@ -529,8 +528,8 @@ private:
                     const OfxRectI &window, size_t tileCount) {
     const ofxhost::Image &source = *picture.image;
     const double s = settings_.scale;
-    std::printf("frame at time %g: %s -> %s\n", frame.time,
-                frame.input.c_str(), frame.output.c_str());
+    std::printf("frame at time %g: %s -> %s\n", frame.time, frame.input.c_str(),
+                frame.output.c_str());
     std::printf("  input: %s, %d channel(s) of %s, %dx%d pixels\n",
                 picture.fileFormat.c_str(), picture.fileChannels,
                 picture.fileType.c_str(), source.width(), source.height());
@@ -544,11 +543,10 @@ private:
     std::printf("  output image bounds: %s pixels\n", rectText(bounds).c_str());
     std::printf("  render window: %s pixels in %zu tile(s)\n",
                 rectText(window).c_str(), tileCount);
-    const OfxRectD canonicalWindow{window.x1 / s, window.y1 / s,
-                                   window.x2 / s, window.y2 / s};
+    const OfxRectD canonicalWindow{window.x1 / s, window.y1 / s, window.x2 / s,
+                                   window.y2 / s};
     std::map<std::string, OfxRectD> rois;
-    if (instance_
-            ->regionsOfInterest(frame.time, {s, s}, canonicalWindow, rois)
+    if (instance_->regionsOfInterest(frame.time, {s, s}, canonicalWindow, rois)
             .ok())
       for (const auto &[clip, roi] : rois)
         std::printf("  region of interest of %s: %s\n", clip.c_str(),

@@ -14,9 +14,9 @@ struct RenderSettings {
   std::string plugin;
   std::string input;
   std::string output;
-  std::vector<std::string> sets; // NAME=VALUE
-  std::vector<std::string> keys; // NAME@TIME=VALUE
-  std::optional<double> time;    // default 0
+  std::vector<std::string> sets;     // NAME=VALUE
+  std::vector<std::string> keys;     // NAME@TIME=VALUE
+  std::optional<double> time;        // default 0
   std::optional<std::string> frames; // "A-B" or a list "1-10,15,20-30x2"
   double scale = 1.0;
   std::optional<std::string> window; // "X1,Y1,X2,Y2"
@@ -24,8 +24,8 @@ struct RenderSettings {
   // What each render is handed: the whole images, or only the regions it
   // needs, as a host that tiles would.
   ofxhost::ImagePolicy images = ofxhost::ImagePolicy::Whole;
-  unsigned threads = 0;              // 0: all CPUs
-  std::string depth;                 // "", "byte", "short", "float"
+  unsigned threads = 0; // 0: all CPUs
+  std::string depth;    // "", "byte", "short", "float"
   bool alphaOnly = false;
   bool crop = false;
   bool overscan = false;  // the whole region of definition in every format

@@ -51,9 +51,8 @@ FrameList FrameList::parse(const std::string &text) {
       if (!parseFrame(text, pos, span.last))
         throw usageError(error);
       if (span.last < span.first)
-        throw usageError("--frames: the range " +
-                         std::to_string(span.first) + "-" +
-                         std::to_string(span.last) +
+        throw usageError("--frames: the range " + std::to_string(span.first) +
+                         "-" + std::to_string(span.last) +
                          " ends before it starts");
       if (pos < text.size() && text[pos] == 'x') {
         ++pos;
@@ -97,7 +96,8 @@ int FrameList::highest() const {
   for (const Span &span : spans_) {
     const long long steps =
         (static_cast<long long>(span.last) - span.first) / span.step;
-    highest = std::max(highest, static_cast<int>(span.first + steps * span.step));
+    highest =
+        std::max(highest, static_cast<int>(span.first + steps * span.step));
   }
   return highest;
 }

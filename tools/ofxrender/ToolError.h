@@ -13,9 +13,9 @@ namespace ofxrender {
 // Exit codes, also listed in the usage text.
 enum ExitCode {
   kExitOk = 0,
-  kExitRenderFailed = 1, // a plug-in failed to load, describe or render
-  kExitUsage = 2,        // bad command line: option, plug-in, parameter, value
-  kExitFile = 3,         // an input could not be read or an output written
+  kExitRenderFailed = 1,  // a plug-in failed to load, describe or render
+  kExitUsage = 2,         // bad command line: option, plug-in, parameter, value
+  kExitFile = 3,          // an input could not be read or an output written
   kExitInterrupted = 128, // plus the signal that stopped the job
 };
 

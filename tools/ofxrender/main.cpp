@@ -19,13 +19,15 @@ namespace {
 
 using namespace ofxrender;
 
-const char *kFooter = R"(Exit codes: 0 success, 1 a plug-in failed (load, describe or render),
+const char *kFooter =
+    R"(Exit codes: 0 success, 1 a plug-in failed (load, describe or render),
 2 bad command line (option, plug-in, parameter or value), 3 a file could not
 be read or written (or an output would replace an input), 130 or 143
 stopped by SIGINT or SIGTERM. Outputs are written to a temporary file and renamed, so
 a failed render never leaves a file behind.)";
 
-const char *kRenderFooter = R"(Pixels: the file's top row is the image's top row (y = H - 1); the input's
+const char *kRenderFooter =
+    R"(Pixels: the file's top row is the image's top row (y = H - 1); the input's
 pixel area is (0, 0, W, H) at the render scale. PNG alpha is premultiplied on
 reading and un-premultiplied on writing; TIFF and EXR pass through as they
 are. The output keeps the input's format: PNG, TIFF and JPEG hold the input's
@@ -86,8 +88,9 @@ void describe(const DescribeSettings &settings) {
 }
 
 void addRenderOptions(CLI::App &render, RenderSettings &s) {
-  render.add_option("PLUGIN", s.plugin,
-                    "Identifier, its last label (qoutline) or label")
+  render
+      .add_option("PLUGIN", s.plugin,
+                  "Identifier, its last label (qoutline) or label")
       ->required();
   render.add_option("INPUT", s.input, "Input image file")->required();
   render
@@ -137,8 +140,8 @@ void addRenderOptions(CLI::App &render, RenderSettings &s) {
                                              : ofxhost::ImagePolicy::Whole;
           },
           "What each render is handed: whole images, or only the "
-                  "output window and the source region the plug-in asked "
-                  "for, as a host that tiles would (default: whole)")
+          "output window and the source region the plug-in asked "
+          "for, as a host that tiles would (default: whole)")
       ->check(CLI::IsMember({"whole", "requested"}, CLI::ignore_case))
       ->type_name("whole|requested");
   render
@@ -202,8 +205,8 @@ int run(int argc, char **argv) {
   addPluginPathOption(*describeCommand, describeSettings.pluginPaths);
 
   RenderSettings renderSettings;
-  CLI::App *render = app.add_subcommand(
-      "render", "Render INPUT through PLUGIN into OUTPUT");
+  CLI::App *render =
+      app.add_subcommand("render", "Render INPUT through PLUGIN into OUTPUT");
   addRenderOptions(*render, renderSettings);
 
   try {

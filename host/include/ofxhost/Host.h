@@ -54,12 +54,12 @@ struct ActionResult {
 enum class BitDepth { None, Byte, Short, Half, Float };
 enum class Components { None, RGBA, RGB, Alpha };
 
-const char *bitDepthName(BitDepth depth);         // kOfxBitDepth* text
-const char *componentsName(Components components); // kOfxImageComponent* text
-BitDepth bitDepthFromName(const std::string &name);       // None if unknown
-Components componentsFromName(const std::string &name);   // None if unknown
-int bytesPerComponent(BitDepth depth);      // 1, 2, 2, 4; 0 for None
-int componentCount(Components components);  // 4, 3, 1; 0 for None
+const char *bitDepthName(BitDepth depth);           // kOfxBitDepth* text
+const char *componentsName(Components components);  // kOfxImageComponent* text
+BitDepth bitDepthFromName(const std::string &name); // None if unknown
+Components componentsFromName(const std::string &name); // None if unknown
+int bytesPerComponent(BitDepth depth);     // 1, 2, 2, 4; 0 for None
+int componentCount(Components components); // 4, 3, 1; 0 for None
 
 // The pixels at `scale` that a canonical rectangle touches: x times the
 // scale over the pixel aspect ratio, y times the scale, rounded outwards.
@@ -190,9 +190,9 @@ private:
 class Descriptor {
 public:
   PropertySet &props();
-  std::vector<std::string> clipNames() const;  // in definition order
-  PropertySet &clipProps(const std::string &name); // throws if unknown
-  std::vector<std::string> paramNames() const; // in definition order
+  std::vector<std::string> clipNames() const;       // in definition order
+  PropertySet &clipProps(const std::string &name);  // throws if unknown
+  std::vector<std::string> paramNames() const;      // in definition order
   PropertySet &paramProps(const std::string &name); // throws if unknown
   std::string paramType(const std::string &name) const;
 
@@ -235,9 +235,8 @@ struct HostOptions {
   // plug-in falls back to the standard's defaults.
   std::set<std::string> omittedHostProperties;
   // Pixel depths the host says it supports (kOfxBitDepth* names).
-  std::vector<std::string> supportedDepths = {kOfxBitDepthByte,
-                                              kOfxBitDepthShort,
-                                              kOfxBitDepthFloat};
+  std::vector<std::string> supportedDepths = {
+      kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat};
   // Also search /usr/OFX/Plugins when scanning.
   bool searchDefaultPath = true;
   // Also search the directories listed in OFX_PLUGIN_PATH when scanning.
@@ -373,8 +372,7 @@ public:
   // Receives every progress report of this host's instances, one at a
   // time, on the plug-in's thread. Returning false from an update asks the
   // plug-in to stop (it gets kOfxStatReplyNo). An empty function drops them.
-  void setProgressListener(
-      std::function<bool(const ProgressEvent &)> listener);
+  void setProgressListener(std::function<bool(const ProgressEvent &)> listener);
 
   // Messages posted through the message suite: "type: text".
   std::vector<std::string> messages() const;

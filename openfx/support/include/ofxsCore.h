@@ -63,11 +63,7 @@ enum FieldEnum {
   eFieldDoubled
 };
 
-enum RenderSafetyEnum {
-  eRenderUnsafe,
-  eRenderInstanceSafe,
-  eRenderFullySafe
-};
+enum RenderSafetyEnum { eRenderUnsafe, eRenderInstanceSafe, eRenderFullySafe };
 
 namespace Exception {
 
@@ -85,7 +81,8 @@ public:
 protected:
   // For subclasses whose text is not a suite call's.
   Suite(OfxStatus status, std::string context, std::string message)
-      : status_(status), context_(std::move(context)), message_(std::move(message)) {}
+      : status_(status), context_(std::move(context)),
+        message_(std::move(message)) {}
 
 private:
   OfxStatus status_;
@@ -99,7 +96,8 @@ private:
 // failures into a status treats it alike.
 class Failure : public Suite {
 public:
-  Failure(OfxStatus status, const std::string &reason) : Suite(status, reason, reason) {}
+  Failure(OfxStatus status, const std::string &reason)
+      : Suite(status, reason, reason) {}
 };
 
 // The host lacks a suite or capability the plug-in cannot do without.
@@ -141,12 +139,14 @@ const char *statusName(OfxStatus status);
 // the given fallback instead, for properties a host may legitimately lack.
 class PropertySet {
 public:
-  explicit PropertySet(OfxPropertySetHandle handle = nullptr) : handle_(handle) {}
+  explicit PropertySet(OfxPropertySetHandle handle = nullptr)
+      : handle_(handle) {}
 
   OfxPropertySetHandle handle() const { return handle_; }
   bool valid() const { return handle_ != nullptr; }
 
-  void setString(const char *name, const std::string &value, int index = 0) const;
+  void setString(const char *name, const std::string &value,
+                 int index = 0) const;
   void setInt(const char *name, int value, int index = 0) const;
   void setDouble(const char *name, double value, int index = 0) const;
   void setPointer(const char *name, void *value, int index = 0) const;
@@ -163,7 +163,8 @@ public:
   std::string getStringOr(const char *name, const std::string &fallback,
                           int index = 0) const noexcept;
   int getIntOr(const char *name, int fallback, int index = 0) const noexcept;
-  double getDoubleOr(const char *name, double fallback, int index = 0) const noexcept;
+  double getDoubleOr(const char *name, double fallback,
+                     int index = 0) const noexcept;
   int getDimensionOr(const char *name, int fallback) const noexcept;
 
 private:

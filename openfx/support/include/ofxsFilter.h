@@ -45,7 +45,8 @@ public:
 protected:
   // What each effect does itself in a render: its parameters and processor,
   // dispatched on images.format, which is one of the six.
-  virtual void renderImages(const RenderArguments &args, FilterImages &images) = 0;
+  virtual void renderImages(const RenderArguments &args,
+                            FilterImages &images) = 0;
 
   // Owned by the ImageEffect base; never deleted here.
   Clip *dstClip_ = nullptr;

@@ -115,7 +115,8 @@ public:
   PageParamDescriptor *definePageParam(const std::string &name);
 
 private:
-  template <class D> D *defineParam(const std::string &name, ParamTypeEnum type);
+  template <class D>
+  D *defineParam(const std::string &name, ParamTypeEnum type);
 
   OfxImageEffectHandle handle_;
   PropertySet props_;
@@ -159,8 +160,12 @@ public:
   int getPixelComponentCount() const { return componentCount(components_); }
   OfxPointD getRenderScale() const { return renderScale_; }
   double getPixelAspectRatio() const { return pixelAspectRatio_; }
-  PreMultiplicationEnum getPreMultiplication() const { return premultiplication_; }
-  PreMultiplicationEnum getPremultiplication() const { return premultiplication_; }
+  PreMultiplicationEnum getPreMultiplication() const {
+    return premultiplication_;
+  }
+  PreMultiplicationEnum getPremultiplication() const {
+    return premultiplication_;
+  }
   FieldEnum getField() const { return field_; }
   const std::string &getUniqueIdentifier() const { return uniqueIdentifier_; }
 
@@ -277,11 +282,7 @@ struct IsIdentityArguments {
   OfxPointD renderScale{1.0, 1.0};
 };
 
-enum InstanceChangeReason {
-  eChangeUserEdit,
-  eChangePluginEdit,
-  eChangeTime
-};
+enum InstanceChangeReason { eChangeUserEdit, eChangePluginEdit, eChangeTime };
 
 struct InstanceChangedArgs {
   InstanceChangeReason reason = eChangeUserEdit;
@@ -301,7 +302,8 @@ protected:
 // Receives the clip preferences an effect asks for.
 class ClipPreferencesSetter {
 public:
-  virtual void setClipComponents(const Clip &clip, PixelComponentEnum components) = 0;
+  virtual void setClipComponents(const Clip &clip,
+                                 PixelComponentEnum components) = 0;
   virtual void setClipBitDepth(const Clip &clip, BitDepthEnum depth) = 0;
   virtual void setPixelAspectRatio(const Clip &clip, double par) = 0;
   virtual void setOutputPremultiplication(PreMultiplicationEnum premult) = 0;
@@ -354,8 +356,10 @@ public:
   virtual bool isIdentity(const IsIdentityArguments &args, Clip *&identityClip,
                           double &identityTime);
   virtual void getClipPreferences(ClipPreferencesSetter &setter);
-  virtual void changedParam(const InstanceChangedArgs &args, const std::string &paramName);
-  virtual void changedClip(const InstanceChangedArgs &args, const std::string &clipName);
+  virtual void changedParam(const InstanceChangedArgs &args,
+                            const std::string &paramName);
+  virtual void changedClip(const InstanceChangedArgs &args,
+                           const std::string &clipName);
   // The host is short of memory: free whatever can be made again.
   virtual void purgeCaches();
 
@@ -386,8 +390,10 @@ public:
   virtual void load() {}
   virtual void unload() {}
   virtual void describe(ImageEffectDescriptor &desc) = 0;
-  virtual void describeInContext(ImageEffectDescriptor &desc, ContextEnum context) = 0;
-  virtual ImageEffect *createInstance(OfxImageEffectHandle handle, ContextEnum context) = 0;
+  virtual void describeInContext(ImageEffectDescriptor &desc,
+                                 ContextEnum context) = 0;
+  virtual ImageEffect *createInstance(OfxImageEffectHandle handle,
+                                      ContextEnum context) = 0;
 
   virtual const std::string &getID() const = 0;
   virtual unsigned int getMajorVersion() const = 0;
@@ -399,8 +405,9 @@ typedef std::vector<PluginFactory *> PluginFactoryArray;
 
 namespace Private {
 // The library's action dispatcher; every factory's main entry lands here.
-OfxStatus mainEntry(PluginFactory &factory, const char *action, const void *handle,
-                    OfxPropertySetHandle inArgs, OfxPropertySetHandle outArgs);
+OfxStatus mainEntry(PluginFactory &factory, const char *action,
+                    const void *handle, OfxPropertySetHandle inArgs,
+                    OfxPropertySetHandle outArgs);
 // The factory registered for `id` by getPluginIDs, or null.
 PluginFactory *findFactory(const std::string &id);
 } // namespace Private
@@ -409,8 +416,7 @@ PluginFactory *findFactory(const std::string &id);
 // main entry, so the host can tell the plug-ins of a bundle apart. One
 // factory object per factory class is expected (the main entry finds it by
 // the identifier it was built with).
-template <class FACTORY>
-class PluginFactoryHelper : public PluginFactory {
+template <class FACTORY> class PluginFactoryHelper : public PluginFactory {
 public:
   PluginFactoryHelper(const std::string &id, unsigned int majorVersion,
                       unsigned int minorVersion)
@@ -424,7 +430,8 @@ public:
   OfxPluginEntryPoint *getMainEntry() const override { return &mainEntry; }
 
   static OfxStatus mainEntry(const char *action, const void *handle,
-                             OfxPropertySetHandle inArgs, OfxPropertySetHandle outArgs) {
+                             OfxPropertySetHandle inArgs,
+                             OfxPropertySetHandle outArgs) {
     PluginFactory *factory = Private::findFactory(registeredId());
     if (!factory)
       return kOfxStatErrFatal;

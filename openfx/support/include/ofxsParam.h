@@ -189,7 +189,8 @@ protected:
 
 class IntParam : public Param {
 public:
-  IntParam(const std::string &name, OfxParamHandle handle, OfxPropertySetHandle props);
+  IntParam(const std::string &name, OfxParamHandle handle,
+           OfxPropertySetHandle props);
   void getValue(int &value) const;
   int getValue() const;
   void getValueAtTime(double t, int &value) const;
@@ -198,7 +199,8 @@ public:
 
 class BooleanParam : public Param {
 public:
-  BooleanParam(const std::string &name, OfxParamHandle handle, OfxPropertySetHandle props);
+  BooleanParam(const std::string &name, OfxParamHandle handle,
+               OfxPropertySetHandle props);
   void getValue(bool &value) const;
   bool getValue() const;
   void getValueAtTime(double t, bool &value) const;
@@ -207,7 +209,8 @@ public:
 
 class ChoiceParam : public Param {
 public:
-  ChoiceParam(const std::string &name, OfxParamHandle handle, OfxPropertySetHandle props);
+  ChoiceParam(const std::string &name, OfxParamHandle handle,
+              OfxPropertySetHandle props);
   void getValue(int &value) const;
   int getValue() const;
   void getValueAtTime(double t, int &value) const;
@@ -217,7 +220,8 @@ public:
 
 class DoubleParam : public Param {
 public:
-  DoubleParam(const std::string &name, OfxParamHandle handle, OfxPropertySetHandle props);
+  DoubleParam(const std::string &name, OfxParamHandle handle,
+              OfxPropertySetHandle props);
   void getValue(double &value) const;
   double getValue() const;
   void getValueAtTime(double t, double &value) const;
@@ -226,7 +230,8 @@ public:
 
 class Double2DParam : public Param {
 public:
-  Double2DParam(const std::string &name, OfxParamHandle handle, OfxPropertySetHandle props);
+  Double2DParam(const std::string &name, OfxParamHandle handle,
+                OfxPropertySetHandle props);
   void getValue(double &x, double &y) const;
   OfxPointD getValue() const;
   void getValueAtTime(double t, double &x, double &y) const;
@@ -235,10 +240,12 @@ public:
 
 class RGBAParam : public Param {
 public:
-  RGBAParam(const std::string &name, OfxParamHandle handle, OfxPropertySetHandle props);
+  RGBAParam(const std::string &name, OfxParamHandle handle,
+            OfxPropertySetHandle props);
   void getValue(double &r, double &g, double &b, double &a) const;
   OfxRGBAColourD getValue() const;
-  void getValueAtTime(double t, double &r, double &g, double &b, double &a) const;
+  void getValueAtTime(double t, double &r, double &g, double &b,
+                      double &a) const;
   OfxRGBAColourD getValueAtTime(double t) const;
 };
 

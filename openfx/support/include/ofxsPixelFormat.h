@@ -15,17 +15,17 @@ namespace OFX {
 
 // Stands for the component type PIX in a call of withPixelFormat; the value
 // carries nothing, only its type matters.
-template <class PIX> struct PixelType {
-  using type = PIX;
-};
+template <class PIX> struct PixelType { using type = PIX; };
 
 template <int N> using ComponentCount = std::integral_constant<int, N>;
 
 // The component value that stands for 1.0: the full range of an integer
 // type, 1 for floats.
 template <class PIX> struct PixelMax;
-template <> struct PixelMax<unsigned char> : std::integral_constant<int, 255> {};
-template <> struct PixelMax<unsigned short> : std::integral_constant<int, 65535> {};
+template <>
+struct PixelMax<unsigned char> : std::integral_constant<int, 255> {};
+template <>
+struct PixelMax<unsigned short> : std::integral_constant<int, 65535> {};
 template <> struct PixelMax<float> : std::integral_constant<int, 1> {};
 
 struct PixelFormat {
@@ -36,7 +36,9 @@ struct PixelFormat {
 inline bool operator==(const PixelFormat &a, const PixelFormat &b) {
   return a.depth == b.depth && a.components == b.components;
 }
-inline bool operator!=(const PixelFormat &a, const PixelFormat &b) { return !(a == b); }
+inline bool operator!=(const PixelFormat &a, const PixelFormat &b) {
+  return !(a == b);
+}
 
 namespace Private {
 
@@ -75,7 +77,8 @@ template <class Fn> bool withPixelFormat(PixelFormat format, Fn &&fn) {
 }
 
 template <class Fn>
-bool withPixelFormat(BitDepthEnum depth, PixelComponentEnum components, Fn &&fn) {
+bool withPixelFormat(BitDepthEnum depth, PixelComponentEnum components,
+                     Fn &&fn) {
   return withPixelFormat(PixelFormat{depth, components}, fn);
 }
 

@@ -9,9 +9,12 @@ int flag(bool enabled) { return enabled ? 1 : 0; }
 
 const char *renderSafetyName(RenderSafetyEnum safety) {
   switch (safety) {
-  case eRenderUnsafe: return kOfxImageEffectRenderUnsafe;
-  case eRenderInstanceSafe: return kOfxImageEffectRenderInstanceSafe;
-  case eRenderFullySafe: return kOfxImageEffectRenderFullySafe;
+  case eRenderUnsafe:
+    return kOfxImageEffectRenderUnsafe;
+  case eRenderInstanceSafe:
+    return kOfxImageEffectRenderInstanceSafe;
+  case eRenderFullySafe:
+    return kOfxImageEffectRenderFullySafe;
   }
   return kOfxImageEffectRenderInstanceSafe;
 }
@@ -21,10 +24,12 @@ const char *renderSafetyName(RenderSafetyEnum safety) {
 // ---------------------------------------------------------------------------
 // ClipDescriptor
 
-ClipDescriptor::ClipDescriptor(const std::string &name, OfxPropertySetHandle props)
+ClipDescriptor::ClipDescriptor(const std::string &name,
+                               OfxPropertySetHandle props)
     : name_(name), props_(props) {}
 
-void ClipDescriptor::setLabels(const std::string &label, const std::string &shortLabel,
+void ClipDescriptor::setLabels(const std::string &label,
+                               const std::string &shortLabel,
                                const std::string &longLabel) {
   props_.setString(kOfxPropLabel, label);
   props_.setString(kOfxPropShortLabel, shortLabel);
@@ -53,13 +58,15 @@ void ClipDescriptor::setOptional(bool enabled) {
 }
 
 void ClipDescriptor::setFieldExtraction(FieldEnum extraction) {
-  props_.setString(kOfxImageClipPropFieldExtraction, mapFieldToString(extraction));
+  props_.setString(kOfxImageClipPropFieldExtraction,
+                   mapFieldToString(extraction));
 }
 
 // ---------------------------------------------------------------------------
 // ImageEffectDescriptor
 
-ImageEffectDescriptor::ImageEffectDescriptor(OfxImageEffectHandle handle) : handle_(handle) {
+ImageEffectDescriptor::ImageEffectDescriptor(OfxImageEffectHandle handle)
+    : handle_(handle) {
   const OfxImageEffectSuiteV1 &effect = Private::effectSuite();
   OfxPropertySetHandle props = nullptr;
   throwSuiteStatusException(effect.getPropertySet(handle, &props));
@@ -72,7 +79,8 @@ ImageEffectDescriptor::ImageEffectDescriptor(OfxImageEffectHandle handle) : hand
 
 ImageEffectDescriptor::~ImageEffectDescriptor() = default;
 
-void ImageEffectDescriptor::setLabels(const std::string &label, const std::string &shortLabel,
+void ImageEffectDescriptor::setLabels(const std::string &label,
+                                      const std::string &shortLabel,
                                       const std::string &longLabel) {
   props_.setString(kOfxPropLabel, label);
   props_.setString(kOfxPropShortLabel, shortLabel);
@@ -83,16 +91,19 @@ void ImageEffectDescriptor::setPluginGrouping(const std::string &grouping) {
   props_.setString(kOfxImageEffectPluginPropGrouping, grouping);
 }
 
-void ImageEffectDescriptor::setPluginDescription(const std::string &description) {
+void ImageEffectDescriptor::setPluginDescription(
+    const std::string &description) {
   props_.setString(kOfxPropPluginDescription, description);
 }
 
 void ImageEffectDescriptor::addSupportedContext(ContextEnum context) {
-  props_.appendString(kOfxImageEffectPropSupportedContexts, mapContextToString(context));
+  props_.appendString(kOfxImageEffectPropSupportedContexts,
+                      mapContextToString(context));
 }
 
 void ImageEffectDescriptor::addSupportedBitDepth(BitDepthEnum depth) {
-  props_.appendString(kOfxImageEffectPropSupportedPixelDepths, mapBitDepthToString(depth));
+  props_.appendString(kOfxImageEffectPropSupportedPixelDepths,
+                      mapBitDepthToString(depth));
 }
 
 void ImageEffectDescriptor::setSingleInstance(bool enabled) {
@@ -128,7 +139,8 @@ void ImageEffectDescriptor::setSupportsMultipleClipDepths(bool enabled) {
 }
 
 void ImageEffectDescriptor::setRenderThreadSafety(RenderSafetyEnum safety) {
-  props_.setString(kOfxImageEffectPluginRenderThreadSafety, renderSafetyName(safety));
+  props_.setString(kOfxImageEffectPluginRenderThreadSafety,
+                   renderSafetyName(safety));
 }
 
 ClipDescriptor *ImageEffectDescriptor::defineClip(const std::string &name) {
@@ -136,7 +148,8 @@ ClipDescriptor *ImageEffectDescriptor::defineClip(const std::string &name) {
   if (found != clips_.end())
     return found->second.get();
   OfxPropertySetHandle props = nullptr;
-  throwSuiteStatusException(Private::effectSuite().clipDefine(handle_, name.c_str(), &props));
+  throwSuiteStatusException(
+      Private::effectSuite().clipDefine(handle_, name.c_str(), &props));
   auto clip = std::make_unique<ClipDescriptor>(name, props);
   ClipDescriptor *result = clip.get();
   clips_.emplace(name, std::move(clip));
@@ -144,7 +157,8 @@ ClipDescriptor *ImageEffectDescriptor::defineClip(const std::string &name) {
 }
 
 template <class D>
-D *ImageEffectDescriptor::defineParam(const std::string &name, ParamTypeEnum type) {
+D *ImageEffectDescriptor::defineParam(const std::string &name,
+                                      ParamTypeEnum type) {
   auto found = params_.find(name);
   if (found != params_.end()) {
     // The same name as another type is a plug-in bug the host would refuse.
@@ -153,7 +167,8 @@ D *ImageEffectDescriptor::defineParam(const std::string &name, ParamTypeEnum typ
     return static_cast<D *>(found->second.get());
   }
   if (!paramSet_)
-    throw Exception::Suite(kOfxStatErrBadHandle, "no parameter set to define " + name);
+    throw Exception::Suite(kOfxStatErrBadHandle,
+                           "no parameter set to define " + name);
   OfxPropertySetHandle props = nullptr;
   OfxStatus status = Private::parameterSuite().paramDefine(
       paramSet_, mapParamTypeToString(type), name.c_str(), &props);
@@ -165,35 +180,43 @@ D *ImageEffectDescriptor::defineParam(const std::string &name, ParamTypeEnum typ
   return result;
 }
 
-IntParamDescriptor *ImageEffectDescriptor::defineIntParam(const std::string &name) {
+IntParamDescriptor *
+ImageEffectDescriptor::defineIntParam(const std::string &name) {
   return defineParam<IntParamDescriptor>(name, eIntParam);
 }
 
-BooleanParamDescriptor *ImageEffectDescriptor::defineBooleanParam(const std::string &name) {
+BooleanParamDescriptor *
+ImageEffectDescriptor::defineBooleanParam(const std::string &name) {
   return defineParam<BooleanParamDescriptor>(name, eBooleanParam);
 }
 
-DoubleParamDescriptor *ImageEffectDescriptor::defineDoubleParam(const std::string &name) {
+DoubleParamDescriptor *
+ImageEffectDescriptor::defineDoubleParam(const std::string &name) {
   return defineParam<DoubleParamDescriptor>(name, eDoubleParam);
 }
 
-Double2DParamDescriptor *ImageEffectDescriptor::defineDouble2DParam(const std::string &name) {
+Double2DParamDescriptor *
+ImageEffectDescriptor::defineDouble2DParam(const std::string &name) {
   return defineParam<Double2DParamDescriptor>(name, eDouble2DParam);
 }
 
-RGBAParamDescriptor *ImageEffectDescriptor::defineRGBAParam(const std::string &name) {
+RGBAParamDescriptor *
+ImageEffectDescriptor::defineRGBAParam(const std::string &name) {
   return defineParam<RGBAParamDescriptor>(name, eRGBAParam);
 }
 
-ChoiceParamDescriptor *ImageEffectDescriptor::defineChoiceParam(const std::string &name) {
+ChoiceParamDescriptor *
+ImageEffectDescriptor::defineChoiceParam(const std::string &name) {
   return defineParam<ChoiceParamDescriptor>(name, eChoiceParam);
 }
 
-GroupParamDescriptor *ImageEffectDescriptor::defineGroupParam(const std::string &name) {
+GroupParamDescriptor *
+ImageEffectDescriptor::defineGroupParam(const std::string &name) {
   return defineParam<GroupParamDescriptor>(name, eGroupParam);
 }
 
-PageParamDescriptor *ImageEffectDescriptor::definePageParam(const std::string &name) {
+PageParamDescriptor *
+ImageEffectDescriptor::definePageParam(const std::string &name) {
   return defineParam<PageParamDescriptor>(name, ePageParam);
 }
 

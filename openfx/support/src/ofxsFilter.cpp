@@ -10,11 +10,13 @@ namespace {
 // The standard's names, which a user can look up; a host's own depth or
 // layout has none the library knows, and calling it "none" would mislead.
 std::string formatName(PixelFormat format) {
-  const std::string depth =
-      format.depth == eBitDepthCustom ? "custom depth" : mapBitDepthToString(format.depth);
-  const std::string components = format.components == ePixelComponentCustom
-                                     ? "custom components"
-                                     : mapPixelComponentsToString(format.components);
+  const std::string depth = format.depth == eBitDepthCustom
+                                ? "custom depth"
+                                : mapBitDepthToString(format.depth);
+  const std::string components =
+      format.components == ePixelComponentCustom
+          ? "custom components"
+          : mapPixelComponentsToString(format.components);
   return depth + " " + components;
 }
 
@@ -28,7 +30,8 @@ std::string timeText(double t) {
   return text.str();
 }
 
-ClipDescriptor &defineFilterClip(ImageEffectDescriptor &desc, const char *name) {
+ClipDescriptor &defineFilterClip(ImageEffectDescriptor &desc,
+                                 const char *name) {
   ClipDescriptor *clip = desc.defineClip(name);
   clip->addSupportedComponent(ePixelComponentRGBA);
   clip->addSupportedComponent(ePixelComponentAlpha);
@@ -54,7 +57,8 @@ void describeFilter(ImageEffectDescriptor &desc) {
 }
 
 void defineFilterClips(ImageEffectDescriptor &desc) {
-  ClipDescriptor &source = defineFilterClip(desc, kOfxImageEffectSimpleSourceClipName);
+  ClipDescriptor &source =
+      defineFilterClip(desc, kOfxImageEffectSimpleSourceClipName);
   source.setTemporalClipAccess(false);
   source.setIsMask(false);
   source.setOptional(false);
@@ -73,30 +77,36 @@ void FilterEffect::render(const RenderArguments &args) {
 }
 
 PixelFormat FilterEffect::renderedOutputFormat() const {
-  const PixelFormat format{dstClip_->getPixelDepth(), dstClip_->getPixelComponents()};
+  const PixelFormat format{dstClip_->getPixelDepth(),
+                           dstClip_->getPixelComponents()};
   if (!isRenderedPixelFormat(format))
-    throwFailure(kOfxStatErrUnsupported, "the output clip's format " + formatName(format) +
+    throwFailure(kOfxStatErrUnsupported, "the output clip's format " +
+                                             formatName(format) +
                                              " is not one this effect renders");
   return format;
 }
 
-FilterImages FilterEffect::fetchImages(const RenderArguments &args, PixelFormat format) {
+FilterImages FilterEffect::fetchImages(const RenderArguments &args,
+                                       PixelFormat format) {
   FilterImages images;
   images.format = format;
   images.dst.reset(dstClip_->fetchImage(args.time));
   if (!images.dst)
-    throwFailure(kOfxStatFailed, "no output image at time " + timeText(args.time));
+    throwFailure(kOfxStatFailed,
+                 "no output image at time " + timeText(args.time));
   // The processor is picked from the clip; writing an image of another
   // layout with it would run past the image's memory.
   if (formatOf(*images.dst) != format)
     throwFailure(kOfxStatErrFormat, "the output image's format " +
                                         formatName(formatOf(*images.dst)) +
-                                        " differs from its clip's, " + formatName(format));
+                                        " differs from its clip's, " +
+                                        formatName(format));
   images.src.reset(srcClip_->fetchImage(args.time));
   if (images.src && formatOf(*images.src) != format)
-    throwFailure(kOfxStatErrFormat, "source and output images differ in format (source " +
-                                        formatName(formatOf(*images.src)) + ", output " +
-                                        formatName(format) + ")");
+    throwFailure(kOfxStatErrFormat,
+                 "source and output images differ in format (source " +
+                     formatName(formatOf(*images.src)) + ", output " +
+                     formatName(format) + ")");
   return images;
 }
 

@@ -15,8 +15,8 @@ namespace OFX {
 namespace {
 
 OfxRectI readRectI(const PropertySet &props, const char *name) {
-  return OfxRectI{props.getInt(name, 0), props.getInt(name, 1), props.getInt(name, 2),
-                  props.getInt(name, 3)};
+  return OfxRectI{props.getInt(name, 0), props.getInt(name, 1),
+                  props.getInt(name, 2), props.getInt(name, 3)};
 }
 
 void releaseImage(OfxPropertySetHandle image) noexcept {
@@ -32,8 +32,10 @@ Image::Image(OfxPropertySetHandle imageHandle) : props_(imageHandle) {
     data_ = props_.getPointer(kOfxImagePropData);
     rowBytes_ = props_.getInt(kOfxImagePropRowBytes);
     bounds_ = readRectI(props_, kOfxImagePropBounds);
-    depth_ = mapStringToBitDepth(props_.getString(kOfxImageEffectPropPixelDepth));
-    components_ = mapStringToPixelComponents(props_.getString(kOfxImageEffectPropComponents));
+    depth_ =
+        mapStringToBitDepth(props_.getString(kOfxImageEffectPropPixelDepth));
+    components_ = mapStringToPixelComponents(
+        props_.getString(kOfxImageEffectPropComponents));
     pixelBytes_ = componentCount(components_) * bytesPerComponent(depth_);
     // What follows is descriptive only; a host that leaves it out gets the
     // standard's defaults rather than a failed render.
@@ -44,9 +46,10 @@ Image::Image(OfxPropertySetHandle imageHandle) : props_(imageHandle) {
     renderScale_.x = props_.getDoubleOr(kOfxImageEffectPropRenderScale, 1.0, 0);
     renderScale_.y = props_.getDoubleOr(kOfxImageEffectPropRenderScale, 1.0, 1);
     pixelAspectRatio_ = props_.getDoubleOr(kOfxImagePropPixelAspectRatio, 1.0);
-    premultiplication_ = mapStringToPreMultiplication(
-        props_.getStringOr(kOfxImageEffectPropPreMultiplication, kOfxImageOpaque));
-    field_ = mapStringToField(props_.getStringOr(kOfxImagePropField, kOfxImageFieldNone));
+    premultiplication_ = mapStringToPreMultiplication(props_.getStringOr(
+        kOfxImageEffectPropPreMultiplication, kOfxImageOpaque));
+    field_ = mapStringToField(
+        props_.getStringOr(kOfxImagePropField, kOfxImageFieldNone));
     uniqueIdentifier_ = props_.getStringOr(kOfxImagePropUniqueIdentifier, "");
   } catch (...) {
     releaseImage(imageHandle);
@@ -71,8 +74,8 @@ void *Image::getPixelAddress(int x, int y) const {
 // ---------------------------------------------------------------------------
 // Clip
 
-Clip::Clip(ImageEffect &effect, const std::string &name, OfxImageClipHandle handle,
-           OfxPropertySetHandle props)
+Clip::Clip(ImageEffect &effect, const std::string &name,
+           OfxImageClipHandle handle, OfxPropertySetHandle props)
     : effect_(effect), name_(name), handle_(handle), props_(props) {}
 
 BitDepthEnum Clip::getPixelDepth() const {
@@ -80,40 +83,49 @@ BitDepthEnum Clip::getPixelDepth() const {
 }
 
 PixelComponentEnum Clip::getPixelComponents() const {
-  return mapStringToPixelComponents(props_.getString(kOfxImageEffectPropComponents));
+  return mapStringToPixelComponents(
+      props_.getString(kOfxImageEffectPropComponents));
 }
 
 BitDepthEnum Clip::getUnmappedPixelDepth() const {
-  std::string depth = props_.getStringOr(kOfxImageClipPropUnmappedPixelDepth, "");
+  std::string depth =
+      props_.getStringOr(kOfxImageClipPropUnmappedPixelDepth, "");
   return depth.empty() ? getPixelDepth() : mapStringToBitDepth(depth);
 }
 
 PixelComponentEnum Clip::getUnmappedPixelComponents() const {
-  std::string components = props_.getStringOr(kOfxImageClipPropUnmappedComponents, "");
-  return components.empty() ? getPixelComponents() : mapStringToPixelComponents(components);
+  std::string components =
+      props_.getStringOr(kOfxImageClipPropUnmappedComponents, "");
+  return components.empty() ? getPixelComponents()
+                            : mapStringToPixelComponents(components);
 }
 
 PreMultiplicationEnum Clip::getPreMultiplication() const {
-  return mapStringToPreMultiplication(
-      props_.getStringOr(kOfxImageEffectPropPreMultiplication, kOfxImageOpaque));
+  return mapStringToPreMultiplication(props_.getStringOr(
+      kOfxImageEffectPropPreMultiplication, kOfxImageOpaque));
 }
 
 double Clip::getPixelAspectRatio() const {
   return props_.getDoubleOr(kOfxImagePropPixelAspectRatio, 1.0);
 }
 
-bool Clip::isConnected() const { return props_.getIntOr(kOfxImageClipPropConnected, 1) != 0; }
+bool Clip::isConnected() const {
+  return props_.getIntOr(kOfxImageClipPropConnected, 1) != 0;
+}
 
 OfxRectD Clip::getRegionOfDefinition(double t) const {
   OfxRectD rod{0.0, 0.0, 0.0, 0.0};
-  OfxStatus status = Private::effectSuite().clipGetRegionOfDefinition(handle_, t, &rod);
+  OfxStatus status =
+      Private::effectSuite().clipGetRegionOfDefinition(handle_, t, &rod);
   if (status != kOfxStatOK)
     throw Exception::Suite(status, "region of definition of clip " + name_);
   return rod;
 }
 
-OfxRectI Clip::getPixelRegionOfDefinition(double t, OfxPointD renderScale) const {
-  return canonicalToPixelEnclosing(getRegionOfDefinition(t), renderScale, getPixelAspectRatio());
+OfxRectI Clip::getPixelRegionOfDefinition(double t,
+                                          OfxPointD renderScale) const {
+  return canonicalToPixelEnclosing(getRegionOfDefinition(t), renderScale,
+                                   getPixelAspectRatio());
 }
 
 OfxRectI Clip::getPixelRegionOfDefinitionOr(double t, OfxPointD renderScale,
@@ -132,8 +144,8 @@ OfxRectI canonicalToPixelEnclosing(const OfxRectD &rect, OfxPointD renderScale,
   const auto held = [](double v) {
     if (std::isnan(v))
       return 0;
-    return static_cast<int>(std::clamp<double>(v, std::numeric_limits<int>::min(),
-                                               std::numeric_limits<int>::max()));
+    return static_cast<int>(std::clamp<double>(
+        v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
   };
   const double par = pixelAspectRatio > 0.0 ? pixelAspectRatio : 1.0;
   const double sx = renderScale.x / par;
@@ -146,11 +158,14 @@ OfxRectI canonicalToPixelEnclosing(const OfxRectD &rect, OfxPointD renderScale,
 
 Image *Clip::fetchImage(double t) { return fetchImageImpl(t, nullptr); }
 
-Image *Clip::fetchImage(double t, const OfxRectD &bounds) { return fetchImageImpl(t, &bounds); }
+Image *Clip::fetchImage(double t, const OfxRectD &bounds) {
+  return fetchImageImpl(t, &bounds);
+}
 
 Image *Clip::fetchImageImpl(double t, const OfxRectD *bounds) {
   OfxPropertySetHandle image = nullptr;
-  OfxStatus status = Private::effectSuite().clipGetImage(handle_, t, bounds, &image);
+  OfxStatus status =
+      Private::effectSuite().clipGetImage(handle_, t, bounds, &image);
   if (status == kOfxStatFailed)
     return nullptr;
   if (status != kOfxStatOK)

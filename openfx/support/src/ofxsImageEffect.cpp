@@ -13,7 +13,8 @@ ImageEffect::ImageEffect(OfxImageEffectHandle handle) : handle_(handle) {
   status = effect.getParamSet(handle, &paramSet_);
   if (status != kOfxStatOK)
     throw Exception::Suite(status, "effect parameter set");
-  context_ = mapStringToContext(props_.getStringOr(kOfxImageEffectPropContext, ""));
+  context_ =
+      mapStringToContext(props_.getStringOr(kOfxImageEffectPropContext, ""));
 }
 
 ImageEffect::~ImageEffect() = default;
@@ -24,7 +25,8 @@ Clip *ImageEffect::fetchClip(const std::string &name) {
     return found->second.get();
   OfxImageClipHandle clip = nullptr;
   OfxPropertySetHandle props = nullptr;
-  OfxStatus status = Private::effectSuite().clipGetHandle(handle_, name.c_str(), &clip, &props);
+  OfxStatus status = Private::effectSuite().clipGetHandle(handle_, name.c_str(),
+                                                          &clip, &props);
   if (status != kOfxStatOK)
     throw Exception::Suite(status, "clip " + name);
   auto object = std::make_unique<Clip>(*this, name, clip, props);
@@ -33,17 +35,19 @@ Clip *ImageEffect::fetchClip(const std::string &name) {
   return result;
 }
 
-template <class P> P *ImageEffect::fetchParam(const std::string &name, ParamTypeEnum type) {
+template <class P>
+P *ImageEffect::fetchParam(const std::string &name, ParamTypeEnum type) {
   auto found = params_.find(name);
   if (found != params_.end()) {
     if (found->second->getType() != type)
-      throw Exception::Suite(kOfxStatErrValue, "parameter " + name + " fetched as another type");
+      throw Exception::Suite(kOfxStatErrValue,
+                             "parameter " + name + " fetched as another type");
     return static_cast<P *>(found->second.get());
   }
   OfxParamHandle param = nullptr;
   OfxPropertySetHandle props = nullptr;
-  OfxStatus status =
-      Private::parameterSuite().paramGetHandle(paramSet_, name.c_str(), &param, &props);
+  OfxStatus status = Private::parameterSuite().paramGetHandle(
+      paramSet_, name.c_str(), &param, &props);
   if (status != kOfxStatOK)
     throw Exception::Suite(status, "parameter " + name);
   // Reading a parameter through the wrong type would pass the wrong
@@ -51,7 +55,8 @@ template <class P> P *ImageEffect::fetchParam(const std::string &name, ParamType
   // type is trusted.
   std::string hostType = PropertySet(props).getStringOr(kOfxParamPropType, "");
   if (!hostType.empty() && hostType != mapParamTypeToString(type))
-    throw Exception::Suite(kOfxStatErrValue, "parameter " + name + " is a " + hostType);
+    throw Exception::Suite(kOfxStatErrValue,
+                           "parameter " + name + " is a " + hostType);
   auto object = std::make_unique<P>(name, param, props);
   P *result = object.get();
   params_.emplace(name, std::move(object));
@@ -91,22 +96,27 @@ void ImageEffect::beginSequenceRender(const BeginSequenceRenderArguments &) {}
 
 void ImageEffect::endSequenceRender(const EndSequenceRenderArguments &) {}
 
-bool ImageEffect::getRegionOfDefinition(const RegionOfDefinitionArguments &, OfxRectD &) {
+bool ImageEffect::getRegionOfDefinition(const RegionOfDefinitionArguments &,
+                                        OfxRectD &) {
   return false;
 }
 
 void ImageEffect::getRegionsOfInterest(const RegionsOfInterestArguments &,
                                        RegionOfInterestSetter &) {}
 
-bool ImageEffect::isIdentity(const IsIdentityArguments &, Clip *&, double &) { return false; }
+bool ImageEffect::isIdentity(const IsIdentityArguments &, Clip *&, double &) {
+  return false;
+}
 
 void ImageEffect::getClipPreferences(ClipPreferencesSetter &) {}
 
-void ImageEffect::changedParam(const InstanceChangedArgs &, const std::string &) {
+void ImageEffect::changedParam(const InstanceChangedArgs &,
+                               const std::string &) {
   changeHandled_ = false;
 }
 
-void ImageEffect::changedClip(const InstanceChangedArgs &, const std::string &) {
+void ImageEffect::changedClip(const InstanceChangedArgs &,
+                              const std::string &) {
   changeHandled_ = false;
 }
 

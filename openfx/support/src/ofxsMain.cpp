@@ -37,12 +37,10 @@ PluginRegistry buildRegistry() {
       if (!factory)
         continue;
       registry.factories.push_back(factory);
-      registry.records.push_back(OfxPlugin{kOfxImageEffectPluginApi,
-                                           kOfxImageEffectPluginApiVersion,
-                                           factory->getID().c_str(),
-                                           factory->getMajorVersion(),
-                                           factory->getMinorVersion(), &setHost,
-                                           factory->getMainEntry()});
+      registry.records.push_back(OfxPlugin{
+          kOfxImageEffectPluginApi, kOfxImageEffectPluginApiVersion,
+          factory->getID().c_str(), factory->getMajorVersion(),
+          factory->getMinorVersion(), &setHost, factory->getMainEntry()});
     }
   } catch (...) {
     // A module that cannot list its plug-ins offers none.
@@ -63,16 +61,18 @@ OfxPointD readRenderScale(const PropertySet &args) {
 }
 
 OfxRectI readRectI(const PropertySet &args, const char *name) {
-  return OfxRectI{args.getInt(name, 0), args.getInt(name, 1), args.getInt(name, 2),
-                  args.getInt(name, 3)};
+  return OfxRectI{args.getInt(name, 0), args.getInt(name, 1),
+                  args.getInt(name, 2), args.getInt(name, 3)};
 }
 
 OfxRectD readRectD(const PropertySet &args, const char *name) {
-  return OfxRectD{args.getDouble(name, 0), args.getDouble(name, 1), args.getDouble(name, 2),
-                  args.getDouble(name, 3)};
+  return OfxRectD{args.getDouble(name, 0), args.getDouble(name, 1),
+                  args.getDouble(name, 2), args.getDouble(name, 3)};
 }
 
-bool readFlag(const PropertySet &args, const char *name) { return args.getIntOr(name, 0) != 0; }
+bool readFlag(const PropertySet &args, const char *name) {
+  return args.getIntOr(name, 0) != 0;
+}
 
 // Writes the regions an effect asks for into the action's outArgs, one
 // "OfxImageClipPropRoI_<clip>" property per clip.
@@ -95,9 +95,11 @@ private:
 
 class OutArgsClipPreferencesSetter : public ClipPreferencesSetter {
 public:
-  explicit OutArgsClipPreferencesSetter(const PropertySet &outArgs) : outArgs_(outArgs) {}
+  explicit OutArgsClipPreferencesSetter(const PropertySet &outArgs)
+      : outArgs_(outArgs) {}
 
-  void setClipComponents(const Clip &clip, PixelComponentEnum components) override {
+  void setClipComponents(const Clip &clip,
+                         PixelComponentEnum components) override {
     const std::string name = "OfxImageClipPropComponents_" + clip.name();
     outArgs_.setString(name.c_str(), mapPixelComponentsToString(components));
     anySet_ = true;
@@ -204,7 +206,8 @@ struct ActionDispatcher {
   }
 
   OfxStatus describeInContext() {
-    ContextEnum context = mapStringToContext(inArgs.getString(kOfxImageEffectPropContext));
+    ContextEnum context =
+        mapStringToContext(inArgs.getString(kOfxImageEffectPropContext));
     ImageEffectDescriptor desc(handle);
     factory.describeInContext(desc, context);
     return kOfxStatOK;
@@ -212,8 +215,10 @@ struct ActionDispatcher {
 
   OfxStatus createInstance() {
     PropertySet props = effectProperties(handle);
-    ContextEnum context = mapStringToContext(props.getStringOr(kOfxImageEffectPropContext, ""));
-    std::unique_ptr<ImageEffect> effect(factory.createInstance(handle, context));
+    ContextEnum context =
+        mapStringToContext(props.getStringOr(kOfxImageEffectPropContext, ""));
+    std::unique_ptr<ImageEffect> effect(
+        factory.createInstance(handle, context));
     if (!effect)
       return kOfxStatFailed;
     props.setPointer(kOfxPropInstanceData, effect.get());
@@ -223,7 +228,8 @@ struct ActionDispatcher {
 
   OfxStatus destroyInstance() {
     PropertySet props = effectProperties(handle);
-    ImageEffect *effect = static_cast<ImageEffect *>(props.getPointer(kOfxPropInstanceData));
+    ImageEffect *effect =
+        static_cast<ImageEffect *>(props.getPointer(kOfxPropInstanceData));
     // Clear first, so the host never holds a pointer to a deleted object.
     props.setPointer(kOfxPropInstanceData, nullptr);
     delete effect;
@@ -243,11 +249,14 @@ struct ActionDispatcher {
     args.time = inArgs.getDouble(kOfxPropTime);
     args.renderScale = readRenderScale(inArgs);
     args.renderWindow = readRectI(inArgs, kOfxImageEffectPropRenderWindow);
-    args.fieldToRender =
-        mapStringToField(inArgs.getStringOr(kOfxImageEffectPropFieldToRender, ""));
-    args.sequentialRenderStatus = readFlag(inArgs, kOfxImageEffectPropSequentialRenderStatus);
-    args.interactiveRenderStatus = readFlag(inArgs, kOfxImageEffectPropInteractiveRenderStatus);
-    args.renderQualityDraft = readFlag(inArgs, kOfxImageEffectPropRenderQualityDraft);
+    args.fieldToRender = mapStringToField(
+        inArgs.getStringOr(kOfxImageEffectPropFieldToRender, ""));
+    args.sequentialRenderStatus =
+        readFlag(inArgs, kOfxImageEffectPropSequentialRenderStatus);
+    args.interactiveRenderStatus =
+        readFlag(inArgs, kOfxImageEffectPropInteractiveRenderStatus);
+    args.renderQualityDraft =
+        readFlag(inArgs, kOfxImageEffectPropRenderQualityDraft);
     effect.render(args);
     return kOfxStatOK;
   }
@@ -255,13 +264,17 @@ struct ActionDispatcher {
   OfxStatus beginSequenceRender() {
     ImageEffect &effect = instance();
     BeginSequenceRenderArguments args;
-    args.frameRange.min = inArgs.getDoubleOr(kOfxImageEffectPropFrameRange, 0.0, 0);
-    args.frameRange.max = inArgs.getDoubleOr(kOfxImageEffectPropFrameRange, 0.0, 1);
+    args.frameRange.min =
+        inArgs.getDoubleOr(kOfxImageEffectPropFrameRange, 0.0, 0);
+    args.frameRange.max =
+        inArgs.getDoubleOr(kOfxImageEffectPropFrameRange, 0.0, 1);
     args.frameStep = inArgs.getDoubleOr(kOfxImageEffectPropFrameStep, 1.0);
     args.isInteractive = readFlag(inArgs, kOfxPropIsInteractive);
     args.renderScale = readRenderScale(inArgs);
-    args.sequentialRenderStatus = readFlag(inArgs, kOfxImageEffectPropSequentialRenderStatus);
-    args.interactiveRenderStatus = readFlag(inArgs, kOfxImageEffectPropInteractiveRenderStatus);
+    args.sequentialRenderStatus =
+        readFlag(inArgs, kOfxImageEffectPropSequentialRenderStatus);
+    args.interactiveRenderStatus =
+        readFlag(inArgs, kOfxImageEffectPropInteractiveRenderStatus);
     effect.beginSequenceRender(args);
     return kOfxStatOK;
   }
@@ -271,8 +284,10 @@ struct ActionDispatcher {
     EndSequenceRenderArguments args;
     args.isInteractive = readFlag(inArgs, kOfxPropIsInteractive);
     args.renderScale = readRenderScale(inArgs);
-    args.sequentialRenderStatus = readFlag(inArgs, kOfxImageEffectPropSequentialRenderStatus);
-    args.interactiveRenderStatus = readFlag(inArgs, kOfxImageEffectPropInteractiveRenderStatus);
+    args.sequentialRenderStatus =
+        readFlag(inArgs, kOfxImageEffectPropSequentialRenderStatus);
+    args.interactiveRenderStatus =
+        readFlag(inArgs, kOfxImageEffectPropInteractiveRenderStatus);
     effect.endSequenceRender(args);
     return kOfxStatOK;
   }
@@ -285,7 +300,8 @@ struct ActionDispatcher {
     OfxRectD rod{0.0, 0.0, 0.0, 0.0};
     if (!effect.getRegionOfDefinition(args, rod))
       return kOfxStatReplyDefault;
-    outArgs.setDoubles(kOfxImageEffectPropRegionOfDefinition, {rod.x1, rod.y1, rod.x2, rod.y2});
+    outArgs.setDoubles(kOfxImageEffectPropRegionOfDefinition,
+                       {rod.x1, rod.y1, rod.x2, rod.y2});
     return kOfxStatOK;
   }
 
@@ -294,7 +310,8 @@ struct ActionDispatcher {
     RegionsOfInterestArguments args;
     args.time = inArgs.getDouble(kOfxPropTime);
     args.renderScale = readRenderScale(inArgs);
-    args.regionOfInterest = readRectD(inArgs, kOfxImageEffectPropRegionOfInterest);
+    args.regionOfInterest =
+        readRectD(inArgs, kOfxImageEffectPropRegionOfInterest);
     OutArgsRoISetter setter(outArgs);
     effect.getRegionsOfInterest(args, setter);
     return setter.anySet() ? kOfxStatOK : kOfxStatReplyDefault;
@@ -304,8 +321,8 @@ struct ActionDispatcher {
     ImageEffect &effect = instance();
     IsIdentityArguments args;
     args.time = inArgs.getDouble(kOfxPropTime);
-    args.fieldToRender =
-        mapStringToField(inArgs.getStringOr(kOfxImageEffectPropFieldToRender, ""));
+    args.fieldToRender = mapStringToField(
+        inArgs.getStringOr(kOfxImageEffectPropFieldToRender, ""));
     args.renderWindow = readRectI(inArgs, kOfxImageEffectPropRenderWindow);
     args.renderScale = readRenderScale(inArgs);
     Clip *clip = nullptr;
@@ -327,7 +344,8 @@ struct ActionDispatcher {
   OfxStatus instanceChanged() {
     ImageEffect &effect = instance();
     InstanceChangedArgs args;
-    std::string reason = inArgs.getStringOr(kOfxPropChangeReason, kOfxChangeUserEdited);
+    std::string reason =
+        inArgs.getStringOr(kOfxPropChangeReason, kOfxChangeUserEdited);
     args.reason = reason == kOfxChangePluginEdited ? eChangePluginEdit
                   : reason == kOfxChangeTime       ? eChangeTime
                                                    : eChangeUserEdit;
@@ -366,7 +384,8 @@ void keepReason(std::string &reason, const char *text) noexcept {
 
 // Runs the action; a failure becomes its status and, in reason, whatever
 // the failure says beyond that status.
-OfxStatus runAction(ActionDispatcher &dispatcher, std::string &reason) noexcept {
+OfxStatus runAction(ActionDispatcher &dispatcher,
+                    std::string &reason) noexcept {
   // Nothing may unwind into the host: every failure becomes a status.
   try {
     return dispatcher.dispatch();
@@ -398,7 +417,8 @@ OfxStatus runAction(ActionDispatcher &dispatcher, std::string &reason) noexcept 
 
 // Tells the host why an action failed: the status alone cannot say which
 // clip, parameter or format was at fault.
-void postError(OfxImageEffectHandle handle, const std::string &reason) noexcept {
+void postError(OfxImageEffectHandle handle,
+               const std::string &reason) noexcept {
   try {
     const OfxMessageSuiteV1 *suite = messageSuite();
     if (!suite || !suite->message)
@@ -413,12 +433,15 @@ void postError(OfxImageEffectHandle handle, const std::string &reason) noexcept 
 
 } // namespace
 
-OfxStatus mainEntry(PluginFactory &factory, const char *action, const void *handle,
-                    OfxPropertySetHandle inArgs, OfxPropertySetHandle outArgs) {
+OfxStatus mainEntry(PluginFactory &factory, const char *action,
+                    const void *handle, OfxPropertySetHandle inArgs,
+                    OfxPropertySetHandle outArgs) {
   if (!action)
     return kOfxStatErrBadHandle;
-  OfxImageEffectHandle effect = static_cast<OfxImageEffectHandle>(const_cast<void *>(handle));
-  ActionDispatcher dispatcher{factory, action, effect, PropertySet(inArgs), PropertySet(outArgs)};
+  OfxImageEffectHandle effect =
+      static_cast<OfxImageEffectHandle>(const_cast<void *>(handle));
+  ActionDispatcher dispatcher{factory, action, effect, PropertySet(inArgs),
+                              PropertySet(outArgs)};
   std::string reason;
   const OfxStatus status = runAction(dispatcher, reason);
   if (!reason.empty())

@@ -20,14 +20,16 @@ unsigned getNumCPUs() {
 unsigned getThreadIndex() {
   const OfxMultiThreadSuiteV1 *suite = Private::suites().multiThread;
   unsigned index = 0;
-  if (!suite || !suite->multiThreadIndex || suite->multiThreadIndex(&index) != kOfxStatOK)
+  if (!suite || !suite->multiThreadIndex ||
+      suite->multiThreadIndex(&index) != kOfxStatOK)
     return 0;
   return index;
 }
 
 bool isSpawnedThread() {
   const OfxMultiThreadSuiteV1 *suite = Private::suites().multiThread;
-  return suite && suite->multiThreadIsSpawnedThread && suite->multiThreadIsSpawnedThread() != 0;
+  return suite && suite->multiThreadIsSpawnedThread &&
+         suite->multiThreadIsSpawnedThread() != 0;
 }
 
 Processor::~Processor() = default;

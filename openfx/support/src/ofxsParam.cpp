@@ -5,22 +5,38 @@ namespace OFX {
 
 const char *mapParamTypeToString(ParamTypeEnum type) {
   switch (type) {
-  case eStringParam: return kOfxParamTypeString;
-  case eIntParam: return kOfxParamTypeInteger;
-  case eInt2DParam: return kOfxParamTypeInteger2D;
-  case eInt3DParam: return kOfxParamTypeInteger3D;
-  case eDoubleParam: return kOfxParamTypeDouble;
-  case eDouble2DParam: return kOfxParamTypeDouble2D;
-  case eDouble3DParam: return kOfxParamTypeDouble3D;
-  case eRGBParam: return kOfxParamTypeRGB;
-  case eRGBAParam: return kOfxParamTypeRGBA;
-  case eBooleanParam: return kOfxParamTypeBoolean;
-  case eChoiceParam: return kOfxParamTypeChoice;
-  case eCustomParam: return kOfxParamTypeCustom;
-  case eGroupParam: return kOfxParamTypeGroup;
-  case ePageParam: return kOfxParamTypePage;
-  case ePushButtonParam: return kOfxParamTypePushButton;
-  case eDummyParam: break;
+  case eStringParam:
+    return kOfxParamTypeString;
+  case eIntParam:
+    return kOfxParamTypeInteger;
+  case eInt2DParam:
+    return kOfxParamTypeInteger2D;
+  case eInt3DParam:
+    return kOfxParamTypeInteger3D;
+  case eDoubleParam:
+    return kOfxParamTypeDouble;
+  case eDouble2DParam:
+    return kOfxParamTypeDouble2D;
+  case eDouble3DParam:
+    return kOfxParamTypeDouble3D;
+  case eRGBParam:
+    return kOfxParamTypeRGB;
+  case eRGBAParam:
+    return kOfxParamTypeRGBA;
+  case eBooleanParam:
+    return kOfxParamTypeBoolean;
+  case eChoiceParam:
+    return kOfxParamTypeChoice;
+  case eCustomParam:
+    return kOfxParamTypeCustom;
+  case eGroupParam:
+    return kOfxParamTypeGroup;
+  case ePageParam:
+    return kOfxParamTypePage;
+  case ePushButtonParam:
+    return kOfxParamTypePushButton;
+  case eDummyParam:
+    break;
   }
   return "";
 }
@@ -29,17 +45,28 @@ namespace {
 
 const char *doubleTypeName(DoubleTypeEnum type) {
   switch (type) {
-  case eDoubleTypePlain: return kOfxParamDoubleTypePlain;
-  case eDoubleTypeAngle: return kOfxParamDoubleTypeAngle;
-  case eDoubleTypeScale: return kOfxParamDoubleTypeScale;
-  case eDoubleTypeTime: return kOfxParamDoubleTypeTime;
-  case eDoubleTypeAbsoluteTime: return kOfxParamDoubleTypeAbsoluteTime;
-  case eDoubleTypeX: return kOfxParamDoubleTypeX;
-  case eDoubleTypeXAbsolute: return kOfxParamDoubleTypeXAbsolute;
-  case eDoubleTypeY: return kOfxParamDoubleTypeY;
-  case eDoubleTypeYAbsolute: return kOfxParamDoubleTypeYAbsolute;
-  case eDoubleTypeXY: return kOfxParamDoubleTypeXY;
-  case eDoubleTypeXYAbsolute: return kOfxParamDoubleTypeXYAbsolute;
+  case eDoubleTypePlain:
+    return kOfxParamDoubleTypePlain;
+  case eDoubleTypeAngle:
+    return kOfxParamDoubleTypeAngle;
+  case eDoubleTypeScale:
+    return kOfxParamDoubleTypeScale;
+  case eDoubleTypeTime:
+    return kOfxParamDoubleTypeTime;
+  case eDoubleTypeAbsoluteTime:
+    return kOfxParamDoubleTypeAbsoluteTime;
+  case eDoubleTypeX:
+    return kOfxParamDoubleTypeX;
+  case eDoubleTypeXAbsolute:
+    return kOfxParamDoubleTypeXAbsolute;
+  case eDoubleTypeY:
+    return kOfxParamDoubleTypeY;
+  case eDoubleTypeYAbsolute:
+    return kOfxParamDoubleTypeYAbsolute;
+  case eDoubleTypeXY:
+    return kOfxParamDoubleTypeXY;
+  case eDoubleTypeXYAbsolute:
+    return kOfxParamDoubleTypeXYAbsolute;
   }
   return kOfxParamDoubleTypePlain;
 }
@@ -64,7 +91,8 @@ void ParamDescriptor::setLabel(const std::string &label) {
   props_.setString(kOfxPropLabel, label);
 }
 
-void ParamDescriptor::setLabels(const std::string &label, const std::string &shortLabel,
+void ParamDescriptor::setLabels(const std::string &label,
+                                const std::string &shortLabel,
                                 const std::string &longLabel) {
   props_.setString(kOfxPropLabel, label);
   props_.setString(kOfxPropShortLabel, shortLabel);
@@ -107,10 +135,13 @@ void ValueParamDescriptor::setIsPersistant(bool persistant) {
   props_.setInt(kOfxParamPropPersistant, persistant ? 1 : 0);
 }
 
-IntParamDescriptor::IntParamDescriptor(const std::string &name, OfxPropertySetHandle props)
+IntParamDescriptor::IntParamDescriptor(const std::string &name,
+                                       OfxPropertySetHandle props)
     : ValueParamDescriptor(name, eIntParam, props) {}
 
-void IntParamDescriptor::setDefault(int value) { props_.setInt(kOfxParamPropDefault, value); }
+void IntParamDescriptor::setDefault(int value) {
+  props_.setInt(kOfxParamPropDefault, value);
+}
 
 void IntParamDescriptor::setRange(int min, int max) {
   props_.setInt(kOfxParamPropMin, min);
@@ -152,7 +183,9 @@ void DoubleParamDescriptor::setIncrement(double increment) {
   props_.setDouble(kOfxParamPropIncrement, increment);
 }
 
-void DoubleParamDescriptor::setDigits(int digits) { props_.setInt(kOfxParamPropDigits, digits); }
+void DoubleParamDescriptor::setDigits(int digits) {
+  props_.setInt(kOfxParamPropDigits, digits);
+}
 
 void DoubleParamDescriptor::setDoubleType(DoubleTypeEnum type) {
   props_.setString(kOfxParamPropDoubleType, doubleTypeName(type));
@@ -166,13 +199,14 @@ void Double2DParamDescriptor::setDefault(double x, double y) {
   props_.setDoubles(kOfxParamPropDefault, {x, y});
 }
 
-void Double2DParamDescriptor::setRange(double minX, double minY, double maxX, double maxY) {
+void Double2DParamDescriptor::setRange(double minX, double minY, double maxX,
+                                       double maxY) {
   props_.setDoubles(kOfxParamPropMin, {minX, minY});
   props_.setDoubles(kOfxParamPropMax, {maxX, maxY});
 }
 
-void Double2DParamDescriptor::setDisplayRange(double minX, double minY, double maxX,
-                                              double maxY) {
+void Double2DParamDescriptor::setDisplayRange(double minX, double minY,
+                                              double maxX, double maxY) {
   props_.setDoubles(kOfxParamPropDisplayMin, {minX, minY});
   props_.setDoubles(kOfxParamPropDisplayMax, {maxX, maxY});
 }
@@ -189,7 +223,8 @@ void Double2DParamDescriptor::setDoubleType(DoubleTypeEnum type) {
   props_.setString(kOfxParamPropDoubleType, doubleTypeName(type));
 }
 
-RGBAParamDescriptor::RGBAParamDescriptor(const std::string &name, OfxPropertySetHandle props)
+RGBAParamDescriptor::RGBAParamDescriptor(const std::string &name,
+                                         OfxPropertySetHandle props)
     : ValueParamDescriptor(name, eRGBAParam, props) {}
 
 void RGBAParamDescriptor::setDefault(double r, double g, double b, double a) {
@@ -200,10 +235,14 @@ ChoiceParamDescriptor::ChoiceParamDescriptor(const std::string &name,
                                              OfxPropertySetHandle props)
     : ValueParamDescriptor(name, eChoiceParam, props) {}
 
-void ChoiceParamDescriptor::setDefault(int index) { props_.setInt(kOfxParamPropDefault, index); }
+void ChoiceParamDescriptor::setDefault(int index) {
+  props_.setInt(kOfxParamPropDefault, index);
+}
 
-void ChoiceParamDescriptor::appendOption(const std::string &option, const std::string &label) {
-  props_.setString(kOfxParamPropChoiceOption, option, static_cast<int>(options_.size()));
+void ChoiceParamDescriptor::appendOption(const std::string &option,
+                                         const std::string &label) {
+  props_.setString(kOfxParamPropChoiceOption, option,
+                   static_cast<int>(options_.size()));
   options_.push_back(option);
   if (label.empty())
     return;
@@ -228,14 +267,16 @@ void ChoiceParamDescriptor::writeHint() {
   ParamDescriptor::setHint(text);
 }
 
-GroupParamDescriptor::GroupParamDescriptor(const std::string &name, OfxPropertySetHandle props)
+GroupParamDescriptor::GroupParamDescriptor(const std::string &name,
+                                           OfxPropertySetHandle props)
     : ParamDescriptor(name, eGroupParam, props) {}
 
 void GroupParamDescriptor::setOpen(bool open) {
   props_.setInt(kOfxParamPropGroupOpen, open ? 1 : 0);
 }
 
-PageParamDescriptor::PageParamDescriptor(const std::string &name, OfxPropertySetHandle props)
+PageParamDescriptor::PageParamDescriptor(const std::string &name,
+                                         OfxPropertySetHandle props)
     : ParamDescriptor(name, ePageParam, props) {}
 
 void PageParamDescriptor::addChild(const ParamDescriptor &param) {
@@ -252,11 +293,13 @@ Param::Param(const std::string &name, ParamTypeEnum type, OfxParamHandle handle,
 
 Param::~Param() = default;
 
-IntParam::IntParam(const std::string &name, OfxParamHandle handle, OfxPropertySetHandle props)
+IntParam::IntParam(const std::string &name, OfxParamHandle handle,
+                   OfxPropertySetHandle props)
     : Param(name, eIntParam, handle, props) {}
 
 void IntParam::getValue(int &value) const {
-  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &value), name_);
+  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &value),
+                   name_);
 }
 
 int IntParam::getValue() const {
@@ -266,7 +309,8 @@ int IntParam::getValue() const {
 }
 
 void IntParam::getValueAtTime(double t, int &value) const {
-  checkParamStatus(Private::parameterSuite().paramGetValueAtTime(handle_, t, &value), name_);
+  checkParamStatus(
+      Private::parameterSuite().paramGetValueAtTime(handle_, t, &value), name_);
 }
 
 int IntParam::getValueAtTime(double t) const {
@@ -281,7 +325,8 @@ BooleanParam::BooleanParam(const std::string &name, OfxParamHandle handle,
 
 void BooleanParam::getValue(bool &value) const {
   int raw = 0;
-  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &raw), name_);
+  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &raw),
+                   name_);
   value = raw != 0;
 }
 
@@ -293,7 +338,8 @@ bool BooleanParam::getValue() const {
 
 void BooleanParam::getValueAtTime(double t, bool &value) const {
   int raw = 0;
-  checkParamStatus(Private::parameterSuite().paramGetValueAtTime(handle_, t, &raw), name_);
+  checkParamStatus(
+      Private::parameterSuite().paramGetValueAtTime(handle_, t, &raw), name_);
   value = raw != 0;
 }
 
@@ -308,7 +354,8 @@ ChoiceParam::ChoiceParam(const std::string &name, OfxParamHandle handle,
     : Param(name, eChoiceParam, handle, props) {}
 
 void ChoiceParam::getValue(int &value) const {
-  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &value), name_);
+  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &value),
+                   name_);
 }
 
 int ChoiceParam::getValue() const {
@@ -318,7 +365,8 @@ int ChoiceParam::getValue() const {
 }
 
 void ChoiceParam::getValueAtTime(double t, int &value) const {
-  checkParamStatus(Private::parameterSuite().paramGetValueAtTime(handle_, t, &value), name_);
+  checkParamStatus(
+      Private::parameterSuite().paramGetValueAtTime(handle_, t, &value), name_);
 }
 
 int ChoiceParam::getValueAtTime(double t) const {
@@ -327,14 +375,17 @@ int ChoiceParam::getValueAtTime(double t) const {
   return value;
 }
 
-int ChoiceParam::getNOptions() const { return props_.getDimension(kOfxParamPropChoiceOption); }
+int ChoiceParam::getNOptions() const {
+  return props_.getDimension(kOfxParamPropChoiceOption);
+}
 
 DoubleParam::DoubleParam(const std::string &name, OfxParamHandle handle,
                          OfxPropertySetHandle props)
     : Param(name, eDoubleParam, handle, props) {}
 
 void DoubleParam::getValue(double &value) const {
-  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &value), name_);
+  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &value),
+                   name_);
 }
 
 double DoubleParam::getValue() const {
@@ -344,7 +395,8 @@ double DoubleParam::getValue() const {
 }
 
 void DoubleParam::getValueAtTime(double t, double &value) const {
-  checkParamStatus(Private::parameterSuite().paramGetValueAtTime(handle_, t, &value), name_);
+  checkParamStatus(
+      Private::parameterSuite().paramGetValueAtTime(handle_, t, &value), name_);
 }
 
 double DoubleParam::getValueAtTime(double t) const {
@@ -358,7 +410,8 @@ Double2DParam::Double2DParam(const std::string &name, OfxParamHandle handle,
     : Param(name, eDouble2DParam, handle, props) {}
 
 void Double2DParam::getValue(double &x, double &y) const {
-  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &x, &y), name_);
+  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &x, &y),
+                   name_);
 }
 
 OfxPointD Double2DParam::getValue() const {
@@ -368,7 +421,8 @@ OfxPointD Double2DParam::getValue() const {
 }
 
 void Double2DParam::getValueAtTime(double t, double &x, double &y) const {
-  checkParamStatus(Private::parameterSuite().paramGetValueAtTime(handle_, t, &x, &y), name_);
+  checkParamStatus(
+      Private::parameterSuite().paramGetValueAtTime(handle_, t, &x, &y), name_);
 }
 
 OfxPointD Double2DParam::getValueAtTime(double t) const {
@@ -382,7 +436,8 @@ RGBAParam::RGBAParam(const std::string &name, OfxParamHandle handle,
     : Param(name, eRGBAParam, handle, props) {}
 
 void RGBAParam::getValue(double &r, double &g, double &b, double &a) const {
-  checkParamStatus(Private::parameterSuite().paramGetValue(handle_, &r, &g, &b, &a), name_);
+  checkParamStatus(
+      Private::parameterSuite().paramGetValue(handle_, &r, &g, &b, &a), name_);
 }
 
 OfxRGBAColourD RGBAParam::getValue() const {
@@ -391,9 +446,11 @@ OfxRGBAColourD RGBAParam::getValue() const {
   return c;
 }
 
-void RGBAParam::getValueAtTime(double t, double &r, double &g, double &b, double &a) const {
-  checkParamStatus(Private::parameterSuite().paramGetValueAtTime(handle_, t, &r, &g, &b, &a),
-                   name_);
+void RGBAParam::getValueAtTime(double t, double &r, double &g, double &b,
+                               double &a) const {
+  checkParamStatus(
+      Private::parameterSuite().paramGetValueAtTime(handle_, t, &r, &g, &b, &a),
+      name_);
 }
 
 OfxRGBAColourD RGBAParam::getValueAtTime(double t) const {

@@ -14,12 +14,13 @@ void ImageProcessor::multiThreadFunction(unsigned threadId, unsigned nThreads) {
   if (nThreads == 0 || threadId >= nThreads)
     return;
   // 64-bit arithmetic: i * dy overflows an int for tall windows.
-  const std::int64_t dy =
-      static_cast<std::int64_t>(_renderWindow.y2) - static_cast<std::int64_t>(_renderWindow.y1);
+  const std::int64_t dy = static_cast<std::int64_t>(_renderWindow.y2) -
+                          static_cast<std::int64_t>(_renderWindow.y1);
   if (dy <= 0)
     return;
   const std::int64_t first = threadId * dy / nThreads;
-  const std::int64_t last = std::min<std::int64_t>((threadId + 1) * dy / nThreads, dy);
+  const std::int64_t last =
+      std::min<std::int64_t>((threadId + 1) * dy / nThreads, dy);
   if (first >= last)
     return;
   OfxRectI band = _renderWindow;

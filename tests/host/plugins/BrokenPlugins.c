@@ -34,8 +34,12 @@ static OfxStatus failLoad(const char *action, const void *handle,
   return succeed(action, handle, inArgs, outArgs);
 }
 
-static OfxPlugin record = {kOfxImageEffectPluginApi, 1,
-                           "net.qeffects.test.BrokenLoad", 1, 0, setHost,
+static OfxPlugin record = {kOfxImageEffectPluginApi,
+                           1,
+                           "net.qeffects.test.BrokenLoad",
+                           1,
+                           0,
+                           setHost,
                            failLoad};
 
 OfxExport int OfxGetNumberOfPlugins(void) { return 1; }
@@ -44,10 +48,10 @@ OfxExport OfxPlugin *OfxGetPlugin(int nth) { return nth == 0 ? &record : NULL; }
 #elif defined(MIXED)
 
 static OfxPlugin records[] = {
-    {kOfxImageEffectPluginApi, 1, "net.qeffects.test.MixedGood", 1, 0,
-     setHost, succeed},
-    {"OfxSomethingElseAPI", 1, "net.qeffects.test.MixedOtherApi", 1, 0,
-     setHost, succeed},
+    {kOfxImageEffectPluginApi, 1, "net.qeffects.test.MixedGood", 1, 0, setHost,
+     succeed},
+    {"OfxSomethingElseAPI", 1, "net.qeffects.test.MixedOtherApi", 1, 0, setHost,
+     succeed},
     {kOfxImageEffectPluginApi, 2, "net.qeffects.test.MixedApiTwo", 1, 0,
      setHost, succeed},
 };
@@ -90,8 +94,12 @@ static OfxStatus crashInLoad(const char *action, const void *handle,
   return succeed(action, handle, inArgs, outArgs);
 }
 
-static OfxPlugin record = {kOfxImageEffectPluginApi, 1,
-                           "net.qeffects.test.CrashLoad", 1, 0, setHost,
+static OfxPlugin record = {kOfxImageEffectPluginApi,
+                           1,
+                           "net.qeffects.test.CrashLoad",
+                           1,
+                           0,
+                           setHost,
                            crashInLoad};
 
 OfxExport int OfxGetNumberOfPlugins(void) { return 1; }

@@ -52,8 +52,8 @@ static void defineClip(OfxImageEffectHandle effect, const char *name,
   props->propSetInt(clip, kOfxImageClipPropOptional, 0, optional);
 }
 
-static OfxPropertySetHandle defineParam(OfxParamSetHandle set,
-                                        const char *type, const char *name) {
+static OfxPropertySetHandle defineParam(OfxParamSetHandle set, const char *type,
+                                        const char *name) {
   OfxPropertySetHandle p = NULL;
   params->paramDefine(set, type, name, &p);
   return p;
@@ -214,9 +214,11 @@ static void copyBand(unsigned int index, unsigned int count, void *arg) {
       c->aborted = 1;
       return;
     }
-    const char *from = c->src + (ptrdiff_t)(y - c->srcBounds.y1) * c->srcRowBytes +
-                       (ptrdiff_t)(c->window.x1 - c->srcBounds.x1) * c->pixelBytes;
-    char *to = (char *)c->dst + (ptrdiff_t)(y - c->dstBounds.y1) * c->dstRowBytes +
+    const char *from =
+        c->src + (ptrdiff_t)(y - c->srcBounds.y1) * c->srcRowBytes +
+        (ptrdiff_t)(c->window.x1 - c->srcBounds.x1) * c->pixelBytes;
+    char *to = (char *)c->dst +
+               (ptrdiff_t)(y - c->dstBounds.y1) * c->dstRowBytes +
                (ptrdiff_t)(c->window.x1 - c->dstBounds.x1) * c->pixelBytes;
     memcpy(to, from, (size_t)(c->window.x2 - c->window.x1) * c->pixelBytes);
   }
@@ -248,11 +250,10 @@ static OfxStatus checkArgs(OfxPropertySetHandle args, const Expected *list,
     int n;
     double d;
     char *s;
-    OfxStatus status = list[i].type == 'i'
-                           ? props->propGetInt(args, list[i].name, 0, &n)
-                       : list[i].type == 'd'
-                           ? props->propGetDouble(args, list[i].name, 0, &d)
-                           : props->propGetString(args, list[i].name, 0, &s);
+    OfxStatus status =
+        list[i].type == 'i'   ? props->propGetInt(args, list[i].name, 0, &n)
+        : list[i].type == 'd' ? props->propGetDouble(args, list[i].name, 0, &d)
+                              : props->propGetString(args, list[i].name, 0, &s);
     if (status != kOfxStatOK)
       return kOfxStatErrValue;
   }
@@ -370,8 +371,12 @@ static OfxStatus mainEntry(const char *action, const void *handle,
 
 static void setHost(OfxHost *h) { host = h; }
 
-static OfxPlugin probe = {kOfxImageEffectPluginApi, 1,
-                          "net.qeffects.test.HostProbe", 1, 2, setHost,
+static OfxPlugin probe = {kOfxImageEffectPluginApi,
+                          1,
+                          "net.qeffects.test.HostProbe",
+                          1,
+                          2,
+                          setHost,
                           mainEntry};
 
 OfxExport int OfxGetNumberOfPlugins(void) { return 1; }

@@ -156,20 +156,19 @@ static OfxStatus entry(PluginState *state, const char *label,
   return kOfxStatReplyDefault;
 }
 
-#define STRICT_PLUGIN(name, label, context, describeStatus)                   \
-  static PluginState name##State;                                            \
-  static OfxStatus name##Main(const char *action, const void *handle,         \
-                              OfxPropertySetHandle inArgs,                    \
-                              OfxPropertySetHandle outArgs) {                 \
-    (void)outArgs;                                                            \
-    return entry(&name##State, label, context, describeStatus, action,        \
-                 handle, inArgs);                                             \
+#define STRICT_PLUGIN(name, label, context, describeStatus)                    \
+  static PluginState name##State;                                              \
+  static OfxStatus name##Main(const char *action, const void *handle,          \
+                              OfxPropertySetHandle inArgs,                     \
+                              OfxPropertySetHandle outArgs) {                  \
+    (void)outArgs;                                                             \
+    return entry(&name##State, label, context, describeStatus, action, handle, \
+                 inArgs);                                                      \
   }
 
 #if defined(STRICT_PAIR)
 STRICT_PLUGIN(First, "Strict First", kOfxImageEffectContextFilter, kOfxStatOK)
-STRICT_PLUGIN(Second, "Strict Second", kOfxImageEffectContextFilter,
-              kOfxStatOK)
+STRICT_PLUGIN(Second, "Strict Second", kOfxImageEffectContextFilter, kOfxStatOK)
 static OfxPlugin records[] = {
     {kOfxImageEffectPluginApi, 1, "net.qeffects.test.StrictFirst", 1, 0,
      setHost, FirstMain},

@@ -7,8 +7,7 @@
 #include "ofxProperty.h"
 
 static inline void describeTestEffect(const OfxPropertySuiteV1 *props,
-                                      OfxPropertySetHandle p,
-                                      const char *label,
+                                      OfxPropertySetHandle p, const char *label,
                                       const char *const *contexts,
                                       int contextCount) {
   int i;

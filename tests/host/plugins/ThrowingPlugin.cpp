@@ -17,8 +17,13 @@ OfxStatus mainEntry(const char *action, const void *, OfxPropertySetHandle,
   return kOfxStatOK;
 }
 
-OfxPlugin record = {kOfxImageEffectPluginApi, 1, "net.qeffects.test.Throwing",
-                    1, 0, setHost, mainEntry};
+OfxPlugin record = {kOfxImageEffectPluginApi,
+                    1,
+                    "net.qeffects.test.Throwing",
+                    1,
+                    0,
+                    setHost,
+                    mainEntry};
 
 } // namespace
 
