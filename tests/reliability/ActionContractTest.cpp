@@ -27,6 +27,11 @@ struct Subject {
   std::string bundlePath;
 };
 
+// Test listings show the subject by name, not as bytes.
+void PrintTo(const Subject &subject, std::ostream *out) {
+  *out << subject.name;
+}
+
 std::vector<Subject> effectSubjects() {
   std::vector<Subject> all;
   for (const std::string &bundle : effectBundles())

@@ -96,10 +96,11 @@ inline void paintPicture(ofxhost::Image &image, int seed = 0) {
         storeComponent(image, x, y, 0, alpha);
         continue;
       }
-      storeComponent(image, x, y, 0, alpha * u);
-      storeComponent(image, x, y, 1, alpha * v);
-      storeComponent(image, x, y, 2, alpha * 0.5);
-      storeComponent(image, x, y, 3, alpha);
+      // Images of the layouts no effect renders (RGB among them) are
+      // painted too, as far as their pixels reach.
+      const double rgba[4] = {alpha * u, alpha * v, alpha * 0.5, alpha};
+      for (int c = 0; c < std::min(n, 4); ++c)
+        storeComponent(image, x, y, c, rgba[c]);
     }
   }
 }
