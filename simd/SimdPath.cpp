@@ -1,11 +1,20 @@
 #include "SimdPath.h"
 
+#include <cpuid.h>
+
 #include <cstdlib>
 #include <cstring>
 
 namespace qfx::simd {
 
 namespace {
+
+// Not every compiler's __builtin_cpu_supports knows F16C (clang 14 does
+// not); CPUID leaf 1 states it in ECX.
+bool hasF16c() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_F16C) != 0;
+}
 
 // What each path's code is compiled to use (Highway's target attributes for
 // it); a processor lacking any one of them must not run that path. The
@@ -21,7 +30,7 @@ bool processorRuns(Path path) {
   const bool avx2 =
       sse4 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
       __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-      __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+      __builtin_cpu_supports("fma") && hasF16c();
   const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") &&
                       __builtin_cpu_supports("avx512vl") &&
                       __builtin_cpu_supports("avx512dq") &&
