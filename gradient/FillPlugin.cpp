@@ -18,12 +18,9 @@ void FillPlugin::renderImages(const OFX::RenderArguments &args,
                               OFX::FilterImages &images) {
   // FilterEffect::render has refused every other format, so this always
   // reaches a processor.
-  OFX::withPixelFormat(images.format, [&](auto pixel, auto nComponents) {
-    using PIX = typename decltype(pixel)::type;
-    constexpr int kComponents = decltype(nComponents)::value;
-    FillProcessor<PIX, kComponents, OFX::PixelMax<PIX>::value> processor(*this);
-    setupAndProcess(processor, args, images);
-  });
+  OFX::withProcessorFor<FillProcessor>(
+      images.format, *this,
+      [&](auto &processor) { setupAndProcess(processor, args, images); });
 }
 
 void FillPlugin::setupAndProcess(FillProcessorBase &processor,

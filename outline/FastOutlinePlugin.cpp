@@ -31,13 +31,9 @@ void FastOutlinePlugin::renderImages(const OFX::RenderArguments &args,
                                      OFX::FilterImages &images) {
   // FilterEffect::render has refused every other format, so this always
   // reaches a processor.
-  OFX::withPixelFormat(images.format, [&](auto pixel, auto nComponents) {
-    using PIX = typename decltype(pixel)::type;
-    constexpr int kComponents = decltype(nComponents)::value;
-    FastOutlineProcessor<PIX, kComponents, OFX::PixelMax<PIX>::value> processor(
-        *this);
-    setupAndProcess(processor, args, images);
-  });
+  OFX::withProcessorFor<FastOutlineProcessor>(
+      images.format, *this,
+      [&](auto &processor) { setupAndProcess(processor, args, images); });
 }
 
 void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase &processor,

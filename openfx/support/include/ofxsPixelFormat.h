@@ -82,6 +82,19 @@ bool withPixelFormat(BitDepthEnum depth, PixelComponentEnum components,
   return withPixelFormat(PixelFormat{depth, components}, fn);
 }
 
+// Makes the processor of an effect's template for the format, built with
+// `effect`, and hands it to fn: the whole of an effect's format dispatch.
+// Processor is written as Processor<PIX, nComponents, maxValue>.
+template <template <class, int, int> class Processor, class Effect, class Fn>
+bool withProcessorFor(PixelFormat format, Effect &effect, Fn &&fn) {
+  return withPixelFormat(format, [&](auto pixel, auto nComponents) {
+    using PIX = typename decltype(pixel)::type;
+    Processor<PIX, decltype(nComponents)::value, PixelMax<PIX>::value>
+        processor(effect);
+    fn(processor);
+  });
+}
+
 inline bool isRenderedPixelFormat(PixelFormat format) {
   return withPixelFormat(format, [](auto, auto) {});
 }
