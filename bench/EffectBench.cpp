@@ -193,6 +193,74 @@ void copyCase(benchmark::State &state, FrameSize size, Format format) {
   }
 }
 
+// The least memory traffic a Good or Best outline render needs, with no
+// arithmetic to speak of: the same bytes in the same three passes. The
+// field (one float per pixel) is written while the source is read for its
+// alpha (the seeding and the forward sweep share that pass, row by row in
+// the cache), read and written again by the backward sweep, and read with
+// the source while the output is written. Against the copy (source read,
+// output written) this is the bound that memory sets on the outline.
+struct TrafficJob {
+  const ofxhost::Image *source;
+  ofxhost::Image *output;
+  float *field;
+  int pass;
+};
+
+template <class PIX>
+void trafficBand(unsigned index, unsigned count, void *arg) {
+  const TrafficJob &job = *static_cast<const TrafficJob *>(arg);
+  const OfxRectI b = job.source->bounds();
+  const int width = b.x2 - b.x1, rows = b.y2 - b.y1;
+  const int first =
+      b.y1 + static_cast<int>(static_cast<long long>(rows) * index / count);
+  const int last = b.y1 + static_cast<int>(static_cast<long long>(rows) *
+                                           (index + 1) / count);
+  for (int y = first; y < last; ++y) {
+    float *field = job.field + static_cast<std::ptrdiff_t>(y - b.y1) * width;
+    const PIX *src = job.source->pixel<PIX>(b.x1, y);
+    switch (job.pass) {
+    case 0: // seeding and forward sweep: the source in, the field out
+      for (int x = 0; x < width; ++x)
+        field[x] = static_cast<float>(src[4 * x + 3]);
+      break;
+    case 1: // backward sweep: the field in and out
+      for (int x = width - 1; x >= 0; --x)
+        field[x] += 1.0f;
+      break;
+    default: { // rules: the source and the field in, the output out
+      PIX *dst = job.output->pixel<PIX>(b.x1, y);
+      for (int x = 0; x < width; ++x)
+        for (int c = 0; c < 4; ++c)
+          dst[4 * x + c] = field[x] > 0.0f ? src[4 * x + c] : PIX(0);
+      break;
+    }
+    }
+  }
+}
+
+void trafficCase(benchmark::State &state, FrameSize size, Format format) {
+  Rig &rig = Rig::get();
+  ofxhost::ImagePtr source = rig.source(size, format);
+  ofxhost::ImagePtr output = outputLike(*source);
+  std::vector<float> field(static_cast<std::size_t>(size.width) * size.height);
+  OfxThreadFunctionV1 *band =
+      format.depth == BitDepth::Byte    ? trafficBand<unsigned char>
+      : format.depth == BitDepth::Short ? trafficBand<unsigned short>
+                                        : trafficBand<float>;
+  for (auto _ : state) {
+    for (int pass = 0; pass < 3; ++pass) {
+      TrafficJob job{source.get(), output.get(), field.data(), pass};
+      if (rig.threads().multiThread(band, kDefaultThreads, &job) !=
+          kOfxStatOK) {
+        state.SkipWithError("multiThread failed");
+        return;
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
 void gradientCase(benchmark::State &state, FrameSize size, Format format,
                   int type, unsigned threads) {
   Rig &rig = Rig::get();
@@ -492,6 +560,8 @@ void registerCases() {
       const std::string tail = std::string("/") + format.name + "/" + sizeName;
       add("copy" + tail,
           [=](benchmark::State &s) { copyCase(s, size, format); });
+      add("traffic/outline" + tail,
+          [=](benchmark::State &s) { trafficCase(s, size, format); });
       for (int type = 0; type < 2; ++type)
         add(std::string("gradient/") + kGradientNames[type] + tail,
             [=](benchmark::State &s) {

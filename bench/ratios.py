@@ -14,6 +14,7 @@ import sys
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 BIG, SMALL = "3840x2160", "1920x1080"
 FORMATS = ("byte", "short", "float")
+PIXEL_BYTES = {"byte": 4, "short": 8, "float": 16}
 
 
 def case_name(entry):
@@ -158,6 +159,16 @@ def main():
         for fmt in FORMATS:
             table.ratio(f"outline/{quality}/{fmt} vs copy/{fmt}",
                         f"outline/{quality}/{fmt}/{BIG}", f"copy/{fmt}/{BIG}", limit)
+    # What memory alone costs an outline: its passes over the source, the
+    # field and the output with no arithmetic (traffic/outline), against
+    # the copy. A ratio far below the outline's own says the outline is
+    # held up by its arithmetic, not by memory. The gradient moves exactly
+    # the copy's bytes, so its bound is 1.
+    for fmt in FORMATS:
+        pixel = PIXEL_BYTES[fmt]
+        table.ratio(f"memory bound: outline {3 * pixel + 16} B/px vs copy "
+                    f"{2 * pixel} B/px, {fmt}",
+                    f"traffic/outline/{fmt}/{BIG}", f"copy/{fmt}/{BIG}", None)
     for kind in ("linear", "radial"):
         for fmt in FORMATS:
             table.ratio(f"gradient/{kind}/{fmt} vs copy/{fmt}",

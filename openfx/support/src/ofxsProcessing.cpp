@@ -13,6 +13,10 @@ ImageProcessor::~ImageProcessor() = default;
 void ImageProcessor::multiThreadFunction(unsigned threadId, unsigned nThreads) {
   if (nThreads == 0 || threadId >= nThreads)
     return;
+  if (rowsPerClaim_ > 0) {
+    processClaimedRuns();
+    return;
+  }
   // 64-bit arithmetic: i * dy overflows an int for tall windows.
   const std::int64_t dy = static_cast<std::int64_t>(_renderWindow.y2) -
                           static_cast<std::int64_t>(_renderWindow.y1);
@@ -29,9 +33,34 @@ void ImageProcessor::multiThreadFunction(unsigned threadId, unsigned nThreads) {
   multiThreadProcessImages(band);
 }
 
+void ImageProcessor::processClaimedRuns() {
+  const std::int64_t dy = static_cast<std::int64_t>(_renderWindow.y2) -
+                          static_cast<std::int64_t>(_renderWindow.y1);
+  while (!aborted_.load(std::memory_order_relaxed)) {
+    const std::int64_t first =
+        nextClaimedRow_.fetch_add(rowsPerClaim_, std::memory_order_relaxed);
+    if (first >= dy)
+      return;
+    OfxRectI run = _renderWindow;
+    run.y1 = static_cast<int>(_renderWindow.y1 + first);
+    run.y2 = static_cast<int>(
+        _renderWindow.y1 + std::min<std::int64_t>(first + rowsPerClaim_, dy));
+    multiThreadProcessImages(run);
+  }
+}
+
+bool ImageProcessor::abortRequested() {
+  if (!_effect.abort())
+    return false;
+  aborted_.store(true, std::memory_order_relaxed);
+  return true;
+}
+
 void ImageProcessor::process() {
   if (!_dstImg)
     return;
+  nextClaimedRow_.store(0, std::memory_order_relaxed);
+  aborted_.store(false, std::memory_order_relaxed);
   preProcess();
   multiThread();
   postProcess();
