@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -193,69 +194,104 @@ void copyCase(benchmark::State &state, FrameSize size, Format format) {
   }
 }
 
-// The least memory traffic a Good or Best outline render needs, with no
-// arithmetic to speak of: the same bytes in the same three passes. The
-// field (one float per pixel) is written while the source is read for its
-// alpha (the seeding and the forward sweep share that pass, row by row in
-// the cache), read and written again by the backward sweep, and read with
-// the source while the output is written. Against the copy (source read,
-// output written) this is the bound that memory sets on the outline.
+// The least memory traffic a render needs, with no arithmetic to speak
+// of: the same bytes in the same passes, written by ordinary stores as the
+// effects write (the copy's library call writes whole lines without
+// reading them first). The gradient reads the source and writes the
+// output once (pass 3 alone). The Good or Best outline makes three passes:
+// the field (one float per pixel) is written while the source is read for
+// its alpha (the seeding and the forward sweep share that pass, row by row
+// in the cache), read and written again by the backward sweep, and read
+// with the source while the output is written.
+enum TrafficPass { kSeed, kBackwardSweep, kRules, kBlend };
+
 struct TrafficJob {
   const ofxhost::Image *source;
   ofxhost::Image *output;
   float *field;
-  int pass;
+  TrafficPass pass;
+  std::atomic<std::uint64_t> checksum{0};
 };
 
-template <class PIX>
+// Every byte of [data, data + bytes) read, as 64-bit words; what they
+// hold only goes into a checksum that keeps the reads from being dropped.
+std::uint64_t readEvery(const void *data, std::size_t bytes) {
+  const auto *bytesIn = static_cast<const unsigned char *>(data);
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i + 8 <= bytes; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytesIn + i, 8);
+    sum ^= word;
+  }
+  return sum;
+}
+
+// [src, src + bytes) written to dst by ordinary stores, as 64-bit words.
+// The mask (always zero) keeps the loop from being turned into a library
+// copy.
+void storeEvery(const void *src, void *dst, std::size_t bytes) {
+  static volatile std::uint64_t zero = 0;
+  const std::uint64_t mask = zero;
+  const auto *in = static_cast<const unsigned char *>(src);
+  auto *out = static_cast<unsigned char *>(dst);
+  for (std::size_t i = 0; i + 8 <= bytes; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, in + i, 8);
+    word ^= mask;
+    std::memcpy(out + i, &word, 8);
+  }
+}
+
 void trafficBand(unsigned index, unsigned count, void *arg) {
-  const TrafficJob &job = *static_cast<const TrafficJob *>(arg);
+  TrafficJob &job = *static_cast<TrafficJob *>(arg);
   const OfxRectI b = job.source->bounds();
   const int width = b.x2 - b.x1, rows = b.y2 - b.y1;
   const int first =
       b.y1 + static_cast<int>(static_cast<long long>(rows) * index / count);
   const int last = b.y1 + static_cast<int>(static_cast<long long>(rows) *
                                            (index + 1) / count);
+  const std::size_t rowBytes =
+      static_cast<std::size_t>(width) * job.source->pixelBytes();
+  std::uint64_t sum = 0;
   for (int y = first; y < last; ++y) {
     float *field = job.field + static_cast<std::ptrdiff_t>(y - b.y1) * width;
-    const PIX *src = job.source->pixel<PIX>(b.x1, y);
+    const void *src = job.source->pixelAddress(b.x1, y);
     switch (job.pass) {
-    case 0: // seeding and forward sweep: the source in, the field out
-      for (int x = 0; x < width; ++x)
-        field[x] = static_cast<float>(src[4 * x + 3]);
+    case kSeed: // the source in, the field out
+      std::fill(field, field + width,
+                static_cast<float>(readEvery(src, rowBytes) & 1));
       break;
-    case 1: // backward sweep: the field in and out
+    case kBackwardSweep: // the field in and out
       for (int x = width - 1; x >= 0; --x)
         field[x] += 1.0f;
       break;
-    default: { // rules: the source and the field in, the output out
-      PIX *dst = job.output->pixel<PIX>(b.x1, y);
-      for (int x = 0; x < width; ++x)
-        for (int c = 0; c < 4; ++c)
-          dst[4 * x + c] = field[x] > 0.0f ? src[4 * x + c] : PIX(0);
+    case kRules: // the source and the field in, the output out
+      storeEvery(src, job.output->pixelAddress(b.x1, y), rowBytes);
+      sum ^= readEvery(field, sizeof(float) * width);
+      break;
+    default: // the source in, the output out
+      storeEvery(src, job.output->pixelAddress(b.x1, y), rowBytes);
       break;
     }
-    }
   }
+  job.checksum.fetch_xor(sum, std::memory_order_relaxed);
 }
 
-void trafficCase(benchmark::State &state, FrameSize size, Format format) {
+void trafficCase(benchmark::State &state, FrameSize size, Format format,
+                 std::vector<TrafficPass> passes) {
   Rig &rig = Rig::get();
   ofxhost::ImagePtr source = rig.source(size, format);
   ofxhost::ImagePtr output = outputLike(*source);
   std::vector<float> field(static_cast<std::size_t>(size.width) * size.height);
-  OfxThreadFunctionV1 *band =
-      format.depth == BitDepth::Byte    ? trafficBand<unsigned char>
-      : format.depth == BitDepth::Short ? trafficBand<unsigned short>
-                                        : trafficBand<float>;
   for (auto _ : state) {
-    for (int pass = 0; pass < 3; ++pass) {
+    for (const TrafficPass pass : passes) {
       TrafficJob job{source.get(), output.get(), field.data(), pass};
-      if (rig.threads().multiThread(band, kDefaultThreads, &job) !=
+      if (rig.threads().multiThread(trafficBand, kDefaultThreads, &job) !=
           kOfxStatOK) {
         state.SkipWithError("multiThread failed");
         return;
       }
+      benchmark::DoNotOptimize(job.checksum.load());
     }
     benchmark::ClobberMemory();
   }
@@ -560,8 +596,11 @@ void registerCases() {
       const std::string tail = std::string("/") + format.name + "/" + sizeName;
       add("copy" + tail,
           [=](benchmark::State &s) { copyCase(s, size, format); });
-      add("traffic/outline" + tail,
-          [=](benchmark::State &s) { trafficCase(s, size, format); });
+      add("traffic/gradient" + tail,
+          [=](benchmark::State &s) { trafficCase(s, size, format, {kBlend}); });
+      add("traffic/outline" + tail, [=](benchmark::State &s) {
+        trafficCase(s, size, format, {kSeed, kBackwardSweep, kRules});
+      });
       for (int type = 0; type < 2; ++type)
         add(std::string("gradient/") + kGradientNames[type] + tail,
             [=](benchmark::State &s) {

@@ -159,16 +159,18 @@ def main():
         for fmt in FORMATS:
             table.ratio(f"outline/{quality}/{fmt} vs copy/{fmt}",
                         f"outline/{quality}/{fmt}/{BIG}", f"copy/{fmt}/{BIG}", limit)
-    # What memory alone costs an outline: its passes over the source, the
-    # field and the output with no arithmetic (traffic/outline), against
-    # the copy. A ratio far below the outline's own says the outline is
-    # held up by its arithmetic, not by memory. The gradient moves exactly
-    # the copy's bytes, so its bound is 1.
+    # What memory alone costs each effect: its passes over the source, the
+    # field and the output, written by ordinary stores, with no arithmetic
+    # (traffic/...), against the copy. Where an effect's ratio is far above
+    # its bound, its arithmetic holds it up; where near, memory does.
     for fmt in FORMATS:
         pixel = PIXEL_BYTES[fmt]
         table.ratio(f"memory bound: outline {3 * pixel + 16} B/px vs copy "
                     f"{2 * pixel} B/px, {fmt}",
                     f"traffic/outline/{fmt}/{BIG}", f"copy/{fmt}/{BIG}", None)
+        table.ratio(f"memory bound: gradient {2 * pixel} B/px vs copy "
+                    f"{2 * pixel} B/px, {fmt}",
+                    f"traffic/gradient/{fmt}/{BIG}", f"copy/{fmt}/{BIG}", None)
     for kind in ("linear", "radial"):
         for fmt in FORMATS:
             table.ratio(f"gradient/{kind}/{fmt} vs copy/{fmt}",

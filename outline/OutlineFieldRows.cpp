@@ -176,8 +176,27 @@ HWY_INLINE void transposeRows(VR v[kRunRows]) {
 }
 
 // The candidate if smaller, else the current value (as the scalar lower()).
+// That is exactly what the x86 minimum does with the candidate first: it
+// returns its second operand unless the first is smaller, for NaNs and
+// signed zeros too. One instruction instead of a comparison and a select
+// shortens the sweep's dependency chain, which sets its speed.
 HWY_INLINE VR lowerOf(VR current, VR candidate) {
-  return hn::IfThenElse(hn::Lt(candidate, current), candidate, current);
+  return VR{_mm256_min_ps(candidate.raw, current.raw)};
+}
+
+// Every lane moved up one, lane 0 taking `first`: the row before each
+// row. It lies on the sweep's dependency chain, so it is one instruction
+// where the processor has one.
+HWY_INLINE VR oneLaneUp(VR v, float first) {
+#if HWY_TARGET == HWY_AVX3
+  return VR{_mm256_castsi256_ps(
+      _mm256_alignr_epi32(_mm256_castps_si256(v.raw),
+                          _mm256_castps_si256(_mm256_set1_ps(first)), 7))};
+#else
+  const __m256i up = _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6);
+  return VR{_mm256_blend_ps(_mm256_permutevar8x32_ps(v.raw, up),
+                            _mm256_set1_ps(first), 1)};
+#endif
 }
 
 // kRunRows consecutive cells in sweep order from `cell` on.
@@ -218,14 +237,9 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
     }
     return hn::Load(d, cells);
   };
-  HWY_ALIGN static constexpr std::int32_t kOneLaneUp[kRunRows] = {0, 0, 1, 2,
-                                                                  3, 4, 5, 6};
-  const auto oneLaneUp = hn::SetTableIndices(d, kOneLaneUp);
-  const auto laneZero = hn::FirstN(d, 1);
   // What the rows see of the row before them after step s.
   auto previousRows = [&](VR visited, std::int64_t s) {
-    return hn::IfThenElse(laneZero, hn::Set(d, beforeAt(s + 2)),
-                          hn::TableLookupLanes(visited, oneLaneUp));
+    return oneLaneUp(visited, beforeAt(s + 2));
   };
 
   VR behind = visitedAt(from - 1);
