@@ -26,7 +26,8 @@ using VD = hn::Vec<DD>;
 using DF = hn::Rebind<float, DD>;
 using VF = hn::Vec<DF>;
 
-// Cells from a seed per covered pixel and far for the others.
+// Cells from a seed per covered pixel and far for the others. A vector
+// with nothing covered (most of a title's frame) stores far at once.
 HWY_INLINE VF seedOrFar(hn::Mask<DF> covered, VF seed) {
   return hn::IfThenElse(covered, seed, hn::Set(DF(), kFieldFar));
 }
@@ -52,6 +53,12 @@ HWY_INLINE void seedBytes(const std::uint8_t *pixels, const float *byteSeeds,
   const hn::Vec<decltype(du32)> alpha =
       hn::ShiftRight<24>(loadPixels(du32, pixels));
   const DF df;
+  // Most of a title's frame is transparent, and a gather costs several
+  // times a store: a vector with no alpha takes entry 0 once.
+  if (hn::AllTrue(du32, hn::Eq(alpha, hn::Zero(du32)))) {
+    hn::StoreU(hn::Set(df, byteSeeds[0]), df, cells);
+    return;
+  }
   hn::StoreU(
       hn::GatherIndex(df, byteSeeds,
                       hn::BitCast(hn::Rebind<std::int32_t, DD>(), alpha)),
@@ -69,6 +76,10 @@ HWY_INLINE void seedShorts(const std::uint16_t *pixels, FieldSeeding seeding,
   // Whole numbers below 65536 are floats exactly.
   const hn::Mask<DF> covered =
       hn::Gt(hn::DemoteTo(DF(), alpha), hn::Zero(DF()));
+  if (hn::AllFalse(DF(), covered)) {
+    hn::StoreU(hn::Set(DF(), kFieldFar), DF(), cells);
+    return;
+  }
   const VF seed =
       seeding == FieldSeeding::Draft
           ? hn::Set(DF(), kDraftSeed)
@@ -84,6 +95,10 @@ HWY_INLINE void seedFloats(const float *pixels, FieldSeeding seeding,
   VF r, g, b, alpha;
   hn::LoadInterleaved4(df, pixels, r, g, b, alpha);
   const hn::Mask<DF> covered = hn::Gt(alpha, hn::Zero(df));
+  if (hn::AllFalse(df, covered)) {
+    hn::StoreU(hn::Set(df, kFieldFar), df, cells);
+    return;
+  }
   const VF seed = seeding == FieldSeeding::Draft
                       ? hn::Set(df, kDraftSeed)
                       : toNearestFloat(df, hn::Mul(hn::Set(DD(), -2.0),
