@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -137,20 +139,6 @@ public:
 
 OfxRectI wholeFrame(FrameSize size) { return {0, 0, size.width, size.height}; }
 
-// Renders window of the frame once per iteration.
-void renderLoop(benchmark::State &state, ofxhost::Instance &instance,
-                OfxRectI window) {
-  ofxhost::RenderRequest request;
-  request.window = window;
-  for (auto _ : state) {
-    const ofxhost::ActionResult result = instance.render(request);
-    if (!result.ok()) {
-      state.SkipWithError(result.message.c_str());
-      return;
-    }
-  }
-}
-
 ofxhost::ImagePtr outputLike(const ofxhost::Image &source) {
   return std::make_shared<ofxhost::Image>(source.bounds(), source.depth(),
                                           source.components());
@@ -179,19 +167,89 @@ void copyBand(unsigned index, unsigned count, void *arg) {
                 job.source->pixelAddress(b.x1, y), rowBytes);
 }
 
+// The frame copied once on the host's threads, as the copy case does.
+bool copyFrame(CopyJob &job) {
+  return Rig::get().threads().multiThread(copyBand, kDefaultThreads, &job) ==
+         kOfxStatOK;
+}
+
 void copyCase(benchmark::State &state, FrameSize size, Format format) {
   Rig &rig = Rig::get();
   ofxhost::ImagePtr source = rig.source(size, format);
   ofxhost::ImagePtr output = outputLike(*source);
   CopyJob job{source.get(), output.get()};
   for (auto _ : state) {
-    if (rig.threads().multiThread(copyBand, kDefaultThreads, &job) !=
-        kOfxStatOK) {
+    if (!copyFrame(job)) {
       state.SkipWithError("multiThread failed");
       return;
     }
     benchmark::ClobberMemory();
   }
+}
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The same frame copied after each iteration of a case, outside its
+// timing, so that the case's time is set against the copy's measured side
+// by side: how fast memory is varies over minutes on a shared machine, and
+// a ratio of two cases run minutes apart can move by half. report() sets
+// the counters copy_ms (the copy's mean) and to_copy (the case's own time
+// over the copies'), both from this repetition alone.
+class PairedCopy {
+public:
+  explicit PairedCopy(const ofxhost::ImagePtr &source)
+      : source_(source),
+        output_(outputLike(*source)), job_{source_.get(), output_.get()} {}
+
+  bool copyBetween(benchmark::State &state) {
+    state.PauseTiming();
+    const Clock::time_point start = Clock::now();
+    const bool copied = copyFrame(job_);
+    seconds_ += secondsSince(start);
+    state.ResumeTiming();
+    if (!copied)
+      state.SkipWithError("multiThread failed");
+    return copied;
+  }
+
+  void report(benchmark::State &state, double caseSeconds) const {
+    if (seconds_ <= 0.0 || state.iterations() == 0)
+      return;
+    state.counters["copy_ms"] = 1e3 * seconds_ / double(state.iterations());
+    state.counters["to_copy"] = caseSeconds / seconds_;
+  }
+
+private:
+  ofxhost::ImagePtr source_;
+  ofxhost::ImagePtr output_;
+  CopyJob job_;
+  double seconds_ = 0.0;
+};
+
+// Renders window of the frame once per iteration, with a copy between
+// renders when paired.
+void renderLoop(benchmark::State &state, ofxhost::Instance &instance,
+                OfxRectI window, PairedCopy *paired = nullptr) {
+  ofxhost::RenderRequest request;
+  request.window = window;
+  double renderSeconds = 0.0;
+  for (auto _ : state) {
+    const Clock::time_point start = Clock::now();
+    const ofxhost::ActionResult result = instance.render(request);
+    renderSeconds += secondsSince(start);
+    if (!result.ok()) {
+      state.SkipWithError(result.message.c_str());
+      return;
+    }
+    if (paired && !paired->copyBetween(state))
+      return;
+  }
+  if (paired)
+    paired->report(state, renderSeconds);
 }
 
 // The least memory traffic a render needs, with no arithmetic to speak
@@ -283,7 +341,10 @@ void trafficCase(benchmark::State &state, FrameSize size, Format format,
   ofxhost::ImagePtr source = rig.source(size, format);
   ofxhost::ImagePtr output = outputLike(*source);
   std::vector<float> field(static_cast<std::size_t>(size.width) * size.height);
+  PairedCopy paired(source);
+  double trafficSeconds = 0.0;
   for (auto _ : state) {
+    const Clock::time_point start = Clock::now();
     for (const TrafficPass pass : passes) {
       TrafficJob job{source.get(), output.get(), field.data(), pass};
       if (rig.threads().multiThread(trafficBand, kDefaultThreads, &job) !=
@@ -294,7 +355,11 @@ void trafficCase(benchmark::State &state, FrameSize size, Format format,
       benchmark::DoNotOptimize(job.checksum.load());
     }
     benchmark::ClobberMemory();
+    trafficSeconds += secondsSince(start);
+    if (!paired.copyBetween(state))
+      return;
   }
+  paired.report(state, trafficSeconds);
 }
 
 void gradientCase(benchmark::State &state, FrameSize size, Format format,
@@ -306,7 +371,10 @@ void gradientCase(benchmark::State &state, FrameSize size, Format format,
   instance->setSource(source);
   instance->setOutput(outputLike(*source));
   instance->param(tintrow::names::kGradientType).setValue({double(type)});
-  renderLoop(state, *instance, wholeFrame(size));
+  std::optional<PairedCopy> paired;
+  if (size.width == k4K.width && threads == kDefaultThreads)
+    paired.emplace(source);
+  renderLoop(state, *instance, wholeFrame(size), paired ? &*paired : nullptr);
 }
 
 void outlineCase(benchmark::State &state, FrameSize size, Format format,
@@ -318,7 +386,14 @@ void outlineCase(benchmark::State &state, FrameSize size, Format format,
   instance->setSource(source);
   instance->setOutput(outputLike(*source));
   instance->param(rimlet::names::kQuality).setValue({double(quality)});
-  renderLoop(state, *instance, window);
+  const bool wholeFrameAtDefaults = size.width == k4K.width &&
+                                    threads == kDefaultThreads &&
+                                    window.x2 - window.x1 == size.width &&
+                                    window.y2 - window.y1 == size.height;
+  std::optional<PairedCopy> paired;
+  if (wholeFrameAtDefaults)
+    paired.emplace(source);
+  renderLoop(state, *instance, window, paired ? &*paired : nullptr);
 }
 
 // The Good/Best field alone: seeding row by row from the 8-bit source and
