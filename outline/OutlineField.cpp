@@ -232,6 +232,15 @@ void draftRowGroup(float *const *rows, std::int64_t width, std::int64_t from,
   std::int64_t t = from;
   for (const std::int64_t end = std::min(to, kLag * (kRows - 1)); t < end; ++t)
     visitChecked(t);
+  if constexpr (kRows == kRunRows) {
+    const std::int64_t reached =
+        draftSteadyRows(rows, width, t, std::min(to, visited));
+    if (reached != t) {
+      t = reached;
+      for (int k = 0; k < kRows; ++k)
+        behind[k] = rows[k][t - kLag * k];
+    }
+  }
   for (const std::int64_t end = std::min(to, visited); t < end; ++t)
     for (int k = 0; k < kRows; ++k)
       visit(k, t - kLag * k);

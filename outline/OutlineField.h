@@ -258,6 +258,12 @@ std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
                              std::int64_t width, int dir, std::int64_t from,
                              std::int64_t to);
 
+// The same for Draft's forward-only walk (row k at rows[k], the row before
+// the run one width before rows[0]): the steps at which every row visits a
+// column.
+std::int64_t draftSteadyRows(float *const *rows, std::int64_t width,
+                             std::int64_t from, std::int64_t to);
+
 inline float fieldAt(const float *cells, FieldExtent extent, std::int64_t c,
                      std::int64_t r) {
   return cells[extent.indexOf(c, r)];

@@ -298,11 +298,76 @@ std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
                  : sweepSteadySteps<-1>(rows, toPrevious, width, from, to);
 }
 
+// Draft's forward-only walk, side by side as above: at step t lane k
+// visits column c = 1 + t - 2k. Its candidates are its own column c - 1
+// (the value it left behind) and the row before's columns c and c - 1,
+// which lane k - 1 visited at steps t - 2 and t - 3 (lane 0: the row
+// before the run). A cell at or below 0 is a seed and keeps its value.
+std::int64_t draftSteadyRows(float *const *rows, std::int64_t width,
+                             std::int64_t from, std::int64_t to) {
+  constexpr std::int64_t kLag = 2;
+  const DR d;
+  const float *before = rows[0] - width;
+  // The row before the run, read only as far as these steps may.
+  auto beforeAt = [&](std::int64_t c) {
+    return c >= 0 && c <= to && c < width ? before[c] : kFieldFar;
+  };
+  // Each lane's cell at step s: column 1 + s - 2k (far where it has none).
+  auto visitedAt = [&](std::int64_t s) {
+    HWY_ALIGN float cells[kRunRows];
+    for (int k = 0; k < kRunRows; ++k) {
+      const std::int64_t c = 1 + s - kLag * k;
+      cells[k] = c >= 0 && c < width ? rows[k][c] : kFieldFar;
+    }
+    return hn::Load(d, cells);
+  };
+  // The row before each lane, at column 1 + s.
+  auto belowAt = [&](VR visitedTwoStepsEarlier, std::int64_t s) {
+    return oneLaneUp(visitedTwoStepsEarlier, beforeAt(1 + s));
+  };
+
+  VR behind = visitedAt(from - 1);
+  VR belowLeft = belowAt(visitedAt(from - 3), from - 1); // column c - 1
+  VR below = belowAt(visitedAt(from - 2), from);         // column c
+  VR belowNext = belowAt(behind, from + 1);              // column c + 1
+  const VR orthogonal = hn::Set(d, kOrthogonalStep);
+  const VR diagonal = hn::Set(d, kDiagonalStep);
+  std::int64_t t = from;
+  for (; t + kRunRows <= to; t += kRunRows) {
+    VR cells[kRunRows];
+    for (int k = 0; k < kRunRows; ++k)
+      cells[k] = hn::LoadU(d, rows[k] + 1 + t - kLag * k);
+    transposeRows(cells);
+    for (int j = 0; j < kRunRows; ++j) {
+      const VR v = cells[j];
+      const VR candidate = lowerOf(
+          hn::Add(behind, orthogonal),
+          lowerOf(hn::Add(below, orthogonal), hn::Add(belowLeft, diagonal)));
+      const VR value =
+          hn::IfThenElse(hn::Gt(v, hn::Zero(d)), lowerOf(v, candidate), v);
+      cells[j] = value;
+      behind = value;
+      belowLeft = below;
+      below = belowNext;
+      belowNext = belowAt(value, t + j + 2);
+    }
+    transposeRows(cells);
+    for (int k = 0; k < kRunRows; ++k)
+      hn::StoreU(cells[k], d, rows[k] + 1 + t - kLag * k);
+  }
+  return t;
+}
+
 #else
 
 // Narrower paths walk the rows one cell at a time (OutlineField.cpp).
 std::int64_t sweepSteadyRows(float *const *, std::ptrdiff_t, std::int64_t, int,
                              std::int64_t from, std::int64_t) {
+  return from;
+}
+
+std::int64_t draftSteadyRows(float *const *, std::int64_t, std::int64_t from,
+                             std::int64_t) {
   return from;
 }
 
@@ -323,6 +388,15 @@ std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
                              std::int64_t to) {
   static const auto table = QFX_SIMD_TABLE(SteadySweeper, sweepSteadyRows);
   return table.active()(rows, toPrevious, width, dir, from, to);
+}
+
+using DraftSweeper = std::int64_t(float *const *, std::int64_t, std::int64_t,
+                                  std::int64_t);
+
+std::int64_t draftSteadyRows(float *const *rows, std::int64_t width,
+                             std::int64_t from, std::int64_t to) {
+  static const auto table = QFX_SIMD_TABLE(DraftSweeper, draftSteadyRows);
+  return table.active()(rows, width, from, to);
 }
 
 using ByteSeeder = void(float *, const std::uint8_t *, std::int64_t,
