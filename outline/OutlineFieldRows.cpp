@@ -26,8 +26,7 @@ using VD = hn::Vec<DD>;
 using DF = hn::Rebind<float, DD>;
 using VF = hn::Vec<DF>;
 
-// Cells from a seed per covered pixel and far for the others. A vector
-// with nothing covered (most of a title's frame) stores far at once.
+// Cells from a seed per covered pixel and far for the others.
 HWY_INLINE VF seedOrFar(hn::Mask<DF> covered, VF seed) {
   return hn::IfThenElse(covered, seed, hn::Set(DF(), kFieldFar));
 }
@@ -76,7 +75,7 @@ HWY_INLINE void seedShorts(const std::uint16_t *pixels, FieldSeeding seeding,
   // Whole numbers below 65536 are floats exactly.
   const hn::Mask<DF> covered =
       hn::Gt(hn::DemoteTo(DF(), alpha), hn::Zero(DF()));
-  if (hn::AllFalse(DF(), covered)) {
+  if (hn::AllFalse(DF(), covered)) { // far, without the division
     hn::StoreU(hn::Set(DF(), kFieldFar), DF(), cells);
     return;
   }
@@ -95,7 +94,7 @@ HWY_INLINE void seedFloats(const float *pixels, FieldSeeding seeding,
   VF r, g, b, alpha;
   hn::LoadInterleaved4(df, pixels, r, g, b, alpha);
   const hn::Mask<DF> covered = hn::Gt(alpha, hn::Zero(df));
-  if (hn::AllFalse(df, covered)) {
+  if (hn::AllFalse(df, covered)) { // far, without the conversions
     hn::StoreU(hn::Set(df, kFieldFar), df, cells);
     return;
   }
