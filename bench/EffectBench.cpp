@@ -17,6 +17,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BenchPictures.h"
@@ -151,15 +152,20 @@ struct CopyJob {
   ofxhost::Image *output;
 };
 
-// Task i of n copies its share of the rows, as a render's band would.
+// Task i of n's share of the rows [y1, y2), as a render's band: {first,
+// end}.
+std::pair<int, int> bandRows(const OfxRectI &b, unsigned index,
+                             unsigned count) {
+  const long long rows = b.y2 - b.y1;
+  return {b.y1 + static_cast<int>(rows * index / count),
+          b.y1 + static_cast<int>(rows * (index + 1) / count)};
+}
+
+// Task i of n copies its share of the rows.
 void copyBand(unsigned index, unsigned count, void *arg) {
   const CopyJob &job = *static_cast<const CopyJob *>(arg);
   const OfxRectI b = job.source->bounds();
-  const int rows = b.y2 - b.y1;
-  const int first =
-      b.y1 + static_cast<int>(static_cast<long long>(rows) * index / count);
-  const int last = b.y1 + static_cast<int>(static_cast<long long>(rows) *
-                                           (index + 1) / count);
+  const auto [first, last] = bandRows(b, index, count);
   const std::size_t rowBytes =
       static_cast<std::size_t>(b.x2 - b.x1) * job.source->pixelBytes();
   for (int y = first; y < last; ++y)
@@ -256,7 +262,7 @@ void renderLoop(benchmark::State &state, ofxhost::Instance &instance,
 // of: the same bytes in the same passes, written by ordinary stores as the
 // effects write (the copy's library call writes whole lines without
 // reading them first). The gradient reads the source and writes the
-// output once (pass 3 alone). The Good or Best outline makes three passes:
+// output once (kBlend alone). The Good or Best outline makes three passes:
 // the field (one float per pixel) is written while the source is read for
 // its alpha (the seeding and the forward sweep share that pass, row by row
 // in the cache), read and written again by the backward sweep, and read
@@ -303,11 +309,8 @@ void storeEvery(const void *src, void *dst, std::size_t bytes) {
 void trafficBand(unsigned index, unsigned count, void *arg) {
   TrafficJob &job = *static_cast<TrafficJob *>(arg);
   const OfxRectI b = job.source->bounds();
-  const int width = b.x2 - b.x1, rows = b.y2 - b.y1;
-  const int first =
-      b.y1 + static_cast<int>(static_cast<long long>(rows) * index / count);
-  const int last = b.y1 + static_cast<int>(static_cast<long long>(rows) *
-                                           (index + 1) / count);
+  const int width = b.x2 - b.x1;
+  const auto [first, last] = bandRows(b, index, count);
   const std::size_t rowBytes =
       static_cast<std::size_t>(width) * job.source->pixelBytes();
   std::uint64_t sum = 0;
