@@ -31,9 +31,10 @@ public:
   // With 0 rows (the default), thread i of n gets one band: the window's
   // full width and rows [y1 + i*dy/n, y1 + min((i+1)*dy/n, dy)), dy the
   // window height. With more, every thread claims runs of that many rows
-  // from a shared counter until none are left, so that a thread whose rows
-  // cost less, or that started late, takes over the rest of the work
-  // instead of waiting for the slowest band.
+  // (more when the window is so tall that a thread would claim over 64
+  // runs) from a shared counter until none are left, so that a thread
+  // whose rows cost less, or that started late, takes over the rest of
+  // the work instead of waiting for the slowest band.
   void setRowsPerClaim(int rows) { rowsPerClaim_ = rows > 0 ? rows : 0; }
 
   void multiThreadFunction(unsigned threadId, unsigned nThreads) override;
@@ -52,7 +53,7 @@ protected:
   bool abortRequested();
 
 private:
-  void processClaimedRuns();
+  void processClaimedRuns(unsigned nThreads);
 
   int rowsPerClaim_ = 0;
   std::atomic<std::int64_t> nextClaimedRow_{0};
