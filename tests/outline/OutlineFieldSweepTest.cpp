@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "OutlineField.h"
@@ -120,69 +121,67 @@ std::vector<float> randomSeeds(std::mt19937 &random, std::int64_t cells,
 // On every vector path: the wider ones walk the side-by-side rows in lanes.
 class FieldSweepPathTest : public ::testing::TestWithParam<simd_test::Path> {};
 
-TEST_P(FieldSweepPathTest, TwoPassMatchesThePlainSweepBitForBit) {
-  SIMD_TEST_SKIP_IF_MISSING(GetParam());
-  simd_test::ScopedSimdPath chosen(GetParam());
-  std::mt19937 random(7);
-  std::uniform_int_distribution<int> size(1, 45);
-  std::uniform_real_distribution<double> density(0.0, 0.3);
-  for (int trial = 0; trial < 400; ++trial) {
-    // Every fourth field is large enough for long side-by-side walks.
-    const bool large = trial % 4 == 0;
-    const std::int64_t W = large ? 130 - trial % 7 : size(random);
-    const std::int64_t H = large ? 97 - trial % 5 : size(random);
-    std::vector<float> want = randomSeeds(random, W * H, density(random));
-    std::vector<float> got = want;
-    std::vector<float> inPieces = want;
-    plainTwoPass(want, W, H);
-    sweepTwoPass(got.data(), FieldExtent{W, H});
-    ASSERT_TRUE(sameCells(got, want, W))
-        << qfx::simd::pathName(GetParam()) << " path, " << W << " x " << H
-        << ", trial " << trial;
-    // Runs walked in pieces of random length, as threads share them: a
-    // walk resumed at any step sees what the whole walk saw.
-    const FieldExtent extent{W, H};
-    std::uniform_int_distribution<std::int64_t> piece(1, 20);
-    for (FieldPass pass : {FieldPass::Forward, FieldPass::Backward})
-      forEachRowRun(pass, extent, 0, H, [&](const FieldRowRun &run) {
-        for (std::int64_t step = 0, steps = run.steps(extent); step < steps;) {
-          const std::int64_t end = std::min(steps, step + piece(random));
-          sweepRunSteps(inPieces.data(), extent, run, step, end);
-          step = end;
-        }
-      });
-    ASSERT_TRUE(sameCells(inPieces, want, W))
-        << qfx::simd::pathName(GetParam()) << " path, in pieces, " << W << " x "
-        << H << ", trial " << trial;
-  }
-}
+// A sweep under test: its plain form, the fast walk of a whole field, the
+// passes of its runs, and how its seeds are drawn.
+struct Sweep {
+  const char *name;
+  unsigned randomSeed;
+  int trials;
+  void (*plain)(std::vector<float> &, std::int64_t, std::int64_t);
+  void (*whole)(float *, FieldExtent);
+  std::vector<FieldPass> passes;
+  bool draftSeeds; // every covered cell alike; zeros of either sign stay
+};
 
-TEST_P(FieldSweepPathTest, ForwardOnlyMatchesThePlainSweepBitForBit) {
+const Sweep kSweeps[] = {
+    {"two-pass",
+     7,
+     400,
+     plainTwoPass,
+     sweepTwoPass,
+     {FieldPass::Forward, FieldPass::Backward},
+     false},
+    {"forward-only",
+     11,
+     300,
+     plainForwardOnly,
+     sweepForwardOnly,
+     {FieldPass::ForwardOnly},
+     true},
+};
+
+// Each sweep on random fields, walked whole and in runs of random pieces
+// (as threads share them: a walk resumed at any step sees what the whole
+// walk saw), against its plain form. Every fourth field is large enough
+// for long side-by-side walks.
+TEST_P(FieldSweepPathTest, SweepsMatchThePlainSweepsBitForBit) {
   SIMD_TEST_SKIP_IF_MISSING(GetParam());
   simd_test::ScopedSimdPath chosen(GetParam());
-  std::mt19937 random(11);
-  std::uniform_int_distribution<int> size(1, 45);
-  std::uniform_real_distribution<double> density(0.0, 0.3);
-  for (int trial = 0; trial < 300; ++trial) {
-    const bool large = trial % 4 == 0;
-    const std::int64_t W = large ? 130 - trial % 7 : size(random);
-    const std::int64_t H = large ? 97 - trial % 5 : size(random);
-    std::vector<float> want = randomSeeds(random, W * H, density(random));
-    // Draft seeds every covered pixel alike; zeros of either sign stay, as
-    // a cell at or below zero keeps its value.
-    for (float &v : want)
-      v = v < kFieldFar && v != 0.0f ? kDraftSeed : v;
-    std::vector<float> got = want;
-    std::vector<float> inPieces = want;
-    plainForwardOnly(want, W, H);
-    sweepForwardOnly(got.data(), FieldExtent{W, H});
-    ASSERT_TRUE(sameCells(got, want, W))
-        << qfx::simd::pathName(GetParam()) << " path, " << W << " x " << H
-        << ", trial " << trial;
-    const FieldExtent extent{W, H};
-    std::uniform_int_distribution<std::int64_t> piece(1, 20);
-    forEachRowRun(
-        FieldPass::ForwardOnly, extent, 0, H, [&](const FieldRowRun &run) {
+  for (const Sweep &sweep : kSweeps) {
+    std::mt19937 random(sweep.randomSeed);
+    std::uniform_int_distribution<int> size(1, 45);
+    std::uniform_real_distribution<double> density(0.0, 0.3);
+    for (int trial = 0; trial < sweep.trials; ++trial) {
+      const bool large = trial % 4 == 0;
+      const std::int64_t W = large ? 130 - trial % 7 : size(random);
+      const std::int64_t H = large ? 97 - trial % 5 : size(random);
+      std::vector<float> want = randomSeeds(random, W * H, density(random));
+      if (sweep.draftSeeds)
+        for (float &v : want)
+          v = v < kFieldFar && v != 0.0f ? kDraftSeed : v;
+      std::vector<float> got = want;
+      std::vector<float> inPieces = want;
+      sweep.plain(want, W, H);
+      sweep.whole(got.data(), FieldExtent{W, H});
+      const std::string what = std::string(qfx::simd::pathName(GetParam())) +
+                               " path, " + sweep.name + ", " +
+                               std::to_string(W) + " x " + std::to_string(H) +
+                               ", trial " + std::to_string(trial);
+      ASSERT_TRUE(sameCells(got, want, W)) << what;
+      const FieldExtent extent{W, H};
+      std::uniform_int_distribution<std::int64_t> piece(1, 20);
+      for (FieldPass pass : sweep.passes)
+        forEachRowRun(pass, extent, 0, H, [&](const FieldRowRun &run) {
           for (std::int64_t step = 0, steps = run.steps(extent);
                step < steps;) {
             const std::int64_t end = std::min(steps, step + piece(random));
@@ -190,9 +189,8 @@ TEST_P(FieldSweepPathTest, ForwardOnlyMatchesThePlainSweepBitForBit) {
             step = end;
           }
         });
-    ASSERT_TRUE(sameCells(inPieces, want, W))
-        << qfx::simd::pathName(GetParam()) << " path, in pieces, " << W << " x "
-        << H << ", trial " << trial;
+      ASSERT_TRUE(sameCells(inPieces, want, W)) << what << ", in pieces";
+    }
   }
 }
 

@@ -59,6 +59,19 @@ public:
     return dst;
   }
 
+  static Pixel renderAt(OutlineQuality quality, const Rules &rules,
+                        const PIX *src, float f, float w) {
+    switch (quality) {
+    case OutlineQuality::Draft:
+      return render<OutlineQuality::Draft>(rules, src, f, w);
+    case OutlineQuality::Good:
+      return render<OutlineQuality::Good>(rules, src, f, w);
+    case OutlineQuality::Best:
+      break;
+    }
+    return render<OutlineQuality::Best>(rules, src, f, w);
+  }
+
   static void expectPixel(const Pixel &got, const Pixel &expected,
                           const std::string &what) {
     for (int i = 0; i < F::kComponents; ++i) {
@@ -79,7 +92,7 @@ TYPED_TEST_SUITE(RgbaRules, RgbaFormats, FormatNames);
 // --- Good
 // ----------------------------------------------------------------------
 
-TYPED_TEST(RgbaRules, GoodDrawsSolidRingsAndAnEdgeAroundAnOpaqueShape) {
+TYPED_TEST(RgbaRules, GoodKeepsAnOpaqueShape) {
   using T = RulesTest<TypeParam>;
   const auto rules = T::rules(kRed);
   const auto white = T::units(1, 1, 1, 1);
@@ -89,17 +102,6 @@ TYPED_TEST(RgbaRules, GoodDrawsSolidRingsAndAnEdgeAroundAnOpaqueShape) {
     T::expectPixel(
         T::template render<OutlineQuality::Good>(rules, white.data(), f, w),
         white, "opaque shape pixel at f = " + std::to_string(f));
-  for (float f : {-1.0f, 0.0f, 1.0f})
-    T::expectPixel(
-        T::template render<OutlineQuality::Good>(rules, nullptr, f, w),
-        T::units(1, 0, 0, 1), "ring at f = " + std::to_string(f));
-  T::expectPixel(
-      T::template render<OutlineQuality::Good>(rules, nullptr, 1.5f, w),
-      T::units(0.5, 0, 0, 0.5), "edge at f = 1.5");
-  for (float f : {2.0f, 2.5f, 3.5f, kFieldFar})
-    T::expectPixel(
-        T::template render<OutlineQuality::Good>(rules, nullptr, f, w),
-        T::units(0, 0, 0, 0), "beyond the outline at f = " + std::to_string(f));
 }
 
 TYPED_TEST(RgbaRules, GoodCopiesCoveredPixelsOutsideTheWindow) {
@@ -177,24 +179,6 @@ TEST(GoodOpacity, ShortHalfAlphaBlendsOverAFullOutline) {
 // --- Draft
 // ---------------------------------------------------------------------
 
-TYPED_TEST(RgbaRules, DraftRingsAreSolidUpToOneBelowTheWidth) {
-  using T = RulesTest<TypeParam>;
-  const auto rules = T::rules(kRed);
-  for (float f : {-2.0f, -1.0f, 0.0f, 1.0f})
-    T::expectPixel(
-        T::template render<OutlineQuality::Draft>(rules, nullptr, f, 2.0f),
-        T::units(1, 0, 0, 1), "ring at f = " + std::to_string(f));
-  T::expectPixel(
-      T::template render<OutlineQuality::Draft>(rules, nullptr, 1.5f, 2.0f),
-      T::units(0.5, 0, 0, 0.5), "edge at f = 1.5");
-  T::expectPixel(
-      T::template render<OutlineQuality::Draft>(rules, nullptr, 2.0f, 2.0f),
-      T::units(0, 0, 0, 0), "zero-coverage ring at f = 2");
-  T::expectPixel(
-      T::template render<OutlineQuality::Draft>(rules, nullptr, 2.5f, 2.0f),
-      T::units(0, 0, 0, 0), "cleared at f = 2.5");
-}
-
 TYPED_TEST(RgbaRules, DraftLaysTheSourceOverTheOutline) {
   using T = RulesTest<TypeParam>;
   const auto rules = T::rules(kRed);
@@ -219,36 +203,58 @@ TYPED_TEST(RgbaRules, DraftLaysTheSourceOverTheOutline) {
 // --- Best
 // ----------------------------------------------------------------------
 
-TYPED_TEST(RgbaRules, BestDrawsAHalfStrengthRingOnlyForThinOutlines) {
-  using T = RulesTest<TypeParam>;
-  const auto rules = T::rules(kRed);
-  T::expectPixel(
-      T::template render<OutlineQuality::Best>(rules, nullptr, 2.6f, 2.0f),
-      T::units(0.5, 0, 0, 0.5), "w = 2, f = 2.6");
-  T::expectPixel(
-      T::template render<OutlineQuality::Best>(rules, nullptr, 3.2f, 2.0f),
-      T::units(0, 0, 0, 0), "w = 2, f = 3.2");
-  T::expectPixel(
-      T::template render<OutlineQuality::Best>(rules, nullptr, 2.95f, 2.9f),
-      T::units(0.5, 0, 0, 0.5), "w = 2.9, f = 2.95");
-  for (float f : {3.01f, 3.5f, 3.9f})
-    T::expectPixel(
-        T::template render<OutlineQuality::Best>(rules, nullptr, f, 3.0f),
-        T::units(0, 0, 0, 0), "w = 3, f = " + std::to_string(f));
-}
+// The outline alone (no source pixel) at each quality: field value f,
+// width w, and the premultiplied red expected, as a fraction of full
+// scale.
+struct OutlineAlone {
+  OutlineQuality quality;
+  float f;
+  float w;
+  double red; // and alpha; green and blue are 0
+  const char *what;
+};
 
-TYPED_TEST(RgbaRules, BestEdgeFallsOffOverOnePixel) {
+const OutlineAlone kOutlineAlone[] = {
+    // Good: solid rings up to one below the width, an edge, nothing beyond.
+    {OutlineQuality::Good, -1.0f, 2.0f, 1.0, "ring"},
+    {OutlineQuality::Good, 0.0f, 2.0f, 1.0, "ring"},
+    {OutlineQuality::Good, 1.0f, 2.0f, 1.0, "ring"},
+    {OutlineQuality::Good, 1.5f, 2.0f, 0.5, "edge"},
+    {OutlineQuality::Good, 2.0f, 2.0f, 0.0, "beyond the outline"},
+    {OutlineQuality::Good, 2.5f, 2.0f, 0.0, "beyond the outline"},
+    {OutlineQuality::Good, 3.5f, 2.0f, 0.0, "beyond the outline"},
+    {OutlineQuality::Good, kFieldFar, 2.0f, 0.0, "beyond the outline"},
+    // Draft: the same rings, from as deep as its seeds.
+    {OutlineQuality::Draft, -2.0f, 2.0f, 1.0, "ring"},
+    {OutlineQuality::Draft, -1.0f, 2.0f, 1.0, "ring"},
+    {OutlineQuality::Draft, 0.0f, 2.0f, 1.0, "ring"},
+    {OutlineQuality::Draft, 1.0f, 2.0f, 1.0, "ring"},
+    {OutlineQuality::Draft, 1.5f, 2.0f, 0.5, "edge"},
+    {OutlineQuality::Draft, 2.0f, 2.0f, 0.0, "zero-coverage ring"},
+    {OutlineQuality::Draft, 2.5f, 2.0f, 0.0, "cleared"},
+    // Best: a half-strength ring only around thin outlines (w < 3)...
+    {OutlineQuality::Best, 2.6f, 2.0f, 0.5, "faint ring"},
+    {OutlineQuality::Best, 3.2f, 2.0f, 0.0, "past the faint ring"},
+    {OutlineQuality::Best, 2.95f, 2.9f, 0.5, "faint ring"},
+    {OutlineQuality::Best, 3.01f, 3.0f, 0.0, "no faint ring"},
+    {OutlineQuality::Best, 3.5f, 3.0f, 0.0, "no faint ring"},
+    {OutlineQuality::Best, 3.9f, 3.0f, 0.0, "no faint ring"},
+    // ...and an edge falling off over one pixel.
+    {OutlineQuality::Best, 1.4f, 2.0f, 1.0, "solid part"},
+    {OutlineQuality::Best, 2.0f, 2.0f, 0.25, "f = w"},
+    {OutlineQuality::Best, kFieldFar, 2.0f, 0.0, "far"},
+};
+
+TYPED_TEST(RgbaRules, OutlineAloneHoldsItsWorkedValues) {
   using T = RulesTest<TypeParam>;
   const auto rules = T::rules(kRed);
-  T::expectPixel(
-      T::template render<OutlineQuality::Best>(rules, nullptr, 1.4f, 2.0f),
-      T::units(1, 0, 0, 1), "solid part, f = 1.4");
-  T::expectPixel(
-      T::template render<OutlineQuality::Best>(rules, nullptr, 2.0f, 2.0f),
-      T::units(0.25, 0, 0, 0.25), "f = w");
-  T::expectPixel(
-      T::template render<OutlineQuality::Best>(rules, nullptr, kFieldFar, 2.0f),
-      T::units(0, 0, 0, 0), "far");
+  const char *const qualityNames[] = {"Draft", "Good", "Best"};
+  for (const OutlineAlone &c : kOutlineAlone)
+    T::expectPixel(T::renderAt(c.quality, rules, nullptr, c.f, c.w),
+                   T::units(c.red, 0, 0, c.red),
+                   std::string(qualityNames[static_cast<int>(c.quality)]) +
+                       " " + c.what + " at f = " + std::to_string(c.f) +
+                       ", w = " + std::to_string(c.w));
 }
 
 TEST(BestCoverage, FalloffIsReadInTenthsBeyondWidthMinusOne) {
