@@ -204,8 +204,9 @@ void sweepForwardOnlyRows(float *cells, FieldExtent extent,
 // whole walk gives; the sweeps above are these runs walked whole.
 enum class FieldPass { ForwardOnly, Forward, Backward };
 
-// Eight rows: one per lane of a vector of floats on the wider paths.
-constexpr int kRunRows = 8;
+// Sixteen rows: on the wider paths, two vectors of eight float lanes,
+// one row per lane, whose chains of dependence overlap.
+constexpr int kRunRows = 16;
 constexpr std::int64_t kSideBySideWidth = 4 * kRunRows;
 
 struct FieldRowRun {

@@ -148,34 +148,42 @@ void seedFloatRow(float *cells, const float *pixels, std::int64_t count,
 // ------------------------------------------------------------ sweeps
 //
 // A run's kRunRows rows walk side by side, row k two cells behind row
-// k - 1 (see sweepRowGroup in OutlineField.cpp); here row k is lane k. At
-// step t, lane k visits cell i = t - 2k of its row, in sweep order. Its
-// candidates from the row before are that row's cells i - 1, i and i + 1,
-// which lane k - 1 visited at steps t - 3, t - 2 and t - 1: the results of
-// those steps moved up one lane, with lane 0 taking the row before the run
-// (final already). The cell behind it is its own result of step t - 1. So
-// only a lane's own cells come from memory: eight steps of eight rows are
-// loaded as eight rows of eight cells and turned on their side.
+// k - 1 (see sweepRowGroup in OutlineField.cpp); here the rows are cut in
+// groups of eight, row 8g + j being lane j of group g. At step t, row k
+// visits cell i = t - 2k of its row, in sweep order. Its candidates from
+// the row before are that row's cells i - 1, i and i + 1, which row k - 1
+// visited at steps t - 3, t - 2 and t - 1: the results of those steps
+// moved up one lane, with lane 0 taking the row before's (the last lane of
+// the group before, or the row before the run, final already). The cell
+// behind it is its own result of step t - 1. So only a row's own cells
+// come from memory: eight steps of a group's eight rows are loaded as
+// eight rows of eight cells and turned on their side.
+//
+// A step of one group waits for its step before, so a single group runs
+// at the speed of that chain; the groups' chains are apart within a step
+// and overlap.
 //
 // Each candidate is the same rounded addition as in the scalar walk, and
 // the minimum is exact, so the cells come out bit for bit the same.
 #if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3
 
-using DR = hn::FixedTag<float, kRunRows>;
+constexpr int kLanes = 8;
+constexpr int kGroups = kRunRows / kLanes;
+static_assert(kGroups * kLanes == kRunRows, "a run is whole groups of rows");
+using DR = hn::FixedTag<float, kLanes>;
 using VR = hn::Vec<DR>;
-static_assert(kRunRows == 8, "the side-by-side rows are transposed 8 x 8");
 
 // Rows become columns: v[k] lane j becomes v[j] lane k.
-HWY_INLINE void transposeRows(VR v[kRunRows]) {
+HWY_INLINE void transposeRows(VR v[kLanes]) {
   const DR d;
   const hn::Repartition<double, DR> d64;
-  VR a[kRunRows];
-  for (int p = 0; p < kRunRows; p += 2) {
+  VR a[kLanes];
+  for (int p = 0; p < kLanes; p += 2) {
     a[p] = hn::InterleaveLower(d, v[p], v[p + 1]);
     a[p + 1] = hn::InterleaveUpper(d, v[p], v[p + 1]);
   }
-  VR b[kRunRows];
-  for (int h = 0; h < kRunRows; h += 4) {
+  VR b[kLanes];
+  for (int h = 0; h < kLanes; h += 4) {
     for (int q = 0; q < 2; ++q) {
       const auto low = hn::BitCast(d64, a[h + q]);
       const auto high = hn::BitCast(d64, a[h + q + 2]);
@@ -192,32 +200,62 @@ HWY_INLINE void transposeRows(VR v[kRunRows]) {
 // The candidate if smaller, else the current value (as the scalar lower()).
 // That is exactly what the x86 minimum does with the candidate first: it
 // returns its second operand unless the first is smaller, for NaNs and
-// signed zeros too. One instruction instead of a comparison and a select
-// shortens the sweep's dependency chain, which sets its speed.
+// signed zeros too.
 HWY_INLINE VR lowerOf(VR current, VR candidate) {
   return VR{_mm256_min_ps(candidate.raw, current.raw)};
 }
 
-// Every lane moved up one, lane 0 taking `first`: the row before each
-// row. It lies on the sweep's dependency chain, so it is one instruction
-// where the processor has one.
-HWY_INLINE VR oneLaneUp(VR v, float first) {
+// `kept` where `keep` is set, lowerOf(current, candidate) elsewhere. The
+// candidates are sums of a cell and a step, never NaN (the field holds
+// none) nor -0 (only x = -1 gives a zero, and that is +0), so the
+// candidates may be met in any order and the current value still wins a
+// tie. On AVX-512 the choice rides on the minimum itself, one instruction
+// on the chain instead of two.
+HWY_INLINE VR keepOrLower(hn::Mask<DR> keep, VR kept, VR current,
+                          VR candidate) {
 #if HWY_TARGET == HWY_AVX3
-  return VR{_mm256_castsi256_ps(
-      _mm256_alignr_epi32(_mm256_castps_si256(v.raw),
-                          _mm256_castps_si256(_mm256_set1_ps(first)), 7))};
+  return VR{_mm256_mask_min_ps(kept.raw, static_cast<__mmask8>(~keep.raw),
+                               candidate.raw, current.raw)};
 #else
-  const __m256i up = _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6);
-  return VR{_mm256_blend_ps(_mm256_permutevar8x32_ps(v.raw, up),
-                            _mm256_set1_ps(first), 1)};
+  return hn::IfThenElse(keep, kept, lowerOf(current, candidate));
 #endif
 }
 
-// kRunRows consecutive cells in sweep order from `cell` on.
+// Every lane moved up one, lane 0 taking the last lane of `from`: the row
+// before each row. It lies on the sweep's dependency chain, so it is one
+// instruction where the processor has one.
+HWY_INLINE VR oneLaneUp(VR v, VR from) {
+#if HWY_TARGET == HWY_AVX3
+  return VR{_mm256_castsi256_ps(_mm256_alignr_epi32(
+      _mm256_castps_si256(v.raw), _mm256_castps_si256(from.raw), 7))};
+#else
+  // v's last lane is dropped anyway: take from's there, then turn by one.
+  const __m256i turn = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+  return VR{_mm256_permutevar8x32_ps(_mm256_blend_ps(v.raw, from.raw, 0x80),
+                                     turn)};
+#endif
+}
+
+// The cells a run's rows visit at one step, group by group.
+struct RunCells {
+  VR group[kGroups];
+};
+
+// Each group's cells moved up one lane: what each row sees of the row
+// before it. Group 0's first row takes `beforeRun`, the row before the run.
+HWY_INLINE RunCells previousRowsOf(const RunCells &visited, float beforeRun) {
+  RunCells up;
+  up.group[0] = oneLaneUp(visited.group[0], hn::Set(DR(), beforeRun));
+  for (int g = 1; g < kGroups; ++g)
+    up.group[g] = oneLaneUp(visited.group[g], visited.group[g - 1]);
+  return up;
+}
+
+// kLanes consecutive cells in sweep order from `cell` on.
 template <int kDir> HWY_INLINE VR loadCells(const float *cell) {
   const DR d;
   return kDir > 0 ? hn::LoadU(d, cell)
-                  : hn::Reverse(d, hn::LoadU(d, cell - (kRunRows - 1)));
+                  : hn::Reverse(d, hn::LoadU(d, cell - (kLanes - 1)));
 }
 
 template <int kDir> HWY_INLINE void storeCells(VR cells, float *cell) {
@@ -225,67 +263,104 @@ template <int kDir> HWY_INLINE void storeCells(VR cells, float *cell) {
   if (kDir > 0)
     hn::StoreU(cells, d, cell);
   else
-    hn::StoreU(hn::Reverse(d, cells), d, cell - (kRunRows - 1));
+    hn::StoreU(hn::Reverse(d, cells), d, cell - (kLanes - 1));
+}
+
+// The cells rows[k][at + dir * i], i = s - 2k, that the rows visited at
+// step s; far for a row whose i is outside [lowest, end).
+HWY_INLINE RunCells visitedAt(float *const *rows, std::int64_t at, int dir,
+                              std::int64_t lowest, std::int64_t end,
+                              std::int64_t s) {
+  RunCells visited;
+  for (int g = 0; g < kGroups; ++g) {
+    HWY_ALIGN float cells[kLanes];
+    for (int j = 0; j < kLanes; ++j) {
+      const int k = g * kLanes + j;
+      const std::int64_t i = s - 2 * k;
+      cells[j] = i >= lowest && i < end ? rows[k][at + dir * i] : kFieldFar;
+    }
+    visited.group[g] = hn::Load(DR(), cells);
+  }
+  return visited;
+}
+
+// Loads eight steps of every row from step t on, turned so that
+// cells[g][j] holds group g's cells of step t + j; storeSteps puts them
+// back.
+template <int kDir>
+HWY_INLINE void loadSteps(float *const *rows, std::int64_t at, std::int64_t t,
+                          VR cells[kGroups][kLanes]) {
+  for (int g = 0; g < kGroups; ++g) {
+    for (int j = 0; j < kLanes; ++j) {
+      const int k = g * kLanes + j;
+      cells[g][j] = loadCells<kDir>(rows[k] + at + kDir * (t - 2 * k));
+    }
+    transposeRows(cells[g]);
+  }
+}
+
+template <int kDir>
+HWY_INLINE void storeSteps(float *const *rows, std::int64_t at, std::int64_t t,
+                           VR cells[kGroups][kLanes]) {
+  for (int g = 0; g < kGroups; ++g) {
+    transposeRows(cells[g]);
+    for (int j = 0; j < kLanes; ++j) {
+      const int k = g * kLanes + j;
+      storeCells<kDir>(cells[g][j], rows[k] + at + kDir * (t - 2 * k));
+    }
+  }
 }
 
 template <int kDir>
 std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
                               std::int64_t width, std::int64_t from,
                               std::int64_t to) {
-  constexpr std::int64_t kLag = 2;
   const DR d;
   const std::int64_t first = kDir > 0 ? 0 : width - 1;
   const float *before = rows[0] + toPrevious;
   // The row before the run, read only as far as these steps may (the
-  // cells beyond may still be in the making on another thread).
-  auto beforeAt = [&](std::int64_t j) {
+  // cells beyond may still be in the making on another thread). At step s
+  // it stands two cells ahead of the run's first row.
+  auto beforeAt = [&](std::int64_t s) {
+    const std::int64_t j = s + 2;
     return j >= 0 && j <= to && j < width ? before[first + kDir * j]
                                           : kFieldFar;
   };
-  // The cells the rows visited at step s (far where a row visited none).
-  auto visitedAt = [&](std::int64_t s) {
-    HWY_ALIGN float cells[kRunRows];
-    for (int k = 0; k < kRunRows; ++k) {
-      const std::int64_t i = s - kLag * k;
-      cells[k] = i >= 0 && i < width ? rows[k][first + kDir * i] : kFieldFar;
-    }
-    return hn::Load(d, cells);
-  };
-  // What the rows see of the row before them after step s.
-  auto previousRows = [&](VR visited, std::int64_t s) {
-    return oneLaneUp(visited, beforeAt(s + 2));
+  auto visited = [&](std::int64_t s) {
+    return visitedAt(rows, first, kDir, 0, width, s);
   };
 
-  VR behind = visitedAt(from - 1);
-  VR ahead = previousRows(behind, from - 1);              // cell i + 1
-  VR above = previousRows(visitedAt(from - 2), from - 2); // cell i
-  VR past = previousRows(visitedAt(from - 3), from - 3);  // cell i - 1
+  RunCells behind = visited(from - 1);
+  RunCells ahead = previousRowsOf(behind, beforeAt(from - 1)); // cell i + 1
+  RunCells above = previousRowsOf(visited(from - 2), beforeAt(from - 2));
+  RunCells past = previousRowsOf(visited(from - 3), beforeAt(from - 3));
   const VR orthogonal = hn::Set(d, kOrthogonalStep);
   const VR diagonal = hn::Set(d, kDiagonalStep);
   const VR skipAtOrBelow = hn::Set(d, kSkipThreshold);
   std::int64_t t = from;
-  for (; t + kRunRows <= to; t += kRunRows) {
-    VR cells[kRunRows];
-    for (int k = 0; k < kRunRows; ++k)
-      cells[k] = loadCells<kDir>(rows[k] + first + kDir * (t - kLag * k));
-    transposeRows(cells);
-    for (int j = 0; j < kRunRows; ++j) {
-      const VR fromPrevious =
-          lowerOf(lowerOf(hn::Add(past, diagonal), hn::Add(above, orthogonal)),
-                  hn::Add(ahead, diagonal));
-      const VR v = cells[j];
-      const VR value = hn::IfThenElse(
-          hn::Le(v, skipAtOrBelow), v,
-          lowerOf(v, lowerOf(fromPrevious, hn::Add(behind, orthogonal))));
-      cells[j] = value;
-      behind = value;
+  for (; t + kLanes <= to; t += kLanes) {
+    VR cells[kGroups][kLanes];
+    loadSteps<kDir>(rows, first, t, cells);
+    for (int j = 0; j < kLanes; ++j) {
+      for (int g = 0; g < kGroups; ++g) {
+        // The candidates known a step early first, so that only the two
+        // from the step before (the cell behind, and the row before's
+        // cell ahead) lie on the chain.
+        const VR v = cells[g][j];
+        const VR settled =
+            lowerOf(v, lowerOf(hn::Add(past.group[g], diagonal),
+                               hn::Add(above.group[g], orthogonal)));
+        const VR newest = lowerOf(hn::Add(ahead.group[g], diagonal),
+                                  hn::Add(behind.group[g], orthogonal));
+        cells[g][j] =
+            keepOrLower(hn::Le(v, skipAtOrBelow), v, settled, newest);
+        behind.group[g] = cells[g][j];
+      }
       past = above;
       above = ahead;
-      ahead = previousRows(value, t + j);
+      ahead = previousRowsOf(behind, beforeAt(t + j));
     }
-    transposeRows(cells);
-    for (int k = 0; k < kRunRows; ++k)
-      storeCells<kDir>(cells[k], rows[k] + first + kDir * (t - kLag * k));
+    storeSteps<kDir>(rows, first, t, cells);
   }
   return t;
 }
@@ -297,62 +372,56 @@ std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
                  : sweepSteadySteps<-1>(rows, toPrevious, width, from, to);
 }
 
-// Draft's forward-only walk, side by side as above: at step t lane k
+// Draft's forward-only walk, side by side as above: at step t row k
 // visits column c = 1 + t - 2k. Its candidates are its own column c - 1
 // (the value it left behind) and the row before's columns c and c - 1,
-// which lane k - 1 visited at steps t - 2 and t - 3 (lane 0: the row
-// before the run). A cell at or below 0 is a seed and keeps its value.
+// which row k - 1 visited at steps t - 2 and t - 3 (row 0: the row before
+// the run). A cell at or below 0 is a seed and keeps its value.
 std::int64_t draftSteadyRows(float *const *rows, std::int64_t width,
                              std::int64_t from, std::int64_t to) {
-  constexpr std::int64_t kLag = 2;
   const DR d;
   const float *before = rows[0] - width;
-  // The row before the run, read only as far as these steps may.
-  auto beforeAt = [&](std::int64_t c) {
+  // The row before the run, read only as far as these steps may. At step
+  // s it stands at column 1 + s + 2.
+  auto beforeAt = [&](std::int64_t s) {
+    const std::int64_t c = 1 + s + 2;
     return c >= 0 && c <= to && c < width ? before[c] : kFieldFar;
   };
-  // Each lane's cell at step s: column 1 + s - 2k (far where it has none).
-  auto visitedAt = [&](std::int64_t s) {
-    HWY_ALIGN float cells[kRunRows];
-    for (int k = 0; k < kRunRows; ++k) {
-      const std::int64_t c = 1 + s - kLag * k;
-      cells[k] = c >= 0 && c < width ? rows[k][c] : kFieldFar;
-    }
-    return hn::Load(d, cells);
+  auto visited = [&](std::int64_t s) {
+    // Column 1 + i; the cell behind the first visited is column 0.
+    return visitedAt(rows, 1, 1, -1, width - 1, s);
   };
-  // The row before each lane, at column 1 + s.
-  auto belowAt = [&](VR visitedTwoStepsEarlier, std::int64_t s) {
-    return oneLaneUp(visitedTwoStepsEarlier, beforeAt(1 + s));
+  // What each row sees of the row before it, from the cells visited at s.
+  auto belowOf = [&](const RunCells &cells, std::int64_t s) {
+    return previousRowsOf(cells, beforeAt(s));
   };
 
-  VR behind = visitedAt(from - 1);
-  VR belowLeft = belowAt(visitedAt(from - 3), from - 1); // column c - 1
-  VR below = belowAt(visitedAt(from - 2), from);         // column c
-  VR belowNext = belowAt(behind, from + 1);              // column c + 1
+  RunCells behind = visited(from - 1);
+  RunCells belowLeft = belowOf(visited(from - 3), from - 3); // column c - 1
+  RunCells below = belowOf(visited(from - 2), from - 2);     // column c
+  RunCells belowNext = belowOf(behind, from - 1);            // column c + 1
   const VR orthogonal = hn::Set(d, kOrthogonalStep);
   const VR diagonal = hn::Set(d, kDiagonalStep);
   std::int64_t t = from;
-  for (; t + kRunRows <= to; t += kRunRows) {
-    VR cells[kRunRows];
-    for (int k = 0; k < kRunRows; ++k)
-      cells[k] = hn::LoadU(d, rows[k] + 1 + t - kLag * k);
-    transposeRows(cells);
-    for (int j = 0; j < kRunRows; ++j) {
-      const VR v = cells[j];
-      const VR candidate = lowerOf(
-          hn::Add(behind, orthogonal),
-          lowerOf(hn::Add(below, orthogonal), hn::Add(belowLeft, diagonal)));
-      const VR value =
-          hn::IfThenElse(hn::Gt(v, hn::Zero(d)), lowerOf(v, candidate), v);
-      cells[j] = value;
-      behind = value;
+  for (; t + kLanes <= to; t += kLanes) {
+    VR cells[kGroups][kLanes];
+    loadSteps<+1>(rows, 1, t, cells);
+    for (int j = 0; j < kLanes; ++j) {
+      for (int g = 0; g < kGroups; ++g) {
+        // As in the two-pass walk, only the cell behind is on the chain.
+        const VR v = cells[g][j];
+        const VR settled =
+            lowerOf(v, lowerOf(hn::Add(below.group[g], orthogonal),
+                               hn::Add(belowLeft.group[g], diagonal)));
+        cells[g][j] = keepOrLower(hn::Not(hn::Gt(v, hn::Zero(d))), v, settled,
+                                  hn::Add(behind.group[g], orthogonal));
+        behind.group[g] = cells[g][j];
+      }
       belowLeft = below;
       below = belowNext;
-      belowNext = belowAt(value, t + j + 2);
+      belowNext = belowOf(behind, t + j);
     }
-    transposeRows(cells);
-    for (int k = 0; k < kRunRows; ++k)
-      hn::StoreU(cells[k], d, rows[k] + 1 + t - kLag * k);
+    storeSteps<+1>(rows, 1, t, cells);
   }
   return t;
 }
