@@ -95,9 +95,9 @@ void sweepRowGroup(float *const *rows, std::ptrdiff_t toPrevious,
   std::int64_t t = from;
   for (const std::int64_t end = std::min(to, steadyFirst); t < end; ++t)
     visitChecked(t);
-  if constexpr (kRows == kRunRows) {
-    const std::int64_t reached = sweepSteadyRows(rows, toPrevious, width, kDir,
-                                                 t, std::min(to, steadyEnd));
+  if constexpr (kRows == kRunRows || kRows == kShortRunRows) {
+    const std::int64_t reached = sweepSteadyRows(
+        rows, kRows, toPrevious, width, kDir, t, std::min(to, steadyEnd));
     if (reached != t) {
       t = reached;
       for (int k = 0; k < kRows; ++k)
@@ -133,9 +133,12 @@ void twoPassRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
     return;
   }
   float *rows[kRunRows];
-  for (int k = 0; k < kRunRows; ++k)
+  for (int k = 0; k < run.rows; ++k)
     rows[k] = firstRow - k * toPrevious;
-  sweepRowGroup<kDir, kRunRows>(rows, toPrevious, width, from, to);
+  if (run.rows == kRunRows)
+    sweepRowGroup<kDir, kRunRows>(rows, toPrevious, width, from, to);
+  else
+    sweepRowGroup<kDir, kShortRunRows>(rows, toPrevious, width, from, to);
 }
 
 } // namespace
@@ -232,9 +235,9 @@ void draftRowGroup(float *const *rows, std::int64_t width, std::int64_t from,
   std::int64_t t = from;
   for (const std::int64_t end = std::min(to, kLag * (kRows - 1)); t < end; ++t)
     visitChecked(t);
-  if constexpr (kRows == kRunRows) {
+  if constexpr (kRows == kRunRows || kRows == kShortRunRows) {
     const std::int64_t reached =
-        draftSteadyRows(rows, width, t, std::min(to, visited));
+        draftSteadyRows(rows, kRows, width, t, std::min(to, visited));
     if (reached != t) {
       t = reached;
       for (int k = 0; k < kRows; ++k)
@@ -262,9 +265,12 @@ void draftRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
     return;
   }
   float *rows[kRunRows];
-  for (int k = 0; k < kRunRows; ++k)
+  for (int k = 0; k < run.rows; ++k)
     rows[k] = firstRow + k * width;
-  draftRowGroup<kRunRows>(rows, width, from, to);
+  if (run.rows == kRunRows)
+    draftRowGroup<kRunRows>(rows, width, from, to);
+  else
+    draftRowGroup<kShortRunRows>(rows, width, from, to);
 }
 
 } // namespace

@@ -197,7 +197,8 @@ void sweepForwardOnlyRows(float *cells, FieldExtent extent,
 // A pass walks the rows in its sweep order (upwards for the forward
 // passes, downwards for the backward one) in runs: the pass's first row
 // alone, then kRunRows rows side by side where the field is at least
-// kSideBySideWidth wide, then single rows. A run is walked in steps: at
+// kSideBySideWidth wide, then kShortRunRows if that many are left, then
+// single rows. A run is walked in steps: at
 // step t its k-th row visits the cell t - 2k places along the row in sweep
 // order (Draft's pass starts one column in: it never visits column 0, nor
 // row 0). Walking a run's steps in pieces, in order, gives the cells the
@@ -205,8 +206,10 @@ void sweepForwardOnlyRows(float *cells, FieldExtent extent,
 enum class FieldPass { ForwardOnly, Forward, Backward };
 
 // Sixteen rows: on the wider paths, two vectors of eight float lanes,
-// one row per lane, whose chains of dependence overlap.
+// one row per lane, whose chains of dependence overlap. Eight of the rows
+// a pass has left once no whole run fits still walk side by side.
 constexpr int kRunRows = 16;
+constexpr int kShortRunRows = 8;
 constexpr std::int64_t kSideBySideWidth = 4 * kRunRows;
 
 struct FieldRowRun {
@@ -236,9 +239,14 @@ void forEachRowRun(FieldPass pass, FieldExtent extent, std::int64_t from,
   std::int64_t i = from;
   if (i == 0 && i < to)
     visit(FieldRowRun{pass, i++, 1});
-  if (extent.width >= kSideBySideWidth)
+  if (extent.width >= kSideBySideWidth) {
     for (; i + kRunRows <= to; i += kRunRows)
       visit(FieldRowRun{pass, i, kRunRows});
+    if (i + kShortRunRows <= to) {
+      visit(FieldRowRun{pass, i, kShortRunRows});
+      i += kShortRunRows;
+    }
+  }
   for (; i < to; ++i)
     visit(FieldRowRun{pass, i, 1});
 }
@@ -249,21 +257,22 @@ void forEachRowRun(FieldPass pass, FieldExtent extent, std::int64_t from,
 void sweepRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
                    std::int64_t fromStep, std::int64_t toStep);
 
-// Steps `from` to at most `to` - 1 of a two-pass run of kRunRows rows
-// (row k at rows[k], the row before it toPrevious cells away; dir +1
-// forward, -1 backward), all steps at which every row visits a cell with
-// neighbours on both sides. Walks whole blocks of steps on the vector path
-// in use and returns the step it stopped at, `from` on paths that leave the
-// walk to the scalar code.
-std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
-                             std::int64_t width, int dir, std::int64_t from,
-                             std::int64_t to);
+// Steps `from` to at most `to` - 1 of a two-pass run of rowCount rows
+// (kRunRows or kShortRunRows; row k at rows[k], the row before it toPrevious
+// cells away; dir +1 forward, -1 backward), all steps at which every row visits
+// a cell with neighbours on both sides. Walks whole blocks of steps on the
+// vector path in use and returns the step it stopped at, `from` on paths that
+// leave the walk to the scalar code.
+std::int64_t sweepSteadyRows(float *const *rows, int rowCount,
+                             std::ptrdiff_t toPrevious, std::int64_t width,
+                             int dir, std::int64_t from, std::int64_t to);
 
 // The same for Draft's forward-only walk (row k at rows[k], the row before
 // the run one width before rows[0]): the steps at which every row visits a
 // column.
-std::int64_t draftSteadyRows(float *const *rows, std::int64_t width,
-                             std::int64_t from, std::int64_t to);
+std::int64_t draftSteadyRows(float *const *rows, int rowCount,
+                             std::int64_t width, std::int64_t from,
+                             std::int64_t to);
 
 inline float fieldAt(const float *cells, FieldExtent extent, std::int64_t c,
                      std::int64_t r) {

@@ -168,8 +168,8 @@ void seedFloatRow(float *cells, const float *pixels, std::int64_t count,
 #if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3
 
 constexpr int kLanes = 8;
-constexpr int kGroups = kRunRows / kLanes;
-static_assert(kGroups * kLanes == kRunRows, "a run is whole groups of rows");
+static_assert(kRunRows % kLanes == 0 && kShortRunRows % kLanes == 0,
+              "a run is whole groups of rows");
 using DR = hn::FixedTag<float, kLanes>;
 using VR = hn::Vec<DR>;
 
@@ -231,20 +231,20 @@ HWY_INLINE VR oneLaneUp(VR v, VR from) {
 #else
   // v's last lane is dropped anyway: take from's there, then turn by one.
   const __m256i turn = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
-  return VR{_mm256_permutevar8x32_ps(_mm256_blend_ps(v.raw, from.raw, 0x80),
-                                     turn)};
+  return VR{
+      _mm256_permutevar8x32_ps(_mm256_blend_ps(v.raw, from.raw, 0x80), turn)};
 #endif
 }
 
 // The cells a run's rows visit at one step, group by group.
-struct RunCells {
-  VR group[kGroups];
-};
+template <int kGroups> struct RunCells { VR group[kGroups]; };
 
 // Each group's cells moved up one lane: what each row sees of the row
 // before it. Group 0's first row takes `beforeRun`, the row before the run.
-HWY_INLINE RunCells previousRowsOf(const RunCells &visited, float beforeRun) {
-  RunCells up;
+template <int kGroups>
+HWY_INLINE RunCells<kGroups> previousRowsOf(const RunCells<kGroups> &visited,
+                                            float beforeRun) {
+  RunCells<kGroups> up;
   up.group[0] = oneLaneUp(visited.group[0], hn::Set(DR(), beforeRun));
   for (int g = 1; g < kGroups; ++g)
     up.group[g] = oneLaneUp(visited.group[g], visited.group[g - 1]);
@@ -268,10 +268,11 @@ template <int kDir> HWY_INLINE void storeCells(VR cells, float *cell) {
 
 // The cells rows[k][at + dir * i], i = s - 2k, that the rows visited at
 // step s; far for a row whose i is outside [lowest, end).
-HWY_INLINE RunCells visitedAt(float *const *rows, std::int64_t at, int dir,
-                              std::int64_t lowest, std::int64_t end,
-                              std::int64_t s) {
-  RunCells visited;
+template <int kGroups>
+HWY_INLINE RunCells<kGroups> visitedAt(float *const *rows, std::int64_t at,
+                                       int dir, std::int64_t lowest,
+                                       std::int64_t end, std::int64_t s) {
+  RunCells<kGroups> visited;
   for (int g = 0; g < kGroups; ++g) {
     HWY_ALIGN float cells[kLanes];
     for (int j = 0; j < kLanes; ++j) {
@@ -287,7 +288,7 @@ HWY_INLINE RunCells visitedAt(float *const *rows, std::int64_t at, int dir,
 // Loads eight steps of every row from step t on, turned so that
 // cells[g][j] holds group g's cells of step t + j; storeSteps puts them
 // back.
-template <int kDir>
+template <int kDir, int kGroups>
 HWY_INLINE void loadSteps(float *const *rows, std::int64_t at, std::int64_t t,
                           VR cells[kGroups][kLanes]) {
   for (int g = 0; g < kGroups; ++g) {
@@ -299,7 +300,7 @@ HWY_INLINE void loadSteps(float *const *rows, std::int64_t at, std::int64_t t,
   }
 }
 
-template <int kDir>
+template <int kDir, int kGroups>
 HWY_INLINE void storeSteps(float *const *rows, std::int64_t at, std::int64_t t,
                            VR cells[kGroups][kLanes]) {
   for (int g = 0; g < kGroups; ++g) {
@@ -311,7 +312,7 @@ HWY_INLINE void storeSteps(float *const *rows, std::int64_t at, std::int64_t t,
   }
 }
 
-template <int kDir>
+template <int kDir, int kGroups>
 std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
                               std::int64_t width, std::int64_t from,
                               std::int64_t to) {
@@ -327,20 +328,23 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
                                           : kFieldFar;
   };
   auto visited = [&](std::int64_t s) {
-    return visitedAt(rows, first, kDir, 0, width, s);
+    return visitedAt<kGroups>(rows, first, kDir, 0, width, s);
   };
 
-  RunCells behind = visited(from - 1);
-  RunCells ahead = previousRowsOf(behind, beforeAt(from - 1)); // cell i + 1
-  RunCells above = previousRowsOf(visited(from - 2), beforeAt(from - 2));
-  RunCells past = previousRowsOf(visited(from - 3), beforeAt(from - 3));
+  RunCells<kGroups> behind = visited(from - 1);
+  RunCells<kGroups> ahead =
+      previousRowsOf(behind, beforeAt(from - 1)); // cell i + 1
+  RunCells<kGroups> above =
+      previousRowsOf(visited(from - 2), beforeAt(from - 2));
+  RunCells<kGroups> past =
+      previousRowsOf(visited(from - 3), beforeAt(from - 3));
   const VR orthogonal = hn::Set(d, kOrthogonalStep);
   const VR diagonal = hn::Set(d, kDiagonalStep);
   const VR skipAtOrBelow = hn::Set(d, kSkipThreshold);
   std::int64_t t = from;
   for (; t + kLanes <= to; t += kLanes) {
     VR cells[kGroups][kLanes];
-    loadSteps<kDir>(rows, first, t, cells);
+    loadSteps<kDir, kGroups>(rows, first, t, cells);
     for (int j = 0; j < kLanes; ++j) {
       for (int g = 0; g < kGroups; ++g) {
         // The candidates known a step early first, so that only the two
@@ -352,24 +356,29 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
                                hn::Add(above.group[g], orthogonal)));
         const VR newest = lowerOf(hn::Add(ahead.group[g], diagonal),
                                   hn::Add(behind.group[g], orthogonal));
-        cells[g][j] =
-            keepOrLower(hn::Le(v, skipAtOrBelow), v, settled, newest);
+        cells[g][j] = keepOrLower(hn::Le(v, skipAtOrBelow), v, settled, newest);
         behind.group[g] = cells[g][j];
       }
       past = above;
       above = ahead;
       ahead = previousRowsOf(behind, beforeAt(t + j));
     }
-    storeSteps<kDir>(rows, first, t, cells);
+    storeSteps<kDir, kGroups>(rows, first, t, cells);
   }
   return t;
 }
 
-std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
-                             std::int64_t width, int dir, std::int64_t from,
-                             std::int64_t to) {
-  return dir > 0 ? sweepSteadySteps<+1>(rows, toPrevious, width, from, to)
-                 : sweepSteadySteps<-1>(rows, toPrevious, width, from, to);
+std::int64_t sweepSteadyRows(float *const *rows, int rowCount,
+                             std::ptrdiff_t toPrevious, std::int64_t width,
+                             int dir, std::int64_t from, std::int64_t to) {
+  constexpr int kLong = kRunRows / kLanes, kShort = kShortRunRows / kLanes;
+  if (rowCount == kRunRows)
+    return dir > 0
+               ? sweepSteadySteps<+1, kLong>(rows, toPrevious, width, from, to)
+               : sweepSteadySteps<-1, kLong>(rows, toPrevious, width, from, to);
+  return dir > 0
+             ? sweepSteadySteps<+1, kShort>(rows, toPrevious, width, from, to)
+             : sweepSteadySteps<-1, kShort>(rows, toPrevious, width, from, to);
 }
 
 // Draft's forward-only walk, side by side as above: at step t row k
@@ -377,8 +386,9 @@ std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
 // (the value it left behind) and the row before's columns c and c - 1,
 // which row k - 1 visited at steps t - 2 and t - 3 (row 0: the row before
 // the run). A cell at or below 0 is a seed and keeps its value.
-std::int64_t draftSteadyRows(float *const *rows, std::int64_t width,
-                             std::int64_t from, std::int64_t to) {
+template <int kGroups>
+std::int64_t draftSteadySteps(float *const *rows, std::int64_t width,
+                              std::int64_t from, std::int64_t to) {
   const DR d;
   const float *before = rows[0] - width;
   // The row before the run, read only as far as these steps may. At step
@@ -389,23 +399,23 @@ std::int64_t draftSteadyRows(float *const *rows, std::int64_t width,
   };
   auto visited = [&](std::int64_t s) {
     // Column 1 + i; the cell behind the first visited is column 0.
-    return visitedAt(rows, 1, 1, -1, width - 1, s);
+    return visitedAt<kGroups>(rows, 1, 1, -1, width - 1, s);
   };
   // What each row sees of the row before it, from the cells visited at s.
-  auto belowOf = [&](const RunCells &cells, std::int64_t s) {
+  auto belowOf = [&](const RunCells<kGroups> &cells, std::int64_t s) {
     return previousRowsOf(cells, beforeAt(s));
   };
 
-  RunCells behind = visited(from - 1);
-  RunCells belowLeft = belowOf(visited(from - 3), from - 3); // column c - 1
-  RunCells below = belowOf(visited(from - 2), from - 2);     // column c
-  RunCells belowNext = belowOf(behind, from - 1);            // column c + 1
+  RunCells<kGroups> behind = visited(from - 1);
+  RunCells<kGroups> belowLeft = belowOf(visited(from - 3), from - 3); // c - 1
+  RunCells<kGroups> below = belowOf(visited(from - 2), from - 2);     // c
+  RunCells<kGroups> belowNext = belowOf(behind, from - 1);            // c + 1
   const VR orthogonal = hn::Set(d, kOrthogonalStep);
   const VR diagonal = hn::Set(d, kDiagonalStep);
   std::int64_t t = from;
   for (; t + kLanes <= to; t += kLanes) {
     VR cells[kGroups][kLanes];
-    loadSteps<+1>(rows, 1, t, cells);
+    loadSteps<+1, kGroups>(rows, 1, t, cells);
     for (int j = 0; j < kLanes; ++j) {
       for (int g = 0; g < kGroups; ++g) {
         // As in the two-pass walk, only the cell behind is on the chain.
@@ -421,21 +431,29 @@ std::int64_t draftSteadyRows(float *const *rows, std::int64_t width,
       below = belowNext;
       belowNext = belowOf(behind, t + j);
     }
-    storeSteps<+1>(rows, 1, t, cells);
+    storeSteps<+1, kGroups>(rows, 1, t, cells);
   }
   return t;
+}
+
+std::int64_t draftSteadyRows(float *const *rows, int rowCount,
+                             std::int64_t width, std::int64_t from,
+                             std::int64_t to) {
+  return rowCount == kRunRows
+             ? draftSteadySteps<kRunRows / kLanes>(rows, width, from, to)
+             : draftSteadySteps<kShortRunRows / kLanes>(rows, width, from, to);
 }
 
 #else
 
 // Narrower paths walk the rows one cell at a time (OutlineField.cpp).
-std::int64_t sweepSteadyRows(float *const *, std::ptrdiff_t, std::int64_t, int,
-                             std::int64_t from, std::int64_t) {
+std::int64_t sweepSteadyRows(float *const *, int, std::ptrdiff_t, std::int64_t,
+                             int, std::int64_t from, std::int64_t) {
   return from;
 }
 
-std::int64_t draftSteadyRows(float *const *, std::int64_t, std::int64_t from,
-                             std::int64_t) {
+std::int64_t draftSteadyRows(float *const *, int, std::int64_t,
+                             std::int64_t from, std::int64_t) {
   return from;
 }
 
@@ -448,23 +466,25 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace rimlet {
 
-using SteadySweeper = std::int64_t(float *const *, std::ptrdiff_t, std::int64_t,
-                                   int, std::int64_t, std::int64_t);
+using SteadySweeper = std::int64_t(float *const *, int, std::ptrdiff_t,
+                                   std::int64_t, int, std::int64_t,
+                                   std::int64_t);
 
-std::int64_t sweepSteadyRows(float *const *rows, std::ptrdiff_t toPrevious,
-                             std::int64_t width, int dir, std::int64_t from,
-                             std::int64_t to) {
+std::int64_t sweepSteadyRows(float *const *rows, int rowCount,
+                             std::ptrdiff_t toPrevious, std::int64_t width,
+                             int dir, std::int64_t from, std::int64_t to) {
   static const auto table = QFX_SIMD_TABLE(SteadySweeper, sweepSteadyRows);
-  return table.active()(rows, toPrevious, width, dir, from, to);
+  return table.active()(rows, rowCount, toPrevious, width, dir, from, to);
 }
 
-using DraftSweeper = std::int64_t(float *const *, std::int64_t, std::int64_t,
-                                  std::int64_t);
+using DraftSweeper = std::int64_t(float *const *, int, std::int64_t,
+                                  std::int64_t, std::int64_t);
 
-std::int64_t draftSteadyRows(float *const *rows, std::int64_t width,
-                             std::int64_t from, std::int64_t to) {
+std::int64_t draftSteadyRows(float *const *rows, int rowCount,
+                             std::int64_t width, std::int64_t from,
+                             std::int64_t to) {
   static const auto table = QFX_SIMD_TABLE(DraftSweeper, draftSteadyRows);
-  return table.active()(rows, width, from, to);
+  return table.active()(rows, rowCount, width, from, to);
 }
 
 using ByteSeeder = void(float *, const std::uint8_t *, std::int64_t,
