@@ -26,6 +26,7 @@
 #include "OutlineField.h"
 #include "OutlineFieldPipeline.h"
 #include "OutlineNames.h"
+#include "OutlinePixelRules.h"
 #include "ofxMultiThread.h"
 #include "ofxhost/Host.h"
 
@@ -404,7 +405,8 @@ void outlineCase(benchmark::State &state, FrameSize size, Format format,
 // at each thread count: on one thread, a few rows seeded and swept forward
 // at a time, then the backward sweep; on more, the processor's pipeline on
 // the host's threads. The pixel work of a render is the render minus the
-// field built at its own thread count.
+// field built at its own thread count. Like the render at the default
+// width, it leaves alone the cells settled beyond the width.
 struct FieldJob {
   rimlet::FieldBuildPipeline *pipeline;
 };
@@ -419,6 +421,9 @@ void fieldCase(benchmark::State &state, FrameSize size, unsigned threads) {
   const rimlet::FieldExtent extent{size.width, size.height};
   std::vector<float> cells(static_cast<std::size_t>(extent.cellCount()));
   const rimlet::FieldSeeding seeding = rimlet::FieldSeeding::Smooth;
+  constexpr float kDefaultWidth = 2.0f;
+  const auto settled = static_cast<float>(rimlet::settledFieldValue(
+      rimlet::OutlineQuality::Good, kDefaultWidth, rimlet::kDraftSeed));
   for (auto _ : state) {
     const rimlet::ByteSeedTable byteSeeds =
         rimlet::makeByteSeedTable(seeding, alphaTable);
@@ -435,12 +440,12 @@ void fieldCase(benchmark::State &state, FrameSize size, unsigned threads) {
       for (std::int64_t r = 0, end = 0; r < extent.height; r = end) {
         end = std::min(extent.height, r + kRowsAtOnce + (r == 0 ? 1 : 0));
         seedRows(r, end);
-        rimlet::sweepForwardRows(cells.data(), extent, r, end);
+        rimlet::sweepForwardRows(cells.data(), extent, r, end, settled);
       }
-      rimlet::sweepBackward(cells.data(), extent);
+      rimlet::sweepBackward(cells.data(), extent, settled);
     } else {
       rimlet::FieldBuildPipeline pipeline(cells.data(), extent, seeding,
-                                          seedRows);
+                                          seedRows, settled);
       FieldJob job{&pipeline};
       if (Rig::get().threads().multiThread(buildFieldShare, threads, &job) !=
           kOfxStatOK) {

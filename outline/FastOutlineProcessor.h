@@ -75,6 +75,12 @@ protected:
   // (see rimlet::fieldReach): the cells read, grown by the reach.
   OfxRectI fieldAreaFor(const OfxRectI &area, float lowestSeed) const;
 
+  // The least float at or above the field value beyond which this render's
+  // pixels no longer change (see rimlet::settledFieldValue): the sweeps need
+  // not make cells above it exact. NaN, which settles nothing, when there
+  // is no such value.
+  float settledCellValue(float lowestSeed) const;
+
   // Makes room for a field over `area` (inside the bounds). The cells are
   // left unset: every build writes each of them before any is read.
   void allocateField(const OfxRectI &area);
@@ -96,6 +102,7 @@ protected:
   rimlet::FieldStorage ownFieldStorage_;
   rimlet::FieldStorage *fieldStorage_ = nullptr;
   OfxRectI fieldArea_{0, 0, 0, 0};
+  float settledAbove_ = rimlet::kNothingSettled;
   // 64-bit so that the cell count of any bounds is formed without overflow.
   std::int64_t fieldWidth_ = 0;
   std::int64_t fieldHeight_ = 0;
@@ -131,7 +138,9 @@ public:
       if (read.y2 < bounds_.y2)
         ++read.y2;
     }
-    allocateField(fieldAreaFor(read, lowestSeed()));
+    const float deepest = lowestSeed();
+    allocateField(fieldAreaFor(read, deepest));
+    settledAbove_ = settledCellValue(deepest);
     if (level == rimlet::OutlineQuality::Draft)
       buildDraftField();
     else
@@ -257,7 +266,8 @@ private:
 
   // Draft seeding and Draft's forward-only pass, or Good/Best seeding and
   // the two-pass transform: on the host's threads when the field is big
-  // enough for them to pay, with the same cells either way.
+  // enough for them to pay, with the same cells either way (up to
+  // settledAbove_, and above it beyond).
   void buildField(rimlet::FieldSeeding seeding) {
     const rimlet::ByteSeedTable byteSeeds =
         rimlet::makeByteSeedTable(seeding, alphaTable_);
@@ -270,16 +280,22 @@ private:
           field_, fieldExtent(), seeding,
           [&](std::int64_t firstRow, std::int64_t endRow) {
             seedRows(seeding, byteSeeds, firstRow, endRow);
-          });
+          },
+          settledAbove_);
       buildOnHostThreads(pipeline, cpus);
       return;
     }
-    if (seeding == rimlet::FieldSeeding::Draft) {
-      seedAndSweepForward(seeding, byteSeeds, rimlet::sweepForwardOnlyRows);
-      return;
-    }
-    seedAndSweepForward(seeding, byteSeeds, rimlet::sweepForwardRows);
-    rimlet::sweepBackward(field_, fieldExtent());
+    const auto sweepForward = seeding == rimlet::FieldSeeding::Draft
+                                  ? rimlet::sweepForwardOnlyRows
+                                  : rimlet::sweepForwardRows;
+    seedAndSweepForward(seeding, byteSeeds,
+                        [&](float *cells, rimlet::FieldExtent extent,
+                            std::int64_t firstRow, std::int64_t endRow) {
+                          sweepForward(cells, extent, firstRow, endRow,
+                                       settledAbove_);
+                        });
+    if (seeding == rimlet::FieldSeeding::Smooth)
+      rimlet::sweepBackward(field_, fieldExtent(), settledAbove_);
   }
 
   void buildDraftField() { buildField(rimlet::FieldSeeding::Draft); }

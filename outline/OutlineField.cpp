@@ -60,7 +60,8 @@ void sweepRow(float *row, const float *previous, std::int64_t width,
 // Steps `from` to `to` - 1 of the walk; the steps before are done.
 template <int kDir, int kRows>
 void sweepRowGroup(float *const *rows, std::ptrdiff_t toPrevious,
-                   std::int64_t width, std::int64_t from, std::int64_t to) {
+                   std::int64_t width, std::int64_t from, std::int64_t to,
+                   float settledAbove) {
   constexpr std::int64_t kLag = 2;
   const std::int64_t first = kDir > 0 ? 0 : width - 1;
   // The cell each row visited last, carried in a register; on resuming,
@@ -96,8 +97,9 @@ void sweepRowGroup(float *const *rows, std::ptrdiff_t toPrevious,
   for (const std::int64_t end = std::min(to, steadyFirst); t < end; ++t)
     visitChecked(t);
   if constexpr (kRows == kRunRows || kRows == kShortRunRows) {
-    const std::int64_t reached = sweepSteadyRows(
-        rows, kRows, toPrevious, width, kDir, t, std::min(to, steadyEnd));
+    const std::int64_t reached =
+        sweepSteadyRows(rows, kRows, toPrevious, width, kDir, t,
+                        std::min(to, steadyEnd), settledAbove);
     if (reached != t) {
       t = reached;
       for (int k = 0; k < kRows; ++k)
@@ -123,7 +125,7 @@ void sweepRowGroup(float *const *rows, std::ptrdiff_t toPrevious,
 
 template <int kDir>
 void twoPassRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
-                     std::int64_t from, std::int64_t to) {
+                     std::int64_t from, std::int64_t to, float settledAbove) {
   const std::int64_t width = extent.width;
   const std::ptrdiff_t toPrevious = kDir > 0 ? -width : width;
   float *const firstRow = cells + extent.indexOf(0, run.fieldRow(extent, 0));
@@ -136,9 +138,11 @@ void twoPassRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
   for (int k = 0; k < run.rows; ++k)
     rows[k] = firstRow - k * toPrevious;
   if (run.rows == kRunRows)
-    sweepRowGroup<kDir, kRunRows>(rows, toPrevious, width, from, to);
+    sweepRowGroup<kDir, kRunRows>(rows, toPrevious, width, from, to,
+                                  settledAbove);
   else
-    sweepRowGroup<kDir, kShortRunRows>(rows, toPrevious, width, from, to);
+    sweepRowGroup<kDir, kShortRunRows>(rows, toPrevious, width, from, to,
+                                       settledAbove);
 }
 
 } // namespace
@@ -212,7 +216,7 @@ inline float draftValue(float v, float fromLeft, const float *below,
 // 1 + t - kLag * k of row k (column 0 is never visited).
 template <int kRows>
 void draftRowGroup(float *const *rows, std::int64_t width, std::int64_t from,
-                   std::int64_t to) {
+                   std::int64_t to, float settledAbove) {
   constexpr std::int64_t kLag = 2;
   const std::int64_t visited = width - 1;
   float behind[kRows];
@@ -236,8 +240,8 @@ void draftRowGroup(float *const *rows, std::int64_t width, std::int64_t from,
   for (const std::int64_t end = std::min(to, kLag * (kRows - 1)); t < end; ++t)
     visitChecked(t);
   if constexpr (kRows == kRunRows || kRows == kShortRunRows) {
-    const std::int64_t reached =
-        draftSteadyRows(rows, kRows, width, t, std::min(to, visited));
+    const std::int64_t reached = draftSteadyRows(
+        rows, kRows, width, t, std::min(to, visited), settledAbove);
     if (reached != t) {
       t = reached;
       for (int k = 0; k < kRows; ++k)
@@ -252,7 +256,7 @@ void draftRowGroup(float *const *rows, std::int64_t width, std::int64_t from,
 }
 
 void draftRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
-                   std::int64_t from, std::int64_t to) {
+                   std::int64_t from, std::int64_t to, float settledAbove) {
   const std::int64_t width = extent.width;
   float *const firstRow = cells + extent.indexOf(0, run.first);
   if (run.rows == 1) {
@@ -268,9 +272,9 @@ void draftRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
   for (int k = 0; k < run.rows; ++k)
     rows[k] = firstRow + k * width;
   if (run.rows == kRunRows)
-    draftRowGroup<kRunRows>(rows, width, from, to);
+    draftRowGroup<kRunRows>(rows, width, from, to, settledAbove);
   else
-    draftRowGroup<kShortRunRows>(rows, width, from, to);
+    draftRowGroup<kShortRunRows>(rows, width, from, to, settledAbove);
 }
 
 } // namespace
@@ -301,16 +305,17 @@ std::int64_t FieldRowRun::cellsNeededBefore(std::int64_t step,
 }
 
 void sweepRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
-                   std::int64_t fromStep, std::int64_t toStep) {
+                   std::int64_t fromStep, std::int64_t toStep,
+                   float settledAbove) {
   switch (run.pass) {
   case FieldPass::ForwardOnly:
-    draftRunSteps(cells, extent, run, fromStep, toStep);
+    draftRunSteps(cells, extent, run, fromStep, toStep, settledAbove);
     return;
   case FieldPass::Forward:
-    twoPassRunSteps<+1>(cells, extent, run, fromStep, toStep);
+    twoPassRunSteps<+1>(cells, extent, run, fromStep, toStep, settledAbove);
     return;
   case FieldPass::Backward:
-    twoPassRunSteps<-1>(cells, extent, run, fromStep, toStep);
+    twoPassRunSteps<-1>(cells, extent, run, fromStep, toStep, settledAbove);
     return;
   }
 }
@@ -319,38 +324,41 @@ namespace {
 
 // A pass over rows `from` to `to` - 1 in sweep order, each run walked whole.
 void sweepPass(float *cells, FieldExtent extent, FieldPass pass,
-               std::int64_t from, std::int64_t to) {
+               std::int64_t from, std::int64_t to, float settledAbove) {
   if (extent.isEmpty())
     return;
   forEachRowRun(pass, extent, std::max<std::int64_t>(0, from),
                 std::min(to, extent.height), [&](const FieldRowRun &run) {
-                  sweepRunSteps(cells, extent, run, 0, run.steps(extent));
+                  sweepRunSteps(cells, extent, run, 0, run.steps(extent),
+                                settledAbove);
                 });
 }
 
 } // namespace
 
 void sweepForwardOnlyRows(float *cells, FieldExtent extent,
-                          std::int64_t firstRow, std::int64_t endRow) {
-  sweepPass(cells, extent, FieldPass::ForwardOnly, firstRow, endRow);
+                          std::int64_t firstRow, std::int64_t endRow,
+                          float settledAbove) {
+  sweepPass(cells, extent, FieldPass::ForwardOnly, firstRow, endRow,
+            settledAbove);
 }
 
-void sweepForwardOnly(float *cells, FieldExtent extent) {
-  sweepForwardOnlyRows(cells, extent, 0, extent.height);
+void sweepForwardOnly(float *cells, FieldExtent extent, float settledAbove) {
+  sweepForwardOnlyRows(cells, extent, 0, extent.height, settledAbove);
 }
 
 void sweepForwardRows(float *cells, FieldExtent extent, std::int64_t firstRow,
-                      std::int64_t endRow) {
-  sweepPass(cells, extent, FieldPass::Forward, firstRow, endRow);
+                      std::int64_t endRow, float settledAbove) {
+  sweepPass(cells, extent, FieldPass::Forward, firstRow, endRow, settledAbove);
 }
 
-void sweepBackward(float *cells, FieldExtent extent) {
-  sweepPass(cells, extent, FieldPass::Backward, 0, extent.height);
+void sweepBackward(float *cells, FieldExtent extent, float settledAbove) {
+  sweepPass(cells, extent, FieldPass::Backward, 0, extent.height, settledAbove);
 }
 
-void sweepTwoPass(float *cells, FieldExtent extent) {
-  sweepForwardRows(cells, extent, 0, extent.height);
-  sweepBackward(cells, extent);
+void sweepTwoPass(float *cells, FieldExtent extent, float settledAbove) {
+  sweepForwardRows(cells, extent, 0, extent.height, settledAbove);
+  sweepBackward(cells, extent, settledAbove);
 }
 
 } // namespace rimlet

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "OutlinePixelFormat.h"
@@ -173,24 +174,38 @@ void seedRow(float *cells, const PIX *pixels, std::int64_t count,
   }
 }
 
+// Every sweep below takes a value `settledAbove` (see fieldReach): the
+// cells that end at or below it are bit for bit what the plain sweep
+// gives, and the others end above it, not necessarily at the plain
+// sweep's value. A value never falls along a path, so no cell at or below
+// it depends on a cell above it; the vector paths use that to skip blocks
+// of steps whose every cell and candidate is above it (the empty parts of
+// a frame). With kNothingSettled every cell is the plain sweep's.
+constexpr float kNothingSettled = std::numeric_limits<float>::infinity();
+
 // Draft: one pass towards larger x and y only, over far cells only. Row 0
 // and column 0 keep their seeds. Cheap, and lopsided on purpose.
-void sweepForwardOnly(float *cells, FieldExtent extent);
+void sweepForwardOnly(float *cells, FieldExtent extent,
+                      float settledAbove = kNothingSettled);
 
 // Good and Best: a forward and a backward sweep of the 8-connected chamfer
 // transform, in place.
-void sweepTwoPass(float *cells, FieldExtent extent);
+void sweepTwoPass(float *cells, FieldExtent extent,
+                  float settledAbove = kNothingSettled);
 
 // The same passes in pieces, so that rows can be seeded just before the
 // forward sweep reaches them, while they are still in the cache: the
 // forward sweep of rows firstRow to endRow - 1 (every row below swept
 // already), and the whole backward sweep after the last forward piece.
 void sweepForwardRows(float *cells, FieldExtent extent, std::int64_t firstRow,
-                      std::int64_t endRow);
-void sweepBackward(float *cells, FieldExtent extent);
+                      std::int64_t endRow,
+                      float settledAbove = kNothingSettled);
+void sweepBackward(float *cells, FieldExtent extent,
+                   float settledAbove = kNothingSettled);
 // Draft's pass over rows firstRow to endRow - 1, likewise.
 void sweepForwardOnlyRows(float *cells, FieldExtent extent,
-                          std::int64_t firstRow, std::int64_t endRow);
+                          std::int64_t firstRow, std::int64_t endRow,
+                          float settledAbove = kNothingSettled);
 
 // The passes cut into pieces small enough for several threads to share.
 //
@@ -255,7 +270,8 @@ void forEachRowRun(FieldPass pass, FieldExtent extent, std::int64_t from,
 // sweep order must be final as far as cellsNeededBefore(toStep) says, and
 // its own steps before fromStep walked.
 void sweepRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
-                   std::int64_t fromStep, std::int64_t toStep);
+                   std::int64_t fromStep, std::int64_t toStep,
+                   float settledAbove = kNothingSettled);
 
 // Steps `from` to at most `to` - 1 of a two-pass run of rowCount rows
 // (kRunRows or kShortRunRows; row k at rows[k], the row before it toPrevious
@@ -265,14 +281,15 @@ void sweepRunSteps(float *cells, FieldExtent extent, const FieldRowRun &run,
 // leave the walk to the scalar code.
 std::int64_t sweepSteadyRows(float *const *rows, int rowCount,
                              std::ptrdiff_t toPrevious, std::int64_t width,
-                             int dir, std::int64_t from, std::int64_t to);
+                             int dir, std::int64_t from, std::int64_t to,
+                             float settledAbove);
 
 // The same for Draft's forward-only walk (row k at rows[k], the row before
 // the run one width before rows[0]): the steps at which every row visits a
 // column.
 std::int64_t draftSteadyRows(float *const *rows, int rowCount,
                              std::int64_t width, std::int64_t from,
-                             std::int64_t to);
+                             std::int64_t to, float settledAbove);
 
 inline float fieldAt(const float *cells, FieldExtent extent, std::int64_t c,
                      std::int64_t r) {

@@ -38,8 +38,10 @@ inline void pauseBriefly() {
 } // namespace
 
 FieldBuildPipeline::FieldBuildPipeline(float *cells, FieldExtent extent,
-                                       FieldSeeding seeding, RowSeeder seedRows)
-    : cells_(cells), extent_(extent), seedRows_(std::move(seedRows)) {
+                                       FieldSeeding seeding, RowSeeder seedRows,
+                                       float settledAbove)
+    : cells_(cells), extent_(extent), seedRows_(std::move(seedRows)),
+      settledAbove_(settledAbove) {
   if (extent.isEmpty())
     return;
   auto add = [this](const FieldRowRun &run) { runs_.push_back(run); };
@@ -85,7 +87,7 @@ void FieldBuildPipeline::build(std::size_t index) noexcept {
     const std::int64_t to = std::min(steps, from + chunk);
     waitFor(index, afterWholePass ? extent_.width
                                   : run.cellsNeededBefore(to, extent_));
-    sweepRunSteps(cells_, extent_, run, from, to);
+    sweepRunSteps(cells_, extent_, run, from, to, settledAbove_);
     publish(index, run.cellsDoneAfter(to, extent_));
     from = to;
   }

@@ -49,9 +49,9 @@ public:
       std::function<void(std::int64_t firstRow, std::int64_t endRow)>;
 
   // Draft seeding gives Draft's forward-only pass, Smooth the two-pass
-  // transform.
+  // transform. settledAbove as for the sweeps (OutlineField.h).
   FieldBuildPipeline(float *cells, FieldExtent extent, FieldSeeding seeding,
-                     RowSeeder seedRows);
+                     RowSeeder seedRows, float settledAbove = kNothingSettled);
 
   // Whether a field is big enough for the threads' hand-offs to pay.
   static bool worthSharing(FieldExtent extent);
@@ -87,6 +87,7 @@ private:
   float *cells_;
   FieldExtent extent_;
   RowSeeder seedRows_;
+  float settledAbove_;
   // Every run of every pass, in the order they are built.
   std::vector<FieldRowRun> runs_;
   std::unique_ptr<Progress[]> progress_;

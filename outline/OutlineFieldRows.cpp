@@ -285,19 +285,59 @@ HWY_INLINE RunCells<kGroups> visitedAt(float *const *rows, std::int64_t at,
   return visited;
 }
 
-// Loads eight steps of every row from step t on, turned so that
-// cells[g][j] holds group g's cells of step t + j; storeSteps puts them
-// back.
+// Loads eight steps of every row from step t on: cells[g][j] holds row
+// 8g + j's cells of those steps. turnSteps then turns them so that
+// cells[g][j] holds group g's cells of step t + j; storeSteps turns them
+// back and stores them.
 template <int kDir, int kGroups>
 HWY_INLINE void loadSteps(float *const *rows, std::int64_t at, std::int64_t t,
                           VR cells[kGroups][kLanes]) {
-  for (int g = 0; g < kGroups; ++g) {
+  for (int g = 0; g < kGroups; ++g)
     for (int j = 0; j < kLanes; ++j) {
       const int k = g * kLanes + j;
       cells[g][j] = loadCells<kDir>(rows[k] + at + kDir * (t - 2 * k));
     }
+}
+
+template <int kGroups> HWY_INLINE void turnSteps(VR cells[kGroups][kLanes]) {
+  for (int g = 0; g < kGroups; ++g)
     transposeRows(cells[g]);
+}
+
+// Whether a block of steps can be left as it is: every cell of it and
+// every candidate it starts from (the four carried in, and the row before
+// the run at the block's steps, `beforeRun`) lies above `settled`. Then
+// every value the block would compute lies above it too, and its cells,
+// which a pass only lowers, may keep what they hold; what it carries on
+// may be far, which is above it and no lower than the true candidates.
+template <int kGroups, class BeforeRun>
+HWY_INLINE bool
+settledBlock(VR settled, VR cells[kGroups][kLanes], const RunCells<kGroups> &a,
+             const RunCells<kGroups> &b, const RunCells<kGroups> &c,
+             const RunCells<kGroups> &e, BeforeRun &&beforeRun,
+             std::int64_t t) {
+  if (!(hn::GetLane(settled) < kFieldFar))
+    return false; // nothing settles: every cell is exact
+  VR lowest = cells[0][0];
+  for (int g = 0; g < kGroups; ++g) {
+    for (int j = 0; j < kLanes; ++j)
+      lowest = lowerOf(lowest, cells[g][j]);
+    lowest = lowerOf(lowerOf(lowest, a.group[g]), b.group[g]);
+    lowest = lowerOf(lowerOf(lowest, c.group[g]), e.group[g]);
   }
+  if (!hn::AllTrue(DR(), hn::Gt(lowest, settled)))
+    return false;
+  for (int j = 0; j < kLanes; ++j)
+    if (!(beforeRun(t + j) > hn::GetLane(settled)))
+      return false;
+  return true;
+}
+
+template <int kGroups> HWY_INLINE RunCells<kGroups> farCells() {
+  RunCells<kGroups> far;
+  for (int g = 0; g < kGroups; ++g)
+    far.group[g] = hn::Set(DR(), kFieldFar);
+  return far;
 }
 
 template <int kDir, int kGroups>
@@ -315,7 +355,7 @@ HWY_INLINE void storeSteps(float *const *rows, std::int64_t at, std::int64_t t,
 template <int kDir, int kGroups>
 std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
                               std::int64_t width, std::int64_t from,
-                              std::int64_t to) {
+                              std::int64_t to, float settledAbove) {
   const DR d;
   const std::int64_t first = kDir > 0 ? 0 : width - 1;
   const float *before = rows[0] + toPrevious;
@@ -341,10 +381,17 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
   const VR orthogonal = hn::Set(d, kOrthogonalStep);
   const VR diagonal = hn::Set(d, kDiagonalStep);
   const VR skipAtOrBelow = hn::Set(d, kSkipThreshold);
+  const VR settled = hn::Set(d, settledAbove);
   std::int64_t t = from;
   for (; t + kLanes <= to; t += kLanes) {
     VR cells[kGroups][kLanes];
     loadSteps<kDir, kGroups>(rows, first, t, cells);
+    if (settledBlock<kGroups>(settled, cells, behind, ahead, above, past,
+                              beforeAt, t)) {
+      behind = ahead = above = past = farCells<kGroups>();
+      continue;
+    }
+    turnSteps<kGroups>(cells);
     for (int j = 0; j < kLanes; ++j) {
       for (int g = 0; g < kGroups; ++g) {
         // The candidates known a step early first, so that only the two
@@ -370,15 +417,17 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
 
 std::int64_t sweepSteadyRows(float *const *rows, int rowCount,
                              std::ptrdiff_t toPrevious, std::int64_t width,
-                             int dir, std::int64_t from, std::int64_t to) {
+                             int dir, std::int64_t from, std::int64_t to,
+                             float settledAbove) {
   constexpr int kLong = kRunRows / kLanes, kShort = kShortRunRows / kLanes;
+  const auto walk = [&](auto sweep) {
+    return sweep(rows, toPrevious, width, from, to, settledAbove);
+  };
   if (rowCount == kRunRows)
-    return dir > 0
-               ? sweepSteadySteps<+1, kLong>(rows, toPrevious, width, from, to)
-               : sweepSteadySteps<-1, kLong>(rows, toPrevious, width, from, to);
-  return dir > 0
-             ? sweepSteadySteps<+1, kShort>(rows, toPrevious, width, from, to)
-             : sweepSteadySteps<-1, kShort>(rows, toPrevious, width, from, to);
+    return dir > 0 ? walk(sweepSteadySteps<+1, kLong>)
+                   : walk(sweepSteadySteps<-1, kLong>);
+  return dir > 0 ? walk(sweepSteadySteps<+1, kShort>)
+                 : walk(sweepSteadySteps<-1, kShort>);
 }
 
 // Draft's forward-only walk, side by side as above: at step t row k
@@ -388,7 +437,8 @@ std::int64_t sweepSteadyRows(float *const *rows, int rowCount,
 // the run). A cell at or below 0 is a seed and keeps its value.
 template <int kGroups>
 std::int64_t draftSteadySteps(float *const *rows, std::int64_t width,
-                              std::int64_t from, std::int64_t to) {
+                              std::int64_t from, std::int64_t to,
+                              float settledAbove) {
   const DR d;
   const float *before = rows[0] - width;
   // The row before the run, read only as far as these steps may. At step
@@ -412,10 +462,17 @@ std::int64_t draftSteadySteps(float *const *rows, std::int64_t width,
   RunCells<kGroups> belowNext = belowOf(behind, from - 1);            // c + 1
   const VR orthogonal = hn::Set(d, kOrthogonalStep);
   const VR diagonal = hn::Set(d, kDiagonalStep);
+  const VR settled = hn::Set(d, settledAbove);
   std::int64_t t = from;
   for (; t + kLanes <= to; t += kLanes) {
     VR cells[kGroups][kLanes];
     loadSteps<+1, kGroups>(rows, 1, t, cells);
+    if (settledBlock<kGroups>(settled, cells, behind, belowLeft, below,
+                              belowNext, beforeAt, t)) {
+      behind = belowLeft = below = belowNext = farCells<kGroups>();
+      continue;
+    }
+    turnSteps<kGroups>(cells);
     for (int j = 0; j < kLanes; ++j) {
       for (int g = 0; g < kGroups; ++g) {
         // As in the two-pass walk, only the cell behind is on the chain.
@@ -438,22 +495,24 @@ std::int64_t draftSteadySteps(float *const *rows, std::int64_t width,
 
 std::int64_t draftSteadyRows(float *const *rows, int rowCount,
                              std::int64_t width, std::int64_t from,
-                             std::int64_t to) {
+                             std::int64_t to, float settledAbove) {
   return rowCount == kRunRows
-             ? draftSteadySteps<kRunRows / kLanes>(rows, width, from, to)
-             : draftSteadySteps<kShortRunRows / kLanes>(rows, width, from, to);
+             ? draftSteadySteps<kRunRows / kLanes>(rows, width, from, to,
+                                                   settledAbove)
+             : draftSteadySteps<kShortRunRows / kLanes>(rows, width, from, to,
+                                                        settledAbove);
 }
 
 #else
 
 // Narrower paths walk the rows one cell at a time (OutlineField.cpp).
 std::int64_t sweepSteadyRows(float *const *, int, std::ptrdiff_t, std::int64_t,
-                             int, std::int64_t from, std::int64_t) {
+                             int, std::int64_t from, std::int64_t, float) {
   return from;
 }
 
 std::int64_t draftSteadyRows(float *const *, int, std::int64_t,
-                             std::int64_t from, std::int64_t) {
+                             std::int64_t from, std::int64_t, float) {
   return from;
 }
 
@@ -468,23 +527,25 @@ namespace rimlet {
 
 using SteadySweeper = std::int64_t(float *const *, int, std::ptrdiff_t,
                                    std::int64_t, int, std::int64_t,
-                                   std::int64_t);
+                                   std::int64_t, float);
 
 std::int64_t sweepSteadyRows(float *const *rows, int rowCount,
                              std::ptrdiff_t toPrevious, std::int64_t width,
-                             int dir, std::int64_t from, std::int64_t to) {
+                             int dir, std::int64_t from, std::int64_t to,
+                             float settledAbove) {
   static const auto table = QFX_SIMD_TABLE(SteadySweeper, sweepSteadyRows);
-  return table.active()(rows, rowCount, toPrevious, width, dir, from, to);
+  return table.active()(rows, rowCount, toPrevious, width, dir, from, to,
+                        settledAbove);
 }
 
 using DraftSweeper = std::int64_t(float *const *, int, std::int64_t,
-                                  std::int64_t, std::int64_t);
+                                  std::int64_t, std::int64_t, float);
 
 std::int64_t draftSteadyRows(float *const *rows, int rowCount,
                              std::int64_t width, std::int64_t from,
-                             std::int64_t to) {
+                             std::int64_t to, float settledAbove) {
   static const auto table = QFX_SIMD_TABLE(DraftSweeper, draftSteadyRows);
-  return table.active()(rows, rowCount, width, from, to);
+  return table.active()(rows, rowCount, width, from, to, settledAbove);
 }
 
 using ByteSeeder = void(float *, const std::uint8_t *, std::int64_t,
