@@ -398,12 +398,12 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
         // from the step before (the cell behind, and the row before's
         // cell ahead) lie on the chain.
         const VR v = cells[g][j];
-        const VR settled =
+        const VR early =
             lowerOf(v, lowerOf(hn::Add(past.group[g], diagonal),
                                hn::Add(above.group[g], orthogonal)));
         const VR newest = lowerOf(hn::Add(ahead.group[g], diagonal),
                                   hn::Add(behind.group[g], orthogonal));
-        cells[g][j] = keepOrLower(hn::Le(v, skipAtOrBelow), v, settled, newest);
+        cells[g][j] = keepOrLower(hn::Le(v, skipAtOrBelow), v, early, newest);
         behind.group[g] = cells[g][j];
       }
       past = above;
@@ -477,10 +477,10 @@ std::int64_t draftSteadySteps(float *const *rows, std::int64_t width,
       for (int g = 0; g < kGroups; ++g) {
         // As in the two-pass walk, only the cell behind is on the chain.
         const VR v = cells[g][j];
-        const VR settled =
+        const VR early =
             lowerOf(v, lowerOf(hn::Add(below.group[g], orthogonal),
                                hn::Add(belowLeft.group[g], diagonal)));
-        cells[g][j] = keepOrLower(hn::Not(hn::Gt(v, hn::Zero(d))), v, settled,
+        cells[g][j] = keepOrLower(hn::Not(hn::Gt(v, hn::Zero(d))), v, early,
                                   hn::Add(behind.group[g], orthogonal));
         behind.group[g] = cells[g][j];
       }
