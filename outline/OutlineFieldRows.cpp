@@ -164,7 +164,9 @@ void seedFloatRow(float *cells, const float *pixels, std::int64_t count,
 // and overlap.
 //
 // Each candidate is the same rounded addition as in the scalar walk, and
-// the minimum is exact, so the cells come out bit for bit the same.
+// the minimum is exact, so the cells come out bit for bit the same (below
+// the settled value: a block wholly above it is left as it is, see
+// settledBlock).
 #if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3
 
 constexpr int kLanes = 8;
