@@ -254,9 +254,9 @@ private:
   void seedAndSweepForward(rimlet::FieldSeeding seeding,
                            const rimlet::ByteSeedTable &byteSeeds,
                            ForwardSweep &&sweepForward) {
-    // A multiple of the sweeps' four rows at a time; the first piece has
-    // one row more, as the sweeps treat the first row on its own.
-    constexpr std::int64_t kRowsAtOnce = 32;
+    // Two of the sweeps' runs of rows at a time; the first piece has one
+    // row more, as the sweeps treat the first row on its own.
+    constexpr std::int64_t kRowsAtOnce = 2 * rimlet::kRunRows;
     for (std::int64_t r = 0, end = 0; r < fieldHeight_; r = end) {
       end = std::min(fieldHeight_, r + kRowsAtOnce + (r == 0 ? 1 : 0));
       seedRows(seeding, byteSeeds, r, end);
