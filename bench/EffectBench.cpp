@@ -422,8 +422,8 @@ void fieldCase(benchmark::State &state, FrameSize size, unsigned threads) {
   std::vector<float> cells(static_cast<std::size_t>(extent.cellCount()));
   const rimlet::FieldSeeding seeding = rimlet::FieldSeeding::Smooth;
   constexpr float kDefaultWidth = 2.0f;
-  const auto settled = static_cast<float>(rimlet::settledFieldValue(
-      rimlet::OutlineQuality::Good, kDefaultWidth, rimlet::kDraftSeed));
+  const float settled = rimlet::settledCellValue(
+      rimlet::OutlineQuality::Good, kDefaultWidth, rimlet::kDraftSeed);
   for (auto _ : state) {
     const rimlet::ByteSeedTable byteSeeds =
         rimlet::makeByteSeedTable(seeding, alphaTable);

@@ -1,7 +1,5 @@
 #include "FastOutlineProcessor.h"
 
-#include <cmath>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -98,18 +96,6 @@ OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI &area,
           grown(area.y1, reach.towardsLower, bounds_.y1, true),
           grown(area.x2, reach.towardsUpper, bounds_.x2, false),
           grown(area.y2, reach.towardsUpper, bounds_.y2, false)};
-}
-
-float FastOutlineProcessorBase::settledCellValue(float lowestSeed) const {
-  const double settled = rimlet::settledFieldValue(
-      quality(), static_cast<float>(widthPx_), lowestSeed);
-  if (std::isnan(settled))
-    return settled;
-  // Rounded up, so that no cell the pixels depend on counts as settled.
-  float cell = static_cast<float>(settled);
-  if (static_cast<double>(cell) < settled)
-    cell = std::nextafter(cell, std::numeric_limits<float>::infinity());
-  return cell;
 }
 
 rimlet::FieldReach FastOutlineProcessorBase::sourceReach(int qualityLevel,

@@ -75,12 +75,6 @@ protected:
   // (see rimlet::fieldReach): the cells read, grown by the reach.
   OfxRectI fieldAreaFor(const OfxRectI &area, float lowestSeed) const;
 
-  // The least float at or above the field value beyond which this render's
-  // pixels no longer change (see rimlet::settledFieldValue): the sweeps need
-  // not make cells above it exact. NaN, which settles nothing, when there
-  // is no such value.
-  float settledCellValue(float lowestSeed) const;
-
   // Makes room for a field over `area` (inside the bounds). The cells are
   // left unset: every build writes each of them before any is read.
   void allocateField(const OfxRectI &area);
@@ -140,7 +134,8 @@ public:
     }
     const float deepest = lowestSeed();
     allocateField(fieldAreaFor(read, deepest));
-    settledAbove_ = settledCellValue(deepest);
+    settledAbove_ =
+        rimlet::settledCellValue(level, static_cast<float>(widthPx_), deepest);
     if (level == rimlet::OutlineQuality::Draft)
       buildDraftField();
     else

@@ -306,42 +306,6 @@ template <int kGroups> HWY_INLINE void turnSteps(VR cells[kGroups][kLanes]) {
     transposeRows(cells[g]);
 }
 
-// Whether a block of steps can be left as it is: every cell of it and
-// every candidate it starts from (the four carried in, and the row before
-// the run at the block's steps, `beforeRun`) lies above `settled`. Then
-// every value the block would compute lies above it too, and its cells,
-// which a pass only lowers, may keep what they hold; what it carries on
-// may be far, which is above it and no lower than the true candidates.
-template <int kGroups, class BeforeRun>
-HWY_INLINE bool
-settledBlock(VR settled, VR cells[kGroups][kLanes], const RunCells<kGroups> &a,
-             const RunCells<kGroups> &b, const RunCells<kGroups> &c,
-             const RunCells<kGroups> &e, BeforeRun &&beforeRun,
-             std::int64_t t) {
-  if (!(hn::GetLane(settled) < kFieldFar))
-    return false; // nothing settles: every cell is exact
-  VR lowest = cells[0][0];
-  for (int g = 0; g < kGroups; ++g) {
-    for (int j = 0; j < kLanes; ++j)
-      lowest = lowerOf(lowest, cells[g][j]);
-    lowest = lowerOf(lowerOf(lowest, a.group[g]), b.group[g]);
-    lowest = lowerOf(lowerOf(lowest, c.group[g]), e.group[g]);
-  }
-  if (!hn::AllTrue(DR(), hn::Gt(lowest, settled)))
-    return false;
-  for (int j = 0; j < kLanes; ++j)
-    if (!(beforeRun(t + j) > hn::GetLane(settled)))
-      return false;
-  return true;
-}
-
-template <int kGroups> HWY_INLINE RunCells<kGroups> farCells() {
-  RunCells<kGroups> far;
-  for (int g = 0; g < kGroups; ++g)
-    far.group[g] = hn::Set(DR(), kFieldFar);
-  return far;
-}
-
 template <int kDir, int kGroups>
 HWY_INLINE void storeSteps(float *const *rows, std::int64_t at, std::int64_t t,
                            VR cells[kGroups][kLanes]) {
@@ -352,6 +316,94 @@ HWY_INLINE void storeSteps(float *const *rows, std::int64_t at, std::int64_t t,
       storeCells<kDir>(cells[g][j], rows[k] + at + kDir * (t - 2 * k));
     }
   }
+}
+
+// What each row carries from one step to the next: the cell it left
+// behind, and the row before's cells one behind, level with and one ahead
+// of the cell it visits next.
+template <int kGroups> struct Carried {
+  RunCells<kGroups> behind, previousBehind, previousLevel, previousAhead;
+};
+
+// Whether a block of steps can be left as it is: every cell of it and
+// every candidate it starts from (those carried in, and the row before the
+// run at the block's steps, `beforeRun`) lies above `settled`. Then every
+// value the block would compute lies above it too, and its cells, which a
+// pass only lowers, may keep what they hold; what it carries on may be
+// far, which is above it and no lower than the true candidates.
+template <int kGroups, class BeforeRun>
+HWY_INLINE bool settledBlock(VR settled, VR cells[kGroups][kLanes],
+                             const Carried<kGroups> &carried,
+                             BeforeRun &&beforeRun, std::int64_t t) {
+  VR lowest = cells[0][0];
+  for (int g = 0; g < kGroups; ++g) {
+    for (int j = 0; j < kLanes; ++j)
+      lowest = lowerOf(lowest, cells[g][j]);
+    lowest = lowerOf(lowerOf(lowest, carried.behind.group[g]),
+                     carried.previousBehind.group[g]);
+    lowest = lowerOf(lowerOf(lowest, carried.previousLevel.group[g]),
+                     carried.previousAhead.group[g]);
+  }
+  if (!hn::AllTrue(DR(), hn::Gt(lowest, settled)))
+    return false;
+  for (int j = 0; j < kLanes; ++j)
+    if (!(beforeRun(t + j) > hn::GetLane(settled)))
+      return false;
+  return true;
+}
+
+template <int kGroups> HWY_INLINE Carried<kGroups> farCarried() {
+  Carried<kGroups> far;
+  for (int g = 0; g < kGroups; ++g)
+    far.behind.group[g] = far.previousBehind.group[g] =
+        far.previousLevel.group[g] = far.previousAhead.group[g] =
+            hn::Set(DR(), kFieldFar);
+  return far;
+}
+
+// The side-by-side walk both passes share, in whole blocks of kLanes steps
+// from `from` while they fit before `to`; returns the step it stopped at.
+// Row k visits cell at + kDir * (t - 2k) at step t. visited(s) gives the
+// cells the rows visited at step s, beforeRun(s) the cell of the row before
+// the run that its first row reads as the cell ahead after step s, and
+// step(v, carried, g) the new value of group g's cells v.
+template <int kDir, int kGroups, class Visited, class BeforeRun, class Step>
+HWY_INLINE std::int64_t walkSteadyBlocks(float *const *rows, std::int64_t at,
+                                         std::int64_t from, std::int64_t to,
+                                         float settledAbove, Visited &&visited,
+                                         BeforeRun &&beforeRun, Step &&step) {
+  Carried<kGroups> carried;
+  carried.behind = visited(from - 1);
+  carried.previousAhead = previousRowsOf(carried.behind, beforeRun(from - 1));
+  carried.previousLevel =
+      previousRowsOf(visited(from - 2), beforeRun(from - 2));
+  carried.previousBehind =
+      previousRowsOf(visited(from - 3), beforeRun(from - 3));
+  // Infinity or NaN settles nothing: every block is walked.
+  const bool maySettle = settledAbove < kFieldFar;
+  const VR settled = hn::Set(DR(), settledAbove);
+  std::int64_t t = from;
+  for (; t + kLanes <= to; t += kLanes) {
+    VR cells[kGroups][kLanes];
+    loadSteps<kDir, kGroups>(rows, at, t, cells);
+    if (maySettle &&
+        settledBlock<kGroups>(settled, cells, carried, beforeRun, t)) {
+      carried = farCarried<kGroups>();
+      continue;
+    }
+    turnSteps<kGroups>(cells);
+    for (int j = 0; j < kLanes; ++j) {
+      for (int g = 0; g < kGroups; ++g) {
+        cells[g][j] = step(cells[g][j], carried, g);
+        carried.behind.group[g] = cells[g][j];
+      }
+      carried.previousBehind = carried.previousLevel;
+      carried.previousLevel = carried.previousAhead;
+      carried.previousAhead = previousRowsOf(carried.behind, beforeRun(t + j));
+    }
+    storeSteps<kDir, kGroups>(rows, at, t, cells);
+  }
+  return t;
 }
 
 template <int kDir, int kGroups>
@@ -372,49 +424,22 @@ std::int64_t sweepSteadySteps(float *const *rows, std::ptrdiff_t toPrevious,
   auto visited = [&](std::int64_t s) {
     return visitedAt<kGroups>(rows, first, kDir, 0, width, s);
   };
-
-  RunCells<kGroups> behind = visited(from - 1);
-  RunCells<kGroups> ahead =
-      previousRowsOf(behind, beforeAt(from - 1)); // cell i + 1
-  RunCells<kGroups> above =
-      previousRowsOf(visited(from - 2), beforeAt(from - 2));
-  RunCells<kGroups> past =
-      previousRowsOf(visited(from - 3), beforeAt(from - 3));
   const VR orthogonal = hn::Set(d, kOrthogonalStep);
   const VR diagonal = hn::Set(d, kDiagonalStep);
   const VR skipAtOrBelow = hn::Set(d, kSkipThreshold);
-  const VR settled = hn::Set(d, settledAbove);
-  std::int64_t t = from;
-  for (; t + kLanes <= to; t += kLanes) {
-    VR cells[kGroups][kLanes];
-    loadSteps<kDir, kGroups>(rows, first, t, cells);
-    if (settledBlock<kGroups>(settled, cells, behind, ahead, above, past,
-                              beforeAt, t)) {
-      behind = ahead = above = past = farCells<kGroups>();
-      continue;
-    }
-    turnSteps<kGroups>(cells);
-    for (int j = 0; j < kLanes; ++j) {
-      for (int g = 0; g < kGroups; ++g) {
-        // The candidates known a step early first, so that only the two
-        // from the step before (the cell behind, and the row before's
-        // cell ahead) lie on the chain.
-        const VR v = cells[g][j];
-        const VR early =
-            lowerOf(v, lowerOf(hn::Add(past.group[g], diagonal),
-                               hn::Add(above.group[g], orthogonal)));
-        const VR newest = lowerOf(hn::Add(ahead.group[g], diagonal),
-                                  hn::Add(behind.group[g], orthogonal));
-        cells[g][j] = keepOrLower(hn::Le(v, skipAtOrBelow), v, early, newest);
-        behind.group[g] = cells[g][j];
-      }
-      past = above;
-      above = ahead;
-      ahead = previousRowsOf(behind, beforeAt(t + j));
-    }
-    storeSteps<kDir, kGroups>(rows, first, t, cells);
-  }
-  return t;
+  // The candidates known a step early first, so that only the two from
+  // the step before (the cell behind, and the row before's cell ahead)
+  // lie on the chain.
+  auto step = [&](VR v, const Carried<kGroups> &c, int g) {
+    const VR early =
+        lowerOf(v, lowerOf(hn::Add(c.previousBehind.group[g], diagonal),
+                           hn::Add(c.previousLevel.group[g], orthogonal)));
+    const VR newest = lowerOf(hn::Add(c.previousAhead.group[g], diagonal),
+                              hn::Add(c.behind.group[g], orthogonal));
+    return keepOrLower(hn::Le(v, skipAtOrBelow), v, early, newest);
+  };
+  return walkSteadyBlocks<kDir, kGroups>(rows, first, from, to, settledAbove,
+                                         visited, beforeAt, step);
 }
 
 std::int64_t sweepSteadyRows(float *const *rows, int rowCount,
@@ -453,46 +478,19 @@ std::int64_t draftSteadySteps(float *const *rows, std::int64_t width,
     // Column 1 + i; the cell behind the first visited is column 0.
     return visitedAt<kGroups>(rows, 1, 1, -1, width - 1, s);
   };
-  // What each row sees of the row before it, from the cells visited at s.
-  auto belowOf = [&](const RunCells<kGroups> &cells, std::int64_t s) {
-    return previousRowsOf(cells, beforeAt(s));
-  };
-
-  RunCells<kGroups> behind = visited(from - 1);
-  RunCells<kGroups> belowLeft = belowOf(visited(from - 3), from - 3); // c - 1
-  RunCells<kGroups> below = belowOf(visited(from - 2), from - 2);     // c
-  RunCells<kGroups> belowNext = belowOf(behind, from - 1);            // c + 1
   const VR orthogonal = hn::Set(d, kOrthogonalStep);
   const VR diagonal = hn::Set(d, kDiagonalStep);
-  const VR settled = hn::Set(d, settledAbove);
-  std::int64_t t = from;
-  for (; t + kLanes <= to; t += kLanes) {
-    VR cells[kGroups][kLanes];
-    loadSteps<+1, kGroups>(rows, 1, t, cells);
-    if (settledBlock<kGroups>(settled, cells, behind, belowLeft, below,
-                              belowNext, beforeAt, t)) {
-      behind = belowLeft = below = belowNext = farCells<kGroups>();
-      continue;
-    }
-    turnSteps<kGroups>(cells);
-    for (int j = 0; j < kLanes; ++j) {
-      for (int g = 0; g < kGroups; ++g) {
-        // As in the two-pass walk, only the cell behind is on the chain.
-        const VR v = cells[g][j];
-        const VR early =
-            lowerOf(v, lowerOf(hn::Add(below.group[g], orthogonal),
-                               hn::Add(belowLeft.group[g], diagonal)));
-        cells[g][j] = keepOrLower(hn::Not(hn::Gt(v, hn::Zero(d))), v, early,
-                                  hn::Add(behind.group[g], orthogonal));
-        behind.group[g] = cells[g][j];
-      }
-      belowLeft = below;
-      below = belowNext;
-      belowNext = belowOf(behind, t + j);
-    }
-    storeSteps<+1, kGroups>(rows, 1, t, cells);
-  }
-  return t;
+  // As in the two-pass walk, only the cell behind is on the chain; the
+  // row before's cell ahead is not a candidate here.
+  auto step = [&](VR v, const Carried<kGroups> &c, int g) {
+    const VR early =
+        lowerOf(v, lowerOf(hn::Add(c.previousLevel.group[g], orthogonal),
+                           hn::Add(c.previousBehind.group[g], diagonal)));
+    return keepOrLower(hn::Not(hn::Gt(v, hn::Zero(d))), v, early,
+                       hn::Add(c.behind.group[g], orthogonal));
+  };
+  return walkSteadyBlocks<+1, kGroups>(rows, 1, from, to, settledAbove, visited,
+                                       beforeAt, step);
 }
 
 std::int64_t draftSteadyRows(float *const *rows, int rowCount,

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "OutlinePixelFormat.h"
 
@@ -107,6 +108,18 @@ inline double settledFieldValue(OutlineQuality quality, float w,
     cell += 1.0 + std::fabs(cell) * 1e-6;
   }
   return std::nan("");
+}
+
+// The same value as a float cell of the field, rounded up so that no cell
+// the pixels depend on lies above it: what the sweeps take as the value
+// above which they may leave cells as they are. NaN when there is none.
+inline float settledCellValue(OutlineQuality quality, float w,
+                              float lowestSeed) {
+  const double settled = settledFieldValue(quality, w, lowestSeed);
+  auto cell = static_cast<float>(settled);
+  if (static_cast<double>(cell) < settled)
+    cell = std::nextafter(cell, std::numeric_limits<float>::infinity());
+  return cell;
 }
 
 // The outline has no alpha of its own: its alpha is always the coverage.
