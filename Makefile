@@ -11,9 +11,14 @@ BUILD_PACKAGES := cmake g++ make pkg-config dpkg-dev file libgtest-dev \
   libgmock-dev libopenimageio-dev libimath-dev libcli11-dev nlohmann-json3-dev \
   libhwy-dev clang-format
 BENCH_PACKAGES := libbenchmark-dev libopencv-dev
+# The Windows bundles: the MinGW-w64 cross compiler, Wine to run the tests,
+# and the same Highway headers and GoogleTest sources as on Linux.
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix wine wine64 \
+  libhwy-dev libgtest-dev
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 
 .PHONY: all deps deps-bench deps-fuzz configure build test demo bench \
+  deps-windows windows test-windows package-windows \
   format format-check \
   test-asan test-tsan fuzz install package clean print-build-packages
 
@@ -21,13 +26,14 @@ all: build
 
 # Installs missing Debian packages when run as root; otherwise prints the
 # exact command and stops.
+# A second argument is passed to apt-get install (--no-install-recommends).
 define apt_install
 	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null \
 	  | grep -q 'ok installed' || echo $$p; done); \
 	if [ -z "$$missing" ]; then exit 0; fi; \
 	if [ "$$(id -u)" = 0 ]; then \
 	  echo "installing:" $$missing; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(2) $$missing; \
 	else \
 	  echo "missing packages; run:"; \
 	  echo "  sudo apt-get install -y" $$missing; exit 1; \
@@ -45,6 +51,10 @@ deps-bench: deps
 
 deps-fuzz: deps
 	$(call apt_install,$(FUZZ_PACKAGES))
+
+# Wine's recommended packages (fonts, sound, a desktop) serve nothing here.
+deps-windows:
+	$(call apt_install,$(WINDOWS_PACKAGES),--no-install-recommends)
 
 configure: deps
 	cmake --preset default
@@ -107,6 +117,22 @@ fuzz: deps-fuzz
 install: build
 	cmake --install build
 
+# Windows x64: both bundles cross-built into build-windows/bundles
+# (NAME.ofx.bundle/Contents/Win64/NAME.ofx); test-windows builds the test
+# programs too and runs them under Wine, in a Wine folder inside
+# build-windows; package-windows zips the bundles with an install note.
+windows: deps-windows
+	cmake --preset windows
+	cmake --build build-windows -j $(JOBS) --target Rimlet Tintrow
+
+test-windows: deps-windows
+	cmake --preset windows
+	cmake --build build-windows -j $(JOBS)
+	ctest --test-dir build-windows --output-on-failure -j $(JOBS)
+
+package-windows: windows
+	cd build-windows && cpack
+
 # build/qeffects_*.deb (the effects in /usr/OFX/Plugins, ofxrender in
 # /usr/bin) and build/qeffects-plugins-*.tar.gz (the two bundles and an
 # install note).
@@ -114,4 +140,5 @@ package: build
 	cd build && cpack
 
 clean:
-	rm -rf build build-debug build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-debug build-asan build-tsan build-bench build-fuzz \
+	  build-windows

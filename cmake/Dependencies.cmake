@@ -9,6 +9,24 @@ set(CMAKE_FIND_PACKAGE_TARGETS_GLOBAL ON)
 # command-line tools (openimageio-tools) and an include directory that only
 # OpenCV's development package creates, so configuring with it would drag in
 # several hundred megabytes that nothing here uses.
+if(WIN32)
+  # The Windows build takes Highway's headers from the Linux package: they
+  # are the same for every system, and the effects use no Highway library
+  # (simd/ picks the vector path itself). They are copied into the build
+  # folder, as adding /usr/include would hide MinGW's own C headers.
+  set(QFX_HWY_HEADERS "/usr/include/hwy" CACHE PATH
+      "Google Highway's header folder (Debian's libhwy-dev)")
+  if(NOT EXISTS "${QFX_HWY_HEADERS}/highway.h")
+    message(FATAL_ERROR "Highway's headers are missing at ${QFX_HWY_HEADERS}; "
+                        "run `make deps-windows`")
+  endif()
+  file(COPY "${QFX_HWY_HEADERS}" DESTINATION "${CMAKE_BINARY_DIR}/hwy-include")
+  add_library(hwy::hwy INTERFACE IMPORTED GLOBAL)
+  set_target_properties(hwy::hwy PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES "${CMAKE_BINARY_DIR}/hwy-include")
+  return()
+endif()
+
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(OpenImageIO REQUIRED IMPORTED_TARGET GLOBAL OpenImageIO Imath)
 if(NOT TARGET OpenImageIO::OpenImageIO)

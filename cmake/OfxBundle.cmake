@@ -1,8 +1,10 @@
 # ofx_add_bundle(NAME SOURCES...)
 #
-# Builds an OpenFX plug-in as NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx
-# under ${CMAKE_BINARY_DIR}/bundles, linked against the support library, and
-# installs it into OFX_PLUGIN_INSTALL_DIR (and into the plug-in archive). Everything is hidden except
+# Builds an OpenFX plug-in as NAME.ofx.bundle/Contents/ARCH/NAME.ofx under
+# ${CMAKE_BINARY_DIR}/bundles, where ARCH (OFX_BUNDLE_ARCH_DIR) is the
+# standard's folder for the system (Linux-x86-64, or Win64 for a DLL),
+# linked against the support library, and installs it into
+# OFX_PLUGIN_INSTALL_DIR (and into the plug-in archive). Everything is hidden except
 # OfxGetNumberOfPlugins and OfxGetPlugin: a host loads many plug-ins into one
 # process, and our OFX symbols must never bind to another plug-in's copy.
 #
@@ -16,15 +18,27 @@
 set(OFX_BUNDLE_OUTPUT_DIR "${CMAKE_BINARY_DIR}/bundles")
 set(QFX_TEST_BUNDLE_OUTPUT_DIR "${CMAKE_BINARY_DIR}/test-bundles")
 set(OFX_EXPORTS_MAP "${CMAKE_CURRENT_LIST_DIR}/ofx-exports.map")
+set(OFX_EXPORTS_DEF "${CMAKE_CURRENT_LIST_DIR}/ofx-exports.def")
+if(WIN32)
+  set(OFX_BUNDLE_ARCH_DIR "Win64")
+else()
+  set(OFX_BUNDLE_ARCH_DIR "Linux-x86-64")
+endif()
 
 # NAME.ofx laid out as a bundle under output_dir, exporting the entry points
 # only.
 function(_ofx_bundle_target name output_dir)
-  set(arch_dir "${output_dir}/${name}.ofx.bundle/Contents/Linux-x86-64")
+  set(arch_dir "${output_dir}/${name}.ofx.bundle/Contents/${OFX_BUNDLE_ARCH_DIR}")
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     SUFFIX ".ofx"
-    LIBRARY_OUTPUT_DIRECTORY "${arch_dir}"
+    LIBRARY_OUTPUT_DIRECTORY "${arch_dir}")
+  if(WIN32)
+    # A DLL exports what its module definition lists.
+    target_sources(${name} PRIVATE "${OFX_EXPORTS_DEF}")
+    return()
+  endif()
+  set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     C_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
@@ -42,11 +56,11 @@ function(ofx_add_bundle name)
   target_link_libraries(${name} PRIVATE ofxsupport)
   _ofx_bundle_target(${name} "${OFX_BUNDLE_OUTPUT_DIR}")
   install(TARGETS ${name}
-    LIBRARY DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/Linux-x86-64"
+    LIBRARY DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/${OFX_BUNDLE_ARCH_DIR}"
     COMPONENT plugins)
   # The same bundle at the top of the plug-in archive (cmake/Packaging.cmake).
   install(TARGETS ${name}
-    LIBRARY DESTINATION "${name}.ofx.bundle/Contents/Linux-x86-64"
+    LIBRARY DESTINATION "${name}.ofx.bundle/Contents/${OFX_BUNDLE_ARCH_DIR}"
     COMPONENT archive EXCLUDE_FROM_ALL)
 endfunction()
 
@@ -85,7 +99,11 @@ function(ofx_bundle_resources name)
       VERBATIM)
     list(APPEND copies "${copy}")
     install(FILES "${source}"
-      DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/Resources")
+      DESTINATION "${OFX_PLUGIN_INSTALL_DIR}/${name}.ofx.bundle/Contents/Resources"
+      COMPONENT plugins)
+    install(FILES "${source}"
+      DESTINATION "${name}.ofx.bundle/Contents/Resources"
+      COMPONENT archive EXCLUDE_FROM_ALL)
   endforeach()
   target_sources(${name} PRIVATE ${copies})
 endfunction()

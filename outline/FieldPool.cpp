@@ -1,12 +1,41 @@
 #include "FieldPool.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#endif
 
 #include <algorithm>
 #include <limits>
 #include <new>
 
 namespace rimlet {
+
+namespace {
+
+// Pages straight from the system, zeroed and committed, or null. Freed with
+// unmapPages, they go back to the system at once.
+void *mapPages(std::size_t bytes) {
+#if defined(_WIN32)
+  return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+#else
+  void *block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return block == MAP_FAILED ? nullptr : block;
+#endif
+}
+
+void unmapPages(void *block, std::size_t bytes) noexcept {
+#if defined(_WIN32)
+  (void)bytes;
+  VirtualFree(block, 0, MEM_RELEASE);
+#else
+  munmap(block, bytes);
+#endif
+}
+
+} // namespace
 
 float *FieldStorage::reserve(std::int64_t cells) {
   if (cells <= capacity_)
@@ -17,9 +46,8 @@ float *FieldStorage::reserve(std::int64_t cells) {
   if (cells > kMaxCells)
     throw std::bad_alloc();
   const std::size_t bytes = static_cast<std::size_t>(cells) * sizeof(float);
-  void *block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED)
+  void *block = mapPages(bytes);
+  if (block == nullptr)
     throw std::bad_alloc();
   cells_ = static_cast<float *>(block);
   capacity_ = cells;
@@ -32,7 +60,7 @@ float *FieldStorage::reserve(std::int64_t cells) {
 void FieldStorage::release() noexcept {
   if (cells_ == nullptr)
     return;
-  munmap(cells_, static_cast<std::size_t>(bytes_));
+  unmapPages(cells_, static_cast<std::size_t>(bytes_));
   if (held_ != nullptr)
     held_->fetch_sub(bytes_);
   cells_ = nullptr;

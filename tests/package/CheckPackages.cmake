@@ -24,9 +24,15 @@ file(MAKE_DIRECTORY "${WORK}/root" "${WORK}/archive")
 run(${CPACK} --config "${CONFIG}" -B "${WORK}")
 
 string(REGEX REPLACE "^/" "" plugins "${PLUGIN_DIR}")
-set(bundles
-  "${plugins}/Rimlet.ofx.bundle/Contents/Linux-x86-64/Rimlet.ofx"
-  "${plugins}/Tintrow.ofx.bundle/Contents/Linux-x86-64/Tintrow.ofx")
+# Each bundle's binary and the icons hosts show beside its effect.
+set(bundle_files
+  "Rimlet.ofx.bundle/Contents/Linux-x86-64/Rimlet.ofx"
+  "Rimlet.ofx.bundle/Contents/Resources/net.qfx.qoutline.png"
+  "Rimlet.ofx.bundle/Contents/Resources/net.qfx.qoutline.svg"
+  "Tintrow.ofx.bundle/Contents/Linux-x86-64/Tintrow.ofx"
+  "Tintrow.ofx.bundle/Contents/Resources/net.qfx.qgradient.png"
+  "Tintrow.ofx.bundle/Contents/Resources/net.qfx.qgradient.svg")
+list(TRANSFORM bundle_files PREPEND "${plugins}/" OUTPUT_VARIABLE bundles)
 
 file(GLOB debs "${WORK}/*.deb")
 list(LENGTH debs count)
@@ -49,5 +55,5 @@ if(NOT count EQUAL 1 OR NOT top MATCHES "^qeffects-plugins-")
   message(FATAL_ERROR "the .tar.gz should hold one qeffects-plugins-* folder, holds: ${top}")
 endif()
 expect_files("${WORK}/archive/${top}"
-  "INSTALL.txt;Rimlet.ofx.bundle/Contents/Linux-x86-64/Rimlet.ofx;Tintrow.ofx.bundle/Contents/Linux-x86-64/Tintrow.ofx"
+  "INSTALL.txt;${bundle_files}"
   "the .tar.gz")
