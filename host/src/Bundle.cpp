@@ -3,23 +3,21 @@
 // on with the next bundle.
 #include "Bundles.h"
 #include "HostState.h"
-
-#include <dlfcn.h>
+#include "Platform.h"
 
 #include <algorithm>
-#include <set>
-#include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 namespace ofxhost {
 namespace fs = std::filesystem;
+using platform::fromPath;
+using platform::toPath;
 
 namespace {
 
 const char *const kBundleSuffix = ".ofx.bundle";
-const char *const kArchDir = "Linux-x86-64";
-const char *const kDefaultPluginDir = "/usr/OFX/Plugins";
 const int kMaxScanDepth = 8;
 
 bool endsWith(const std::string &text, const std::string &suffix) {
@@ -29,37 +27,43 @@ bool endsWith(const std::string &text, const std::string &suffix) {
 
 std::string canonical(const std::string &path) {
   std::error_code ec;
-  fs::path resolved = fs::weakly_canonical(path, ec);
-  return ec ? path : resolved.string();
+  fs::path resolved = fs::weakly_canonical(toPath(path), ec);
+  return ec ? path : fromPath(resolved);
 }
+
+// The path as this system writes it: on Windows with backslashes only, so
+// that paths the host reports compare equal however the caller wrote them.
+std::string preferred(fs::path path) { return fromPath(path.make_preferred()); }
 
 // Works out the bundle directory and the binary for a path that names
 // either of them.
 bool locate(const std::string &path, std::string &bundlePath,
             std::string &binaryPath, std::string &error) {
   std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    bundlePath = fs::path(path).lexically_normal().string();
-    if (endsWith(bundlePath, "/"))
+  const fs::path given = toPath(path);
+  if (fs::is_directory(given, ec)) {
+    bundlePath = fromPath(given.lexically_normal());
+    if (!bundlePath.empty() &&
+        bundlePath.back() == fs::path::preferred_separator)
       bundlePath.pop_back();
     binaryPath = bundleBinaryPath(bundlePath);
-    if (!fs::is_regular_file(binaryPath, ec)) {
+    if (!fs::is_regular_file(toPath(binaryPath), ec)) {
       error = "no binary at " + binaryPath;
       return false;
     }
     return true;
   }
-  if (!fs::is_regular_file(path, ec)) {
+  if (!fs::is_regular_file(given, ec)) {
     error = "no such bundle or binary";
     return false;
   }
-  binaryPath = path;
-  fs::path dir = fs::path(path).parent_path();
+  binaryPath = preferred(given);
+  fs::path dir = given.parent_path();
   fs::path bundle = dir.parent_path().parent_path();
-  const bool laidOut = dir.filename() == kArchDir &&
+  const bool laidOut = dir.filename() == platform::kBundleArchDir &&
                        dir.parent_path().filename() == "Contents" &&
-                       endsWith(bundle.filename().string(), kBundleSuffix);
-  bundlePath = laidOut ? bundle.string() : dir.string();
+                       endsWith(fromPath(bundle.filename()), kBundleSuffix);
+  bundlePath = preferred(laidOut ? bundle : dir);
   return true;
 }
 
@@ -74,7 +78,7 @@ void collectBundles(const fs::path &dir, int depth,
   for (const fs::path &entry : entries) {
     if (!fs::is_directory(entry, ec))
       continue;
-    if (endsWith(entry.filename().string(), kBundleSuffix))
+    if (endsWith(fromPath(entry.filename()), kBundleSuffix))
       found.push_back(entry);
     else if (depth < kMaxScanDepth && !fs::is_symlink(entry, ec))
       collectBundles(entry, depth + 1, found);
@@ -101,22 +105,22 @@ std::string checkRecord(const OfxPlugin *record, int index) {
 }
 
 std::string bundleBinaryPath(const std::string &bundleDir) {
-  fs::path dir = fs::path(bundleDir).lexically_normal();
+  fs::path dir = toPath(bundleDir).lexically_normal();
   if (dir.filename().empty())
     dir = dir.parent_path();
-  std::string name = dir.filename().string();
+  std::string name = fromPath(dir.filename());
   if (endsWith(name, kBundleSuffix))
     name.resize(name.size() - std::string(kBundleSuffix).size());
-  return (dir / "Contents" / kArchDir / (name + ".ofx")).string();
+  return fromPath(dir / "Contents" / platform::kBundleArchDir /
+                  toPath(name + ".ofx"));
 }
 
 std::string bundlePathIn(const std::string &dir, const std::string &name) {
-  return (fs::path(dir) / (name + kBundleSuffix)).string();
+  return preferred(toPath(dir) / toPath(name + kBundleSuffix));
 }
 
 void closeLibrary(Bundle &bundle) {
-  if (bundle.library)
-    dlclose(bundle.library);
+  platform::closeLibrary(bundle.library);
   bundle.library = nullptr;
 }
 
@@ -145,7 +149,7 @@ std::string openLibrary(Bundle &bundle) {
       continue;
     for (const auto &other : bundle.plugins)
       other->impl()->record = nullptr;
-    dlclose(library);
+    platform::closeLibrary(library);
     bundle.openError = "the binary no longer holds plug-in " +
                        plugin->identifier() + " where it was found";
     return bundle.openError;
@@ -187,8 +191,7 @@ std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
   if (problem.empty())
     problem = probe.error;
   if (!problem.empty()) {
-    if (probe.library)
-      dlclose(probe.library);
+    platform::closeLibrary(probe.library);
     errors.push_back(BundleError{path, problem});
     if (error)
       *error = path + ": " + problem;
@@ -245,8 +248,7 @@ std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
     bundle->plugins.push_back(std::make_unique<Plugin>(std::move(impl)));
   }
   if (bundle->plugins.empty()) {
-    if (probe.library)
-      dlclose(probe.library);
+    platform::closeLibrary(probe.library);
     if (error && !firstProblem.empty())
       *error = bundle->path + ": " + firstProblem;
     return accepted;
@@ -276,35 +278,35 @@ std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
 
 void Host::scan() {
   std::vector<std::string> dirs = impl_->searchPaths;
-  if (impl_->options.searchEnvironmentPath) {
-    if (const char *env = std::getenv("OFX_PLUGIN_PATH")) {
-      std::string list = env;
-      size_t start = 0;
-      while (start <= list.size()) {
-        size_t end = list.find(':', start);
-        if (end == std::string::npos)
-          end = list.size();
-        if (end > start)
-          dirs.push_back(list.substr(start, end - start));
-        start = end + 1;
-      }
+  std::string list;
+  if (impl_->options.searchEnvironmentPath &&
+      platform::environmentVariable("OFX_PLUGIN_PATH", list)) {
+    size_t start = 0;
+    while (start <= list.size()) {
+      size_t end = list.find(platform::kPathListSeparator, start);
+      if (end == std::string::npos)
+        end = list.size();
+      if (end > start)
+        dirs.push_back(list.substr(start, end - start));
+      start = end + 1;
     }
   }
   if (impl_->options.searchDefaultPath)
-    dirs.push_back(kDefaultPluginDir);
+    dirs.push_back(platform::defaultPluginDir());
 
   // A bundle name found twice is taken from the first directory searched,
   // as with any search path.
   std::set<std::string> seenNames;
   for (const std::string &dir : dirs) {
     std::vector<fs::path> found;
-    collectBundles(dir, 0, found);
+    collectBundles(toPath(dir), 0, found);
     for (const fs::path &bundle : found) {
-      if (!seenNames.insert(bundle.filename().string()).second)
+      if (!seenNames.insert(fromPath(bundle.filename())).second)
         continue;
-      if (impl_->knowsBinary(bundleBinaryPath(bundle.string())))
+      const std::string bundlePath = fromPath(bundle);
+      if (impl_->knowsBinary(bundleBinaryPath(bundlePath)))
         continue;
-      impl_->addBundle(bundle.string(), Impl::BundleUse::List, nullptr);
+      impl_->addBundle(bundlePath, Impl::BundleUse::List, nullptr);
     }
   }
 }

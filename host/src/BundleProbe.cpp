@@ -1,26 +1,14 @@
 // Looking at a plug-in binary before this process trusts it. A binary cut
-// short faults (SIGBUS) inside dlopen itself, and a plug-in can crash in its
-// entry points or its load action; any of these would take every command
-// down with it. So the binary's ELF headers are checked against the file,
-// and its records are read, and its plug-ins loaded and described, in a
-// child process whose death is only a reason to report.
+// short can fault inside the system's loader itself (SIGBUS in dlopen), and
+// a plug-in can crash in its entry points or its load action; any of these
+// would take every command down with it. So the binary's headers are
+// checked against the file, and its records are read, and its plug-ins
+// loaded and described, in a child process whose death is only a reason to
+// report.
 #include "Bundles.h"
 #include "HostState.h"
+#include "Platform.h"
 
-#include <dlfcn.h>
-#include <elf.h>
-#include <fcntl.h>
-#include <link.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace ofxhost {
@@ -30,49 +18,8 @@ namespace {
 // hangs in its load action is given up on after it.
 const int kProbeTimeoutMs = 30000;
 
-#if defined(__x86_64__)
-const int kNativeMachine = EM_X86_64;
-#elif defined(__aarch64__)
-const int kNativeMachine = EM_AARCH64;
-#else
-const int kNativeMachine = -1; // not checked
-#endif
-
-std::string truncated(std::uintmax_t size, std::uintmax_t needed) {
-  return "the binary is cut short: it has " + std::to_string(size) +
-         " bytes, its headers need " + std::to_string(needed);
-}
-
-bool readAt(std::ifstream &in, std::uintmax_t offset, void *out, size_t size) {
-  in.seekg(static_cast<std::streamoff>(offset));
-  in.read(static_cast<char *>(out), static_cast<std::streamsize>(size));
-  return static_cast<size_t>(in.gcount()) == size;
-}
-
-std::string checkIdent(const ElfW(Ehdr) & header) {
-  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
-    return "not a shared library (no ELF header)";
-  const int nativeClass = sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32;
-  if (header.e_ident[EI_CLASS] != nativeClass)
-    return std::string("built for a ") +
-           (header.e_ident[EI_CLASS] == ELFCLASS32 ? "32" : "64") +
-           "-bit system";
-  const int one = 1;
-  const int nativeData =
-      *reinterpret_cast<const char *>(&one) == 1 ? ELFDATA2LSB : ELFDATA2MSB;
-  if (header.e_ident[EI_DATA] != nativeData)
-    return "built for a system of the other byte order";
-  if (kNativeMachine >= 0 && header.e_machine != kNativeMachine)
-    return "built for another processor (ELF machine " +
-           std::to_string(header.e_machine) + ")";
-  if (header.e_type != ET_DYN)
-    return "not a shared library (ELF type " + std::to_string(header.e_type) +
-           ")";
-  return "";
-}
-
-// Writes one line to the parent; fields must hold no tab or newline.
-void sendLine(int fd, const std::vector<std::string> &fields) {
+// One line for the parent; fields must hold no tab or newline.
+std::string answerLine(const std::vector<std::string> &fields) {
   std::string line;
   for (const std::string &field : fields) {
     if (!line.empty())
@@ -81,17 +28,7 @@ void sendLine(int fd, const std::vector<std::string> &fields) {
       line += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
   }
   line += '\n';
-  const char *data = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0 && errno == EINTR)
-      continue;
-    if (written <= 0)
-      return;
-    data += written;
-    left -= static_cast<size_t>(written);
-  }
+  return line;
 }
 
 std::vector<std::string> splitFields(const std::string &line) {
@@ -111,71 +48,32 @@ int toInt(const std::string &text) {
   }
 }
 
-long long nowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// Everything the child wrote, until it closes the pipe or the time is up.
-bool readAll(int fd, std::string &text) {
-  const long long deadline = nowMs() + kProbeTimeoutMs;
-  char buffer[4096];
-  for (;;) {
-    const long long left = deadline - nowMs();
-    if (left <= 0)
-      return false;
-    pollfd waiting{fd, POLLIN, 0};
-    const int ready = ::poll(&waiting, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR)
-      continue;
-    if (ready <= 0)
-      return ready == 0 ? false : true;
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      return true;
-    text.append(buffer, static_cast<size_t>(got));
-  }
-}
-
-std::string signalText(int signal) {
-  const char *name = sigabbrev_np(signal);
-  const char *description = strsignal(signal);
-  return std::string(name ? std::string("SIG") + name
-                          : "signal " + std::to_string(signal)) +
-         (description ? std::string(", ") + description : "");
-}
-
 } // namespace
 
 void answerProbe(Host::Impl &host, const std::string &bundlePath,
-                 const std::string &binary, bool runActions, int fd) {
-  const int devNull = ::open("/dev/null", O_WRONLY);
-  if (devNull >= 0) {
-    // What the plug-in prints now it prints again when really used.
-    ::dup2(devNull, STDOUT_FILENO);
-    ::dup2(devNull, STDERR_FILENO);
-  }
+                 const std::string &binary, bool runActions,
+                 const std::function<void(const std::string &)> &send) {
+  auto sendLine = [&send](const std::vector<std::string> &fields) {
+    send(answerLine(fields));
+  };
   std::vector<ProbedRecord> records;
   std::string error =
-      readBinaryRecords(binary, records, [fd](const std::string &stage) {
-        sendLine(fd, {"S", stage});
+      readBinaryRecords(binary, records, [&sendLine](const std::string &stage) {
+        sendLine({"S", stage});
       });
   if (!error.empty()) {
-    sendLine(fd, {"E", error});
+    sendLine({"E", error});
     return;
   }
   for (const ProbedRecord &probed : records) {
     if (!probed.problem.empty()) {
-      sendLine(fd, {"R", std::to_string(probed.index), probed.problem});
+      sendLine({"R", std::to_string(probed.index), probed.problem});
       continue;
     }
-    sendLine(fd, {"P", std::to_string(probed.index), probed.identifier,
-                  probed.api, std::to_string(probed.apiVersion),
-                  std::to_string(probed.versionMajor),
-                  std::to_string(probed.versionMinor)});
+    sendLine({"P", std::to_string(probed.index), probed.identifier, probed.api,
+              std::to_string(probed.apiVersion),
+              std::to_string(probed.versionMajor),
+              std::to_string(probed.versionMinor)});
     if (!runActions)
       continue;
     auto impl = std::make_unique<Plugin::Impl>();
@@ -185,66 +83,21 @@ void answerProbe(Host::Impl &host, const std::string &bundlePath,
     impl->bundlePath = bundlePath;
     impl->binaryPath = binary;
     Plugin plugin(std::move(impl));
-    sendLine(fd, {"S", "loading " + probed.identifier});
+    sendLine({"S", "loading " + probed.identifier});
     const ActionResult loaded = plugin.load();
     if (!loaded.ok()) {
-      sendLine(fd, {"L", std::to_string(probed.index),
-                    std::to_string(loaded.status), loaded.message});
+      sendLine({"L", std::to_string(probed.index),
+                std::to_string(loaded.status), loaded.message});
       continue;
     }
-    sendLine(fd, {"S", "describing " + probed.identifier});
+    sendLine({"S", "describing " + probed.identifier});
     if (plugin.describe().ok())
-      sendLine(fd, {"D", std::to_string(probed.index), plugin.label()});
+      sendLine({"D", std::to_string(probed.index), plugin.label()});
   }
-  sendLine(fd, {"OK"});
+  sendLine({"OK"});
 }
 
 namespace {
-
-// The probe program, started with its answers on its standard output;
-// posix_spawn starts it without running anything of this process in
-// between. -1 when it cannot be started.
-pid_t spawnProbeProgram(const std::string &program,
-                        const std::string &bundlePath,
-                        const std::string &binary, bool runActions,
-                        int answerFd, std::string &error) {
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_adddup2(&files, answerFd, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY,
-                                   0);
-  std::vector<std::string> args = {program, bundlePath, binary,
-                                   runActions ? "actions" : "records"};
-  std::vector<char *> argv;
-  for (std::string &arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int failed =
-      posix_spawn(&pid, program.c_str(), &files, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&files);
-  if (failed == 0)
-    return pid;
-  error = "cannot start the probe " + program + ": " + std::strerror(failed);
-  return -1;
-}
-
-// A fork that answers and exits without running anything of the parent's
-// (no atexit handlers, no stdio flushes).
-pid_t forkProbe(Host::Impl &host, const std::string &bundlePath,
-                const std::string &binary, bool runActions, int answerFd,
-                std::string &error) {
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    error = std::string("cannot start the probe: ") + std::strerror(errno);
-    return -1;
-  }
-  if (pid == 0) {
-    answerProbe(host, bundlePath, binary, runActions, answerFd);
-    ::_exit(0);
-  }
-  return pid;
-}
 
 // Turns the child's lines into probe's findings; false when it never said
 // it was done.
@@ -297,65 +150,26 @@ bool parseProbeAnswer(const std::string &text, BundleProbe &probe,
 
 } // namespace
 
-std::string checkElfFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return std::string("cannot read the binary: ") + std::strerror(errno);
-  in.seekg(0, std::ios::end);
-  const std::uintmax_t size = static_cast<std::uintmax_t>(in.tellg());
-  ElfW(Ehdr) header{};
-  if (size < sizeof header || !readAt(in, 0, &header, sizeof header))
-    return std::memcmp(&header, ELFMAG, SELFMAG) == 0 && size >= SELFMAG
-               ? truncated(size, sizeof header)
-               : "not a shared library (no ELF header)";
-  const std::string problem = checkIdent(header);
-  if (!problem.empty())
-    return problem;
-  if (header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phnum == 0)
-    return "not a shared library (no program headers)";
-  const std::uintmax_t tableEnd =
-      header.e_phoff + std::uintmax_t(header.e_phnum) * header.e_phentsize;
-  if (tableEnd > size)
-    return truncated(size, tableEnd);
-  std::uintmax_t needed = tableEnd;
-  for (unsigned i = 0; i < header.e_phnum; ++i) {
-    ElfW(Phdr) segment{};
-    if (!readAt(in, header.e_phoff + std::uintmax_t(i) * header.e_phentsize,
-                &segment, sizeof segment))
-      return truncated(size, tableEnd);
-    if (segment.p_type == PT_LOAD || segment.p_type == PT_DYNAMIC)
-      needed =
-          std::max<std::uintmax_t>(needed, segment.p_offset + segment.p_filesz);
-  }
-  if (header.e_shoff != 0)
-    needed = std::max<std::uintmax_t>(
-        needed,
-        header.e_shoff + std::uintmax_t(header.e_shnum) * header.e_shentsize);
-  return needed > size ? truncated(size, needed) : "";
-}
-
 std::string
 readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
                   const std::function<void(const std::string &)> &stage,
                   void **libraryOut) {
   stage("checking the binary");
-  std::string problem = checkElfFile(binary);
+  std::string problem = platform::checkBinaryFile(binary);
   if (!problem.empty())
     return problem;
   stage("opening the binary");
-  dlerror();
-  void *library = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    const char *why = dlerror();
-    return std::string("cannot load the binary: ") + (why ? why : "unknown");
-  }
+  void *library = platform::openLibrary(binary, problem);
+  if (!library)
+    return "cannot load the binary: " + problem;
   using CountFn = int (*)();
   using GetFn = OfxPlugin *(*)(int);
-  auto count =
-      reinterpret_cast<CountFn>(dlsym(library, "OfxGetNumberOfPlugins"));
-  auto get = reinterpret_cast<GetFn>(dlsym(library, "OfxGetPlugin"));
+  auto count = reinterpret_cast<CountFn>(
+      platform::librarySymbol(library, "OfxGetNumberOfPlugins"));
+  auto get =
+      reinterpret_cast<GetFn>(platform::librarySymbol(library, "OfxGetPlugin"));
   if (!count || !get) {
-    dlclose(library);
+    platform::closeLibrary(library);
     return std::string("the binary does not export ") +
            (!count ? "OfxGetNumberOfPlugins" : "OfxGetPlugin");
   }
@@ -364,11 +178,11 @@ readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
   try {
     n = count();
   } catch (...) {
-    dlclose(library);
+    platform::closeLibrary(library);
     return "OfxGetNumberOfPlugins threw an exception";
   }
   if (n <= 0) {
-    dlclose(library);
+    platform::closeLibrary(library);
     return "the binary reports " + std::to_string(n) + " plug-ins";
   }
   for (int i = 0; i < n; ++i) {
@@ -398,46 +212,25 @@ readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
 BundleProbe probeInChild(Host::Impl &host, const std::string &bundlePath,
                          const std::string &binary, bool runActions) {
   BundleProbe probe;
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    probe.error =
-        std::string("cannot start the probe: ") + std::strerror(errno);
+  const platform::ProbeRun run = platform::runProbe(
+      host.options.probeProgram,
+      {bundlePath, binary, runActions ? "actions" : "records"}, kProbeTimeoutMs,
+      [&](const platform::AnswerWriter &send) {
+        answerProbe(host, bundlePath, binary, runActions, send);
+      });
+  if (!run.startError.empty()) {
+    probe.error = run.startError;
     return probe;
   }
-  const std::string &program = host.options.probeProgram;
-  const pid_t pid =
-      program.empty()
-          ? forkProbe(host, bundlePath, binary, runActions, fds[1], probe.error)
-          : spawnProbeProgram(program, bundlePath, binary, runActions, fds[1],
-                              probe.error);
-  ::close(fds[1]);
-  if (pid < 0) {
-    ::close(fds[0]);
-    return probe;
-  }
-  std::string answer;
-  const bool finished = readAll(fds[0], answer);
-  ::close(fds[0]);
-  if (!finished)
-    ::kill(pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-
   std::string stage = "starting";
-  if (parseProbeAnswer(answer, probe, stage))
+  if (parseProbeAnswer(run.output, probe, stage))
     return probe;
   probe.records.clear();
-  if (!finished)
+  if (run.timedOut)
     probe.error = "the plug-in did not answer within " +
                   std::to_string(kProbeTimeoutMs / 1000) + " s while " + stage;
-  else if (WIFSIGNALED(status))
-    probe.error = "the plug-in crashed (" + signalText(WTERMSIG(status)) +
-                  ") while " + stage;
   else
-    probe.error = "the plug-in ended the process (exit status " +
-                  std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
-                  ") while " + stage;
+    probe.error = "the plug-in " + run.ending + " while " + stage;
   return probe;
 }
 

@@ -102,14 +102,10 @@ struct BundleProbe {
 
 // "" for a usable record, else why not.
 std::string checkRecord(const OfxPlugin *record, int index);
-// "" when the file is a shared library for this system whose headers and
-// segments lie within the file; otherwise what is wrong. dlopen maps a
-// binary cut short and faults on the missing pages, so this comes first.
-std::string checkElfFile(const std::string &path);
-// Checks and opens the binary and reads its records, reporting each step
-// to stage first. With libraryOut the library handle goes there; without it
-// the library stays open for the process's life (the probe child). "" on
-// success, else why the binary cannot be used.
+// Checks (platform::checkBinaryFile) and opens the binary and reads its
+// records, reporting each step to stage first. With libraryOut the library
+// handle goes there; without it the library stays open for the process's life
+// (the probe child). "" on success, else why the binary cannot be used.
 std::string
 readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
                   const std::function<void(const std::string &)> &stage,
@@ -119,8 +115,9 @@ readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
 // becomes the probe's error, naming the step it was on.
 BundleProbe probeInChild(Host::Impl &host, const std::string &bundlePath,
                          const std::string &binary, bool runActions);
-// The child's side of probeInChild: the findings go to fd as lines.
+// The child's side of probeInChild: the findings go to send as lines.
 void answerProbe(Host::Impl &host, const std::string &bundlePath,
-                 const std::string &binary, bool runActions, int fd);
+                 const std::string &binary, bool runActions,
+                 const std::function<void(const std::string &)> &send);
 
 } // namespace ofxhost

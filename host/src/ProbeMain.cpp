@@ -3,32 +3,29 @@
 // Reads a bundle's records, and with "actions" loads and describes its
 // plug-ins, in a process of its own, and writes what it found to its
 // standard output for the host that started it. A host with threads
-// cannot safely do this in a fork of itself.
+// cannot safely do this in a fork of itself, and Windows has no fork.
 #include "Bundles.h"
 #include "HostState.h"
-
-#include <unistd.h>
+#include "Platform.h"
 
 #include <cstdio>
-#include <cstring>
 
 int main(int argc, char **argv) {
-  if (argc != 4 || (std::strcmp(argv[3], "actions") != 0 &&
-                    std::strcmp(argv[3], "records") != 0)) {
+  namespace platform = ofxhost::platform;
+  const std::vector<std::string> args = platform::programArguments(argc, argv);
+  if (args.size() != 4 || (args[3] != "actions" && args[3] != "records")) {
     std::fprintf(stderr,
                  "usage: ofxhost-probe BUNDLE BINARY actions|records\n");
     return 2;
   }
-  // The answers keep the pipe; what the plug-ins print goes nowhere.
-  const int answers = ::dup(STDOUT_FILENO);
-  if (answers < 0)
+  const platform::AnswerWriter answers = platform::takeProbeAnswers();
+  if (!answers)
     return 1;
   ofxhost::HostOptions options;
   options.searchDefaultPath = false;
   options.searchEnvironmentPath = false;
   ofxhost::Host::Impl host(options);
-  ofxhost::answerProbe(host, argv[1], argv[2],
-                       std::strcmp(argv[3], "actions") == 0, answers);
+  ofxhost::answerProbe(host, args[1], args[2], args[3] == "actions", answers);
   // The plug-ins stay loaded: unloading them is not part of the question.
-  ::_exit(0);
+  platform::endProbeProcess();
 }
