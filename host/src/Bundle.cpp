@@ -303,7 +303,7 @@ void Host::scan() {
     for (const fs::path &bundle : found) {
       if (!seenNames.insert(fromPath(bundle.filename())).second)
         continue;
-      const std::string bundlePath = fromPath(bundle);
+      const std::string bundlePath = preferred(bundle);
       if (impl_->knowsBinary(bundleBinaryPath(bundlePath)))
         continue;
       impl_->addBundle(bundlePath, Impl::BundleUse::List, nullptr);
