@@ -2,10 +2,12 @@
 // every way a bundle can be unusable without stopping the scan.
 #include "EffectHost.h"
 #include "HostTestSupport.h"
+#include "TestPlatform.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 namespace {
@@ -16,8 +18,15 @@ using ofxhost::BundleError;
 using ofxhost::Host;
 using ofxhost::HostOptions;
 using ofxhost::Plugin;
+using qfx_test::isModuleLoaded;
 
 const char *const kProbeId = "net.qeffects.test.HostProbe";
+
+#if defined(_WIN32)
+const char kPathListSeparator = ';';
+#else
+const char kPathListSeparator = ':';
+#endif
 
 HostOptions isolated() {
   HostOptions options = qfx_test::isolatedOptions(0);
@@ -27,14 +36,15 @@ HostOptions isolated() {
   return options;
 }
 
-// A scratch directory removed with the test.
+// A scratch directory removed with the test. Names are UTF-8, whatever
+// the system's code page.
 class ScratchDir {
 public:
-  ScratchDir() {
+  explicit ScratchDir(const std::string &suffix = "") {
     static int counter = 0;
     path_ = fs::temp_directory_path() /
-            ("ofxhost-test-" + std::to_string(::getpid()) + "-" +
-             std::to_string(counter++));
+            fs::u8path("ofxhost-test-" + std::to_string(qfx_test::processId()) +
+                       "-" + std::to_string(counter++) + suffix);
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
@@ -42,12 +52,15 @@ public:
     std::error_code ec;
     fs::remove_all(path_, ec);
   }
-  std::string str() const { return path_.string(); }
+  std::string str() const { return path_.u8string(); }
+  std::string sub(const std::string &name) const {
+    return (path_ / fs::u8path(name)).u8string();
+  }
   // Copies a built test bundle into sub (created when missing).
   void install(const std::string &name, const std::string &sub = "") const {
-    fs::path dir = path_ / sub;
+    fs::path dir = path_ / fs::u8path(sub);
     fs::create_directories(dir);
-    fs::copy(bundle(name), dir / (name + ".ofx.bundle"),
+    fs::copy(fs::u8path(bundle(name)), dir / fs::u8path(name + ".ofx.bundle"),
              fs::copy_options::recursive);
   }
 
@@ -76,13 +89,13 @@ public:
   explicit EnvironmentPath(const std::string &value) {
     if (const char *old = std::getenv("OFX_PLUGIN_PATH"))
       saved_ = old, hadValue_ = true;
-    setenv("OFX_PLUGIN_PATH", value.c_str(), 1);
+    qfx_test::setEnv("OFX_PLUGIN_PATH", value);
   }
   ~EnvironmentPath() {
     if (hadValue_)
-      setenv("OFX_PLUGIN_PATH", saved_.c_str(), 1);
+      qfx_test::setEnv("OFX_PLUGIN_PATH", saved_);
     else
-      unsetenv("OFX_PLUGIN_PATH");
+      qfx_test::unsetEnv("OFX_PLUGIN_PATH");
   }
 
 private:
@@ -110,7 +123,8 @@ TEST(BundleScanTest, FirstSearchPathHoldingABundleWins) {
 TEST(BundleScanTest, EnvironmentPathIsSearchedAfterTheGivenDirectories) {
   ScratchDir given, fromEnv;
   fromEnv.install("HostProbe");
-  EnvironmentPath env("/nonexistent/dir::" + fromEnv.str());
+  EnvironmentPath env(std::string("/nonexistent/dir") + kPathListSeparator +
+                      kPathListSeparator + fromEnv.str());
   HostOptions options = isolated();
   options.searchEnvironmentPath = true;
   {
@@ -133,16 +147,40 @@ TEST(BundleScanTest, EnvironmentPathIsSearchedAfterTheGivenDirectories) {
   EXPECT_TRUE(ignoring.plugins().empty());
 }
 
+// Paths are UTF-8 throughout: a bundle in folders named in other scripts,
+// with spaces the probe's command line must quote, is found through the
+// search path and through the environment, probed, and opened here.
+TEST(BundleScanTest, FoldersNamedInAnyScriptAreFoundAndLoaded) {
+  ScratchDir dir(u8" café ü");
+  const std::string folder = dir.sub(u8"漢字 é");
+  dir.install("HostProbe", u8"漢字 é");
+  for (bool fromEnvironment : {false, true}) {
+    EnvironmentPath env(fromEnvironment ? folder : "");
+    HostOptions options = isolated();
+    options.searchEnvironmentPath = fromEnvironment;
+    Host host(options);
+    if (!fromEnvironment)
+      host.addSearchPath(folder);
+    host.scan();
+    ASSERT_EQ(host.plugins().size(), 1u) << listErrors(host);
+    Plugin *plugin = host.plugins()[0];
+    EXPECT_EQ(plugin->bundlePath(), ofxhost::bundlePathIn(folder, "HostProbe"));
+    const ofxhost::ActionResult described = plugin->describe();
+    EXPECT_TRUE(described.ok()) << described.message;
+    EXPECT_TRUE(isModuleLoaded(plugin->binaryPath()));
+  }
+}
+
 TEST(BundleScanTest, BadBundlesAreReportedAndTheScanGoesOn) {
   ScratchDir dir;
   for (const char *name : {"BrokenLoad", "HostProbe", "MixedRecords",
                            "NoEntryPoints", "ZeroPlugins"})
     dir.install(name);
-  const fs::path text =
-      fs::path(dir.str()) / "Text.ofx.bundle" / "Contents" / "Linux-x86-64";
-  fs::create_directories(text);
-  std::ofstream(text / "Text.ofx") << "this is not a shared library\n";
-  fs::create_directories(fs::path(dir.str()) / "Empty.ofx.bundle");
+  const fs::path text = fs::u8path(
+      ofxhost::bundleBinaryPath(ofxhost::bundlePathIn(dir.str(), "Text")));
+  fs::create_directories(text.parent_path());
+  std::ofstream(text) << "this is not a shared library\n";
+  fs::create_directories(fs::u8path(dir.sub("Empty.ofx.bundle")));
 
   Host host(isolated());
   host.addSearchPath(dir.str());
@@ -171,69 +209,122 @@ TEST(BundleScanTest, BadBundlesAreReportedAndTheScanGoesOn) {
   EXPECT_EQ(host.errors().size(), 8u) << listErrors(host);
 }
 
-// Whether this process has the binary mapped, i.e. has opened it.
-bool isMapped(const std::string &binary) {
-  std::ifstream maps("/proc/self/maps");
-  const std::string wanted = fs::weakly_canonical(binary).string();
-  for (std::string line; std::getline(maps, line);)
-    if (line.size() >= wanted.size() &&
-        line.compare(line.size() - wanted.size(), wanted.size(), wanted) == 0)
-      return true;
-  return false;
-}
-
 std::string fileBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs::u8path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A broken binary, made by the test from a good one or taken as built. A
-// crash is named by the step it ended: under a sanitizer its handler turns
-// the signal into an exit status.
+std::string patched(std::string bytes, size_t at,
+                    std::initializer_list<unsigned char> values) {
+  for (unsigned char value : values)
+    bytes[at++] = static_cast<char>(value);
+  return bytes;
+}
+
+std::string notABinary(const std::string &) {
+  return "#!/bin/sh\necho not a plug-in\n";
+}
+
+// A broken binary, made by the test from a good one or (without make)
+// taken as built.
 struct BrokenBinary {
   const char *name;
   const char *reason;
   bool crashesInProcess; // only the child probe survives it
+  std::function<std::string(const std::string &good)> make;
 };
 
+#if defined(_WIN32)
+// Where a DLL's PE header starts: the machine follows the signature, the
+// characteristics 18 bytes later, the optional header's magic after them.
+size_t peAt(const std::string &dll) {
+  const auto byte = [&dll](size_t at) {
+    return size_t(static_cast<unsigned char>(dll[at]));
+  };
+  return byte(0x3C) | byte(0x3D) << 8 | byte(0x3E) << 16 | byte(0x3F) << 24;
+}
+
 const BrokenBinary kBrokenBinaries[] = {
-    {"Truncated", "the binary is cut short: it has 5000 bytes", false},
-    {"WrongMachine", "built for another processor (ELF machine 183)", false},
-    {"ThirtyTwoBit", "built for a 32-bit system", false},
-    {"NotElf", "not a shared library (no ELF header)", false},
-    {"MissingDependency", "libQfxVanishedDependency.so", false},
-    {"CrashEntry", "while calling OfxGetNumberOfPlugins", true},
-    {"CrashLoad", "while loading", true},
+    {"Truncated", "the binary is cut short: it has 5000 bytes", false,
+     [](const std::string &dll) { return dll.substr(0, 5000); }},
+    {"WrongMachine", "built for another processor (ARM64, PE machine 0xAA64)",
+     false,
+     [](const std::string &dll) {
+       return patched(dll, peAt(dll) + 4, {0x64, 0xAA});
+     }},
+    {"ThirtyTwoBit", "built for a 32-bit system", false,
+     [](const std::string &dll) {
+       return patched(patched(dll, peAt(dll) + 4, {0x4C, 0x01}), peAt(dll) + 24,
+                      {0x0B, 0x01});
+     }},
+    {"NotMz", "not a shared library (no MZ header)", false, notABinary},
+    {"NoPeHeader", "not a shared library (no PE header)", false,
+     [](const std::string &dll) {
+       return patched(dll, peAt(dll), {'N', 'E'});
+     }},
+    {"Program", "not a shared library (a program, not a DLL)", false,
+     [](const std::string &dll) {
+       const size_t flagsHigh = peAt(dll) + 4 + 19;
+       return patched(dll, flagsHigh,
+                      {static_cast<unsigned char>(dll[flagsHigh] & ~0x20)});
+     }},
+    {"MissingDependency", "it needs libQfxVanishedDependency.dll", false, {}},
+    {"CrashEntry",
+     "crashed (0xC0000005, access violation) while calling "
+     "OfxGetNumberOfPlugins",
+     true,
+     {}},
+    {"CrashLoad",
+     "crashed (0xC0000005, access violation) while loading",
+     true,
+     {}},
 };
+#else
+// A crash is named by the step it ended only: under a sanitizer its
+// handler turns the signal into an exit status.
+const BrokenBinary kBrokenBinaries[] = {
+    {"Truncated", "the binary is cut short: it has 5000 bytes", false,
+     [](const std::string &elf) { return elf.substr(0, 5000); }},
+    {"WrongMachine", "built for another processor (ELF machine 183)", false,
+     [](const std::string &elf) {
+       return patched(elf, 18, {183, 0});
+     }},
+    {"ThirtyTwoBit", "built for a 32-bit system", false,
+     [](const std::string &elf) { return patched(elf, 4, {1}); }},
+    {"NotElf", "not a shared library (no ELF header)", false, notABinary},
+    {"MissingDependency", "libQfxVanishedDependency.so", false, {}},
+    {"CrashEntry", "while calling OfxGetNumberOfPlugins", true, {}},
+    {"CrashLoad", "while loading", true, {}},
+};
+#endif
 
 // Every kind of broken binary is one error naming it, and the plug-ins
 // beside it are still found: with the probe in a started program, in a
-// fork, and, for those a check before dlopen catches, without a child.
+// fork (not on Windows, which has none), and, for those a check before
+// the system's loader catches, without a child.
 TEST(BundleScanTest, BrokenBinariesAreReportedWithoutTakingTheHostDown) {
   ScratchDir dir;
   dir.install("HostProbe");
-  dir.install("MissingDependency");
-  dir.install("CrashEntry");
-  dir.install("CrashLoad");
-  const std::string probe =
+  const std::string good =
       fileBytes(ofxhost::bundleBinaryPath(bundle("HostProbe")));
-  auto write = [&](const std::string &name, const std::string &bytes) {
-    const fs::path bin =
-        ofxhost::bundleBinaryPath(ofxhost::bundlePathIn(dir.str(), name));
+  for (const BrokenBinary &broken : kBrokenBinaries) {
+    if (!broken.make) {
+      dir.install(broken.name);
+      continue;
+    }
+    const fs::path bin = fs::u8path(ofxhost::bundleBinaryPath(
+        ofxhost::bundlePathIn(dir.str(), broken.name)));
     fs::create_directories(bin.parent_path());
-    std::ofstream(bin, std::ios::binary) << bytes;
-  };
-  write("Truncated", probe.substr(0, 5000));
-  std::string otherMachine = probe;
-  otherMachine[18] = static_cast<char>(183), otherMachine[19] = 0;
-  write("WrongMachine", otherMachine);
-  std::string thirtyTwo = probe;
-  thirtyTwo[4] = 1; // ELFCLASS32
-  write("ThirtyTwoBit", thirtyTwo);
-  write("NotElf", "#!/bin/sh\necho not a plug-in\n");
+    std::ofstream(bin, std::ios::binary) << broken.make(good);
+  }
 
   enum class Probe { Program, Fork, None };
-  for (Probe mode : {Probe::Program, Probe::Fork, Probe::None}) {
+#if defined(_WIN32)
+  const Probe modes[] = {Probe::Program, Probe::None};
+#else
+  const Probe modes[] = {Probe::Program, Probe::Fork, Probe::None};
+#endif
+  for (Probe mode : modes) {
     const char *modeName = mode == Probe::Program ? " (probe program)"
                            : mode == Probe::Fork  ? " (fork)"
                                                   : " (no child)";
@@ -250,21 +341,33 @@ TEST(BundleScanTest, BrokenBinariesAreReportedWithoutTakingTheHostDown) {
       EXPECT_TRUE(host.addBundle(path, &error).empty()) << broken.name;
       EXPECT_NE(error.find(broken.reason), std::string::npos)
           << broken.name << modeName << ": " << error;
-      EXPECT_FALSE(isMapped(ofxhost::bundleBinaryPath(path))) << broken.name;
+      EXPECT_FALSE(isModuleLoaded(ofxhost::bundleBinaryPath(path)))
+          << broken.name;
     }
-    auto good = host.addBundle(ofxhost::bundlePathIn(dir.str(), "HostProbe"));
-    ASSERT_EQ(good.size(), 1u) << listErrors(host);
-    EXPECT_TRUE(good[0]->describe().ok());
+    auto found = host.addBundle(ofxhost::bundlePathIn(dir.str(), "HostProbe"));
+    ASSERT_EQ(found.size(), 1u) << listErrors(host);
+    EXPECT_TRUE(found[0]->describe().ok());
   }
 
   HostOptions options = isolated();
   options.probeProgram = dir.str() + "/no-such-probe";
-  Host host(options);
   std::string error;
-  EXPECT_TRUE(host.addBundle(bundle("HostProbe"), &error).empty());
+  EXPECT_TRUE(Host(options).addBundle(bundle("HostProbe"), &error).empty());
   EXPECT_NE(error.find("cannot start the probe " + options.probeProgram),
             std::string::npos)
       << error;
+#if defined(_WIN32)
+  // Without a name the probe is the one beside this program, which the
+  // build puts elsewhere.
+  options.probeProgram.clear();
+  const std::string besideThis =
+      (fs::u8path(qfx_test::programPath()).parent_path() / "ofxhost-probe.exe")
+          .u8string();
+  EXPECT_TRUE(Host(options).addBundle(bundle("HostProbe"), &error).empty());
+  EXPECT_NE(error.find("cannot start the probe " + besideThis),
+            std::string::npos)
+      << error;
+#endif
 }
 
 // A scan opens nothing in this process; using one plug-in opens its binary
@@ -273,9 +376,10 @@ TEST(BundleScanTest, BrokenBinariesAreReportedWithoutTakingTheHostDown) {
 TEST(BundleScanTest, OnlyTheBundlesInUseAreOpenedAndLoadsPairWithDescribes) {
   ScratchDir dir;
   dir.install("HostProbe");
-  fs::copy(ofxhost::bundlePathIn(QFX_PROBE_BUNDLE_DIR, "StrictPair"),
-           fs::path(dir.str()) / "StrictPair.ofx.bundle",
-           fs::copy_options::recursive);
+  fs::copy(
+      fs::u8path(ofxhost::bundlePathIn(QFX_PROBE_BUNDLE_DIR, "StrictPair")),
+      fs::u8path(dir.sub("StrictPair.ofx.bundle")),
+      fs::copy_options::recursive);
   const std::string strict =
       ofxhost::bundleBinaryPath(ofxhost::bundlePathIn(dir.str(), "StrictPair"));
   const std::string probe =
@@ -285,13 +389,13 @@ TEST(BundleScanTest, OnlyTheBundlesInUseAreOpenedAndLoadsPairWithDescribes) {
     host.addSearchPath(dir.str());
     host.scan();
     EXPECT_EQ(host.plugins().size(), 3u) << listErrors(host);
-    EXPECT_FALSE(isMapped(strict));
+    EXPECT_FALSE(isModuleLoaded(strict));
     Plugin *plugin = host.find(name);
     ASSERT_NE(plugin, nullptr) << name;
-    EXPECT_FALSE(isMapped(strict)) << "finding " << name << " opened it";
+    EXPECT_FALSE(isModuleLoaded(strict)) << "finding " << name << " opened it";
     EXPECT_TRUE(plugin->load().ok()) << name;
-    EXPECT_TRUE(isMapped(strict));
-    EXPECT_FALSE(isMapped(probe));
+    EXPECT_TRUE(isModuleLoaded(strict));
+    EXPECT_FALSE(isModuleLoaded(probe));
   }
   // Loaded through addBundle and never used: described at the end, then
   // unloaded.

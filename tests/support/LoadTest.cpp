@@ -6,19 +6,20 @@
 #include "ofxMessage.h"
 #include "ofxMultiThread.h"
 
-#include <dlfcn.h>
+#include "TestPlatform.h"
 
 namespace probetest {
 namespace {
 
 TEST(SupportEntryPoints, PublishOneImageEffectPluginRecord) {
-  void *module = dlopen(ofxhost::bundleBinaryPath(probeBundlePath()).c_str(),
-                        RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(module, nullptr) << dlerror();
-  auto count =
-      reinterpret_cast<int (*)()>(dlsym(module, "OfxGetNumberOfPlugins"));
-  auto get =
-      reinterpret_cast<OfxPlugin *(*)(int)>(dlsym(module, "OfxGetPlugin"));
+  std::string error;
+  void *module =
+      qfx_test::openModule(ofxhost::bundleBinaryPath(probeBundlePath()), error);
+  ASSERT_NE(module, nullptr) << error;
+  auto count = reinterpret_cast<int (*)()>(
+      qfx_test::moduleSymbol(module, "OfxGetNumberOfPlugins"));
+  auto get = reinterpret_cast<OfxPlugin *(*)(int)>(
+      qfx_test::moduleSymbol(module, "OfxGetPlugin"));
   ASSERT_NE(count, nullptr);
   ASSERT_NE(get, nullptr);
 
@@ -36,7 +37,7 @@ TEST(SupportEntryPoints, PublishOneImageEffectPluginRecord) {
   EXPECT_EQ(get(0), record);
   EXPECT_EQ(get(1), nullptr);
   EXPECT_EQ(get(-1), nullptr);
-  dlclose(module);
+  qfx_test::closeModule(module);
 }
 
 TEST(SupportLoad, SucceedsWithEverySuite) {

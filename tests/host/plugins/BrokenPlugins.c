@@ -13,6 +13,19 @@
 #include "ofxCore.h"
 #include "ofxImageEffect.h"
 
+#if defined(CRASH_ENTRY) || defined(CRASH_LOAD)
+/* On Windows raise() would only call exit(3): the crash there is a real
+ * access violation, through a pointer the compiler cannot see is null. */
+static void crash(void) {
+#if defined(_WIN32)
+  static int *volatile nowhere = NULL;
+  *nowhere = 1;
+#else
+  raise(SIGSEGV);
+#endif
+}
+#endif
+
 #if defined(BROKEN_LOAD) || defined(MIXED) || defined(CRASH_LOAD)
 static void setHost(OfxHost *host) { (void)host; }
 
@@ -76,7 +89,7 @@ OfxExport OfxPlugin *OfxGetPlugin(int nth) {
 #elif defined(CRASH_ENTRY)
 
 OfxExport int OfxGetNumberOfPlugins(void) {
-  raise(SIGSEGV);
+  crash();
   return 1;
 }
 OfxExport OfxPlugin *OfxGetPlugin(int nth) {
@@ -90,7 +103,7 @@ static OfxStatus crashInLoad(const char *action, const void *handle,
                              OfxPropertySetHandle inArgs,
                              OfxPropertySetHandle outArgs) {
   if (strcmp(action, kOfxActionLoad) == 0)
-    raise(SIGSEGV);
+    crash();
   return succeed(action, handle, inArgs, outArgs);
 }
 
