@@ -4,7 +4,9 @@
 //
 // Everything a plug-in sees goes through the real C interface; this header is
 // the host side's C++ face. Failures are reported as ActionResult values that
-// name the action and the status, never as crashes.
+// name the action and the status, never as crashes. Every path taken or
+// returned is UTF-8, on Windows too; the paths the host reports are written
+// with the system's separator.
 #pragma once
 
 #include <atomic>
@@ -237,27 +239,34 @@ struct HostOptions {
   // Pixel depths the host says it supports (kOfxBitDepth* names).
   std::vector<std::string> supportedDepths = {
       kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat};
-  // Also search /usr/OFX/Plugins when scanning.
+  // Also search /usr/OFX/Plugins when scanning (on Windows
+  // %CommonProgramFiles%\OFX\Plugins).
   bool searchDefaultPath = true;
-  // Also search the directories listed in OFX_PLUGIN_PATH when scanning.
+  // Also search the directories listed in OFX_PLUGIN_PATH when scanning,
+  // separated by ':' (by ';' on Windows).
   bool searchEnvironmentPath = true;
   // Make multiThreadNumCPUs fail with this status (kOfxStatOK: it works).
   OfxStatus numCpusStatus = kOfxStatOK;
   // Each bundle's binary is checked against its ELF headers (a binary cut
-  // short faults inside dlopen), then read in a child process first, which
-  // also runs its plug-ins' load and describe actions when scanning or
-  // adding: a binary that crashes, exits or hangs there (30 s) is recorded
-  // in errors() with the step it died in, and this process never opens it.
-  // Off: only the ELF check guards the records read here, and the actions
-  // first run on use. Off by default for programs that load only their own
-  // plug-ins; ofxrender, which meets whatever folders users have, turns it
-  // on.
+  // short faults inside dlopen; on Windows, against its PE headers: a DLL
+  // for this processor), then read in a child process first, which also
+  // runs its plug-ins' load and describe actions when scanning or adding: a
+  // binary that crashes, exits or hangs there (30 s) is recorded in
+  // errors() with the step it died in, and this process never opens it.
+  // Off: only the header check guards the records read here, and the
+  // actions first run on use. Off by default for programs that load only
+  // their own plug-ins; ofxrender, which meets whatever folders users have,
+  // turns it on.
   bool probeInChildProcess = false;
   // The ofxhost-probe program that the child runs, so that it starts as a
   // fresh process. Empty: the child is a fork of this process, which is
   // only safe while no other thread holds a lock (of the allocator, the
   // loader, a sanitizer), since the child inherits it held and then calls
   // dlopen. Programs with threads of their own must give the program.
+  // Windows has no fork: there an empty name means ofxhost-probe.exe in the
+  // folder of the running program, and when none is there every probe
+  // fails with "cannot start the probe PATH: ...". On Windows the time
+  // limit ends the probe and every process it started (a job object).
   std::string probeProgram;
 };
 
@@ -342,8 +351,10 @@ public:
 
   // Directories searched by scan(), before OFX_PLUGIN_PATH and the default.
   void addSearchPath(const std::string &dir);
-  // Finds NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx in the search
-  // paths (and their subdirectories) and probes each bundle (see
+  // Finds NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx (Contents/Win64
+  // on Windows) in the search paths (and their subdirectories), then in
+  // OFX_PLUGIN_PATH and the default folder (see searchEnvironmentPath and
+  // searchDefaultPath), and probes each bundle (see
   // HostOptions::probeInChildProcess). A bundle or plug-in that fails is
   // recorded in errors() with the reason and the scan goes on. The others
   // appear in plugins(), but no binary is opened in this process and no
@@ -573,7 +584,8 @@ private:
 };
 
 // Where ofx_add_bundle puts bundle NAME under dir:
-// dir/NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx
+// dir/NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx (Contents/Win64 on
+// Windows).
 std::string bundleBinaryPath(const std::string &bundleDir);
 std::string bundlePathIn(const std::string &dir, const std::string &name);
 
