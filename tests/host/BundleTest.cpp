@@ -270,8 +270,8 @@ const BrokenBinary kBrokenBinaries[] = {
      }},
     {"MissingDependency", "it needs libQfxVanishedDependency.dll", false, {}},
     {"CrashEntry",
-     "crashed (0xC0000005, access violation) while calling "
-     "OfxGetNumberOfPlugins",
+     "crashed (0xC0000409, fast fail: an abort or a failed security check) "
+     "while calling OfxGetNumberOfPlugins",
      true,
      {}},
     {"CrashLoad",

@@ -5,7 +5,9 @@
  *   NO_ENTRY      no OfxGetNumberOfPlugins / OfxGetPlugin at all
  *   ZERO_PLUGINS  reports that it holds no plug-ins
  *   CRASH_ENTRY   OfxGetNumberOfPlugins dies of a segmentation fault
+ *                 (aborts, on Windows)
  *   CRASH_LOAD    the load action dies of a segmentation fault
+ *                 (an access violation, on Windows)
  *   MISSING_DEPENDENCY  needs a library the loader cannot find */
 #include <signal.h>
 #include <string.h>
@@ -14,10 +16,16 @@
 #include "ofxImageEffect.h"
 
 #if defined(CRASH_ENTRY) || defined(CRASH_LOAD)
-/* On Windows raise() would only call exit(3): the crash there is a real
- * access violation, through a pointer the compiler cannot see is null. */
+#include <stdlib.h>
+
+/* On Windows a raised signal only ends the process with exit status 3, so
+ * there the entry point aborts (the probe makes that a fail-fast, as newer
+ * C runtimes do) and the load action faults for real, through a pointer the
+ * compiler cannot see is null. */
 static void crash(void) {
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(CRASH_ENTRY)
+  abort();
+#elif defined(_WIN32)
   static int *volatile nowhere = NULL;
   *nowhere = 1;
 #else
