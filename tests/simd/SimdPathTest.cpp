@@ -27,9 +27,9 @@ TEST(SimdPath, ActivePathFollowsTheEnvironment) {
     EXPECT_EQ(qfx::simd::activePath(), best)
         << "QFX_SIMD=" << qfx::simd::pathName(path);
   }
-  setenv("QFX_SIMD", "no-such-path", 1);
+  qfx_test::setEnv("QFX_SIMD", "no-such-path");
   EXPECT_EQ(qfx::simd::activePath(), best);
-  unsetenv("QFX_SIMD");
+  qfx_test::unsetEnv("QFX_SIMD");
   EXPECT_EQ(qfx::simd::activePath(), best);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "SimdPath.h"
+#include "TestPlatform.h"
 
 #include <cstdlib>
 #include <optional>
@@ -23,13 +24,13 @@ public:
   explicit ScopedSimdPath(Path path) {
     if (const char *old = std::getenv(kVariable))
       previous_ = old;
-    setenv(kVariable, qfx::simd::pathName(path), 1);
+    qfx_test::setEnv(kVariable, qfx::simd::pathName(path));
   }
   ~ScopedSimdPath() {
     if (previous_)
-      setenv(kVariable, previous_->c_str(), 1);
+      qfx_test::setEnv(kVariable, *previous_);
     else
-      unsetenv(kVariable);
+      qfx_test::unsetEnv(kVariable);
   }
   ScopedSimdPath(const ScopedSimdPath &) = delete;
   ScopedSimdPath &operator=(const ScopedSimdPath &) = delete;
