@@ -84,21 +84,23 @@ std::string listErrors(const Host &host) {
   return text;
 }
 
-class EnvironmentPath {
+// Sets an environment variable for the scope's life.
+class ScopedEnv {
 public:
-  explicit EnvironmentPath(const std::string &value) {
-    if (const char *old = std::getenv("OFX_PLUGIN_PATH"))
+  ScopedEnv(const char *name, const std::string &value) : name_(name) {
+    if (const char *old = std::getenv(name))
       saved_ = old, hadValue_ = true;
-    qfx_test::setEnv("OFX_PLUGIN_PATH", value);
+    qfx_test::setEnv(name, value);
   }
-  ~EnvironmentPath() {
+  ~ScopedEnv() {
     if (hadValue_)
-      qfx_test::setEnv("OFX_PLUGIN_PATH", saved_);
+      qfx_test::setEnv(name_, saved_);
     else
-      qfx_test::unsetEnv("OFX_PLUGIN_PATH");
+      qfx_test::unsetEnv(name_);
   }
 
 private:
+  const char *name_;
   std::string saved_;
   bool hadValue_ = false;
 };
@@ -123,8 +125,9 @@ TEST(BundleScanTest, FirstSearchPathHoldingABundleWins) {
 TEST(BundleScanTest, EnvironmentPathIsSearchedAfterTheGivenDirectories) {
   ScratchDir given, fromEnv;
   fromEnv.install("HostProbe");
-  EnvironmentPath env(std::string("/nonexistent/dir") + kPathListSeparator +
-                      kPathListSeparator + fromEnv.str());
+  ScopedEnv env("OFX_PLUGIN_PATH", std::string("/nonexistent/dir") +
+                                       kPathListSeparator + kPathListSeparator +
+                                       fromEnv.str());
   HostOptions options = isolated();
   options.searchEnvironmentPath = true;
   {
@@ -148,18 +151,39 @@ TEST(BundleScanTest, EnvironmentPathIsSearchedAfterTheGivenDirectories) {
 }
 
 // Paths are UTF-8 throughout: a bundle in folders named in other scripts,
-// with spaces the probe's command line must quote, is found through the
-// search path and through the environment, probed, and opened here.
+// with spaces the probe's command line must quote, is found through each
+// route of the scan, probed, and opened here. The default folder is only
+// tried on Windows, where it follows %CommonProgramFiles% (on Linux it is
+// /usr/OFX/Plugins, which a test cannot point elsewhere).
 TEST(BundleScanTest, FoldersNamedInAnyScriptAreFoundAndLoaded) {
+  enum class Route { SearchPath, Environment, DefaultFolder };
+#if defined(_WIN32)
+  const Route routes[] = {Route::SearchPath, Route::Environment,
+                          Route::DefaultFolder};
+#else
+  const Route routes[] = {Route::SearchPath, Route::Environment};
+#endif
   ScratchDir dir(u8" café ü");
-  const std::string folder = dir.sub(u8"漢字 é");
-  dir.install("HostProbe", u8"漢字 é");
-  for (bool fromEnvironment : {false, true}) {
-    EnvironmentPath env(fromEnvironment ? folder : "");
+  const std::string common = dir.sub(u8"共通 files");
+  for (Route route : routes) {
+    const std::string folder = route == Route::DefaultFolder
+                                   ? common + "/OFX/Plugins"
+                                   : dir.sub(u8"漢字 é");
+    const fs::path copy =
+        fs::u8path(ofxhost::bundlePathIn(folder, "HostProbe"));
+    if (!fs::exists(copy)) {
+      fs::create_directories(copy.parent_path());
+      fs::copy(fs::u8path(bundle("HostProbe")), copy,
+               fs::copy_options::recursive);
+    }
+    ScopedEnv pluginPath("OFX_PLUGIN_PATH",
+                         route == Route::Environment ? folder : "");
+    ScopedEnv commonFiles("CommonProgramFiles", common);
     HostOptions options = isolated();
-    options.searchEnvironmentPath = fromEnvironment;
+    options.searchEnvironmentPath = route == Route::Environment;
+    options.searchDefaultPath = route == Route::DefaultFolder;
     Host host(options);
-    if (!fromEnvironment)
+    if (route == Route::SearchPath)
       host.addSearchPath(folder);
     host.scan();
     ASSERT_EQ(host.plugins().size(), 1u) << listErrors(host);
