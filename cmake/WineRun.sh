@@ -27,8 +27,10 @@ mkdir -p "$prefix"
   # one already runs, this one sees it and leaves. A new one gets Wine's
   # background services started here, with no output of ours: started by a
   # test, they would hold its output open, and ctest would wait for them.
-  if wineserver -p30 </dev/null >/dev/null 2>&1; then
-    wineboot </dev/null >/dev/null 2>&1 || true
+  # (The lock's descriptor is closed for them: a server that kept it would
+  # hold the lock for its whole life.)
+  if wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+    wineboot </dev/null >/dev/null 2>&1 9>&- || true
   fi
 ) 9>"$prefix.lock"
 exec wine "$@"

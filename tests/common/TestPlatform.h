@@ -3,6 +3,7 @@
 // plug-in binary directly. One place, so that no test spells it twice.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -16,6 +17,8 @@
 #endif
 #include <process.h>
 #include <windows.h>
+// (psapi.h needs windows.h first)
+#include <psapi.h>
 #else
 #include <dlfcn.h>
 #include <fstream>
@@ -123,6 +126,27 @@ inline bool isModuleLoaded(const std::string &path) {
         line.compare(line.size() - name.size(), name.size(), name) == 0)
       return true;
   return false;
+#endif
+}
+
+// The memory this process holds from the system: on Linux its resident
+// pages, on Windows its committed private bytes (what VirtualAlloc commits
+// and VirtualFree gives back). 0 when the system does not say.
+inline std::int64_t heldMemoryBytes() {
+#if defined(_WIN32)
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(
+          GetCurrentProcess(),
+          reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters),
+          sizeof counters))
+    return 0;
+  return static_cast<std::int64_t>(counters.PrivateUsage);
+#else
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
 #endif
 }
 

@@ -30,13 +30,12 @@ struct Format {
   Components components;
 };
 
-const Format kFormats[] = {
-    {"ByteRGBA", BitDepth::Byte, Components::RGBA},
-    {"ShortRGBA", BitDepth::Short, Components::RGBA},
-    {"FloatRGBA", BitDepth::Float, Components::RGBA},
-    {"ByteAlpha", BitDepth::Byte, Components::Alpha},
-    {"ShortAlpha", BitDepth::Short, Components::Alpha},
-    {"FloatAlpha", BitDepth::Float, Components::Alpha}};
+const Format kFormats[] = {{"ByteRGBA", BitDepth::Byte, Components::RGBA},
+                           {"ShortRGBA", BitDepth::Short, Components::RGBA},
+                           {"FloatRGBA", BitDepth::Float, Components::RGBA},
+                           {"ByteAlpha", BitDepth::Byte, Components::Alpha},
+                           {"ShortAlpha", BitDepth::Short, Components::Alpha},
+                           {"FloatAlpha", BitDepth::Float, Components::Alpha}};
 
 using Params = std::vector<std::pair<std::string, std::vector<double>>>;
 
@@ -187,8 +186,8 @@ std::uint64_t renderCase(const std::string &bundleDir, const Setting &setting,
   }
   for (const auto &[name, value] : setting.params)
     instance->param(name).setValue(value);
-  const OfxRectI sourceBounds = scale == 1.0 ? OfxRectI{-11, 7, 120, 101}
-                                             : OfxRectI{-6, 3, 60, 51};
+  const OfxRectI sourceBounds =
+      scale == 1.0 ? OfxRectI{-11, 7, 120, 101} : OfxRectI{-6, 3, 60, 51};
   auto source = std::make_shared<ofxhost::Image>(sourceBounds, format.depth,
                                                  format.components);
   source->renderScale = {scale, scale};
@@ -201,8 +200,8 @@ std::uint64_t renderCase(const std::string &bundleDir, const Setting &setting,
     return 0;
   }
   const OfxRectI frame = ofxhost::canonicalToPixels(rod, {scale, scale});
-  auto output = std::make_shared<ofxhost::Image>(frame, format.depth,
-                                                 format.components);
+  auto output =
+      std::make_shared<ofxhost::Image>(frame, format.depth, format.components);
   output->fillBytes(0x5a);
   output->renderScale = {scale, scale};
   instance->setOutput(output);

@@ -1,22 +1,15 @@
 // What the outline effect keeps in memory between renders, seen from the
-// host: the process's resident memory, so that nothing in the module needs
-// to answer for itself. The field blocks are mapped from the system
-// directly, so they show there page for page, without the heap's caching.
+// host: the process's resident memory (committed memory on Windows), so that
+// nothing in the module needs to answer for itself. The field blocks are mapped
+// from the system directly, so they show there page for page, without the
+// heap's caching.
 #include "OutlinePluginTestSupport.h"
-
-#include <unistd.h>
-
-#include <fstream>
+#include "TestPlatform.h"
 
 namespace outline_plugin_test {
 namespace {
 
-std::int64_t residentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  std::int64_t size = 0, resident = 0;
-  statm >> size >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
+using qfx_test::heldMemoryBytes;
 
 // Field memory follows the renders running, not the instances alive: after
 // 64 instances have each rendered a frame, one after another, the module
@@ -61,15 +54,15 @@ TEST(OutlineMemory, FieldMemoryFollowsTheRendersNotTheInstances) {
     render(*instances.back(), smallSource, smallOutput);
   }
   ASSERT_EQ(instances.front()->purgeCaches().status, kOfxStatOK);
-  const std::int64_t before = residentBytes();
+  const std::int64_t before = heldMemoryBytes();
 
   for (auto &instance : instances)
     render(*instance, source, output);
-  EXPECT_LE(residentBytes() - before, 2 * fieldBytes);
+  EXPECT_LE(heldMemoryBytes() - before, 2 * fieldBytes);
 
   // What stays is the heap's own slack: well under the one field left.
   ASSERT_EQ(instances.back()->purgeCaches().status, kOfxStatOK);
-  EXPECT_LT(residentBytes() - before, fieldBytes / 2);
+  EXPECT_LT(heldMemoryBytes() - before, fieldBytes / 2);
 }
 
 } // namespace

@@ -97,8 +97,8 @@ static int copyIntoNonAsciiFolder(const wchar_t *scratch, const wchar_t *bundle,
 static int loadBundle(const wchar_t *scratch, const char *bundleUtf8) {
   wchar_t *bundle = widen(bundleUtf8);
   wchar_t binary[2 * MAX_PATH];
-  if (!bundle || !copyIntoNonAsciiFolder(scratch, bundle, binary,
-                                         2 * MAX_PATH)) {
+  if (!bundle ||
+      !copyIntoNonAsciiFolder(scratch, bundle, binary, 2 * MAX_PATH)) {
     printf("error %s: cannot copy its binary (%lu)\n", bundleUtf8,
            GetLastError());
     free(bundle);
@@ -107,14 +107,13 @@ static int loadBundle(const wchar_t *scratch, const char *bundleUtf8) {
   free(bundle);
   HMODULE module = LoadLibraryW(binary);
   if (!module) {
-    printf("error %s: LoadLibraryW failed (%lu)\n", bundleUtf8,
-           GetLastError());
+    printf("error %s: LoadLibraryW failed (%lu)\n", bundleUtf8, GetLastError());
     return 0;
   }
   typedef int (*CountFn)(void);
   typedef PluginRecord *(*GetFn)(int);
-  CountFn count = (CountFn)(void (*)(void))GetProcAddress(
-      module, "OfxGetNumberOfPlugins");
+  CountFn count =
+      (CountFn)(void (*)(void))GetProcAddress(module, "OfxGetNumberOfPlugins");
   GetFn get = (GetFn)(void (*)(void))GetProcAddress(module, "OfxGetPlugin");
   if (!count || !get) {
     printf("error %s: the entry points are not exported\n", bundleUtf8);
