@@ -120,12 +120,16 @@ install: build
 # Windows x64: both bundles cross-built into build-windows/bundles
 # (NAME.ofx.bundle/Contents/Win64/NAME.ofx); test-windows builds the test
 # programs too and runs them under Wine, in a Wine folder inside
-# build-windows; package-windows zips the bundles with an install note.
+# build-windows, after bringing up to date the Linux bundles and render
+# table whose hashes the Windows ones must equal; package-windows zips the
+# bundles with an install note.
 windows: deps-windows
 	cmake --preset windows
 	cmake --build build-windows -j $(JOBS) --target Rimlet Tintrow
 
-test-windows: deps-windows
+test-windows: deps deps-windows
+	cmake --preset default
+	cmake --build build -j $(JOBS) --target Rimlet Tintrow qfx-render-hashes
 	cmake --preset windows
 	cmake --build build-windows -j $(JOBS)
 	ctest --test-dir build-windows --output-on-failure -j $(JOBS)
