@@ -360,6 +360,46 @@ TEST_F(Premultiplication, PngIsPremultipliedOnReading) {
     }
 }
 
+// Every pair of 8-bit colour and alpha values, and a spread of 16-bit
+// ones, as grey and alpha: the premultiplied colour is the nearest value to
+// colour * alpha / max, neither truncated nor biased. The identity render
+// writes it to an associated-alpha TIFF, which holds it as it is.
+TEST_F(Premultiplication, PngColourIsRoundedToNearestOnReading) {
+  struct Case {
+    OIIO::TypeDesc type;
+    double max;
+    int colourStep, alphaStep; // between columns and rows of 256
+  };
+  for (const Case &test : {Case{OIIO::TypeDesc::UINT8, 255, 1, 1},
+                           Case{OIIO::TypeDesc::UINT16, 65535, 251, 257}}) {
+    SCOPED_TRACE(test.type.c_str());
+    std::vector<float> values;
+    for (int row = 0; row < 256; ++row)
+      for (int col = 0; col < 256; ++col) {
+        values.push_back(static_cast<float>(col * test.colourStep / test.max));
+        values.push_back(static_cast<float>(row * test.alphaStep / test.max));
+      }
+    writeFile(path("in.png"), 256, 256, 2, test.type, values,
+              [](OIIO::ImageSpec &spec) {
+                spec.attribute("oiio:UnassociatedAlpha", 1);
+              });
+    const RunResult run = render(kProbe, path("in.png"), path("out.tif"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const FileImage in = readFile(path("in.png"));
+    const FileImage out = readFile(path("out.tif"));
+    ASSERT_EQ(out.spec.format, test.type);
+    for (int row = 0; row < 256; ++row)
+      for (int col = 0; col < 256; ++col) {
+        const double colour = std::round(in.at(col, row, 0) * test.max);
+        const double alpha = std::round(in.at(col, row, 1) * test.max);
+        const double expected = std::round(colour * alpha / test.max);
+        ASSERT_EQ(std::round(out.at(col, row, 0) * test.max), expected)
+            << "colour " << colour << ", alpha " << alpha;
+        ASSERT_EQ(std::round(out.at(col, row, 3) * test.max), alpha);
+      }
+  }
+}
+
 TEST_F(Premultiplication, PngIsUnpremultipliedOnWriting) {
   writeFile(path("in.exr"), 9, 7, 4, OIIO::TypeDesc::FLOAT,
             pattern(9, 7, 4, true));

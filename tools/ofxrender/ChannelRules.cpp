@@ -1,6 +1,8 @@
 #include "ChannelRules.h"
 
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "PixelTypes.h"
 #include "Text.h"
@@ -22,6 +24,29 @@ template <class T> void fileToRgba(const T *src, int nch, T opaque, T out[4]) {
   }
   out[0] = out[1] = out[2] = src[0];
   out[3] = nch == 2 ? src[1] : opaque;
+}
+
+// Integer components: c * a / max rounded to nearest. max is odd, so the
+// exact quotient never ends in one half and adding max / 2 before the
+// division rounds it without bias.
+template <class T> T premultiplied(T colour, T alpha) {
+  if constexpr (std::is_floating_point_v<T>) {
+    return colour * alpha;
+  } else {
+    const std::uint64_t max = PixelTraits<T>::opaque();
+    return static_cast<T>((std::uint64_t{colour} * alpha + max / 2) / max);
+  }
+}
+
+template <class T>
+void premultiplyPixels(std::vector<unsigned char> &bytes, int channels,
+                       int alphaIndex) {
+  T *pixel = reinterpret_cast<T *>(bytes.data());
+  const size_t count = bytes.size() / sizeof(T) / channels;
+  for (size_t i = 0; i < count; ++i, pixel += channels)
+    for (int c = 0; c < channels; ++c)
+      if (c != alphaIndex)
+        pixel[c] = premultiplied(pixel[c], pixel[alphaIndex]);
 }
 
 template <class T>
@@ -141,6 +166,13 @@ std::vector<unsigned char> gatherChannels(std::vector<unsigned char> pixels,
     }
   }
   return gathered;
+}
+
+void premultiply(std::vector<unsigned char> &pixels, int channels,
+                 int alphaIndex, ofxhost::BitDepth depth) {
+  withComponentType(depth, [&](auto zero) {
+    premultiplyPixels<decltype(zero)>(pixels, channels, alphaIndex);
+  });
 }
 
 void fillFromFile(const std::vector<unsigned char> &fileBytes, int nch,

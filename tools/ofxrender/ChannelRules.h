@@ -27,6 +27,12 @@ std::vector<unsigned char> gatherChannels(std::vector<unsigned char> pixels,
                                           const std::vector<int> &picked,
                                           int first, size_t componentBytes);
 
+// Premultiplies, in place, every channel of pixels of `channels` channels
+// of the depth's component type by the channel at alphaIndex, rounded to
+// the nearest value the type holds.
+void premultiply(std::vector<unsigned char> &pixels, int channels,
+                 int alphaIndex, ofxhost::BitDepth depth);
+
 // Fills image from top-down file pixels of nch channels (grey[, alpha] or
 // R, G, B[, A]) of the image's component type.
 void fillFromFile(const std::vector<unsigned char> &fileBytes, int nch,

@@ -188,6 +188,14 @@ void checkDeclaredSize(const std::string &path, const OIIO::ImageSpec &spec) {
                   " pixels ofxrender reads");
 }
 
+// The file's alpha channel when the file stores colour not multiplied by
+// it (PNG, some TIFF), or -1.
+int straightAlphaChannel(const OIIO::ImageSpec &spec) {
+  if (spec.get_int_attribute("oiio:UnassociatedAlpha") == 0)
+    return -1;
+  return spec.alpha_channel;
+}
+
 } // namespace
 
 Picture readPicture(const std::string &path, const ReadRequest &request) {
@@ -198,7 +206,12 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
     throw fileError(path + ": is a directory, not an image file");
 
   MutedStderr muted;
-  auto in = OIIO::ImageInput::open(path);
+  // Straight alpha is read as stored and premultiplied here: OpenImageIO's
+  // own premultiplication truncates, which darkens every partly
+  // transparent pixel by up to a level.
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto in = OIIO::ImageInput::open(path, &config);
   if (!in)
     throw fileError(path + ": cannot read: " + oneLine(OIIO::geterror()));
   const OIIO::ImageSpec spec = in->spec();
@@ -221,8 +234,14 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
   const BitDepth depth = request.depth != BitDepth::None
                              ? request.depth
                              : naturalDepth(picture.fileType);
-  const int first = *std::min_element(channels.begin(), channels.end());
-  const int last = *std::max_element(channels.begin(), channels.end());
+  // The colour read is premultiplied by the file's alpha even when the
+  // alpha itself is not picked, so the alpha is read along with it.
+  const int straightAlpha = straightAlphaChannel(spec);
+  std::vector<int> read = channels;
+  if (straightAlpha >= 0)
+    read.push_back(straightAlpha);
+  const int first = *std::min_element(read.begin(), read.end());
+  const int last = *std::max_element(read.begin(), read.end());
   const int span = last - first + 1;
   const size_t componentBytes = ofxhost::bytesPerComponent(depth);
   std::vector<unsigned char> fileBytes;
@@ -239,6 +258,8 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
       in->has_error())
     throw fileError(path + ": cannot read: " + oneLine(in->geterror()));
   in->close();
+  if (straightAlpha >= 0)
+    premultiply(fileBytes, span, straightAlpha - first, depth);
   const int nch = static_cast<int>(channels.size());
   fileBytes = gatherChannels(std::move(fileBytes), span, channels, first,
                              componentBytes);

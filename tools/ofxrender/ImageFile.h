@@ -7,9 +7,10 @@
 //  - 4-channel files are RGBA; 3-channel files get an opaque alpha; 1- and
 //    2-channel files are grey (and alpha) spread to RGB. Alpha-only images
 //    take the file's alpha (opaque for 3 channels) or its only channel.
-//  - Files storing unassociated alpha (PNG) are premultiplied on reading and
-//    un-premultiplied on writing by OpenImageIO, as it does by default;
-//    associated-alpha TIFF and EXR pass through unchanged.
+//  - Files storing unassociated alpha (PNG) are premultiplied on reading,
+//    rounded to the nearest value of the depth read, and un-premultiplied
+//    on writing by OpenImageIO; associated-alpha TIFF and EXR pass through
+//    unchanged.
 //  - An output file holds the whole output image (or only the input's area
 //    with crop) at the rendered depth: byte -> 8 bit, short -> 16 bit,
 //    float -> 32-bit float. EXR and TIFF record a data window that keeps the
