@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <unordered_map>
 
 namespace ofxhost {
 namespace fs = std::filesystem;
@@ -19,6 +20,11 @@ namespace {
 
 const char *const kBundleSuffix = ".ofx.bundle";
 const int kMaxScanDepth = 8;
+// Records a binary may report as unusable before the rest are summed up in
+// one line: a broken table must not flood the error list.
+const size_t kMaxRecordProblems = 10;
+// Records accepted between two questions to HostOptions::stopRequested.
+const size_t kRecordsPerStopCheck = 1024;
 
 bool endsWith(const std::string &text, const std::string &suffix) {
   return text.size() >= suffix.size() &&
@@ -67,22 +73,52 @@ bool locate(const std::string &path, std::string &bundlePath,
   return true;
 }
 
-void collectBundles(const fs::path &dir, int depth,
+// Packages keep folders and bundles whose names begin with '@' out of
+// every host's scan: resources, disabled plug-ins.
+bool hiddenFromScans(const fs::path &entry) {
+  const std::string name = fromPath(entry.filename());
+  return !name.empty() && name.front() == '@';
+}
+
+// The bundles under dir, in name order. Linked folders are followed like
+// any other; visited holds the real folders already searched, so that a
+// link to a parent ends rather than going round until the depth limit.
+void collectBundles(const fs::path &dir, int depth, std::set<fs::path> &visited,
                     std::vector<fs::path> &found) {
   std::error_code ec;
+  const fs::path real = fs::canonical(dir, ec);
+  if (ec || !visited.insert(real).second)
+    return;
   std::vector<fs::path> entries;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end;
        it.increment(ec))
     entries.push_back(it->path());
   std::sort(entries.begin(), entries.end());
   for (const fs::path &entry : entries) {
-    if (!fs::is_directory(entry, ec))
+    if (hiddenFromScans(entry) || !fs::is_directory(entry, ec))
       continue;
     if (endsWith(fromPath(entry.filename()), kBundleSuffix))
       found.push_back(entry);
-    else if (depth < kMaxScanDepth && !fs::is_symlink(entry, ec))
-      collectBundles(entry, depth + 1, found);
+    else if (depth < kMaxScanDepth)
+      collectBundles(entry, depth + 1, visited, found);
   }
+}
+
+// What distinguishes hosts whose probes may answer differently: what the
+// plug-ins see of the host, and how long a probe may take.
+std::string optionsFingerprint(const HostOptions &options) {
+  std::string text = "timeout " + std::to_string(options.probeTimeoutMs);
+  text += "; depths";
+  for (const std::string &depth : options.supportedDepths)
+    text += " " + depth;
+  text += "; withheld";
+  for (const std::string &suite : options.withheldSuites)
+    text += " " + suite;
+  text += "; omitted";
+  for (const std::string &name : options.omittedHostProperties)
+    text += " " + name;
+  text += "; cpus " + std::to_string(options.numCpusStatus);
+  return text;
 }
 
 } // namespace
@@ -169,8 +205,17 @@ bool Host::Impl::knowsBinary(const std::string &binary) const {
 BundleProbe Host::Impl::probeBundle(const std::string &bundlePath,
                                     const std::string &binary,
                                     bool runActions) {
-  if (options.probeInChildProcess)
-    return probeInChild(*this, bundlePath, binary, runActions);
+  if (options.probeInChildProcess) {
+    // Only probes that ran the actions are kept: they are what a scan does.
+    PluginCache *kept = runActions ? cache() : nullptr;
+    BundleProbe probe;
+    if (kept && kept->find(binary, probe))
+      return probe;
+    probe = probeInChild(*this, bundlePath, binary, runActions);
+    if (kept)
+      kept->remember(binary, probe);
+    return probe;
+  }
   // Without a child the records are read here, and the library stays open
   // for the plug-ins' use; the actions wait for their first use.
   BundleProbe probe;
@@ -179,15 +224,143 @@ BundleProbe Host::Impl::probeBundle(const std::string &bundlePath,
   return probe;
 }
 
+bool Host::Impl::stopAsked() {
+  if (!options.stopRequested || !options.stopRequested())
+    return false;
+  scanStopped = true;
+  return true;
+}
+
+PluginCache *Host::Impl::cache() {
+  if (options.pluginCachePath.empty())
+    return nullptr;
+  if (!pluginCache)
+    pluginCache = std::make_unique<PluginCache>(options.pluginCachePath,
+                                                optionsFingerprint(options),
+                                                options.rescanPlugins);
+  return pluginCache.get();
+}
+
+void Host::Impl::saveCache() {
+  if (pluginCache)
+    pluginCache->save();
+}
+
+namespace {
+
+const char *const kStoppedReason = "stopped before it was read";
+
+// The plug-ins other bundles already list, by identifier: one look-up per
+// record keeps a binary with many records linear.
+std::unordered_map<std::string, Plugin *>
+listedIdentifiers(const std::vector<std::unique_ptr<Bundle>> &bundles) {
+  std::unordered_map<std::string, Plugin *> listed;
+  for (const auto &bundle : bundles)
+    for (const auto &plugin : bundle->plugins)
+      if (plugin->impl()->listed)
+        listed.emplace(plugin->identifier(), plugin.get());
+  return listed;
+}
+
+std::unique_ptr<Plugin> makePlugin(Host::Impl &host, Bundle &bundle,
+                                   const ProbedRecord &probed, void *library,
+                                   bool listed) {
+  auto impl = std::make_unique<Plugin::Impl>();
+  impl->host = &host;
+  impl->bundle = &bundle;
+  impl->index = probed.index;
+  impl->record = library ? probed.record : nullptr;
+  impl->identifier = probed.identifier;
+  impl->apiName = probed.api;
+  impl->apiVersion = probed.apiVersion;
+  impl->versionMajor = probed.versionMajor;
+  impl->versionMinor = probed.versionMinor;
+  impl->probedDescribed = probed.described;
+  impl->probedLabel = probed.label;
+  impl->bundlePath = bundle.path;
+  impl->binaryPath = bundle.binaryPath;
+  impl->listed = listed;
+  return std::make_unique<Plugin>(std::move(impl));
+}
+
+// The bundle's plug-ins from its probed records, and why the others cannot
+// be used: one line per reason, however often a binary repeats itself.
+// False when asked to stop meanwhile.
+bool acceptRecords(Host::Impl &host, Bundle &bundle, const BundleProbe &probe,
+                   bool listed, std::vector<std::string> &problems) {
+  const std::unordered_map<std::string, Plugin *> elsewhere =
+      listedIdentifiers(host.bundles);
+  // How many records carry each identifier; only the first is used.
+  std::unordered_map<std::string, size_t> copies;
+  std::vector<std::string> repeatedInOrder;
+  size_t unusable = 0;
+  for (size_t i = 0; i < probe.records.size(); ++i) {
+    if (i % kRecordsPerStopCheck == kRecordsPerStopCheck - 1 &&
+        host.stopAsked())
+      return false;
+    const ProbedRecord &probed = probe.records[i];
+    if (!probed.problem.empty()) {
+      if (++unusable <= kMaxRecordProblems)
+        problems.push_back(probed.problem);
+      continue;
+    }
+    const size_t count = ++copies[probed.identifier];
+    if (count > 1) {
+      if (count == 2)
+        repeatedInOrder.push_back(probed.identifier);
+      continue;
+    }
+    const auto loaded = elsewhere.find(probed.identifier);
+    if (loaded != elsewhere.end()) {
+      problems.push_back("plug-in " + probed.identifier +
+                         " is already loaded from " +
+                         loaded->second->bundlePath() +
+                         ", which is used; this copy is ignored");
+      continue;
+    }
+    if (!probed.loadResult.ok()) {
+      problems.push_back("plug-in " + probed.identifier + ": " +
+                         probed.loadResult.message);
+      continue;
+    }
+    bundle.plugins.push_back(
+        makePlugin(host, bundle, probed, probe.library, listed));
+  }
+  if (unusable > kMaxRecordProblems)
+    problems.push_back("and " + std::to_string(unusable - kMaxRecordProblems) +
+                       " more records cannot be used");
+  for (const std::string &id : repeatedInOrder)
+    problems.push_back("plug-in " + id + " appears " +
+                       std::to_string(copies[id]) + " times in " +
+                       bundle.binaryPath + "; the first is used");
+  return true;
+}
+
+} // namespace
+
 std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
                                             BundleUse use, std::string *error) {
+  if (!scanning)
+    scanStopped = false;
   std::vector<Plugin *> accepted;
+  auto stopped = [&] {
+    scanStopped = true;
+    if (error)
+      *error = path + ": " + kStoppedReason;
+    return accepted;
+  };
+  if (stopAsked())
+    return stopped();
   auto bundle = std::make_unique<Bundle>();
   std::string problem;
   BundleProbe probe;
   if (locate(path, bundle->path, bundle->binaryPath, problem))
     probe =
         probeBundle(bundle->path, bundle->binaryPath, use != BundleUse::Open);
+  if (!scanning)
+    saveCache();
+  if (probe.stopped)
+    return stopped();
   if (problem.empty())
     problem = probe.error;
   if (!problem.empty()) {
@@ -198,6 +371,12 @@ std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
     return accepted;
   }
 
+  std::vector<std::string> problems;
+  if (!acceptRecords(*this, *bundle, probe, use != BundleUse::Load, problems)) {
+    bundle->plugins.clear();
+    platform::closeLibrary(probe.library);
+    return stopped();
+  }
   const std::string bundlePath = bundle->path;
   std::string firstProblem;
   auto report = [&](const std::string &why) {
@@ -205,48 +384,8 @@ std::vector<Plugin *> Host::Impl::addBundle(const std::string &path,
     if (firstProblem.empty())
       firstProblem = why;
   };
-  auto holdsAlready = [&](const std::string &id) {
-    for (const auto &plugin : bundle->plugins)
-      if (plugin->identifier() == id)
-        return true;
-    return false;
-  };
-  for (const ProbedRecord &probed : probe.records) {
-    if (!probed.problem.empty()) {
-      report(probed.problem);
-      continue;
-    }
-    if (Plugin *loaded = findIdentifier(probed.identifier)) {
-      report("plug-in " + probed.identifier + " is already loaded from " +
-             loaded->bundlePath());
-      continue;
-    }
-    if (holdsAlready(probed.identifier)) {
-      report("plug-in " + probed.identifier + " appears twice in " +
-             bundle->binaryPath);
-      continue;
-    }
-    if (!probed.loadResult.ok()) {
-      report("plug-in " + probed.identifier + ": " + probed.loadResult.message);
-      continue;
-    }
-    auto impl = std::make_unique<Plugin::Impl>();
-    impl->host = this;
-    impl->bundle = bundle.get();
-    impl->index = probed.index;
-    impl->record = probe.library ? probed.record : nullptr;
-    impl->identifier = probed.identifier;
-    impl->apiName = probed.api;
-    impl->apiVersion = probed.apiVersion;
-    impl->versionMajor = probed.versionMajor;
-    impl->versionMinor = probed.versionMinor;
-    impl->probedDescribed = probed.described;
-    impl->probedLabel = probed.label;
-    impl->bundlePath = bundle->path;
-    impl->binaryPath = bundle->binaryPath;
-    impl->listed = use != BundleUse::Load;
-    bundle->plugins.push_back(std::make_unique<Plugin>(std::move(impl)));
-  }
+  for (const std::string &why : problems)
+    report(why);
   if (bundle->plugins.empty()) {
     platform::closeLibrary(probe.library);
     if (error && !firstProblem.empty())
@@ -296,11 +435,18 @@ void Host::scan() {
 
   // A bundle name found twice is taken from the first directory searched,
   // as with any search path.
+  impl_->scanStopped = false;
+  impl_->scanning = true;
   std::set<std::string> seenNames;
   for (const std::string &dir : dirs) {
+    if (impl_->scanStopped || impl_->stopAsked())
+      break;
     std::vector<fs::path> found;
-    collectBundles(toPath(dir), 0, found);
+    std::set<fs::path> visited;
+    collectBundles(toPath(dir), 0, visited, found);
     for (const fs::path &bundle : found) {
+      if (impl_->scanStopped || impl_->stopAsked())
+        break;
       if (!seenNames.insert(fromPath(bundle.filename())).second)
         continue;
       const std::string bundlePath = preferred(bundle);
@@ -309,6 +455,17 @@ void Host::scan() {
       impl_->addBundle(bundlePath, Impl::BundleUse::List, nullptr);
     }
   }
+  impl_->scanning = false;
+  impl_->saveCache();
+}
+
+bool Host::scanStopped() const { return impl_->scanStopped; }
+
+std::string defaultPluginCachePath() {
+  const std::string dir = platform::userCacheDir();
+  if (dir.empty())
+    return "";
+  return fromPath(toPath(dir) / "qeffects" / "ofxhost-plugins.cache");
 }
 
 } // namespace ofxhost

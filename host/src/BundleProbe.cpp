@@ -10,13 +10,17 @@
 #include "Platform.h"
 
 #include <sstream>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace ofxhost {
 namespace {
 
-// Long enough for a sanitizer build to open a large plug-in; a plug-in that
-// hangs in its load action is given up on after it.
-const int kProbeTimeoutMs = 30000;
+// "30 s", or "250 ms" for limits of no whole number of seconds.
+std::string durationText(int ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s"
+                        : std::to_string(ms) + " ms";
+}
 
 // One line for the parent; fields must hold no tab or newline.
 std::string answerLine(const std::vector<std::string> &fields) {
@@ -65,6 +69,9 @@ void answerProbe(Host::Impl &host, const std::string &bundlePath,
     sendLine({"E", error});
     return;
   }
+  // A binary may report one plug-in many times; the host uses the first,
+  // so only that one is loaded and described.
+  std::unordered_set<std::string> actionsRun;
   for (const ProbedRecord &probed : records) {
     if (!probed.problem.empty()) {
       sendLine({"R", std::to_string(probed.index), probed.problem});
@@ -74,7 +81,7 @@ void answerProbe(Host::Impl &host, const std::string &bundlePath,
               std::to_string(probed.apiVersion),
               std::to_string(probed.versionMajor),
               std::to_string(probed.versionMinor)});
-    if (!runActions)
+    if (!runActions || !actionsRun.insert(probed.identifier).second)
       continue;
     auto impl = std::make_unique<Plugin::Impl>();
     impl->host = &host;
@@ -106,13 +113,14 @@ bool parseProbeAnswer(const std::string &text, BundleProbe &probe,
   std::istringstream in(text);
   std::string line;
   bool done = false;
-  auto recordAt = [&probe](int index) -> ProbedRecord & {
-    for (ProbedRecord &record : probe.records)
-      if (record.index == index)
-        return record;
-    probe.records.push_back(ProbedRecord{});
-    probe.records.back().index = index;
-    return probe.records.back();
+  std::unordered_map<int, size_t> placeOfIndex;
+  auto recordAt = [&probe, &placeOfIndex](int index) -> ProbedRecord & {
+    const auto placed = placeOfIndex.emplace(index, probe.records.size());
+    if (placed.second) {
+      probe.records.push_back(ProbedRecord{});
+      probe.records.back().index = index;
+    }
+    return probe.records[placed.first->second];
   };
   while (std::getline(in, line)) {
     const std::vector<std::string> f = splitFields(line);
@@ -212,14 +220,22 @@ readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
 BundleProbe probeInChild(Host::Impl &host, const std::string &bundlePath,
                          const std::string &binary, bool runActions) {
   BundleProbe probe;
+  const int timeoutMs = host.options.probeTimeoutMs;
   const platform::ProbeRun run = platform::runProbe(
       host.options.probeProgram,
-      {bundlePath, binary, runActions ? "actions" : "records"}, kProbeTimeoutMs,
-      [&](const platform::AnswerWriter &send) {
+      {bundlePath, binary, runActions ? "actions" : "records"}, timeoutMs,
+      host.options.stopRequested, [&](const platform::AnswerWriter &send) {
         answerProbe(host, bundlePath, binary, runActions, send);
       });
   if (!run.startError.empty()) {
     probe.error = run.startError;
+    probe.lasting = false;
+    return probe;
+  }
+  if (run.stopped) {
+    probe.error = "stopped before it was read";
+    probe.stopped = true;
+    probe.lasting = false;
     return probe;
   }
   std::string stage = "starting";
@@ -228,7 +244,7 @@ BundleProbe probeInChild(Host::Impl &host, const std::string &bundlePath,
   probe.records.clear();
   if (run.timedOut)
     probe.error = "the plug-in did not answer within " +
-                  std::to_string(kProbeTimeoutMs / 1000) + " s while " + stage;
+                  durationText(timeoutMs) + " while " + stage;
   else
     probe.error = "the plug-in " + run.ending + " while " + stage;
   return probe;

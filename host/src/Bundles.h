@@ -98,6 +98,42 @@ struct BundleProbe {
   // Read in this process: the library stays open and the records' pointers
   // are valid here.
   void *library = nullptr;
+  // HostOptions::stopRequested ended the probe: nothing was learnt.
+  bool stopped = false;
+  // The findings say something about the binary, not about this moment
+  // (the probe could be started and was not stopped), so they may be kept.
+  bool lasting = true;
+};
+
+// The probe's findings per binary, kept in a file between runs (see
+// HostOptions::pluginCachePath). Entries hold for the binary's path, size
+// and modification time, and for hosts whose options give the same
+// fingerprint; anything else is a miss.
+class PluginCache {
+public:
+  PluginCache(std::string path, std::string fingerprint, bool rescan);
+  ~PluginCache();
+  PluginCache(const PluginCache &) = delete;
+  PluginCache &operator=(const PluginCache &) = delete;
+
+  // The findings kept for the binary as it is now; false when there are
+  // none.
+  bool find(const std::string &binary, BundleProbe &probe);
+  // Keeps the findings of a probe just run on the binary.
+  void remember(const std::string &binary, const BundleProbe &probe);
+  // Writes the file when something changed, merged with what other
+  // processes wrote meanwhile, by renaming a complete file into place.
+  void save();
+
+  struct Entry;
+
+private:
+  std::string path_;
+  std::string fingerprint_;
+  bool loaded_ = false;
+  std::map<std::string, Entry> entries_;
+  std::set<std::string> changed_; // binaries probed by this host
+  void load();
 };
 
 // "" for a usable record, else why not.
@@ -111,7 +147,8 @@ readBinaryRecords(const std::string &binary, std::vector<ProbedRecord> &records,
                   const std::function<void(const std::string &)> &stage,
                   void **libraryOut = nullptr);
 // readBinaryRecords in a child process, with (runActions) each good
-// record's load and describe actions. A child that crashes, exits or hangs
+// record's load and describe actions, the first time its identifier comes.
+// A child that crashes, exits or hangs (HostOptions::probeTimeoutMs)
 // becomes the probe's error, naming the step it was on.
 BundleProbe probeInChild(Host::Impl &host, const std::string &bundlePath,
                          const std::string &binary, bool runActions);

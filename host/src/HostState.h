@@ -57,6 +57,15 @@ struct Host::Impl {
                                   std::string *error);
   bool knowsBinary(const std::string &binary) const;
   Plugin *findIdentifier(const std::string &id) const;
+
+  // HostOptions::stopRequested answered true: the scan under way stops.
+  bool stopAsked();
+  bool scanStopped = false;
+  bool scanning = false; // scan() is adding bundles
+  // Opened on first use when HostOptions::pluginCachePath names a file.
+  std::unique_ptr<PluginCache> pluginCache;
+  PluginCache *cache();
+  void saveCache();
 };
 
 // The host whose action or thread pool runs on this thread, or nullptr. A

@@ -33,6 +33,9 @@ extern const char *const kBundleArchDir;
 extern const char kPathListSeparator;
 // The folder every host on this system searches for bundles.
 std::string defaultPluginDir();
+// The folder for this user's caches: $XDG_CACHE_HOME, else ~/.cache (on
+// Windows %LOCALAPPDATA%); "" when none is known.
+std::string userCacheDir();
 // The variable's value in UTF-8; false when it is not set.
 bool environmentVariable(const char *name, std::string &value);
 
@@ -62,6 +65,9 @@ struct ProbeRun {
   // It did not close its answers and end within the time limit, and was
   // ended then, with every process it had started.
   bool timedOut = false;
+  // The caller asked to stop while it ran; it was ended then, with every
+  // process it had started, and its answers mean nothing.
+  bool stopped = false;
   // How it ended otherwise: "crashed (WHAT)" or "ended the process (exit
   // status N)".
   std::string ending;
@@ -71,9 +77,13 @@ struct ProbeRun {
 // the answers and its standard error the null device. An empty program
 // means this system's default: on POSIX a fork of this process that runs
 // answerInChild, on Windows ofxhost-probe.exe in this program's folder.
+// stopRequested (may be empty) is asked at least every kStopPollMs while
+// the probe runs. The probe runs apart from this process's terminal
+// signals: a Ctrl-C meant for the command must not be blamed on a plug-in.
+const int kStopPollMs = 50;
 ProbeRun
 runProbe(const std::string &program, const std::vector<std::string> &args,
-         int timeoutMs,
+         int timeoutMs, const std::function<bool()> &stopRequested,
          const std::function<void(const AnswerWriter &)> &answerInChild);
 
 // For the probe program: its arguments in UTF-8, argv[0] first.

@@ -28,6 +28,16 @@ const char kPathListSeparator = ':';
 
 std::string defaultPluginDir() { return "/usr/OFX/Plugins"; }
 
+std::string userCacheDir() {
+  std::string dir;
+  if (environmentVariable("XDG_CACHE_HOME", dir) && !dir.empty() &&
+      dir.front() == '/')
+    return dir;
+  if (environmentVariable("HOME", dir) && !dir.empty())
+    return dir + "/.cache";
+  return "";
+}
+
 bool environmentVariable(const char *name, std::string &value) {
   const char *text = std::getenv(name);
   if (!text)
@@ -172,27 +182,68 @@ long long nowMs() {
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Everything the child wrote, until it closes the pipe or the time is up.
-bool readAll(int fd, int timeoutMs, std::string &text) {
-  const long long deadline = nowMs() + timeoutMs;
+enum class ReadEnd { Closed, TimedOut, Stopped };
+
+bool stopAsked(const std::function<bool()> &stopRequested) {
+  return stopRequested && stopRequested();
+}
+
+// Everything the child wrote, until it closes the pipe, the time is up or
+// the caller asks to stop.
+ReadEnd readAll(int fd, long long deadline,
+                const std::function<bool()> &stopRequested, std::string &text) {
   char buffer[4096];
   for (;;) {
+    if (stopAsked(stopRequested))
+      return ReadEnd::Stopped;
     const long long left = deadline - nowMs();
     if (left <= 0)
-      return false;
+      return ReadEnd::TimedOut;
     pollfd waiting{fd, POLLIN, 0};
-    const int ready = ::poll(&waiting, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR)
+    const int ready = ::poll(
+        &waiting, 1, static_cast<int>(std::min<long long>(left, kStopPollMs)));
+    if (ready == 0 || (ready < 0 && errno == EINTR))
       continue;
-    if (ready <= 0)
-      return ready == 0 ? false : true;
+    if (ready < 0)
+      return ReadEnd::Closed;
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)
-      return true;
+      return ReadEnd::Closed;
     text.append(buffer, static_cast<size_t>(got));
   }
+}
+
+// Waits, without reaping it, for the child to end: a child that closed its
+// answers yet lives on must not hold the host past the deadline either.
+ReadEnd waitForEnd(pid_t pid, long long deadline,
+                   const std::function<bool()> &stopRequested) {
+  for (;;) {
+    siginfo_t info{};
+    const int waited = ::waitid(P_PID, static_cast<id_t>(pid), &info,
+                                WEXITED | WNOHANG | WNOWAIT);
+    if (waited < 0 && errno == EINTR)
+      continue;
+    if (waited < 0 || info.si_pid == pid)
+      return ReadEnd::Closed;
+    if (stopAsked(stopRequested))
+      return ReadEnd::Stopped;
+    const long long left = deadline - nowMs();
+    if (left <= 0)
+      return ReadEnd::TimedOut;
+    const long long nap = std::min<long long>({left, kStopPollMs, 5});
+    const timespec pause{0, static_cast<long>(nap) * 1000000L};
+    ::nanosleep(&pause, nullptr);
+  }
+}
+
+// Ends the probe and whatever it started. Called while the probe is not yet
+// reaped, so that its number, which names the group, cannot have been
+// given to another process.
+void killProbeGroup(pid_t pid) {
+  ::kill(-pid, SIGKILL);
+  ::kill(pid, SIGKILL); // in case it could not be given a group of its own
 }
 
 std::string signalText(int signal) {
@@ -214,6 +265,12 @@ pid_t spawnProbeProgram(const std::string &program,
   posix_spawn_file_actions_adddup2(&files, answerFd, STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY,
                                    0);
+  // A group of its own: a Ctrl-C at the terminal goes to the foreground
+  // group, and must stop the command, not kill the plug-in being probed.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   std::vector<std::string> words = {program};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char *> argv;
@@ -221,9 +278,10 @@ pid_t spawnProbeProgram(const std::string &program,
     argv.push_back(word.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
-  const int failed =
-      posix_spawn(&pid, program.c_str(), &files, nullptr, argv.data(), environ);
+  const int failed = posix_spawn(&pid, program.c_str(), &files, &attributes,
+                                 argv.data(), environ);
   posix_spawn_file_actions_destroy(&files);
+  posix_spawnattr_destroy(&attributes);
   if (failed == 0)
     return pid;
   error = "cannot start the probe " + program + ": " + std::strerror(failed);
@@ -239,7 +297,11 @@ pid_t forkProbe(const std::function<void(const AnswerWriter &)> &answer,
     error = std::string("cannot start the probe: ") + std::strerror(errno);
     return -1;
   }
+  // Both sides set the group, so that it is set before either goes on.
+  if (pid > 0)
+    ::setpgid(pid, pid);
   if (pid == 0) {
+    ::setpgid(0, 0); // see spawnProbeProgram
     silenceOutput();
     answer([answerFd](const std::string &text) { writeAll(answerFd, text); });
     ::_exit(0);
@@ -251,7 +313,7 @@ pid_t forkProbe(const std::function<void(const AnswerWriter &)> &answer,
 
 ProbeRun
 runProbe(const std::string &program, const std::vector<std::string> &args,
-         int timeoutMs,
+         int timeoutMs, const std::function<bool()> &stopRequested,
          const std::function<void(const AnswerWriter &)> &answerInChild) {
   ProbeRun run;
   int fds[2];
@@ -260,6 +322,7 @@ runProbe(const std::string &program, const std::vector<std::string> &args,
         std::string("cannot start the probe: ") + std::strerror(errno);
     return run;
   }
+  const long long deadline = nowMs() + timeoutMs;
   const pid_t pid =
       program.empty()
           ? forkProbe(answerInChild, fds[1], run.startError)
@@ -269,14 +332,17 @@ runProbe(const std::string &program, const std::vector<std::string> &args,
     ::close(fds[0]);
     return run;
   }
-  const bool finished = readAll(fds[0], timeoutMs, run.output);
+  ReadEnd end = readAll(fds[0], deadline, stopRequested, run.output);
   ::close(fds[0]);
-  if (!finished)
-    ::kill(pid, SIGKILL);
+  if (end == ReadEnd::Closed)
+    end = waitForEnd(pid, deadline, stopRequested);
+  if (end != ReadEnd::Closed)
+    killProbeGroup(pid);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  run.timedOut = !finished;
+  run.timedOut = end == ReadEnd::TimedOut;
+  run.stopped = end == ReadEnd::Stopped;
   if (WIFSIGNALED(status))
     run.ending = "crashed (" + signalText(WTERMSIG(status)) + ")";
   else
@@ -291,7 +357,9 @@ std::vector<std::string> programArguments(int argc, char **argv) {
 }
 
 AnswerWriter takeProbeAnswers() {
-  const int answers = ::dup(STDOUT_FILENO);
+  // Close-on-exec: a helper the plug-in starts must not keep the host
+  // waiting for the end of the answers.
+  const int answers = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
   if (answers < 0)
     return nullptr;
   silenceOutput();

@@ -123,6 +123,13 @@ bool environmentVariable(const char *name, std::string &value) {
   }
 }
 
+std::string userCacheDir() {
+  std::string dir;
+  if (environmentVariable("LOCALAPPDATA", dir) && !dir.empty())
+    return dir;
+  return "";
+}
+
 std::string defaultPluginDir() {
   std::string common;
   if (!environmentVariable("CommonProgramFiles", common) || common.empty())
@@ -552,41 +559,90 @@ DWORD millisecondsLeft(ULONGLONG deadline) {
   return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
+enum class ReadEnd { Closed, TimedOut, Stopped };
+
+bool stopAsked(const std::function<bool()> &stopRequested) {
+  return stopRequested && stopRequested();
+}
+
+// Waits for the pending read, the probe's end, the deadline or a stop
+// request, asking for the last at least every kStopPollMs.
+DWORD waitForRead(HANDLE event, HANDLE process, ULONGLONG deadline,
+                  const std::function<bool()> &stopRequested, ReadEnd &cut) {
+  const HANDLE waits[] = {event, process};
+  for (;;) {
+    if (stopAsked(stopRequested)) {
+      cut = ReadEnd::Stopped;
+      return WAIT_TIMEOUT;
+    }
+    const DWORD left = millisecondsLeft(deadline);
+    if (left == 0) {
+      cut = ReadEnd::TimedOut;
+      return WAIT_TIMEOUT;
+    }
+    const DWORD woke = WaitForMultipleObjects(
+        2, waits, FALSE, std::min<DWORD>(left, DWORD(kStopPollMs)));
+    if (woke != WAIT_TIMEOUT)
+      return woke;
+  }
+}
+
 // Reads the answers until every writer has closed the pipe, or the probe
 // has ended and what it wrote is read (a process it started may hold the
-// pipe open much longer): true. False when the time is up first.
-bool readAnswers(HANDLE pipe, HANDLE process, ULONGLONG deadline,
-                 std::string &text) {
+// pipe open much longer): Closed. TimedOut or Stopped when the time is up
+// or the caller asks to stop first.
+ReadEnd readAnswers(HANDLE pipe, HANDLE process, ULONGLONG deadline,
+                    const std::function<bool()> &stopRequested,
+                    std::string &text) {
   Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!event)
-    return false;
+    return ReadEnd::TimedOut;
   char buffer[4096];
   for (;;) {
+    if (stopAsked(stopRequested))
+      return ReadEnd::Stopped;
     if (millisecondsLeft(deadline) == 0)
-      return false;
+      return ReadEnd::TimedOut;
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.get();
     DWORD got = 0;
     if (!ReadFile(pipe, buffer, sizeof buffer, nullptr, &overlapped)) {
       if (GetLastError() != ERROR_IO_PENDING)
-        return true; // every writer has closed the pipe
-      const HANDLE waits[] = {event.get(), process};
+        return ReadEnd::Closed; // every writer has closed the pipe
+      ReadEnd cut = ReadEnd::Closed;
       const DWORD woke =
-          WaitForMultipleObjects(2, waits, FALSE, millisecondsLeft(deadline));
+          waitForRead(event.get(), process, deadline, stopRequested, cut);
       if (woke != WAIT_OBJECT_0) {
-        // Ended, or out of time: a read that completed meanwhile still
+        // Ended, or cut short: a read that completed meanwhile still
         // counts, one still waiting is given up.
         CancelIo(pipe);
         if (GetOverlappedResult(pipe, &overlapped, &got, TRUE))
           text.append(buffer, got);
         if (woke == WAIT_OBJECT_0 + 1 && got > 0)
           continue;
-        return woke == WAIT_OBJECT_0 + 1;
+        return woke == WAIT_OBJECT_0 + 1 ? ReadEnd::Closed : cut;
       }
     }
     if (!GetOverlappedResult(pipe, &overlapped, &got, FALSE))
-      return true;
+      return ReadEnd::Closed;
     text.append(buffer, got);
+  }
+}
+
+// Waits for the probe to end once its answers are in, within the deadline
+// and while the caller does not ask to stop.
+ReadEnd waitForEnd(HANDLE process, ULONGLONG deadline,
+                   const std::function<bool()> &stopRequested) {
+  for (;;) {
+    if (stopAsked(stopRequested))
+      return ReadEnd::Stopped;
+    const DWORD left = millisecondsLeft(deadline);
+    if (left == 0)
+      return ReadEnd::TimedOut;
+    if (WaitForSingleObject(process,
+                            std::min<DWORD>(left, DWORD(kStopPollMs))) ==
+        WAIT_OBJECT_0)
+      return ReadEnd::Closed;
   }
 }
 
@@ -655,7 +711,7 @@ void failFast(int) { TerminateProcess(GetCurrentProcess(), kFastFail); }
 
 ProbeRun
 runProbe(const std::string &program, const std::vector<std::string> &args,
-         int timeoutMs,
+         int timeoutMs, const std::function<bool()> &stopRequested,
          const std::function<void(const AnswerWriter &)> & /*answerInChild*/) {
   ProbeRun run;
   const std::string exe = program.empty() ? defaultProbeProgram() : program;
@@ -674,19 +730,18 @@ runProbe(const std::string &program, const std::vector<std::string> &args,
   Handle job(jobFor(process.get()));
   ResumeThread(thread.get());
 
-  const bool answered =
-      readAnswers(answers.get(), process.get(), deadline, run.output);
-  const bool ended =
-      answered &&
-      WaitForSingleObject(process.get(), millisecondsLeft(deadline)) ==
-          WAIT_OBJECT_0;
-  if (!ended) {
+  ReadEnd end = readAnswers(answers.get(), process.get(), deadline,
+                            stopRequested, run.output);
+  if (end == ReadEnd::Closed)
+    end = waitForEnd(process.get(), deadline, stopRequested);
+  if (end != ReadEnd::Closed) {
     if (job)
       TerminateJobObject(job.get(), ERROR_TIMEOUT);
     else
       TerminateProcess(process.get(), ERROR_TIMEOUT);
     WaitForSingleObject(process.get(), INFINITE);
-    run.timedOut = true;
+    run.timedOut = end == ReadEnd::TimedOut;
+    run.stopped = end == ReadEnd::Stopped;
     return run;
   }
   DWORD status = 0;

@@ -4,11 +4,19 @@
 #include "HostTestSupport.h"
 #include "TestPlatform.h"
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -58,10 +66,18 @@ public:
   }
   // Copies a built test bundle into sub (created when missing).
   void install(const std::string &name, const std::string &sub = "") const {
+    installAs(name, name, sub);
+  }
+  // The same under another name, its binary renamed to match.
+  void installAs(const std::string &name, const std::string &as,
+                 const std::string &sub = "") const {
     fs::path dir = path_ / fs::u8path(sub);
     fs::create_directories(dir);
-    fs::copy(fs::u8path(bundle(name)), dir / fs::u8path(name + ".ofx.bundle"),
+    const std::string copy = ofxhost::bundlePathIn(dir.u8string(), as);
+    fs::copy(fs::u8path(bundle(name)), fs::u8path(copy),
              fs::copy_options::recursive);
+    const fs::path binary = fs::u8path(ofxhost::bundleBinaryPath(copy));
+    fs::rename(binary.parent_path() / fs::u8path(name + ".ofx"), binary);
   }
 
 private:
@@ -83,6 +99,20 @@ std::string listErrors(const Host &host) {
     text += "\n  " + error.path + ": " + error.reason;
   return text;
 }
+
+// Seconds since the watch was made.
+class Stopwatch {
+public:
+  double seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                         start_)
+        .count();
+  }
+
+private:
+  std::chrono::steady_clock::time_point start_ =
+      std::chrono::steady_clock::now();
+};
 
 // Sets an environment variable for the scope's life.
 class ScopedEnv {
@@ -429,6 +459,101 @@ TEST(BundleScanTest, OnlyTheBundlesInUseAreOpenedAndLoadsPairWithDescribes) {
       2u);
 }
 
+// Packages keep folders and bundles named with a leading '@' out of scans;
+// named explicitly, such a bundle still loads.
+TEST(BundleScanTest, NamesBeginningWithAtAreLeftOutOfScans) {
+  ScratchDir dir;
+  dir.install("HostProbe", "@hidden");
+  dir.installAs("HostProbe", "@Off");
+  Host host(isolated());
+  host.addSearchPath(dir.str());
+  host.scan();
+  EXPECT_TRUE(host.plugins().empty());
+  EXPECT_TRUE(host.errors().empty()) << listErrors(host);
+
+  std::string error;
+  EXPECT_EQ(
+      host.addBundle(ofxhost::bundlePathIn(dir.str(), "@Off"), &error).size(),
+      1u)
+      << error;
+}
+
+// Linked folders are searched like real ones; a link back up the tree is
+// searched once, not until the depth limit.
+TEST(BundleScanTest, LinkedFoldersAreSearchedOnce) {
+  ScratchDir dir;
+  dir.install("HostProbe", "elsewhere/real");
+  const fs::path search = fs::u8path(dir.sub("search"));
+  fs::create_directories(search);
+  std::error_code ec;
+  fs::create_directory_symlink(fs::u8path(dir.sub("elsewhere")),
+                               search / "linked", ec);
+  if (ec)
+    GTEST_SKIP() << "no folder links here: " << ec.message();
+  fs::create_directory_symlink(search, search / "loop", ec);
+  fs::create_directory_symlink(fs::u8path(dir.sub("elsewhere")),
+                               search / "again", ec);
+  Host host(isolated());
+  host.addSearchPath(search.u8string());
+  host.scan();
+  ASSERT_EQ(host.plugins().size(), 1u) << listErrors(host);
+  EXPECT_EQ(host.plugins()[0]->bundlePath(),
+            ofxhost::bundlePathIn((search / "again" / "real").u8string(),
+                                  "HostProbe"));
+  EXPECT_TRUE(host.errors().empty()) << listErrors(host);
+}
+
+// The same plug-in in two folders: the first searched is used, and the one
+// line about the other names both.
+TEST(BundleScanTest, AnIdentifierInTwoFoldersNamesTheCopyUsed) {
+  ScratchDir first, second;
+  first.install("HostProbe");
+  second.installAs("HostProbe", "ProbeCopy");
+  Host host(isolated());
+  host.addSearchPath(first.str());
+  host.addSearchPath(second.str());
+  host.scan();
+  const std::string used = ofxhost::bundlePathIn(first.str(), "HostProbe");
+  const std::string ignored = ofxhost::bundlePathIn(second.str(), "ProbeCopy");
+  ASSERT_EQ(host.plugins().size(), 1u) << listErrors(host);
+  EXPECT_EQ(host.plugins()[0]->bundlePath(), used);
+  ASSERT_EQ(host.errors().size(), 1u) << listErrors(host);
+  EXPECT_EQ(host.errors()[0].path, ignored);
+  EXPECT_EQ(host.errors()[0].reason,
+            std::string("plug-in ") + kProbeId + " is already loaded from " +
+                used + ", which is used; this copy is ignored");
+}
+
+// A binary that reports one plug-in 64 000 times costs one line and time
+// in proportion, with the probe in a program or without a child; a stop
+// asked for meanwhile leaves it unlisted and unblamed.
+TEST(BundleScanTest, OnePluginReportedManyTimesIsOneLine) {
+  for (bool inChild : {true, false}) {
+    HostOptions options = isolated();
+    options.probeInChildProcess = inChild;
+    Host host(options);
+    const Stopwatch watch;
+    const auto loaded = host.addBundle(bundle("RepeatedRecord"));
+    EXPECT_LT(watch.seconds(), 20.0);
+    ASSERT_EQ(loaded.size(), 1u) << listErrors(host);
+    ASSERT_EQ(host.errors().size(), 1u) << listErrors(host).substr(0, 1000);
+    EXPECT_NE(host.errors()[0].reason.find(
+                  "plug-in net.qeffects.test.Repeated appears 64000 times in " +
+                  ofxhost::bundleBinaryPath(bundle("RepeatedRecord")) +
+                  "; the first is used"),
+              std::string::npos)
+        << host.errors()[0].reason;
+  }
+  HostOptions options = isolated();
+  options.probeInChildProcess = false;
+  int asked = 0;
+  options.stopRequested = [&asked] { return ++asked > 2; };
+  Host host(options);
+  EXPECT_TRUE(host.addBundle(bundle("RepeatedRecord")).empty());
+  EXPECT_TRUE(host.scanStopped());
+  EXPECT_TRUE(host.errors().empty()) << listErrors(host);
+}
+
 TEST(BundleOpenTest, AddBundleTakesADirectoryOrTheBinary) {
   Host host(isolated());
   std::string error;
@@ -471,6 +596,261 @@ TEST(BundleOpenTest, AnEscapingExceptionBecomesAFailure) {
   ofxhost::ActionResult described = loaded[0]->describe();
   EXPECT_EQ(described.status, kOfxStatFailed);
   EXPECT_EQ(described.message, "OfxActionDescribe failed: kOfxStatFailed (1)");
+}
+
+// ---------------------------------------------------------------- probes
+
+enum class Probe { Program, Fork };
+
+std::vector<Probe> childProbes() {
+#if defined(_WIN32)
+  return {Probe::Program};
+#else
+  return {Probe::Program, Probe::Fork};
+#endif
+}
+
+HostOptions probingWith(Probe probe) {
+  HostOptions options = isolated();
+  if (probe == Probe::Fork)
+    options.probeProgram.clear();
+  return options;
+}
+
+const char *probeName(Probe probe) {
+  return probe == Probe::Program ? "probe program" : "fork";
+}
+
+// A probe that hangs, or that closes its answers and lives on, is ended at
+// the time limit; one whose plug-in leaves a helper running five seconds
+// (holding what it inherited) answers at once.
+TEST(BundleProbeTest, ProbesEndWithinTheirTimeLimit) {
+  struct Case {
+    const char *bundle;
+    int timeoutMs;
+    const char *reason; // "" when the bundle is usable
+  };
+  const Case cases[] = {
+      {"HangEntry", 1000,
+       "did not answer within 1 s while calling OfxGetNumberOfPlugins"},
+      {"HangClosedOutput", 1000, "did not answer within 1 s"},
+      {"SpawnsHelper", 20000, ""},
+  };
+  for (Probe probe : childProbes()) {
+    for (const Case &c : cases) {
+      HostOptions options = probingWith(probe);
+      options.probeTimeoutMs = c.timeoutMs;
+      Host host(options);
+      const Stopwatch watch;
+      std::string error;
+      const auto loaded = host.addBundle(bundle(c.bundle), &error);
+      EXPECT_LT(watch.seconds(), 4.0) << c.bundle << ", " << probeName(probe);
+      if (!*c.reason) {
+        EXPECT_EQ(loaded.size(), 1u) << c.bundle << ": " << error;
+        continue;
+      }
+      EXPECT_TRUE(loaded.empty()) << c.bundle;
+      EXPECT_NE(error.find(c.reason), std::string::npos)
+          << c.bundle << ", " << probeName(probe) << ": " << error;
+    }
+  }
+}
+
+// A stop asked for while a probe hangs ends it within moments: nothing is
+// held against the bundle, the bundles after it are not read, and the host
+// says the scan stopped. The next scan runs in full.
+TEST(BundleProbeTest, AStopEndsTheProbeAndTheScanWithoutBlame) {
+  ScratchDir dir;
+  dir.install("HangEntry");
+  dir.install("HostProbe");
+  for (Probe probe : childProbes()) {
+    HostOptions options = probingWith(probe);
+    options.probeTimeoutMs = 20000;
+    const Stopwatch watch;
+    options.stopRequested = [&watch] { return watch.seconds() > 0.3; };
+    Host host(options);
+    host.addSearchPath(dir.str());
+    host.scan();
+    EXPECT_LT(watch.seconds(), 5.0) << probeName(probe);
+    EXPECT_TRUE(host.scanStopped()) << probeName(probe);
+    EXPECT_TRUE(host.plugins().empty()) << probeName(probe);
+    EXPECT_TRUE(host.errors().empty()) << listErrors(host);
+
+    std::string error;
+    EXPECT_TRUE(host.addBundle(bundle("HostProbe"), &error).empty());
+    EXPECT_TRUE(host.scanStopped());
+    EXPECT_NE(error.find("stopped"), std::string::npos) << error;
+    EXPECT_TRUE(host.errors().empty()) << listErrors(host);
+  }
+  HostOptions options = isolated();
+  options.probeTimeoutMs = 1000;
+  options.stopRequested = [] { return false; };
+  Host host(options);
+  host.addSearchPath(dir.str());
+  host.scan();
+  EXPECT_FALSE(host.scanStopped());
+  EXPECT_EQ(host.plugins().size(), 1u);
+  EXPECT_TRUE(hasErrorContaining(host, "HangEntry", "did not answer"));
+}
+
+#if !defined(_WIN32)
+std::atomic<bool> interruptSeen{false};
+void noteInterrupt(int) { interruptSeen = true; }
+
+// Ctrl-C at a terminal reaches its whole foreground process group. Here
+// the test's own group stands for it: the program catches the signal and
+// asks the scan to stop; the probe, in a group of its own, never sees it,
+// so no plug-in is blamed for a crash.
+TEST(BundleProbeDeathTest, ATerminalInterruptReachesTheHostNotTheProbe) {
+  ScratchDir dir;
+  dir.install("HangEntry");
+  const auto interruptedScan = [&dir] {
+    ::setpgid(0, 0);
+    std::signal(SIGINT, noteInterrupt);
+    HostOptions options = isolated();
+    options.probeTimeoutMs = 20000;
+    options.stopRequested = [] { return interruptSeen.load(); };
+    Host host(options);
+    host.addSearchPath(dir.str());
+    std::thread terminal([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      ::kill(0, SIGINT);
+    });
+    host.scan();
+    terminal.join();
+    std::fprintf(stderr, "stopped %d, errors:%s\n", host.scanStopped(),
+                 listErrors(host).c_str());
+    std::exit(host.scanStopped() && host.errors().empty() ? 0 : 1);
+  };
+  EXPECT_EXIT(interruptedScan(), ::testing::ExitedWithCode(0),
+              "stopped 1, errors:\n");
+}
+#endif
+
+// ---------------------------------------------------------------- cache
+
+std::string cacheText(const std::string &path) { return fileBytes(path); }
+
+const char *const kCacheMagic = "qeffects ofxhost plug-in cache, version 1\n";
+
+HostOptions cachedIn(const ScratchDir &dir) {
+  HostOptions options = isolated();
+  options.pluginCachePath = dir.sub("cache/plugins.cache");
+  options.probeTimeoutMs = 1000;
+  return options;
+}
+
+std::vector<std::string> errorLines(const Host &host) {
+  std::vector<std::string> lines;
+  for (const BundleError &error : host.errors())
+    lines.push_back(error.path + ": " + error.reason);
+  return lines;
+}
+
+// A scan probes only what it has not seen: a bundle that hung costs its
+// time limit once, and its failure reads the same from the cache, until
+// its binary changes or a rescan is asked for.
+TEST(PluginCacheTest, ABrokenBundleCostsItsTimeOnce) {
+  ScratchDir plugins, cache;
+  for (const char *name : {"HangEntry", "HostProbe", "CrashLoad"})
+    plugins.install(name);
+  const HostOptions options = cachedIn(cache);
+  const auto scanned = [&](const HostOptions &with, double &seconds) {
+    auto host = std::make_unique<Host>(with);
+    host->addSearchPath(plugins.str());
+    const Stopwatch watch;
+    host->scan();
+    seconds = watch.seconds();
+    return host;
+  };
+  double seconds = 0;
+  const auto first = scanned(options, seconds);
+  EXPECT_GE(seconds, 1.0);
+  ASSERT_EQ(first->plugins().size(), 1u) << listErrors(*first);
+  ASSERT_EQ(first->errors().size(), 2u) << listErrors(*first);
+  EXPECT_TRUE(hasErrorContaining(*first, "HangEntry", "did not answer"));
+
+  const auto second = scanned(options, seconds);
+  EXPECT_LT(seconds, 1.0);
+  EXPECT_EQ(errorLines(*second), errorLines(*first));
+  ASSERT_EQ(second->plugins().size(), 1u);
+  EXPECT_EQ(second->plugins()[0]->identifier(), kProbeId);
+  // Found by the label the probe saw, without opening the binary.
+  EXPECT_EQ(second->find("Host Probe"), second->plugins()[0]);
+
+  // Changed: the crashing binary now hangs, and is probed again.
+  const std::string crashing = ofxhost::bundleBinaryPath(
+      ofxhost::bundlePathIn(plugins.str(), "CrashLoad"));
+  std::ofstream(fs::u8path(crashing), std::ios::binary | std::ios::trunc)
+      << fileBytes(ofxhost::bundleBinaryPath(bundle("HangEntry")));
+  const auto changed = scanned(options, seconds);
+  EXPECT_TRUE(hasErrorContaining(*changed, "CrashLoad", "did not answer"))
+      << listErrors(*changed);
+
+  HostOptions rescan = options;
+  rescan.rescanPlugins = true;
+  const auto rescanned = scanned(rescan, seconds);
+  EXPECT_GE(seconds, 2.0);
+  EXPECT_EQ(errorLines(*rescanned), errorLines(*changed));
+}
+
+// The cache is only ever a shortcut: a file cut short, damaged, of another
+// format or not a file at all is ignored, the bundles are probed, and a
+// whole file is written in its place. A whole file is believed.
+TEST(PluginCacheTest, DamagedOrForeignCacheFilesAreIgnoredAndRewritten) {
+  ScratchDir plugins, cache;
+  plugins.install("HostProbe");
+  const HostOptions options = cachedIn(cache);
+  const auto identifiers = [&] {
+    Host host(options);
+    host.addSearchPath(plugins.str());
+    host.scan();
+    std::string ids;
+    for (Plugin *plugin : host.plugins())
+      ids += plugin->identifier();
+    return ids + listErrors(host);
+  };
+  ASSERT_EQ(identifiers(), kProbeId);
+  const std::string good = cacheText(options.pluginCachePath);
+  ASSERT_EQ(good.rfind(kCacheMagic, 0), 0u) << good;
+  std::string forged = good;
+  const std::string realId = kProbeId;
+  forged.replace(forged.find(realId), realId.size(), "net.qeffects.Forged");
+  std::string badEscape = forged;
+  badEscape.replace(badEscape.find("Forged"), 1, "\\q");
+
+  struct Case {
+    const char *name;
+    std::string text;
+    bool believed;
+  };
+  const Case cases[] = {
+      {"whole", forged, true},
+      {"cut short", forged.substr(0, forged.size() - 8), false},
+      {"no end line", forged.substr(0, forged.rfind("end\t")), false},
+      {"other version",
+       "qeffects ofxhost plug-in cache, version 2" +
+           forged.substr(forged.find('\n')),
+       false},
+      {"other format", "[plugins]\n" + forged, false},
+      {"bad escape", badEscape, false},
+      {"empty", "", false},
+  };
+  for (const Case &c : cases) {
+    std::ofstream(fs::u8path(options.pluginCachePath),
+                  std::ios::binary | std::ios::trunc)
+        << c.text;
+    EXPECT_EQ(identifiers(), c.believed ? "net.qeffects.Forged" : kProbeId)
+        << c.name;
+    if (!c.believed) {
+      EXPECT_EQ(cacheText(options.pluginCachePath), good) << c.name;
+    }
+  }
+
+  // Not a file: ignored, and the scan goes on without one.
+  fs::remove(fs::u8path(options.pluginCachePath));
+  fs::create_directories(fs::u8path(options.pluginCachePath));
+  EXPECT_EQ(identifiers(), kProbeId);
 }
 
 class WithheldSuiteTest : public ::testing::TestWithParam<const char *> {};

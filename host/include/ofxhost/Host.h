@@ -268,7 +268,33 @@ struct HostOptions {
   // fails with "cannot start the probe PATH: ...". On Windows the time
   // limit ends the probe and every process it started (a job object).
   std::string probeProgram;
+  // How long a probe may take before it is ended and its bundle recorded
+  // as hanging.
+  int probeTimeoutMs = 30000;
+  // Asked between bundles by scan() and addBundle(), and at least every
+  // 50 ms while a probe runs. When it answers true, the probe running is
+  // ended with every process it started, nothing is recorded against its
+  // bundle, the scan stops and scanStopped() says so. Probes run apart
+  // from the terminal's signals (a process group of their own), so a
+  // Ctrl-C reaches the program, which may answer true here, never the
+  // plug-in being probed. Empty: never stop.
+  std::function<bool()> stopRequested;
+  // A file in which the probe's findings are kept per bundle, keyed by the
+  // binary's path, size and modification time, so that a scan probes only
+  // new or changed bundles; a bundle that failed stays failed, with its
+  // reason, until its binary changes. Empty: no cache (the default, so that
+  // tests and programs that load their own plug-ins stay hermetic). See
+  // defaultPluginCachePath(). A cache file that cannot be read, or that is
+  // damaged or of another format, is ignored and written anew.
+  std::string pluginCachePath;
+  // Probes every bundle again and rewrites the cache.
+  bool rescanPlugins = false;
 };
+
+// Where a program keeps its plug-in cache for this user:
+// $XDG_CACHE_HOME/qeffects/ofxhost-plugins.cache (~/.cache when unset; on
+// Windows under %LOCALAPPDATA%). "" when the system names no such folder.
+std::string defaultPluginCachePath();
 
 // One call of the progress suite by a plug-in.
 struct ProgressEvent {
@@ -360,9 +386,16 @@ public:
   // appear in plugins(), but no binary is opened in this process and no
   // action runs here until a plug-in's load() (or describe(), or
   // createInstance()): a command loads only the bundles it uses. A bundle
-  // name found in several directories is taken from the first one searched;
-  // bundles already open are skipped.
+  // name found in several directories is taken from the first one searched,
+  // and a plug-in identifier from the first bundle holding it (the others
+  // are recorded as ignored copies); bundles already open are skipped.
+  // Linked folders are followed, each real folder searched once. Folders
+  // and bundles whose names begin with '@' are left out, as packages
+  // expect (addBundle still takes such a bundle when named).
   void scan();
+  // The last scan() or addBundle() stopped early because
+  // HostOptions::stopRequested asked it to.
+  bool scanStopped() const;
   // Probes one bundle directory (or a .ofx file), opens it and runs each
   // plug-in's load action. Returns the plug-ins that loaded; failures go to
   // errors() and, for the first one, to *error when given.

@@ -8,7 +8,13 @@
  *                 (aborts, on Windows)
  *   CRASH_LOAD    the load action dies of a segmentation fault
  *                 (an access violation, on Windows)
- *   MISSING_DEPENDENCY  needs a library the loader cannot find */
+ *   MISSING_DEPENDENCY  needs a library the loader cannot find
+ *   HANG          OfxGetNumberOfPlugins never returns
+ *   HANG_CLOSED   OfxGetNumberOfPlugins closes every descriptor it has (the
+ *                 probe's answers among them), then never returns
+ *   HELPER        OfxGetNumberOfPlugins starts a process that outlives the
+ *                 probe by five seconds, then answers as a good plug-in
+ *   REPEATED      one good record, reported 64 000 times */
 #include <signal.h>
 #include <string.h>
 
@@ -34,7 +40,24 @@ static void crash(void) {
 }
 #endif
 
-#if defined(BROKEN_LOAD) || defined(MIXED) || defined(CRASH_LOAD)
+#if defined(HANG) || defined(HANG_CLOSED)
+#if defined(_WIN32)
+#include <windows.h>
+static void sleepForever(void) {
+  for (;;)
+    Sleep(INFINITE);
+}
+#else
+#include <unistd.h>
+static void sleepForever(void) {
+  for (;;)
+    pause();
+}
+#endif
+#endif
+
+#if defined(BROKEN_LOAD) || defined(MIXED) || defined(CRASH_LOAD) ||           \
+    defined(HELPER) || defined(REPEATED)
 static void setHost(OfxHost *host) { (void)host; }
 
 static OfxStatus succeed(const char *action, const void *handle,
@@ -134,6 +157,58 @@ OfxExport int OfxGetNumberOfPlugins(void) { return qfxVanishedDependency(); }
 OfxExport OfxPlugin *OfxGetPlugin(int nth) {
   (void)nth;
   return NULL;
+}
+
+#elif defined(HANG) || defined(HANG_CLOSED)
+
+OfxExport int OfxGetNumberOfPlugins(void) {
+#if defined(HANG_CLOSED) && !defined(_WIN32)
+  for (int fd = 0; fd < 1024; ++fd)
+    close(fd);
+#endif
+  sleepForever();
+  return 1;
+}
+OfxExport OfxPlugin *OfxGetPlugin(int nth) {
+  (void)nth;
+  return NULL;
+}
+
+#elif defined(HELPER) || defined(REPEATED)
+
+#if defined(HELPER) && !defined(_WIN32)
+#include <unistd.h>
+/* Started as a plug-in might start a licence daemon: it inherits every
+ * descriptor not marked close-on-exec. */
+static void startHelper(void) {
+  if (fork() == 0) {
+    execl("/bin/sh", "sh", "-c", "sleep 5", (char *)NULL);
+    _exit(127);
+  }
+}
+#elif defined(HELPER)
+static void startHelper(void) {}
+#endif
+
+#if defined(HELPER)
+#define RECORD_ID "net.qeffects.test.Helper"
+#define RECORD_COUNT 1
+#else
+#define RECORD_ID "net.qeffects.test.Repeated"
+#define RECORD_COUNT 64000
+#endif
+
+static OfxPlugin record = {
+    kOfxImageEffectPluginApi, 1, RECORD_ID, 1, 0, setHost, succeed};
+
+OfxExport int OfxGetNumberOfPlugins(void) {
+#if defined(HELPER)
+  startHelper();
+#endif
+  return RECORD_COUNT;
+}
+OfxExport OfxPlugin *OfxGetPlugin(int nth) {
+  return nth >= 0 && nth < RECORD_COUNT ? &record : NULL;
 }
 
 #else
