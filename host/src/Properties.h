@@ -63,6 +63,9 @@ struct PropertySet::Impl {
                        Property *&out);
   Property &define(const Locked &held, const std::string &name,
                    PropertySet::Type type);
+  // After the plug-in set kOfxPropLabel: the short and long labels follow
+  // it, unless the plug-in set them itself (the standard's 1.4 rule).
+  void labelChanged(const Locked &held);
   // Whether the plug-in wrote the property; false for an unknown name.
   bool setByPlugin(const std::string &name) const;
 };

@@ -210,6 +210,21 @@ OfxStatus PropertySet::Impl::prepareSet(const Locked &held,
   return kOfxStatOK;
 }
 
+void PropertySet::Impl::labelChanged(const Locked &) {
+  auto label = props.find(kOfxPropLabel);
+  if (label == props.end() || label->second.type != Type::String ||
+      label->second.values.strings.empty())
+    return;
+  const std::string text = label->second.values.strings.front();
+  for (const char *name : {kOfxPropShortLabel, kOfxPropLongLabel}) {
+    auto it = props.find(name);
+    if (it == props.end() || it->second.setByPlugin ||
+        it->second.type != Type::String)
+      continue;
+    it->second.values.strings.assign(1, text);
+  }
+}
+
 bool PropertySet::Impl::setByPlugin(const std::string &name) const {
   const Locked held = lock();
   auto it = props.find(name);
@@ -232,6 +247,9 @@ void copyProperties(const PropertySet &from, PropertySet &to,
     Property &target = dst.define(dstHeld, name, source.type);
     target.values = source.values;
     target.initial = source.initial;
+    // A context descriptor or an instance goes on knowing what the plug-in
+    // chose itself (the label rule below depends on it).
+    target.setByPlugin = source.setByPlugin;
   }
 }
 

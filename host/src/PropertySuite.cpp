@@ -6,6 +6,8 @@
 #include "Properties.h"
 #include "Suites.h"
 
+#include <cstring>
+
 namespace ofxhost {
 namespace {
 
@@ -64,6 +66,8 @@ OfxStatus setOne(OfxPropertySetHandle handle, const char *name, int index,
   if (status != kOfxStatOK)
     return status;
   CSlot<T>::store(CSlot<T>::of(prop->values)[index], value);
+  if (index == 0 && std::strcmp(name, kOfxPropLabel) == 0)
+    set->labelChanged(held);
   return kOfxStatOK;
 }
 
@@ -96,6 +100,8 @@ OfxStatus setMany(OfxPropertySetHandle handle, const char *name, int count,
   for (int i = 0; i < count; ++i)
     CSlot<T>::store(stored[i], values[i]);
   prop->setByPlugin = true;
+  if (std::strcmp(name, kOfxPropLabel) == 0)
+    set->labelChanged(held);
   return kOfxStatOK;
 }
 
