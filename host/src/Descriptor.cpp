@@ -39,6 +39,9 @@ Descriptor::Impl::Impl() : EffectImpl(false) {
   props.setString(kOfxPropPluginDescription, "");
   props.setString(kOfxImageEffectPropNoSpatialAwareness, "false");
   props.setString("OfxImageEffectPropCPURenderSupported", "true");
+  defineGpuUnsupported(props);
+  props.setString("OfxImageEffectPropColourManagementStyle",
+                  "OfxImageEffectColourManagementNone");
   params.props.setInt(kOfxPropParamSetNeedsSyncing, 0);
   params.props.setStrings(kOfxPluginPropParamPageOrder, {});
 }

@@ -98,6 +98,16 @@ struct AbortSwitch {
 // render: a headless host never renders thumbnails.
 void defineRenderKind(PropertySet &inArgs);
 
+// GPU rendering is not offered. Plug-ins written for API 1.5 ask anyway,
+// so every GPU path (OpenGL, OpenCL, CUDA, Metal) is answered "false": on
+// the host, on a fresh descriptor (the plug-in's defaults) and on
+// instances. The names come from the standard's GPU extension, whose
+// header this host does not use.
+void defineGpuUnsupported(PropertySet &props);
+// A sequence or render action's arguments: no GPU path is enabled, and
+// there is no queue, stream or image of one.
+void defineGpuRenderArgs(PropertySet &inArgs);
+
 struct Instance::Impl : EffectImpl {
   Impl();
   ~Impl() override;

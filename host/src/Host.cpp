@@ -1,6 +1,7 @@
 // The host object: its property set, the suites it hands out and the
 // bookkeeping of which host a suite call belongs to.
 #include "Bundles.h"
+#include "Effects.h"
 #include "Handles.h"
 #include "HostState.h"
 #include "Properties.h"
@@ -37,8 +38,7 @@ unsigned resolveCpuCount(unsigned requested) {
 // to take those paths at all. (The names come from the GPU and colour
 // extensions of the standard, whose headers this host does not use.)
 void defineUnofferedFeatures(PropertySet &props) {
-  props.setString("OfxImageEffectPropOpenGLRenderSupported", "false");
-  props.setString("OfxImageEffectPropOpenCLSupported", "false");
+  defineGpuUnsupported(props);
   props.setString("OfxImageEffectPropCPURenderSupported", "true");
   props.setString("OfxImageEffectPropColourManagementStyle",
                   "OfxImageEffectColourManagementNone");
@@ -147,7 +147,10 @@ void Host::Impl::buildHostProperties() {
   props.setString(kOfxPropType, kOfxTypeImageEffectHost);
   props.setString(kOfxPropName, "net.qeffects.headlesshost");
   props.setString(kOfxPropLabel, "QEffects headless host");
-  props.setInts(kOfxPropAPIVersion, {1, 4});
+  // Every property the 1.5 tables list for what the host writes is here;
+  // GPU rendering and colour management, which 1.5 makes optional, are
+  // answered as not offered.
+  props.setInts(kOfxPropAPIVersion, {1, 5});
   props.setInts(kOfxPropVersion, {1, 0, 0});
   props.setString(kOfxPropVersionLabel, "1.0.0");
   props.setInt(kOfxImageEffectHostPropIsBackground, 1);

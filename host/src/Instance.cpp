@@ -105,6 +105,28 @@ void defineRenderKind(PropertySet &inArgs) {
   inArgs.setString(kOfxImageEffectPropThumbnailRender, "false");
 }
 
+void defineGpuUnsupported(PropertySet &props) {
+  for (const char *name : {"OfxImageEffectPropOpenGLRenderSupported",
+                           "OfxImageEffectPropOpenCLSupported",
+                           "OfxImageEffectPropOpenCLRenderSupported",
+                           "OfxImageEffectPropCudaRenderSupported",
+                           "OfxImageEffectPropCudaStreamSupported",
+                           "OfxImageEffectPropMetalRenderSupported"})
+    props.setString(name, "false");
+}
+
+void defineGpuRenderArgs(PropertySet &inArgs) {
+  defineGpuUnsupported(inArgs);
+  for (const char *name :
+       {"OfxImageEffectPropOpenGLEnabled", "OfxImageEffectPropOpenCLEnabled",
+        "OfxImageEffectPropCudaEnabled", "OfxImageEffectPropMetalEnabled"})
+    inArgs.setInt(name, 0);
+  for (const char *name :
+       {"OfxImageEffectPropOpenCLCommandQueue", "OfxImageEffectPropOpenCLImage",
+        "OfxImageEffectPropCudaStream", "OfxImageEffectPropMetalCommandQueue"})
+    inArgs.setPointer(name, nullptr);
+}
+
 // ---------------------------------------------------------------- Impl
 
 bool AbortSwitch::poll() {
@@ -312,6 +334,7 @@ ActionResult Instance::render(const RenderRequest &request) {
   inArgs.setInt(kOfxImageEffectPropRenderQualityDraft, 0);
   inArgs.setString(kOfxImageEffectPropNoSpatialAwareness, "false");
   defineRenderKind(inArgs);
+  defineGpuRenderArgs(inArgs);
   RequestedImages requested(*this);
   if (!impl_->destroyed && impl_->owner->impl()->host->options.imagePolicy ==
                                ImagePolicy::Requested) {

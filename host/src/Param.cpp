@@ -91,6 +91,9 @@ void defineNumericDefaults(PropertySet &props, const std::string &type,
 
 void defineValueDefaults(PropertySet &props, const std::string &type,
                          const TypeInfo &info) {
+  // Keys interpolate linearly here, whatever a plug-in asks for.
+  if (type == kOfxParamTypeInteger || type == kOfxParamTypeDouble)
+    props.setString(kOfxParamInterpType, kOfxParamInterpTypeLinear);
   props.setInt(kOfxParamPropAnimates, info.kind != TypeInfo::StringBased ||
                                           type == kOfxParamTypeStrChoice);
   props.setInt(kOfxParamPropIsAnimating, 0);
