@@ -217,6 +217,8 @@ Components Clip::components() const {
 }
 
 void Clip::setConnected(bool connected) {
+  if (connected != this->connected())
+    impl_->instance->clipPreferencesCurrent.store(false);
   impl_->props.setInt(kOfxImageClipPropConnected, connected ? 1 : 0);
 }
 

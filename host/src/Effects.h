@@ -123,6 +123,9 @@ struct Instance::Impl : EffectImpl {
   // Guards the region-of-definition action against a plug-in asking for
   // its own output's region while answering it.
   std::atomic<int> rodDepth{0};
+  // False until the clip preferences have run, and again after a clip was
+  // connected or disconnected: a sequence must not begin on stale ones.
+  std::atomic<bool> clipPreferencesCurrent{false};
 
   Clip *findClip(const std::string &name) const;
   OfxRectD defaultRegionOfDefinition(double time);

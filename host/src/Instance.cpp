@@ -291,6 +291,7 @@ ActionResult Instance::clipPreferences() {
 
   const ActionResult result =
       impl_->run(kOfxImageEffectActionGetClipPreferences, nullptr, &outArgs);
+  impl_->clipPreferencesCurrent.store(true);
 
   // Applied whatever the answer: on failure these are still the defaults,
   // and a headless host has nothing better to render with.
@@ -359,12 +360,20 @@ void fillSequenceArgs(PropertySet &inArgs, double first, double last,
   inArgs.setInt(kOfxImageEffectPropRenderQualityDraft, 0);
   inArgs.setString(kOfxImageEffectPropNoSpatialAwareness, "false");
   defineRenderKind(inArgs);
+  defineGpuRenderArgs(inArgs);
 }
 
 } // namespace
 
 ActionResult Instance::beginSequenceRender(double first, double last,
                                            OfxPointD scale) {
+  // The standard has the clip preferences settled before a sequence
+  // begins; a caller that connects no source never asked for them.
+  if (!impl_->clipPreferencesCurrent.load()) {
+    const ActionResult preferences = clipPreferences();
+    if (!preferences.ok())
+      return preferences;
+  }
   PropertySet inArgs;
   fillSequenceArgs(inArgs, first, last, scale);
   return impl_->run(kOfxImageEffectActionBeginSequenceRender, &inArgs, nullptr);

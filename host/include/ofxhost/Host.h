@@ -576,6 +576,9 @@ public:
   ActionResult clipPreferences();
 
   ActionResult render(const RenderRequest &request);
+  // Runs the clip preferences first when they have not run since the
+  // instance was created or a clip was connected or disconnected, and
+  // answers their failure instead of beginning.
   ActionResult beginSequenceRender(double first, double last,
                                    OfxPointD scale = {1.0, 1.0});
   ActionResult endSequenceRender(double first, double last,
