@@ -148,6 +148,64 @@ void defineInteractDefaults(PropertySet &props) {
 
 double interpolate(double a, double b, double t) { return a + (b - a) * t; }
 
+// The spatial double types: the project axis each dimension follows, and
+// whether the value is a position (which the project's offset moves) or a
+// size. The older kOfxParamDoubleTypeNormalised* types are not here: their
+// values stay normalised and the plug-in converts them itself.
+struct SpatialType {
+  const char *doubleType;
+  char axis; // 'x', 'y', or '*' for x then y
+  bool position;
+};
+
+const SpatialType spatialTypes[] = {
+    {kOfxParamDoubleTypeX, 'x', false},
+    {kOfxParamDoubleTypeXAbsolute, 'x', true},
+    {kOfxParamDoubleTypeY, 'y', false},
+    {kOfxParamDoubleTypeYAbsolute, 'y', true},
+    {kOfxParamDoubleTypeXY, '*', false},
+    {kOfxParamDoubleTypeXYAbsolute, '*', true},
+};
+
+std::string stringOr(const PropertySet &props, const char *name) {
+  if (!props.has(name) || props.type(name) != PropertySet::Type::String ||
+      props.dimension(name) < 1)
+    return "";
+  return props.getString(name);
+}
+
+const SpatialType *normalisedSpatialDefault(const PropertySet &props) {
+  if (stringOr(props, kOfxParamPropDefaultCoordinateSystem) !=
+      kOfxParamCoordinatesNormalised)
+    return nullptr;
+  const std::string doubleType = stringOr(props, kOfxParamPropDoubleType);
+  for (const SpatialType &spatial : spatialTypes)
+    if (doubleType == spatial.doubleType)
+      return &spatial;
+  return nullptr;
+}
+
+// canonical = normalised * project size (+ project offset for a position).
+std::vector<double> canonicalDefault(const PropertySet &props,
+                                     std::vector<double> value,
+                                     const ProjectFrame &project) {
+  const SpatialType *spatial = normalisedSpatialDefault(props);
+  if (!spatial)
+    return value;
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char axis = spatial->axis != '*' ? spatial->axis
+                      : i == 0             ? 'x'
+                      : i == 1             ? 'y'
+                                           : '\0';
+    if (axis == '\0')
+      continue; // a third dimension has no project axis
+    const double size = axis == 'x' ? project.size.x : project.size.y;
+    const double offset = axis == 'x' ? project.offset.x : project.offset.y;
+    value[i] = value[i] * size + (spatial->position ? offset : 0.0);
+  }
+  return value;
+}
+
 } // namespace
 
 int paramDimension(const std::string &type) {
@@ -319,7 +377,7 @@ std::vector<double> Param::Impl::integral(double t1, double t2) const {
   return out;
 }
 
-void Param::Impl::resetToDefault() {
+void Param::Impl::resetToDefault(const ProjectFrame *project) {
   keys.clear();
   if (!props.has(kOfxParamPropDefault)) {
     value = clamp({});
@@ -336,6 +394,8 @@ void Param::Impl::resetToDefault() {
       defaults.push_back(v);
   else if (props.type(kOfxParamPropDefault) == PropertySet::Type::Double)
     defaults = props.getDoubles(kOfxParamPropDefault);
+  if (project && isDoubleBased())
+    defaults = canonicalDefault(props, std::move(defaults), *project);
   value = clamp(defaults);
 }
 

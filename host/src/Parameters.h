@@ -14,6 +14,12 @@ namespace ofxhost {
 
 struct ParamSetImpl;
 
+// The project an instance lives in, in canonical coordinates.
+struct ProjectFrame {
+  OfxPointD size{0.0, 0.0};
+  OfxPointD offset{0.0, 0.0};
+};
+
 struct Param::Impl {
   Impl(ParamSetImpl *owner, std::string name, std::string type);
   ~Impl();
@@ -39,8 +45,10 @@ struct Param::Impl {
   // The slope of the value at time (0 outside the keyed span).
   std::vector<double> derivativeAt(double time) const;
   std::vector<double> integral(double t1, double t2) const;
-  // Applies the defaults of kOfxParamPropDefault to the value.
-  void resetToDefault();
+  // Applies the defaults of kOfxParamPropDefault to the value. With a
+  // project, a spatial default the plug-in gave in normalised coordinates
+  // (kOfxParamPropDefaultCoordinateSystem) becomes canonical.
+  void resetToDefault(const ProjectFrame *project = nullptr);
 };
 
 // Parameters of a descriptor or of an instance, in definition order.

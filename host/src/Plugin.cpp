@@ -39,21 +39,30 @@ std::string initialComponents(const PropertySet &clip) {
   return supported.front();
 }
 
-void defineInstanceProperties(PropertySet &props, const std::string &context) {
+ProjectFrame projectOf(const HostOptions &options) {
+  return ProjectFrame{options.projectSize, options.projectOffset};
+}
+
+void defineInstanceProperties(PropertySet &props, const std::string &context,
+                              const ProjectFrame &project) {
+  const OfxPointD &size = project.size;
+  const OfxPointD &offset = project.offset;
   props.setString(kOfxPropType, kOfxTypeImageEffectInstance);
   props.setString(kOfxImageEffectPropContext, context);
   props.setPointer(kOfxPropInstanceData, nullptr);
-  props.setDoubles(kOfxImageEffectPropProjectSize, {1920.0, 1080.0});
-  props.setDoubles(kOfxImageEffectPropProjectOffset, {0.0, 0.0});
-  props.setDoubles(kOfxImageEffectPropProjectExtent, {1920.0, 1080.0});
+  props.setDoubles(kOfxImageEffectPropProjectSize, {size.x, size.y});
+  props.setDoubles(kOfxImageEffectPropProjectOffset, {offset.x, offset.y});
+  props.setDoubles(kOfxImageEffectPropProjectExtent,
+                   {offset.x + size.x, offset.y + size.y});
   props.setDouble(kOfxImageEffectPropProjectPixelAspectRatio, 1.0);
   props.setDouble(kOfxImageEffectInstancePropEffectDuration, 100.0);
   props.setInt(kOfxImageEffectInstancePropSequentialRender, 0);
   props.setDouble(kOfxImageEffectPropFrameRate, 25.0);
   props.setInt(kOfxPropIsInteractive, 0);
   props.setInt(kOfxImageEffectFrameVarying, 0);
-  // GPU rendering is not offered: every instance renders on the CPU.
-  props.setString("OfxImageEffectPropOpenGLRenderSupported", "false");
+  // GPU rendering is not offered: every instance renders on the CPU,
+  // whatever its plug-in declared it could do.
+  defineGpuUnsupported(props);
   props.setString("OfxImageEffectPropCPURenderSupported", "true");
 }
 
@@ -243,7 +252,8 @@ std::unique_ptr<Instance> Plugin::createInstance(const std::string &context,
   impl->owner = this;
   impl->context = context;
   copyProperties(descriptor.props, impl->props);
-  defineInstanceProperties(impl->props, context);
+  const ProjectFrame project = projectOf(impl_->host->options);
+  defineInstanceProperties(impl->props, context, project);
   impl->props.setPointer(kOfxImageEffectPropPluginHandle,
                          impl_->descriptorImpl->handle());
   copyProperties(descriptor.params.props, impl->params.props);
@@ -260,7 +270,7 @@ std::unique_ptr<Instance> Plugin::createInstance(const std::string &context,
                                                described->type());
     copyProperties(described->props(), param->props);
     param->props.setString(kOfxPropType, kOfxTypeParameterInstance);
-    param->resetToDefault();
+    param->resetToDefault(&project);
     impl->params.params.push_back(std::make_unique<Param>(std::move(param)));
   }
 

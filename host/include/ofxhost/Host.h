@@ -247,6 +247,12 @@ struct HostOptions {
   bool searchEnvironmentPath = true;
   // Make multiThreadNumCPUs fail with this status (kOfxStatOK: it works).
   OfxStatus numCpusStatus = kOfxStatOK;
+  // The project instances are created in, in canonical coordinates: its
+  // size and the offset of its lower left corner (the extent is their
+  // sum). A spatial parameter whose default is given normalised starts
+  // with default * size as its value (plus the offset for a position).
+  OfxPointD projectSize{1920.0, 1080.0};
+  OfxPointD projectOffset{0.0, 0.0};
   // Each bundle's binary is checked against its ELF headers (a binary cut
   // short faults inside dlopen; on Windows, against its PE headers: a DLL
   // for this processor), then read in a child process first, which also
