@@ -3,6 +3,7 @@
 // temporary one) is left behind. While listing, a bad bundle is reported on
 // stderr and every good plug-in is still listed.
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <filesystem>
 #include <fstream>
@@ -16,7 +17,10 @@ namespace fs = std::filesystem;
 using ofxrender_test::listDir;
 using ofxrender_test::pattern;
 using ofxrender_test::RunResult;
+using ofxrender_test::RunningTool;
 using ofxrender_test::runTool;
+using ofxrender_test::startTool;
+using ofxrender_test::waitTool;
 using ofxrender_test::ToolTest;
 using ofxrender_test::writeFile;
 
@@ -287,9 +291,72 @@ TEST_F(BadBundles, RenderingWithOneFailsInOneLineWithoutOutput) {
     EXPECT_NE(run.err.find("cannot load " + bundle(broken.name)),
               std::string::npos)
         << broken.name << ": " << run.err;
+    EXPECT_EQ(occurrences(run.err, bundle(broken.name)), 1u)
+        << broken.name << ": " << run.err;
     EXPECT_EQ(lineCount(run.err), 1) << broken.name << ": " << run.err;
     EXPECT_EQ(listDir(dir_), before_) << broken.name << ": files left behind";
   }
+}
+
+// The user's cache folder for the scope's life.
+class CacheHome {
+public:
+  explicit CacheHome(const std::string &dir) {
+    if (const char *old = std::getenv("XDG_CACHE_HOME"))
+      saved_ = old, hadValue_ = true;
+    ::setenv("XDG_CACHE_HOME", dir.c_str(), 1);
+  }
+  ~CacheHome() {
+    if (hadValue_)
+      ::setenv("XDG_CACHE_HOME", saved_.c_str(), 1);
+    else
+      ::unsetenv("XDG_CACHE_HOME");
+  }
+
+private:
+  std::string saved_;
+  bool hadValue_ = false;
+};
+
+// Commands started side by side share one plug-in cache: each lists the
+// same and names each broken bundle once, and one whole cache file is left
+// (no temporary ones). Later commands read it to the same effect, as they
+// do when told to rescan or to do without it; without it nothing is written.
+TEST_F(BadBundles, CommandsSideBySideShareOnePluginCache) {
+  const std::string home = path("cache");
+  const CacheHome cacheHome(home);
+  const std::string cache = home + "/qeffects/ofxhost-plugins.cache";
+  const std::vector<std::string> list = {"list", "--plugin-path", plugins_};
+  const RunningTool first = startTool(list);
+  const RunningTool second = startTool(list);
+  const RunResult one = waitTool(first);
+  const RunResult other = waitTool(second);
+  ASSERT_EQ(one.exitCode, 0) << one.err;
+  EXPECT_EQ(other.exitCode, 0) << other.err;
+  EXPECT_EQ(other.out, one.out);
+  EXPECT_EQ(other.err, one.err);
+  EXPECT_EQ(lineCount(one.err), static_cast<int>(std::size(kBrokenBundles)) + 1)
+      << one.err;
+
+  const std::string text = contents(cache);
+  EXPECT_EQ(text.rfind("qeffects ofxhost plug-in cache, version 1\n", 0), 0u)
+      << text.substr(0, 200);
+  EXPECT_NE(text.find("\nend\t"), std::string::npos) << text.substr(0, 200);
+  EXPECT_EQ(listDir(home + "/qeffects"),
+            std::vector<std::string>{"ofxhost-plugins.cache"});
+
+  for (const std::vector<std::string> &extra :
+       {std::vector<std::string>{}, {"--rescan"}, {"--no-cache"}}) {
+    std::vector<std::string> args = list;
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult again = runTool(args);
+    EXPECT_EQ(again.out, one.out) << (extra.empty() ? "" : extra[0]);
+    EXPECT_EQ(again.err, one.err) << (extra.empty() ? "" : extra[0]);
+  }
+  fs::remove(cache);
+  EXPECT_EQ(runTool({"list", "--no-cache", "--plugin-path", plugins_}).out,
+            one.out);
+  EXPECT_FALSE(fs::exists(cache));
 }
 
 // Every usable filter describes and renders from the same folder, silently:

@@ -1,14 +1,20 @@
 #include "PluginLookup.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
+#include "Interrupt.h"
 #include "ToolError.h"
 
 namespace fs = std::filesystem;
 
 namespace ofxrender {
 namespace {
+
+bool rescanPlugins = false;
+bool pluginCacheOff = false;
 
 bool looksLikePath(const std::string &name) {
   if (name.find('/') != std::string::npos)
@@ -29,9 +35,10 @@ ofxhost::Plugin &pluginFromPath(ofxhost::Host &host, const std::string &path) {
     throw usageError("no plug-in bundle at " + path);
   std::string error;
   const std::vector<ofxhost::Plugin *> plugins = host.addBundle(path, &error);
+  // The host's error starts with the bundle's path already.
   if (plugins.empty())
-    throw renderError("cannot load " + path + ": " +
-                      (error.empty() ? "it holds no plug-in" : error));
+    throw renderError("cannot load " +
+                      (error.empty() ? path + ": it holds no plug-in" : error));
   if (plugins.size() > 1) {
     std::string identifiers;
     for (ofxhost::Plugin *plugin : plugins)
@@ -57,10 +64,20 @@ std::string probeProgramBesideTool() {
 
 } // namespace
 
+void setPluginCacheUse(bool rescan, bool noCache) {
+  rescanPlugins = rescan;
+  pluginCacheOff = noCache;
+}
+
 ofxhost::HostOptions toolHostOptions() {
   ofxhost::HostOptions options;
   options.probeInChildProcess = true;
   options.probeProgram = probeProgramBesideTool();
+  options.stopRequested = [] { return interrupted(); };
+  const char *noCache = std::getenv("OFXRENDER_NO_CACHE");
+  if (!pluginCacheOff && !(noCache && std::strcmp(noCache, "1") == 0))
+    options.pluginCachePath = ofxhost::defaultPluginCachePath();
+  options.rescanPlugins = rescanPlugins;
   return options;
 }
 

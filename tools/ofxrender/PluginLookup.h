@@ -9,8 +9,14 @@
 namespace ofxrender {
 
 // The host every command runs: it reads each bundle in a child process
-// first, as the folders users point the tool at may hold anything.
+// first, as the folders users point the tool at may hold anything, keeps
+// what it found in the user's plug-in cache (see setPluginCacheUse), and
+// stops scanning when the job is interrupted.
 ofxhost::HostOptions toolHostOptions();
+
+// --rescan probes every bundle again and rewrites the cache; --no-cache
+// (or OFXRENDER_NO_CACHE=1) neither reads nor writes it.
+void setPluginCacheUse(bool rescan, bool noCache);
 
 // Adds the --plugin-path directories (searched first) and scans.
 void scanPlugins(ofxhost::Host &host, const std::vector<std::string> &paths);

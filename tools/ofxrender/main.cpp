@@ -64,6 +64,20 @@ void addPluginPathOption(CLI::App &command, std::vector<std::string> &paths) {
       ->type_name("DIR");
 }
 
+// The plug-in cache flags, taken by every command.
+struct CacheFlags {
+  bool rescan = false;
+  bool noCache = false;
+};
+
+void addCacheOptions(CLI::App &command, CacheFlags &flags) {
+  command.add_flag("--rescan", flags.rescan,
+                   "Probe every bundle again and rewrite the plug-in cache");
+  command.add_flag("--no-cache", flags.noCache,
+                   "Neither read nor write the plug-in cache (also "
+                   "OFXRENDER_NO_CACHE=1)");
+}
+
 // "render PLUGIN --help": what --set and --key accept for that plug-in.
 void printPluginParameters(const RenderSettings &settings) {
   ofxhost::Host host(toolHostOptions());
@@ -188,10 +202,12 @@ int run(int argc, char **argv) {
   app.footer(kFooter);
   app.set_version_flag("--version", versionLine());
 
+  CacheFlags cacheFlags;
   std::vector<std::string> listPaths;
   CLI::App *list = app.add_subcommand(
       "list", "List the plug-ins found: identifier, version, label, bundle");
   addPluginPathOption(*list, listPaths);
+  addCacheOptions(*list, cacheFlags);
 
   DescribeSettings describeSettings;
   CLI::App *describeCommand = app.add_subcommand(
@@ -203,11 +219,13 @@ int run(int argc, char **argv) {
   describeCommand->add_flag("--json", describeSettings.json,
                             "One JSON document, texts exactly as declared");
   addPluginPathOption(*describeCommand, describeSettings.pluginPaths);
+  addCacheOptions(*describeCommand, cacheFlags);
 
   RenderSettings renderSettings;
   CLI::App *render =
       app.add_subcommand("render", "Render INPUT through PLUGIN into OUTPUT");
   addRenderOptions(*render, renderSettings);
+  addCacheOptions(*render, cacheFlags);
 
   try {
     app.parse(argc, argv);
@@ -215,10 +233,12 @@ int run(int argc, char **argv) {
     if (error.get_exit_code() != 0)
       throw usageError(error.what());
     const int code = app.exit(error); // --help, --version
+    setPluginCacheUse(cacheFlags.rescan, cacheFlags.noCache);
     if (!renderSettings.plugin.empty())
       printPluginParameters(renderSettings);
     return code;
   }
+  setPluginCacheUse(cacheFlags.rescan, cacheFlags.noCache);
 
   if (list->parsed())
     listPlugins(listPaths);
