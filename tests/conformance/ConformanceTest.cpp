@@ -120,6 +120,20 @@ TEST(Conformance, HostLibraryHandsOverEveryPropertyTheStandardLists) {
       "OfxImageEffectActionBeginSequenceRender inArgs",
       "OfxImageEffectActionRender inArgs",
       "OfxImageEffectActionEndSequenceRender inArgs",
+      "defaults of host",
+      "defaults of effect descriptor",
+      "defaults of clip descriptor",
+      "defaults of parameter set descriptor",
+      "defaults of parameter descriptor integer",
+      "defaults of parameter descriptor double2d",
+      "defaults of parameter descriptor string",
+      "defaults of parameter descriptor choice",
+      "defaults of effect instance",
+      "defaults of clip instance at create",
+      "defaults of OfxImageEffectActionGetClipPreferences outArgs",
+      "defaults of OfxImageEffectActionRender inArgs",
+      "spatial defaults",
+      "action order",
   };
   for (const char *context :
        {kOfxImageEffectContextFilter, kOfxImageEffectContextGeneral}) {
@@ -140,7 +154,9 @@ TEST(Conformance, ProbeNamesWhatTheHostLeavesOut) {
   ofxhost::HostOptions options = isolatedOptions();
   options.omittedHostProperties = {kOfxPropHostOSHandle,
                                    kOfxImageEffectPropSupportsTiles,
-                                   "OfxImageEffectPropOpenGLRenderSupported"};
+                                   kOfxImageEffectPropRenderQualityDraft,
+                                   "OfxImageEffectPropOpenGLRenderSupported",
+                                   "OfxImageEffectPropCudaRenderSupported"};
   options.withheldSuites = {"OfxTimeLineSuite"};
   const Report report = probeHost(kOfxImageEffectContextFilter, options);
   const std::set<std::string> found(report.findings.begin(),
@@ -148,11 +164,72 @@ TEST(Conformance, ProbeNamesWhatTheHostLeavesOut) {
   const std::set<std::string> expected = {
       "host: OfxPropHostOSHandle is missing",
       "host: OfxImageEffectPropSupportsTiles is missing",
+      "host: OfxImageEffectPropRenderQualityDraft is missing",
+      "host: OfxImageEffectPropRenderQualityDraft is missing: its default is "
+      "0",
+      "host: OfxImageEffectPropOpenGLRenderSupported is missing",
       "host: OfxImageEffectPropOpenGLRenderSupported is missing: it must "
+      "say \"false\"",
+      "host: OfxImageEffectPropCudaRenderSupported is missing: it must "
       "say \"false\"",
       "host: OfxTimeLineSuite version 1 is not offered",
   };
   EXPECT_EQ(found, expected) << listed(report.findings);
+}
+
+// A caller that connects no source (a generator's, say) still gets the
+// clip preferences before the sequence begins.
+TEST(Conformance, SequenceBeginsAfterTheClipPreferences) {
+  ofxhost::Host host(isolatedOptions());
+  std::string error;
+  std::vector<ofxhost::Plugin *> loaded = host.addBundle(probeBundle(), &error);
+  ASSERT_EQ(loaded.size(), 1u) << error;
+  auto instance = loaded.front()->createInstance(kOfxImageEffectContextGeneral);
+  ASSERT_TRUE(instance);
+  EXPECT_TRUE(instance->beginSequenceRender(0, 1).ok());
+  EXPECT_TRUE(instance->endSequenceRender(0, 1).ok());
+  const Report report = reportFromMessages(host.messages());
+  EXPECT_TRUE(report.findings.empty()) << listed(report.findings);
+  EXPECT_TRUE(report.checked.count("action order"));
+}
+
+// Spatial defaults given normalised become canonical in the project the
+// instance is made in; the older normalised types keep what was given.
+TEST(Conformance, NormalisedDefaultsFollowTheProject) {
+  ofxhost::HostOptions options = isolatedOptions();
+  options.projectSize = {64.0, 48.0};
+  options.projectOffset = {10.0, 5.0};
+  ofxhost::Host host(options);
+  std::string error;
+  std::vector<ofxhost::Plugin *> loaded = host.addBundle(probeBundle(), &error);
+  ASSERT_EQ(loaded.size(), 1u) << error;
+  auto instance = loaded.front()->createInstance(kOfxImageEffectContextFilter);
+  ASSERT_TRUE(instance);
+  const struct {
+    const char *param;
+    std::vector<double> value;
+  } cases[] = {
+      {"cornerNormalised", {10 + 0.4 * 64, 5 + 0.6 * 48}},
+      {"sizeNormalised", {0.25 * 64, 0.5 * 48}},
+      {"widthNormalised", {0.25 * 64}},
+      {"topNormalised", {5 + 0.75 * 48}},
+      {"cornerCanonical", {12, 34}},
+      {"cornerOldStyle", {0.4, 0.6}},
+      {"sizeOldStyle", {0.25, 0.5}},
+      {"angleNormalised", {0.5}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.param);
+    const std::vector<double> value = instance->param(c.param).valueAt(0);
+    ASSERT_EQ(value.size(), c.value.size());
+    for (size_t i = 0; i < value.size(); ++i)
+      EXPECT_NEAR(value[i], c.value[i], 1e-9);
+  }
+  EXPECT_EQ(instance->props().getDoubles(kOfxImageEffectPropProjectExtent),
+            (std::vector<double>{74.0, 53.0}));
+  const Report report = reportFromMessages(host.messages());
+  EXPECT_TRUE(report.findings.empty()) << listed(report.findings);
+  EXPECT_TRUE(report.checked.count("spatial defaults"));
 }
 
 // ---------------------------------------------------------------- ofxrender
@@ -208,8 +285,83 @@ TEST(Conformance, OfxrenderHandsOverEveryPropertyTheStandardLists) {
   for (const char *kind :
        {"host", "effect instance", "image", "clip instance at render",
         "OfxImageEffectActionRender inArgs",
-        "OfxImageEffectActionBeginSequenceRender inArgs"})
+        "OfxImageEffectActionBeginSequenceRender inArgs", "action order"})
     EXPECT_TRUE(checked.count(kind)) << "the probe never checked " << kind;
+}
+
+// What ofxrender prints for one command, stdout and stderr together.
+std::string ofxrenderOutput(const std::string &arguments) {
+  const std::string command = "OFX_PLUGIN_PATH= OFXRENDER_NO_CACHE=1 '" +
+                              std::string(OFXRENDER_BIN) + "' " + arguments +
+                              " --plugin-path '" + QFX_TEST_BUNDLE_OUTPUT_DIR +
+                              "' 2>&1";
+  std::string output;
+  FILE *pipe = ::popen(command.c_str(), "r");
+  if (!pipe)
+    return output;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, n);
+  ::pclose(pipe);
+  return output;
+}
+
+// The lines describing one parameter: its heading ("  NAME (Type)") and
+// the lines indented under it.
+std::string paramBlock(const std::string &text, const std::string &name) {
+  const size_t start = text.find("\n  " + name + " (");
+  if (start == std::string::npos)
+    return "";
+  size_t end = start + 1;
+  while ((end = text.find('\n', end + 1)) != std::string::npos &&
+         text.compare(end + 1, 4, "    ") == 0)
+    ;
+  return text.substr(start, end == std::string::npos ? end : end - start);
+}
+
+// describe and render --help say in which coordinates a spatial
+// parameter's values are, and when its default was given normalised.
+TEST(Conformance, OfxrenderSaysWhichCoordinatesAParameterTakes) {
+  const struct {
+    const char *param;
+    const char *text; // "" for a parameter that is not spatial
+    const char *json;
+  } cases[] = {
+      {"cornerNormalised",
+       "coordinates:   canonical (pixels at full scale; default given "
+       "normalised)",
+       R"("coordinates": "canonical",
+      "defaultCoordinates": "normalised")"},
+      {"cornerCanonical", "coordinates:   canonical (pixels at full scale)",
+       R"("coordinates": "canonical",
+      "defaultCoordinates": "canonical")"},
+      {"cornerOldStyle",
+       "coordinates:   normalised (fractions of the project size)",
+       R"("coordinates": "normalised")"},
+      {"angleNormalised", "", ""},
+  };
+  const std::string probe = "net.qeffects.test.ConformanceProbe";
+  const std::string described = ofxrenderOutput("describe " + probe);
+  const std::string help = ofxrenderOutput("render " + probe + " --help");
+  const std::string json = ofxrenderOutput("describe --json " + probe);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.param);
+    for (const std::string *text : {&described, &help}) {
+      const std::string block = paramBlock(*text, c.param);
+      ASSERT_FALSE(block.empty()) << *text;
+      if (*c.text)
+        EXPECT_NE(block.find(c.text), std::string::npos) << block;
+      else
+        EXPECT_EQ(block.find("coordinates:"), std::string::npos) << block;
+    }
+    const size_t at = json.find("\"name\": \"" + std::string(c.param) + "\"");
+    ASSERT_NE(at, std::string::npos) << json;
+    const std::string entry = json.substr(at, json.find('}', at) - at);
+    if (*c.json)
+      EXPECT_NE(entry.find(c.json), std::string::npos) << entry;
+    else
+      EXPECT_EQ(entry.find("coordinates"), std::string::npos) << entry;
+  }
 }
 
 } // namespace

@@ -1,8 +1,10 @@
-# cmake -DPROPS=props.tsv -DACTIONS=action-args.tsv -DOUTPUT=facts.inc -P
+# cmake -DPROPS=props.tsv -DACTIONS=action-args.tsv -DDEFAULTS=defaults.tsv
+#       -DOUTPUT=facts.inc -P
 #
-# Turns the two fact tables into C initialisers for the conformance probe:
+# Turns the fact tables into C initialisers for the conformance probe:
 #   {"set", "", "property", "type", dimension},          one per props row
 #   {"action", "inArgs", "property", "type", dimension}, one per action row
+#   {"where", "property", "type", "default"},            one per default row
 
 cmake_policy(SET CMP0007 NEW) # keep the empty fields of a row
 
@@ -16,6 +18,14 @@ function(emit_rows tsv kind out_var)
     # Fields may be empty; keep them by splitting on tabs by hand.
     string(REPLACE "\t" ";" fields "${line}")
     list(GET fields 0 group)
+    if(kind STREQUAL "defaults")
+      list(GET fields 1 name)
+      list(GET fields 2 type)
+      list(GET fields 3 value)
+      string(APPEND rows
+        "  {\"${group}\", \"${name}\", \"${type}\", \"${value}\"},\n")
+      continue()
+    endif()
     if(kind STREQUAL "props")
       set(args "")
       list(GET fields 1 name)
@@ -35,9 +45,12 @@ endfunction()
 
 emit_rows("${PROPS}" props prop_rows)
 emit_rows("${ACTIONS}" actions action_rows)
-set(text "/* Generated from ${PROPS} and ${ACTIONS}; do not edit. */\n")
+emit_rows("${DEFAULTS}" defaults default_rows)
+set(text "/* Generated from the tables in facts/; do not edit. */\n")
 string(APPEND text "static const Fact propertyFacts[] = {\n${prop_rows}};\n")
 string(APPEND text "static const Fact actionFacts[] = {\n${action_rows}};\n")
+string(APPEND text
+  "static const DefaultFact defaultFacts[] = {\n${default_rows}};\n")
 # Rewrite only on change, so the probe is not rebuilt for nothing.
 if(EXISTS "${OUTPUT}")
   file(READ "${OUTPUT}" old)
