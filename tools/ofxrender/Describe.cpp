@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 
@@ -99,6 +100,36 @@ json describeClip(ofxhost::Descriptor &descriptor, const std::string &name) {
   return clip;
 }
 
+bool oneOf(const std::string &value, std::initializer_list<const char *> set) {
+  for (const char *item : set)
+    if (value == item)
+      return true;
+  return false;
+}
+
+// Which coordinates a double parameter's values are in, for the spatial
+// types: "canonical" (pixels at full scale) or "normalised" (fractions of
+// the project, the older types a plug-in converts itself); null for the
+// others. The host converts a canonical parameter's default when the
+// plug-in gave it normalised, so that is said too.
+void putCoordinates(json &param, const PropertySet &props) {
+  const std::string doubleType = text(props, kOfxParamPropDoubleType);
+  if (doubleType.rfind("OfxParamDoubleTypeNormalised", 0) == 0) {
+    param["coordinates"] = "normalised";
+    return;
+  }
+  if (!oneOf(doubleType,
+             {kOfxParamDoubleTypeX, kOfxParamDoubleTypeXAbsolute,
+              kOfxParamDoubleTypeY, kOfxParamDoubleTypeYAbsolute,
+              kOfxParamDoubleTypeXY, kOfxParamDoubleTypeXYAbsolute}))
+    return;
+  param["coordinates"] = "canonical";
+  const bool normalisedDefault =
+      text(props, kOfxParamPropDefaultCoordinateSystem) ==
+      kOfxParamCoordinatesNormalised;
+  param["defaultCoordinates"] = normalisedDefault ? "normalised" : "canonical";
+}
+
 std::map<std::string, std::string> pagesOfParams(ofxhost::Descriptor &d) {
   std::map<std::string, std::string> pageOf;
   for (const std::string &name : d.paramNames()) {
@@ -131,6 +162,7 @@ json describeParam(ofxhost::Descriptor &descriptor, const std::string &name,
   putIfPresent(param, "increment", props, kOfxParamPropIncrement);
   putIfPresent(param, "digits", props, kOfxParamPropDigits);
   putIfPresent(param, "doubleType", props, kOfxParamPropDoubleType);
+  putCoordinates(param, props);
   if (props.has(kOfxParamPropChoiceOption))
     param["options"] = list(props, kOfxParamPropChoiceOption);
   param["animates"] = flag(props, kOfxParamPropAnimates, true);
@@ -169,7 +201,7 @@ json describePlugin(ofxhost::Plugin &plugin) {
       {"supportsMultiResolution",
        flag(effect, kOfxImageEffectPropSupportsMultiResolution, true)},
       {"hostFrameThreading",
-       flag(effect, kOfxImageEffectPluginPropHostFrameThreading, false)},
+       flag(effect, kOfxImageEffectPluginPropHostFrameThreading, true)},
       {"singleInstance",
        flag(effect, kOfxImageEffectPluginPropSingleInstance, false)},
       {"temporalClipAccess",
@@ -275,6 +307,16 @@ bool unbounded(const json &v) {
   return v.is_number_float() && std::fabs(v.get<double>()) >= 1e300;
 }
 
+// What --set takes for a spatial parameter, and in what its default
+// (shown as the plug-in gave it) is.
+std::string coordinatesText(const json &param) {
+  if (param["coordinates"] == "normalised")
+    return "normalised (fractions of the project size)";
+  if (param.value("defaultCoordinates", "") == "normalised")
+    return "canonical (pixels at full scale; default given normalised)";
+  return "canonical (pixels at full scale)";
+}
+
 void writeParam(std::ostream &out, const json &param) {
   out << "  " << param["name"].get<std::string>() << " ("
       << shortName(param["type"].get<std::string>()) << ")";
@@ -305,6 +347,8 @@ void writeParam(std::ostream &out, const json &param) {
   line("increment:     ", "increment");
   line("digits:        ", "digits");
   line("double type:   ", "doubleType");
+  if (param.contains("coordinates"))
+    out << "      coordinates:   " << coordinatesText(param) << "\n";
   if (param.contains("options")) {
     out << "      options:\n";
     int index = 0;
