@@ -257,7 +257,7 @@ struct HostOptions {
   // short faults inside dlopen; on Windows, against its PE headers: a DLL
   // for this processor), then read in a child process first, which also
   // runs its plug-ins' load and describe actions when scanning or adding: a
-  // binary that crashes, exits or hangs there (30 s) is recorded in
+  // binary that crashes, exits or hangs there (probeTimeoutMs) is recorded in
   // errors() with the step it died in, and this process never opens it.
   // Off: only the header check guards the records read here, and the
   // actions first run on use. Off by default for programs that load only
@@ -271,8 +271,9 @@ struct HostOptions {
   // dlopen. Programs with threads of their own must give the program.
   // Windows has no fork: there an empty name means ofxhost-probe.exe in the
   // folder of the running program, and when none is there every probe
-  // fails with "cannot start the probe PATH: ...". On Windows the time
-  // limit ends the probe and every process it started (a job object).
+  // fails with "cannot start the probe PATH: ...". The time limit ends the
+  // probe and every process it started (on Windows a job object, elsewhere
+  // its process group).
   std::string probeProgram;
   // How long a probe may take before it is ended and its bundle recorded
   // as hanging.
@@ -289,7 +290,8 @@ struct HostOptions {
   // binary's path, size and modification time, so that a scan probes only
   // new or changed bundles; a bundle that failed stays failed, with its
   // reason, until its binary changes. Empty: no cache (the default, so that
-  // tests and programs that load their own plug-ins stay hermetic). See
+  // tests and programs that load their own plug-ins stay hermetic). Used
+  // with probeInChildProcess, by scan() and addBundle(). See
   // defaultPluginCachePath(). A cache file that cannot be read, or that is
   // damaged or of another format, is ignored and written anew.
   std::string pluginCachePath;
