@@ -231,6 +231,9 @@ OfxStatus propReset(OfxPropertySetHandle h, const char *name) {
     if (it == set->props.end())
       return kOfxStatErrUnknown;
     it->second.values = it->second.initial;
+    // Back to the host's value: the plug-in no longer holds it (a short
+    // label follows the label again, a region of interest is the default).
+    it->second.setByPlugin = false;
     return kOfxStatOK;
   });
 }

@@ -114,6 +114,23 @@ TEST_F(PropertySuiteTest, ResetRestoresTheHostsValue) {
   EXPECT_EQ(suite_->propReset(h_, "missing"), kOfxStatErrUnknown);
 }
 
+// The short and long labels follow the label unless the plug-in set them;
+// a reset hands a label back to the host, and to the label.
+TEST_F(PropertySuiteTest, ResetLabelsFollowTheLabelAgain) {
+  for (const char *name :
+       {kOfxPropLabel, kOfxPropShortLabel, kOfxPropLongLabel})
+    set_.setString(name, "host");
+  ASSERT_EQ(suite_->propSetString(h_, kOfxPropShortLabel, 0, "S"), kOfxStatOK);
+  ASSERT_EQ(suite_->propSetString(h_, kOfxPropLabel, 0, "L"), kOfxStatOK);
+  EXPECT_EQ(set_.getString(kOfxPropShortLabel), "S");
+  EXPECT_EQ(set_.getString(kOfxPropLongLabel), "L");
+  ASSERT_EQ(suite_->propReset(h_, kOfxPropShortLabel), kOfxStatOK);
+  EXPECT_EQ(set_.getString(kOfxPropShortLabel), "host");
+  ASSERT_EQ(suite_->propSetString(h_, kOfxPropLabel, 0, "M"), kOfxStatOK);
+  EXPECT_EQ(set_.getString(kOfxPropShortLabel), "M");
+  EXPECT_EQ(set_.getString(kOfxPropLongLabel), "M");
+}
+
 TEST_F(PropertySuiteTest, ForeignAndNullHandlesAreRefused) {
   int i = 0;
   int notASet = 0;
