@@ -1,7 +1,9 @@
 // Direct tests of the tool's pure helpers: frame ranges and patterns, the
-// rounding of regions to pixels, tiling and window parsing.
+// rounding of regions to pixels, tiling and window parsing, and the lines
+// that report broken bundles.
 #include <gtest/gtest.h>
 
+#include "ListPlugins.h"
 #include "Progress.h"
 #include "RenderJob.h"
 #include "Sequence.h"
@@ -113,6 +115,22 @@ TEST(ProgressBar, ShowsFramesAndThePluginsProgressWithinTheFrame) {
                        "\r[######################........] 1/2 b.png: "
                        "Blurring 50%" +
                        erase + "\n");
+}
+
+// A bundle's errors, however many and however interleaved with another's,
+// make one line in the order the bundles first failed; repeats are said
+// once, and past a few distinct reasons only their number is.
+TEST(BundleProblems, OneLinePerBundleWithItsDistinctReasons) {
+  std::vector<ofxhost::BundleError> errors = {{"a", "cut short"},
+                                              {"b", "twice"}};
+  for (int i = 0; i < 1000; ++i)
+    errors.push_back({"b", "twice"});
+  for (const char *reason : {"one", "two", "three", "four", "five"})
+    errors.push_back({"a", reason});
+  EXPECT_EQ(bundleProblems(errors),
+            (std::vector<std::string>{"a: cut short; one; two; and 3 more",
+                                      "b: twice"}));
+  EXPECT_TRUE(bundleProblems({}).empty());
 }
 
 } // namespace

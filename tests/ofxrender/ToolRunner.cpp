@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char **environ;
 
@@ -18,7 +19,8 @@ namespace fs = std::filesystem;
 
 namespace ofxrender_test {
 
-RunningTool startTool(const std::vector<std::string> &args) {
+RunningTool startTool(const std::vector<std::string> &args,
+                      const std::vector<std::string> &environment) {
   static int started = 0;
   ::unsetenv("OFX_PLUGIN_PATH");
   const std::string base = fs::temp_directory_path() /
@@ -41,9 +43,17 @@ RunningTool startTool(const std::vector<std::string> &args) {
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, tool.errPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  // The entries given come first: a name found twice is read at its first.
+  std::vector<std::string> envStrings = environment;
+  std::vector<char *> env;
+  for (std::string &entry : envStrings)
+    env.push_back(entry.data());
+  for (char **entry = environ; *entry; ++entry)
+    env.push_back(*entry);
+  env.push_back(nullptr);
   pid_t pid = 0;
   const int spawned =
-      posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), environ);
+      posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     ADD_FAILURE() << "cannot start " << OFXRENDER_BIN << ": "
@@ -69,8 +79,26 @@ RunResult waitTool(const RunningTool &tool) {
   return result;
 }
 
-RunResult runTool(const std::vector<std::string> &args) {
-  return waitTool(startTool(args));
+bool waitForChildProcess(const RunningTool &tool, std::chrono::seconds limit) {
+  const fs::path tasks = "/proc/" + std::to_string(tool.pid) + "/task";
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    // The tool may end meanwhile, and its folder go with it.
+    std::error_code error;
+    for (fs::directory_iterator task(tasks, error);
+         !error && task != fs::directory_iterator(); task.increment(error)) {
+      int child = 0;
+      if (std::ifstream(task->path() / "children") >> child)
+        return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+RunResult runTool(const std::vector<std::string> &args,
+                  const std::vector<std::string> &environment) {
+  return waitTool(startTool(args, environment));
 }
 
 std::string bundleDir() { return QFX_TEST_BUNDLE_DIR; }
@@ -154,6 +182,19 @@ std::vector<float> pattern(int width, int height, int channels,
       }
     }
   return values;
+}
+
+std::string copyBundle(const std::string &from, const std::string &name,
+                       const std::string &to, const std::string &as) {
+  const std::string copyName = as.empty() ? name : as;
+  const std::string copy = to + "/" + copyName + ".ofx.bundle";
+  fs::create_directories(to);
+  fs::copy(from + "/" + name + ".ofx.bundle", copy,
+           fs::copy_options::recursive);
+  const std::string binaries = copy + "/Contents/Linux-x86-64/";
+  if (copyName != name)
+    fs::rename(binaries + name + ".ofx", binaries + copyName + ".ofx");
+  return copy;
 }
 
 std::vector<std::string> listDir(const std::string &dir) {

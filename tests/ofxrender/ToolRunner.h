@@ -3,6 +3,7 @@
 // OpenImageIO to set up inputs and check outputs.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,8 +20,10 @@ struct RunResult {
 };
 
 // Runs OFXRENDER_BIN with args, capturing stdout and stderr. The plug-in
-// path environment variable is cleared so only --plugin-path counts.
-RunResult runTool(const std::vector<std::string> &args);
+// path environment variable is cleared so only --plugin-path counts;
+// environment ("NAME=VALUE") is added to what the tool inherits.
+RunResult runTool(const std::vector<std::string> &args,
+                  const std::vector<std::string> &environment = {});
 
 // A tool process running in the background, for tests that run several at
 // once or signal one.
@@ -28,8 +31,12 @@ struct RunningTool {
   int pid = -1;
   std::string outPath, errPath; // where its stdout and stderr go
 };
-RunningTool startTool(const std::vector<std::string> &args);
+RunningTool startTool(const std::vector<std::string> &args,
+                      const std::vector<std::string> &environment = {});
 RunResult waitTool(const RunningTool &tool);
+// Waits until the tool has a child process (a probe of a bundle it scans),
+// for at most `limit`; false if none came.
+bool waitForChildProcess(const RunningTool &tool, std::chrono::seconds limit);
 // "render --plugin-path EFFECTS --plugin-path PROBES plugin input output
 // extra..."
 std::vector<std::string> renderArgs(const std::string &plugin,
@@ -90,6 +97,12 @@ placedIn(int x, int y, int fullWidth, int fullHeight) {
 // alpha taking every kind of value (0, partial, 1) across the picture.
 std::vector<float> pattern(int width, int height, int channels,
                            bool premultiplied);
+
+// Copies the bundle NAME.ofx.bundle of folder `from` into folder `to` as
+// AS.ofx.bundle (NAME when AS is empty), its binary renamed to match, and
+// returns the copy's path.
+std::string copyBundle(const std::string &from, const std::string &name,
+                       const std::string &to, const std::string &as = "");
 
 // Names of the entries of dir (to catch left-over temporary files).
 std::vector<std::string> listDir(const std::string &dir);

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "ToolError.h"
@@ -15,7 +16,21 @@ volatile sig_atomic_t g_signal = 0;
 char g_tempPath[4096];
 volatile sig_atomic_t g_haveTemp = 0;
 
-void writeLine(const char *text) {
+// The crash note in force. Atomic pointers are lock-free here, so the
+// handler may read one.
+std::atomic<const CrashNote::Text *> g_crashNote{nullptr};
+static_assert(std::atomic<const CrashNote::Text *>::is_always_lock_free);
+// Set by the first thread to crash: a second one does not write.
+std::atomic<int> g_crashed{0};
+// A child forked from this process (the host's fallback probe) inherits the
+// handlers; its crashes are the host's to report, not ours.
+pid_t g_toolProcess = 0;
+
+// A plug-in that overflows its stack on the main thread still gets its
+// line: the handler runs on a stack of its own.
+alignas(16) char g_crashStack[64 * 1024];
+
+void writeText(const char *text) {
   const ssize_t ignored = ::write(2, text, std::strlen(text));
   (void)ignored;
 }
@@ -30,8 +45,60 @@ extern "C" void onInterrupt(int sig) {
   }
   if (g_haveTemp)
     ::unlink(g_tempPath);
-  writeLine("ofxrender: error: interrupted again; stopped at once\n");
+  writeText("ofxrender: error: interrupted again; stopped at once\n");
   ::_exit(interruptExitCode(sig));
+}
+
+// strsignal() may allocate; these are the signals a crash ends with.
+const char *crashName(int sig) {
+  switch (sig) {
+  case SIGSEGV:
+    return "SIGSEGV, Segmentation fault";
+  case SIGBUS:
+    return "SIGBUS, Bus error";
+  case SIGFPE:
+    return "SIGFPE, Floating point exception";
+  case SIGILL:
+    return "SIGILL, Illegal instruction";
+  case SIGABRT:
+    return "SIGABRT, Aborted";
+  default:
+    return "a fatal signal";
+  }
+}
+
+// Says who crashed, removes the temporary file, then lets the signal end
+// the process as it would have without us, so that the exit status (139,
+// 134, ...) and any core dump stay what they were.
+extern "C" void onCrash(int sig) {
+  if (::getpid() == g_toolProcess && g_crashed.exchange(1) == 0) {
+    if (g_haveTemp)
+      ::unlink(g_tempPath);
+    const CrashNote::Text *note = g_crashNote.load();
+    writeText(note ? note->before.c_str() : "ofxrender: crashed (");
+    writeText(crashName(sig));
+    writeText(note ? note->after.c_str() : ")\n");
+  }
+  // The signal is blocked while this runs: raised again, it ends the
+  // process on return. A fault that was real would also fault again.
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void installCrashHandlers() {
+  g_toolProcess = ::getpid();
+  stack_t stack;
+  std::memset(&stack, 0, sizeof stack);
+  stack.ss_sp = g_crashStack;
+  stack.ss_size = sizeof g_crashStack;
+  ::sigaltstack(&stack, nullptr);
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = onCrash;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_ONSTACK;
+  for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+    ::sigaction(sig, &action, nullptr);
 }
 
 } // namespace
@@ -46,6 +113,7 @@ void installInterruptHandlers() {
   action.sa_flags = 0;
   for (int sig : {SIGINT, SIGTERM, SIGHUP})
     ::sigaction(sig, &action, nullptr);
+  installCrashHandlers();
 }
 
 int interruptSignal() { return g_signal; }
@@ -54,7 +122,7 @@ bool interrupted() { return g_signal != 0; }
 
 int interruptExitCode(int sig) { return 128 + sig; }
 
-void throwIfInterrupted() {
+void throwIfInterrupted(const char *unfinished) {
   const int sig = g_signal;
   if (sig == 0)
     return;
@@ -63,7 +131,7 @@ void throwIfInterrupted() {
                       (sig == SIGINT    ? "SIGINT"
                        : sig == SIGTERM ? "SIGTERM"
                                         : "SIGHUP") +
-                      "; nothing was written for the unfinished frame");
+                      "; " + unfinished);
 }
 
 void registerTempFile(const std::string &path) {
@@ -75,5 +143,12 @@ void registerTempFile(const std::string &path) {
 }
 
 void unregisterTempFile() { g_haveTemp = 0; }
+
+CrashNote::CrashNote(const std::string &plugin, const std::string &doing)
+    : text_{"ofxrender: plug-in " + plugin + " crashed (",
+            ") while " + doing + "\n"},
+      previous_(g_crashNote.exchange(&text_)) {}
+
+CrashNote::~CrashNote() { g_crashNote.store(previous_); }
 
 } // namespace ofxrender

@@ -3,34 +3,104 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "Interrupt.h"
 #include "PluginLookup.h"
-#include "ofxhost/Host.h"
+#include "SearchFolders.h"
 
 namespace ofxrender {
+namespace {
 
-void listPlugins(const std::vector<std::string> &pluginPaths) {
-  ofxhost::Host host(toolHostOptions());
-  scanPlugins(host, pluginPaths);
-  for (const ofxhost::BundleError &error : host.errors())
-    std::fprintf(stderr, "ofxrender: cannot load %s: %s\n", error.path.c_str(),
-                 error.reason.c_str());
+// Enough to say what is wrong; more would bury the other bundles' lines.
+const size_t kMostReasonsShown = 3;
 
+struct BundleReasons {
+  std::string path;
+  std::vector<std::string> reasons; // distinct, in order
+  size_t moreReasons = 0;           // distinct ones not kept
+};
+
+void addReason(BundleReasons &bundle, const std::string &reason) {
+  if (std::find(bundle.reasons.begin(), bundle.reasons.end(), reason) !=
+      bundle.reasons.end())
+    return;
+  if (bundle.reasons.size() < kMostReasonsShown)
+    bundle.reasons.push_back(reason);
+  else
+    ++bundle.moreReasons;
+}
+
+std::string problemLine(const BundleReasons &bundle) {
+  std::string line = bundle.path + ": ";
+  for (size_t i = 0; i < bundle.reasons.size(); ++i)
+    line += (i == 0 ? "" : "; ") + bundle.reasons[i];
+  if (bundle.moreReasons > 0)
+    line += "; and " + std::to_string(bundle.moreReasons) + " more";
+  return line;
+}
+
+// The listing's lines, made before any is printed, so that a stop asked for
+// meanwhile prints none.
+std::vector<std::string> listingLines(ofxhost::Host &host) {
   std::vector<ofxhost::Plugin *> plugins = host.plugins();
   std::stable_sort(plugins.begin(), plugins.end(),
                    [](ofxhost::Plugin *a, ofxhost::Plugin *b) {
                      return a->identifier() < b->identifier();
                    });
+  std::vector<std::string> lines;
   for (ofxhost::Plugin *plugin : plugins) {
+    throwIfInterrupted("nothing was listed");
+    const CrashNote note(plugin->identifier(), "being described");
     const ofxhost::ActionResult described = plugin->describe();
     if (!described.ok())
       std::fprintf(stderr, "ofxrender: cannot describe %s in %s: %s\n",
                    plugin->identifier().c_str(), plugin->bundlePath().c_str(),
                    described.message.c_str());
     const std::string label = described.ok() ? plugin->label() : "";
-    std::printf("%s\t%u.%u\t%s\t%s\n", plugin->identifier().c_str(),
-                plugin->versionMajor(), plugin->versionMinor(), label.c_str(),
-                plugin->bundlePath().c_str());
+    char version[32];
+    std::snprintf(version, sizeof version, "%u.%u", plugin->versionMajor(),
+                  plugin->versionMinor());
+    lines.push_back(plugin->identifier() + "\t" + version + "\t" + label +
+                    "\t" + plugin->bundlePath());
   }
+  return lines;
+}
+
+} // namespace
+
+std::vector<std::string>
+bundleProblems(const std::vector<ofxhost::BundleError> &errors) {
+  std::vector<BundleReasons> bundles;
+  for (const ofxhost::BundleError &error : errors) {
+    auto bundle = std::find_if(
+        bundles.begin(), bundles.end(),
+        [&](const BundleReasons &b) { return b.path == error.path; });
+    if (bundle == bundles.end())
+      bundle = bundles.insert(bundles.end(), BundleReasons{error.path, {}, 0});
+    addReason(*bundle, error.reason);
+  }
+  std::vector<std::string> lines;
+  for (const BundleReasons &bundle : bundles)
+    lines.push_back(problemLine(bundle));
+  return lines;
+}
+
+void listPlugins(const std::vector<std::string> &pluginPaths) {
+  const ofxhost::HostOptions options = toolHostOptions();
+  ofxhost::Host host(options);
+  scanPlugins(host, pluginPaths);
+  // What a stopped scan found is partial, and the bundle whose probe it cut
+  // short did nothing wrong: nothing is listed, no bundle is blamed.
+  throwIfInterrupted("nothing was listed");
+  for (const std::string &problem : bundleProblems(host.errors()))
+    std::fprintf(stderr, "ofxrender: cannot load %s\n", problem.c_str());
+  const std::vector<std::string> lines = listingLines(host);
+  throwIfInterrupted("nothing was listed");
+
+  if (lines.empty())
+    std::fprintf(stderr, "ofxrender: no plug-ins found; %s\n",
+                 searchedFoldersText(options, pluginPaths).c_str());
+  for (const std::string &line : lines)
+    std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
 

@@ -4,11 +4,23 @@
 #include <string>
 #include <vector>
 
+#include "ofxhost/Host.h"
+
 namespace ofxrender {
 
 // Prints "identifier<TAB>major.minor<TAB>label<TAB>bundle path" per plug-in
-// to stdout, sorted by identifier; bundles or plug-ins that fail are
-// reported on stderr with the reason and the rest is still listed.
+// to stdout, sorted by identifier; each bundle that fails, or holds
+// plug-ins that fail, is reported in one line on stderr with the reasons,
+// and the rest is still listed. With no plug-in at all, one stderr line
+// says which folders were searched. A stop asked for while scanning ends
+// the command with nothing listed.
 void listPlugins(const std::vector<std::string> &pluginPaths);
+
+// One "PATH: reasons" per bundle, in the order the bundles first failed:
+// the distinct reasons of its errors joined by "; ", the first few only
+// when there are many (a binary may report one broken plug-in a thousand
+// times).
+std::vector<std::string>
+bundleProblems(const std::vector<ofxhost::BundleError> &errors);
 
 } // namespace ofxrender

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "Interrupt.h"
+#include "SearchFolders.h"
 #include "ToolError.h"
 
 namespace fs = std::filesystem;
@@ -105,6 +106,10 @@ ofxhost::Plugin &openPlugin(ofxhost::Host &host, const std::string &name,
     return *plugin;
   if (error.empty())
     error = "no plug-in named '" + name + "'";
+  // Nothing by that name: which folders were read is the first thing to
+  // check.
+  if (error.rfind("no plug-in named", 0) == 0)
+    error += "; " + searchedFoldersText(host.options(), paths);
   throw usageError(error + " (see ofxrender list)");
 }
 

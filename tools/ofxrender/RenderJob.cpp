@@ -180,6 +180,8 @@ public:
     host_ = std::make_unique<ofxhost::Host>(options);
     ofxhost::Plugin &plugin =
         openPlugin(*host_, settings_.plugin, settings_.pluginPaths);
+    throwIfInterrupted();
+    const CrashNote setUp(plugin.identifier(), "starting or ending the render");
     reportScanErrors(*host_);
     checkPluginCanFilter(plugin);
     instance_ = createInstance(plugin);
@@ -418,6 +420,8 @@ private:
   }
 
   void renderFrame(const Frame &frame) {
+    const CrashNote note(pluginName_,
+                         "rendering frame " + readableNumber(frame.time));
     ReadRequest read;
     read.depth = depth_;
     read.alphaOnly = settings_.alphaOnly;

@@ -49,6 +49,9 @@ std::string versionLine() {
   return line;
 }
 
+// What a stop leaves undone, for the line that reports it.
+const char *g_unfinished = "nothing was written for the unfinished frame";
+
 struct DescribeSettings {
   std::string plugin;
   bool json = false;
@@ -83,7 +86,9 @@ void printPluginParameters(const RenderSettings &settings) {
   ofxhost::Host host(toolHostOptions());
   ofxhost::Plugin &plugin =
       openPlugin(host, settings.plugin, settings.pluginPaths);
-  std::cout << "\n" << describeAsText(describePlugin(plugin));
+  const std::string text = describeAsText(describePlugin(plugin));
+  throwIfInterrupted(g_unfinished);
+  std::cout << "\n" << text;
   std::cout.flush();
 }
 
@@ -91,7 +96,10 @@ void describe(const DescribeSettings &settings) {
   ofxhost::Host host(toolHostOptions());
   ofxhost::Plugin &plugin =
       openPlugin(host, settings.plugin, settings.pluginPaths);
+  const CrashNote note(plugin.identifier(), "being described");
   const nlohmann::ordered_json description = describePlugin(plugin);
+  // A stop asked for while the plug-in was found shows nothing.
+  throwIfInterrupted(g_unfinished);
   if (settings.json)
     std::cout << description.dump(2, ' ', false,
                                   nlohmann::json::error_handler_t::replace)
@@ -234,18 +242,23 @@ int run(int argc, char **argv) {
       throw usageError(error.what());
     const int code = app.exit(error); // --help, --version
     setPluginCacheUse(cacheFlags.rescan, cacheFlags.noCache);
-    if (!renderSettings.plugin.empty())
+    if (!renderSettings.plugin.empty()) {
+      g_unfinished = "nothing was described";
       printPluginParameters(renderSettings);
+    }
     return code;
   }
   setPluginCacheUse(cacheFlags.rescan, cacheFlags.noCache);
 
-  if (list->parsed())
+  if (list->parsed()) {
+    g_unfinished = "nothing was listed";
     listPlugins(listPaths);
-  else if (describeCommand->parsed())
+  } else if (describeCommand->parsed()) {
+    g_unfinished = "nothing was described";
     describe(describeSettings);
-  else if (render->parsed())
+  } else if (render->parsed()) {
     runRender(renderSettings);
+  }
   return kExitOk;
 }
 
@@ -271,7 +284,7 @@ extern "C" const char *__lsan_default_suppressions() {
 int fail(const ofxrender::ToolError &error) {
   if (ofxrender::interrupted() && error.code() < ofxrender::kExitInterrupted) {
     try {
-      ofxrender::throwIfInterrupted();
+      ofxrender::throwIfInterrupted(g_unfinished);
     } catch (const ofxrender::ToolError &stop) {
       return fail(stop);
     }
