@@ -16,12 +16,12 @@ namespace {
 namespace fs = std::filesystem;
 using ofxrender_test::listDir;
 using ofxrender_test::pattern;
-using ofxrender_test::RunResult;
 using ofxrender_test::RunningTool;
+using ofxrender_test::RunResult;
 using ofxrender_test::runTool;
 using ofxrender_test::startTool;
-using ofxrender_test::waitTool;
 using ofxrender_test::ToolTest;
+using ofxrender_test::waitTool;
 using ofxrender_test::writeFile;
 
 constexpr int kExitPluginFailed = 1;
