@@ -11,6 +11,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -167,6 +170,16 @@ void writeAll(int fd, const std::string &text) {
   }
 }
 
+// A probe runs in a process group of its own, out of reach of the
+// terminal's signals; so that a host ended at once (a second Ctrl-C, a
+// kill) leaves no hanging probe behind, the probe ends with it. The thread
+// that started the probe waits for it, so it cannot end first.
+void endWithHost() {
+#if defined(__linux__)
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+}
+
 // What the plug-in prints now it prints again when really used.
 void silenceOutput() {
   const int devNull = ::open("/dev/null", O_WRONLY);
@@ -302,6 +315,7 @@ pid_t forkProbe(const std::function<void(const AnswerWriter &)> &answer,
     ::setpgid(pid, pid);
   if (pid == 0) {
     ::setpgid(0, 0); // see spawnProbeProgram
+    endWithHost();
     silenceOutput();
     answer([answerFd](const std::string &text) { writeAll(answerFd, text); });
     ::_exit(0);
@@ -357,6 +371,7 @@ std::vector<std::string> programArguments(int argc, char **argv) {
 }
 
 AnswerWriter takeProbeAnswers() {
+  endWithHost();
   // Close-on-exec: a helper the plug-in starts must not keep the host
   // waiting for the end of the answers.
   const int answers = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);

@@ -727,6 +727,101 @@ TEST(BundleProbeDeathTest, ATerminalInterruptReachesTheHostNotTheProbe) {
 }
 #endif
 
+#if defined(__linux__)
+// The numbers of the processes running now.
+std::vector<long> processes() {
+  std::vector<long> pids;
+  for (const fs::directory_entry &entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") == std::string::npos)
+      pids.push_back(std::stol(name));
+  }
+  return pids;
+}
+
+std::string procFile(long pid, const char *name) {
+  return fileBytes("/proc/" + std::to_string(pid) + "/" + name);
+}
+
+// The process whose command line holds text, or -1.
+long processWithArgument(const std::string &text) {
+  for (long pid : processes())
+    if (procFile(pid, "cmdline").find(text) != std::string::npos)
+      return pid;
+  return -1;
+}
+
+// A process that parent started, or -1.
+long firstChildOf(long parent) {
+  for (long pid : processes()) {
+    const std::string stat = procFile(pid, "stat");
+    const size_t fields = stat.rfind(") ");
+    if (fields == std::string::npos)
+      continue;
+    long parentOfThis = 0;
+    char state = 0;
+    if (std::sscanf(stat.c_str() + fields + 2, "%c %ld", &state,
+                    &parentOfThis) == 2 &&
+        parentOfThis == parent)
+      return pid;
+  }
+  return -1;
+}
+
+// Gone, or a zombie waiting for whoever inherited it.
+bool processEnded(long pid) {
+  const std::string stat = procFile(pid, "stat");
+  const size_t state = stat.rfind(") ");
+  return state == std::string::npos || stat[state + 2] == 'Z';
+}
+
+bool waitFor(const std::function<bool()> &condition, double seconds) {
+  const Stopwatch watch;
+  while (!condition()) {
+    if (watch.seconds() > seconds)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Out of the terminal's reach, a probe must still end with a host that is
+// killed outright (a second Ctrl-C), with the program as with a fork.
+TEST(BundleProbeTest, AProbeEndsWithAHostKilledOutright) {
+  for (Probe probe : childProbes()) {
+    ScratchDir dir;
+    dir.install("HangEntry");
+    const std::string marker = dir.str(); // in the probe program's arguments
+    const pid_t host = ::fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+      HostOptions options = probingWith(probe);
+      options.probeTimeoutMs = 60000;
+      Host scanning(options);
+      scanning.addSearchPath(dir.str());
+      scanning.scan();
+      ::_exit(0);
+    }
+    long probePid = -1;
+    const bool started = waitFor(
+        [&] {
+          probePid = probe == Probe::Program ? processWithArgument(marker)
+                                             : firstChildOf(host);
+          return probePid > 0;
+        },
+        10.0);
+    // Into the plug-in's hang: a probe still writing would end of a
+    // broken pipe anyway.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(host, SIGKILL);
+    ::waitpid(host, nullptr, 0);
+    ASSERT_TRUE(started) << probeName(probe);
+    EXPECT_TRUE(waitFor([&] { return processEnded(probePid); }, 5.0))
+        << probeName(probe) << ": probe " << probePid << " outlived its host";
+  }
+}
+#endif
+
 // ---------------------------------------------------------------- cache
 
 std::string cacheText(const std::string &path) { return fileBytes(path); }
