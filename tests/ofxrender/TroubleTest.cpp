@@ -82,7 +82,9 @@ TEST_F(Trouble, ABinaryReportingOnePluginManyTimesIsOneLineEach) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "net.qfx.test.Repeated\t1.0\tnet.qfx.test.Repeated\t" +
                          bundle + "\n");
-  EXPECT_LE(lineCount(run.err), 1) << run.err;
+  EXPECT_EQ(lineCount(run.err), 1) << run.err;
+  EXPECT_EQ(run.err.rfind("ofxrender: cannot load " + bundle + ": ", 0), 0u)
+      << run.err;
 }
 
 // ------------------------------------------------------------ stopping
