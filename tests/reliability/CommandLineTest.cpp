@@ -362,7 +362,21 @@ TEST_F(BadBundles, CommandsSideBySideShareOnePluginCache) {
 // Every usable filter describes and renders from the same folder, silently:
 // broken neighbours and plug-ins it does not use stay out of its way, and
 // the strict plug-ins see load and describe, then unload, paired.
+// Every command, not only list, names each broken bundle on the path once,
+// as a warning, and goes on with the plug-in it was asked for.
 TEST_F(BadBundles, EveryUsableFilterDescribesAndRenders) {
+  auto expectBrokenBundlesNamedOnce = [&](const std::string &err,
+                                          const std::string &command) {
+    for (const BrokenBundle &broken : kBrokenBundles)
+      EXPECT_EQ(occurrences(err, "ofxrender: warning: cannot load " +
+                                     bundle(broken.name) + ": "),
+                1u)
+          << command << ": " << broken.name << " not named once:\n"
+          << err;
+    EXPECT_EQ(lineCount(err), static_cast<int>(std::size(kBrokenBundles)))
+        << command << ":\n"
+        << err;
+  };
   for (const UsableFilter &filter : kUsableFilters) {
     const RunResult described = runTool(
         {"describe", filter.identifier, "--json", "--plugin-path", plugins_});
@@ -373,10 +387,13 @@ TEST_F(BadBundles, EveryUsableFilterDescribesAndRenders) {
         std::string::npos)
         << filter.identifier << ":\n"
         << described.out;
+    expectBrokenBundlesNamedOnce(described.err,
+                                 std::string("describe ") + filter.identifier);
     const RunResult rendered = renderWith(filter.identifier);
     EXPECT_EQ(rendered.exitCode, 0)
         << filter.identifier << ": " << rendered.err;
-    EXPECT_EQ(rendered.err, "") << filter.identifier;
+    expectBrokenBundlesNamedOnce(rendered.err,
+                                 std::string("render ") + filter.identifier);
     EXPECT_TRUE(fs::exists(path("out.tif"))) << filter.identifier;
     fs::remove(path("out.tif"));
   }
@@ -403,11 +420,15 @@ TEST_F(BadBundles, GeneratorsAndFailedDescribesAreClearErrors) {
 }
 
 // Asking by identifier for the plug-in whose load failed is an error too,
-// not a render with something else.
+// not a render with something else: one line after the broken bundles'
+// warnings.
 TEST_F(BadBundles, PluginWhoseLoadFailedCannotBeRendered) {
   const RunResult run = renderWith("net.qeffects.test.BrokenLoad");
   EXPECT_NE(run.exitCode, 0) << run.err;
-  EXPECT_EQ(lineCount(run.err), 1) << run.err;
+  EXPECT_EQ(lineCount(run.err), static_cast<int>(std::size(kBrokenBundles)) + 1)
+      << run.err;
+  EXPECT_EQ(occurrences(run.err, "warning:"), std::size(kBrokenBundles))
+      << run.err;
   EXPECT_EQ(listDir(dir_), before_);
 }
 

@@ -7,6 +7,7 @@
 
 #include "Interrupt.h"
 #include "SearchFolders.h"
+#include "ListPlugins.h"
 #include "ToolError.h"
 
 namespace fs = std::filesystem;
@@ -100,6 +101,12 @@ ofxhost::Plugin &openPlugin(ofxhost::Host &host, const std::string &name,
   if (looksLikePath(name))
     return pluginFromPath(host, name);
   scanPlugins(host, paths);
+  // A stopped scan blames no bundle; otherwise each one that cannot be
+  // used is named once, as `list` names it, whatever the command.
+  if (!host.scanStopped())
+    for (const std::string &problem : bundleProblems(host.errors()))
+      std::fprintf(stderr, "ofxrender: warning: cannot load %s\n",
+                   problem.c_str());
   std::string error;
   ofxhost::Plugin *plugin = host.find(name, &error);
   if (plugin)

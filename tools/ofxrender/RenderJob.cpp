@@ -182,7 +182,6 @@ public:
         openPlugin(*host_, settings_.plugin, settings_.pluginPaths);
     throwIfInterrupted();
     const CrashNote setUp(plugin.identifier(), "starting or ending the render");
-    reportScanErrors(*host_);
     checkPluginCanFilter(plugin);
     instance_ = createInstance(plugin);
     // The plug-in's abort polling is how a stop reaches a render under way.
@@ -330,14 +329,6 @@ private:
     throwIfInterrupted();
     if (!result.ok())
       throw renderError(settings_.plugin + ": " + result.message);
-  }
-
-  void reportScanErrors(ofxhost::Host &host) {
-    if (!settings_.verbose)
-      return;
-    for (const ofxhost::BundleError &error : host.errors())
-      std::printf("skipped bundle %s: %s\n", error.path.c_str(),
-                  error.reason.c_str());
   }
 
   void checkPluginCanFilter(ofxhost::Plugin &plugin) {
