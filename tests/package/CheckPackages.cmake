@@ -1,23 +1,6 @@
 # Builds the .deb and the .tar.gz into WORK, unpacks each, and checks it
 # holds exactly the files users are promised: no test bundle, nothing else.
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status
-    OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}")
-  endif()
-endfunction()
-
-function(expect_files root expected what)
-  file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE "${root}" "${root}/*")
-  list(SORT found)
-  list(SORT expected)
-  if(NOT found STREQUAL expected)
-    string(REPLACE ";" "\n  " found "${found}")
-    string(REPLACE ";" "\n  " expected "${expected}")
-    message(FATAL_ERROR "${what} holds\n  ${found}\ninstead of\n  ${expected}")
-  endif()
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/PackageCheckHelpers.cmake")
 
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/root" "${WORK}/archive")

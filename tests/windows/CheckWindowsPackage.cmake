@@ -5,23 +5,16 @@
 # exactly what users are promised: one folder with both bundles (binary and
 # icons), the licence and the install note; no test bundle, nothing else.
 cmake_minimum_required(VERSION 3.25)
+include("${CMAKE_CURRENT_LIST_DIR}/../package/PackageCheckHelpers.cmake")
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/unpacked")
-execute_process(COMMAND ${CPACK} --config "${CONFIG}" -B "${WORK}"
-  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "cpack failed (${status}):\n${out}")
-endif()
+run(${CPACK} --config "${CONFIG}" -B "${WORK}")
 file(GLOB zips "${WORK}/*.zip")
 list(LENGTH zips count)
 if(NOT count EQUAL 1)
   message(FATAL_ERROR "expected one .zip in ${WORK}, found: ${zips}")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf "${zips}"
-  WORKING_DIRECTORY "${WORK}/unpacked" RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "cannot unpack ${zips}")
-endif()
+run(${CMAKE_COMMAND} -E chdir "${WORK}/unpacked" ${CMAKE_COMMAND} -E tar xf "${zips}")
 
 file(GLOB top RELATIVE "${WORK}/unpacked" "${WORK}/unpacked/*")
 if(NOT top MATCHES "^qeffects-plugins-[0-9.]+-Win64$")
@@ -36,16 +29,9 @@ set(expected
   Tintrow.ofx.bundle/Contents/Resources/net.qfx.qgradient.png
   Tintrow.ofx.bundle/Contents/Resources/net.qfx.qgradient.svg
   Tintrow.ofx.bundle/Contents/Win64/Tintrow.ofx)
-file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE
-  "${WORK}/unpacked/${top}" "${WORK}/unpacked/${top}/*")
-list(SORT found)
-if(NOT found STREQUAL expected)
-  string(REPLACE ";" "\n  " found "${found}")
-  string(REPLACE ";" "\n  " expected "${expected}")
-  message(FATAL_ERROR "the .zip holds\n  ${found}\ninstead of\n  ${expected}")
-endif()
+expect_files("${WORK}/unpacked/${top}" "${expected}" "the .zip")
 file(READ "${WORK}/unpacked/${top}/INSTALL.txt" note)
 if(NOT note MATCHES "CommonProgramFiles%\\\\OFX\\\\Plugins")
   message(FATAL_ERROR "the install note does not name the plug-in folder")
 endif()
-message(STATUS "${zips}: ${found}")
+message(STATUS "${zips}: ${expected}")
