@@ -90,7 +90,8 @@ TEST_F(Trouble, ABinaryReportingOnePluginManyTimesIsOneLineEach) {
 // ------------------------------------------------------------ stopping
 
 // A scan of bundles that each take a quarter of a second to load is stopped
-// by the signal within a second, whichever command scans: nothing is
+// by the signal within a few seconds, well before the scan would end,
+// whichever command scans (a sanitized build's exit alone can take a second): nothing is
 // listed, no bundle is blamed, and the exit code names the signal.
 TEST_F(Trouble, ASignalStopsAScanAtOnceAndBlamesNoBundle) {
   writeInput();
@@ -127,7 +128,7 @@ TEST_F(Trouble, ASignalStopsAScanAtOnceAndBlamesNoBundle) {
     ::kill(tool.pid, c.signal);
     const RunResult stopped = waitTool(tool);
     EXPECT_LT(std::chrono::steady_clock::now() - signalled,
-              std::chrono::seconds(1));
+              std::chrono::milliseconds(3000));
     EXPECT_EQ(stopped.exitCode, 128 + c.signal) << stopped.err;
     EXPECT_EQ(stopped.out, "");
     EXPECT_EQ(stopped.err,
