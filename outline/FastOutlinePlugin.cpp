@@ -1,5 +1,7 @@
 #include "FastOutlinePlugin.h"
 
+#include <algorithm>
+
 #include "FastOutlineProcessor.h"
 #include "FieldPool.h"
 #include "OutlineNames.h"
@@ -9,11 +11,15 @@ namespace rimlet {
 namespace {
 
 // The outline reaches `width` beyond every edge of what it surrounds, in
-// canonical units on both axes.
-OfxRectD grownBy(OfxRectD rect, double width) {
-  rect.x1 -= width;
+// canonical units on both axes. The processor draws it `width` pixels wide
+// across too, and a pixel wider than tall covers more than one canonical
+// unit: there the region grows by as many units as those pixels cover, so
+// nothing drawn falls outside it.
+OfxRectD grownBy(OfxRectD rect, double width, double pixelAspectRatio) {
+  const double across = width * std::max(1.0, pixelAspectRatio);
+  rect.x1 -= across;
   rect.y1 -= width;
-  rect.x2 += width;
+  rect.x2 += across;
   rect.y2 += width;
   return rect;
 }
@@ -74,7 +80,8 @@ void FastOutlinePlugin::purgeCaches() { moduleFieldPool().purge(); }
 bool FastOutlinePlugin::getRegionOfDefinition(
     const OFX::RegionOfDefinitionArguments &args, OfxRectD &rod) {
   const OfxRectD sourceRod = srcClip_->getRegionOfDefinition(args.time);
-  rod = grownBy(sourceRod, outlineWidth_->getValueAtTime(args.time));
+  rod = grownBy(sourceRod, outlineWidth_->getValueAtTime(args.time),
+                srcClip_->getPixelAspectRatio());
   return true;
 }
 

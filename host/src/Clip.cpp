@@ -11,10 +11,13 @@ namespace {
 OfxRectD emptyRect() { return OfxRectD{0, 0, 0, 0}; }
 
 // The canonical region an image covers: pixels divided by the render scale,
-// and x also by the pixel aspect ratio.
+// and x also times the pixel aspect ratio (a 2:1 anamorphic pixel is two
+// canonical units wide).
 OfxRectD canonicalBounds(const Image &image) {
   const OfxRectI &b = image.bounds();
-  const double sx = image.renderScale.x * image.pixelAspectRatio;
+  const double par =
+      image.pixelAspectRatio > 0.0 ? image.pixelAspectRatio : 1.0;
+  const double sx = image.renderScale.x / par;
   const double sy = image.renderScale.y;
   if (sx <= 0.0 || sy <= 0.0)
     return OfxRectD{double(b.x1), double(b.y1), double(b.x2), double(b.y2)};

@@ -138,5 +138,53 @@ TEST_F(Effects, OutlineRendersAlphaOnlyImages) {
   EXPECT_EQ(out.spec.format, OIIO::TypeDesc::UINT16);
 }
 
+// Both effects work in pixels, so an anamorphic plate (pixels twice as wide
+// as tall) renders to the same pixels and the same data window as a square
+// one, whole or tiled by a host that hands over only what each tile needs:
+// the regions answered in canonical units cover every pixel drawn. The
+// file keeps its aspect.
+TEST_F(Effects, AnamorphicPlatesRenderTheSamePixelsAndKeepTheirAspect) {
+  requireBundle("Rimlet");
+  requireBundle("Tintrow");
+  const FileImage sampleImage = readFile(sample("samplef.exr"));
+  const auto writePlate = [&](const std::string &name, float aspect) {
+    writeFile(path(name), sampleImage.spec.width, sampleImage.spec.height, 4,
+              OIIO::TypeDesc::FLOAT, sampleImage.values,
+              [aspect](OIIO::ImageSpec &spec) {
+                spec.attribute("PixelAspectRatio", aspect);
+              });
+  };
+  writePlate("square.exr", 1.0f);
+  writePlate("anamorphic.exr", 2.0f);
+  const struct {
+    const char *plugin;
+    std::vector<std::string> options;
+  } cases[] = {
+      {"qoutline", {"--set", "outlineWidth=6", "--set", "quality=0"}},
+      {"qoutline", {"--set", "outlineWidth=4.5", "--set", "quality=2"}},
+      {"qgradient", {"--set", "gradientType=Radial"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.plugin + (" " + c.options[1]));
+    renderFile(c.plugin, path("square.exr"), "square-out.exr", c.options);
+    const FileImage square = readFile(path("square-out.exr"));
+    auto tiled = c.options;
+    tiled.insert(tiled.end(), {"--tile", "3", "--images", "requested"});
+    for (const auto &options : {c.options, tiled}) {
+      renderFile(c.plugin, path("anamorphic.exr"), "anamorphic-out.exr",
+                 options);
+      const FileImage anamorphic = readFile(path("anamorphic-out.exr"));
+      EXPECT_EQ(anamorphic.spec.get_float_attribute("PixelAspectRatio"), 2.0f);
+      EXPECT_EQ(anamorphic.spec.x, square.spec.x);
+      EXPECT_EQ(anamorphic.spec.y, square.spec.y);
+      EXPECT_EQ(anamorphic.spec.width, square.spec.width);
+      EXPECT_EQ(anamorphic.spec.height, square.spec.height);
+      EXPECT_TRUE(anamorphic.bytes == square.bytes)
+          << "the anamorphic render's pixels differ"
+          << (options.size() > c.options.size() ? " when tiled" : "");
+    }
+  }
+}
+
 } // namespace
 } // namespace ofxrender_test

@@ -3,6 +3,7 @@
 #include "ImageFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -196,6 +197,13 @@ int straightAlphaChannel(const OIIO::ImageSpec &spec) {
   return spec.alpha_channel;
 }
 
+// The shape of the file's pixels, width over height; a missing, zero or
+// absurd value means square pixels, as every reader takes it.
+double pixelAspectOf(const OIIO::ImageSpec &spec) {
+  const float par = spec.get_float_attribute("PixelAspectRatio", 1.0f);
+  return std::isfinite(par) && par > 0.0f ? par : 1.0;
+}
+
 } // namespace
 
 Picture readPicture(const std::string &path, const ReadRequest &request) {
@@ -268,6 +276,7 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
       OfxRectI{0, 0, spec.width, spec.height}, depth,
       request.alphaOnly ? Components::Alpha : Components::RGBA);
   fillFromFile(fileBytes, nch, *image);
+  image->pixelAspectRatio = pixelAspectOf(spec);
   picture.image = std::move(image);
   return picture;
 }
@@ -323,6 +332,10 @@ void writePicture(const std::string &path, const ofxhost::Image &image,
   // No time stamp, so the same render always gives the same file (and
   // tiled and whole renders can be compared byte for byte).
   spec.attribute("DateTime", "");
+  // Anamorphic pixels stay anamorphic.
+  if (image.pixelAspectRatio != 1.0)
+    spec.attribute("PixelAspectRatio",
+                   static_cast<float>(image.pixelAspectRatio));
 
   const std::vector<unsigned char> pixels = packTopDown(image, area);
   MutedStderr muted;

@@ -72,6 +72,15 @@ std::string depthWord(BitDepth depth) {
   }
 }
 
+// The clip's pixel aspect ratio as the plug-in's clip preferences left it.
+double pixelAspectRatioOf(ofxhost::Clip &clip) {
+  const ofxhost::PropertySet &props = clip.props();
+  if (!props.has(kOfxImagePropPixelAspectRatio))
+    return 1.0;
+  const double par = props.getDouble(kOfxImagePropPixelAspectRatio);
+  return std::isfinite(par) && par > 0.0 ? par : 1.0;
+}
+
 bool contains(const ofxhost::PropertySet &props, const std::string &name,
               const std::string &value) {
   if (!props.has(name))
@@ -431,14 +440,16 @@ private:
     OfxRectD rod{};
     checked(instance_->regionOfDefinition(frame.time, scale, rod));
     checkBounded(rod, s);
-    const OfxRectI bounds = pixelBounds(rod, s);
+    ofxhost::Clip &outputClip = instance_->clip(kOfxImageEffectOutputClipName);
+    const double outputPar = pixelAspectRatioOf(outputClip);
+    const OfxRectI bounds = pixelBounds(rod, s, outputPar);
     if (bounds.x2 <= bounds.x1 || bounds.y2 <= bounds.y1)
       throw renderError(pluginName_ + ": the output's region of definition " +
                         rectText(rod) + " is empty");
-    ofxhost::Clip &outputClip = instance_->clip(kOfxImageEffectOutputClipName);
     auto output = std::make_shared<ofxhost::Image>(bounds, outputClip.depth(),
                                                    outputClip.components());
     output->renderScale = scale;
+    output->pixelAspectRatio = outputPar;
     instance_->setOutput(output);
 
     WriteRequest write;
@@ -531,15 +542,21 @@ private:
     std::printf("  format: %s %s, render scale %g\n",
                 depthWord(source.depth()).c_str(),
                 ofxhost::componentsName(source.components()), s);
-    const OfxRectD sourceRod{0, 0, source.width() / s, source.height() / s};
+    const double par = source.pixelAspectRatio;
+    if (par != 1.0)
+      std::printf("  pixel aspect ratio: %g\n", par);
+    const OfxRectD sourceRod{0, 0, source.width() * par / s,
+                             source.height() / s};
     std::printf("  source region of definition: %s\n",
                 rectText(sourceRod).c_str());
     std::printf("  output region of definition: %s\n", rectText(rod).c_str());
     std::printf("  output image bounds: %s pixels\n", rectText(bounds).c_str());
     std::printf("  render window: %s pixels in %zu tile(s)\n",
                 rectText(window).c_str(), tileCount);
-    const OfxRectD canonicalWindow{window.x1 / s, window.y1 / s, window.x2 / s,
-                                   window.y2 / s};
+    const double outputPar =
+        pixelAspectRatioOf(instance_->clip(kOfxImageEffectOutputClipName));
+    const OfxRectD canonicalWindow{window.x1 * outputPar / s, window.y1 / s,
+                                   window.x2 * outputPar / s, window.y2 / s};
     std::map<std::string, OfxRectD> rois;
     if (instance_->regionsOfInterest(frame.time, {s, s}, canonicalWindow, rois)
             .ok())
@@ -585,8 +602,9 @@ OfxRectI parseWindow(const std::string &text) {
   return window;
 }
 
-OfxRectI pixelBounds(const OfxRectD &rod, double scale) {
-  return ofxhost::canonicalToPixels(rod, {scale, scale});
+OfxRectI pixelBounds(const OfxRectD &rod, double scale,
+                     double pixelAspectRatio) {
+  return ofxhost::canonicalToPixels(rod, {scale, scale}, pixelAspectRatio);
 }
 
 std::vector<OfxRectI> splitIntoTiles(const OfxRectI &window, int n) {

@@ -43,9 +43,11 @@ void runRender(const RenderSettings &settings);
 // "X1,Y1,X2,Y2" in pixels; throws a usage ToolError unless x1 < x2, y1 < y2.
 OfxRectI parseWindow(const std::string &text);
 
-// The pixel bounds covering a region of definition at a render scale,
-// rounded outward (with a small tolerance so that W / S * S stays W).
-OfxRectI pixelBounds(const OfxRectD &rod, double scale);
+// The pixel bounds covering a region of definition at a render scale and
+// pixel aspect ratio, rounded outward (with a small tolerance so that
+// W / S * S stays W).
+OfxRectI pixelBounds(const OfxRectD &rod, double scale,
+                     double pixelAspectRatio = 1.0);
 
 // The window cut into n x n tiles, row by row; never more tiles across or
 // down than the window has pixels, so each tile holds at least one.
