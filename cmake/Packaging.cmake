@@ -2,8 +2,9 @@
 #   a .deb installing the two effect bundles into OFX_PLUGIN_INSTALL_DIR,
 #   ofxrender into /usr/bin with its man page, and the copyright file
 #   (install components "plugins" and "tool");
-#   a .tar.gz of the two bundles and an install note, for hosts' own plug-in
-#   folders (component "archive", which a plain install leaves out).
+#   a .tar.gz of the two bundles, an install note and the licence, for
+#   hosts' own plug-in folders (component "archive", which a plain install
+#   leaves out).
 # Test-only bundles are never installed, so neither package can hold them.
 set(CPACK_PACKAGE_NAME "qeffects")
 set(CPACK_PACKAGE_VENDOR "QEffects")
@@ -26,6 +27,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/PackageComponents.cmake")
 
 install(FILES "${PROJECT_SOURCE_DIR}/packaging/INSTALL.txt"
+  DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
+# The licence asks binary copies to carry its notice.
+install(FILES "${PROJECT_SOURCE_DIR}/LICENSE"
   DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
 
 # The .deb's copyright file (Debian's machine-readable format), made from

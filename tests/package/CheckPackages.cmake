@@ -46,5 +46,5 @@ if(NOT count EQUAL 1 OR NOT top MATCHES "^qeffects-plugins-")
   message(FATAL_ERROR "the .tar.gz should hold one qeffects-plugins-* folder, holds: ${top}")
 endif()
 expect_files("${WORK}/archive/${top}"
-  "INSTALL.txt;${bundle_files}"
+  "INSTALL.txt;LICENSE;${bundle_files}"
   "the .tar.gz")
