@@ -3,7 +3,8 @@ if(CPACK_GENERATOR STREQUAL "TGZ")
   set(CPACK_COMPONENTS_ALL archive)
   set(CPACK_PACKAGE_FILE_NAME
       "${CPACK_PACKAGE_NAME}-plugins-${CPACK_PACKAGE_VERSION}-Linux-x86-64")
-  # One folder named like the archive, holding the bundles and the note.
+  # One folder named like the archive, holding the bundles, the note and
+  # the licence.
   set(CPACK_PACKAGING_INSTALL_PREFIX "/${CPACK_PACKAGE_FILE_NAME}")
 else()
   set(CPACK_COMPONENTS_ALL plugins tool)

@@ -1,8 +1,10 @@
 # Packages, built by `make package` (cpack in the build folder):
-#   a .deb installing the two effect bundles into OFX_PLUGIN_INSTALL_DIR and
-#   ofxrender into /usr/bin (install components "plugins" and "tool");
-#   a .tar.gz of the two bundles and an install note, for hosts' own plug-in
-#   folders (component "archive", which a plain install leaves out).
+#   a .deb installing the two effect bundles into OFX_PLUGIN_INSTALL_DIR,
+#   ofxrender into /usr/bin with its man page, and the copyright file
+#   (install components "plugins" and "tool");
+#   a .tar.gz of the two bundles, an install note and the licence, for
+#   hosts' own plug-in folders (component "archive", which a plain install
+#   leaves out).
 # Test-only bundles are never installed, so neither package can hold them.
 set(CPACK_PACKAGE_NAME "qeffects")
 set(CPACK_PACKAGE_VENDOR "QEffects")
@@ -26,5 +28,55 @@ set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/PackageComponents.cmake
 
 install(FILES "${PROJECT_SOURCE_DIR}/packaging/INSTALL.txt"
   DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
+# The licence asks binary copies to carry its notice.
+install(FILES "${PROJECT_SOURCE_DIR}/LICENSE"
+  DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
+
+# The .deb's copyright file (Debian's machine-readable format), made from
+# LICENSE so the two always agree: its holder line and, indented, its text.
+set(license_file "${PROJECT_SOURCE_DIR}/LICENSE")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${license_file}")
+file(READ "${license_file}" license_text)
+if(NOT license_text MATCHES "Copyright \\(c\\) ([^\n]*)\n")
+  message(FATAL_ERROR "${license_file} has no \"Copyright (c)\" line")
+endif()
+set(license_holder "${CMAKE_MATCH_1}")
+string(REGEX REPLACE "^.*Copyright \\(c\\) [^\n]*\n" "" license_body
+  "${license_text}")
+string(STRIP "${license_body}" license_body)
+# Continuation lines start with a space; an empty one is a lone dot.
+string(REGEX REPLACE "\n[ \t]*\n" "\n.\n" license_body "${license_body}")
+string(REGEX REPLACE "\n[ \t]*\n" "\n.\n" license_body "${license_body}")
+string(REPLACE "\n" "\n " license_body " ${license_body}")
+file(WRITE "${CMAKE_BINARY_DIR}/packaging/copyright"
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: ${CPACK_PACKAGE_NAME}
+Upstream-Contact: ${CPACK_PACKAGE_CONTACT}
+
+Files: *
+Copyright: ${license_holder}
+License: BSD-3-Clause
+
+License: BSD-3-Clause
+${license_body}
+")
+install(FILES "${CMAKE_BINARY_DIR}/packaging/copyright"
+  DESTINATION share/doc/${CPACK_PACKAGE_NAME} COMPONENT plugins)
+
+# ofxrender's man page, made from its --help texts whenever it is built.
+find_program(GZIP_EXECUTABLE gzip REQUIRED)
+if(TARGET ofxrender)
+  set(man_page "${CMAKE_BINARY_DIR}/man/ofxrender.1.gz")
+  add_custom_command(OUTPUT "${man_page}"
+    COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:ofxrender>
+      -DOUTPUT=${man_page} -DVERSION=${PROJECT_VERSION}
+      -DGZIP=${GZIP_EXECUTABLE}
+      -P "${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake"
+    DEPENDS ofxrender "${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake"
+    COMMENT "Writing the ofxrender man page from its --help"
+    VERBATIM)
+  add_custom_target(ofxrender_man ALL DEPENDS "${man_page}")
+  install(FILES "${man_page}" DESTINATION share/man/man1 COMPONENT tool)
+endif()
 
 include(CPack)

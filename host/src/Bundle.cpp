@@ -433,8 +433,9 @@ void Host::scan() {
   if (impl_->options.searchDefaultPath)
     dirs.push_back(platform::defaultPluginDir());
 
-  // A bundle name found twice is taken from the first directory searched,
-  // as with any search path.
+  // A bundle name found twice is taken from the first directory searched
+  // where it loads, as with any search path: a broken copy early in the
+  // path (recorded in errors()) does not hide a working one after it.
   impl_->scanStopped = false;
   impl_->scanning = true;
   std::set<std::string> seenNames;
@@ -447,12 +448,16 @@ void Host::scan() {
     for (const fs::path &bundle : found) {
       if (impl_->scanStopped || impl_->stopAsked())
         break;
-      if (!seenNames.insert(fromPath(bundle.filename())).second)
+      const std::string name = fromPath(bundle.filename());
+      if (seenNames.count(name))
         continue;
       const std::string bundlePath = preferred(bundle);
-      if (impl_->knowsBinary(bundleBinaryPath(bundlePath)))
+      if (impl_->knowsBinary(bundleBinaryPath(bundlePath))) {
+        seenNames.insert(name);
         continue;
-      impl_->addBundle(bundlePath, Impl::BundleUse::List, nullptr);
+      }
+      if (!impl_->addBundle(bundlePath, Impl::BundleUse::List, nullptr).empty())
+        seenNames.insert(name);
     }
   }
   impl_->scanning = false;

@@ -275,6 +275,8 @@ Plugin *Host::find(const std::string &name, std::string *error) {
         return lowered(lastLabel(p->identifier())) == lowered(name);
       },
       [&](Plugin *p) { return labelForLookup(*p) == name; },
+      // Typed labels vary in case as last labels do ("q_outline").
+      [&](Plugin *p) { return lowered(labelForLookup(*p)) == lowered(name); },
   };
   for (const auto &rule : rules) {
     std::vector<Plugin *> matches;

@@ -152,6 +152,27 @@ TEST(BundleScanTest, FirstSearchPathHoldingABundleWins) {
   EXPECT_EQ(host.plugins().size(), 1u);
 }
 
+// A copy cut short by a failed copy or download, early in the path, is
+// reported and passed over: the first copy that loads wins.
+TEST(BundleScanTest, ABrokenCopyEarlierInThePathDoesNotHideAWorkingOne) {
+  ScratchDir broken, working;
+  broken.install("HostProbe");
+  working.install("HostProbe");
+  const std::string brokenBundle =
+      ofxhost::bundlePathIn(broken.str(), "HostProbe");
+  const fs::path binary = fs::u8path(ofxhost::bundleBinaryPath(brokenBundle));
+  fs::resize_file(binary, fs::file_size(binary) / 2);
+  Host host(isolated());
+  host.addSearchPath(broken.str());
+  host.addSearchPath(working.str());
+  host.scan();
+  ASSERT_EQ(host.plugins().size(), 1u) << listErrors(host);
+  EXPECT_EQ(host.plugins()[0]->bundlePath(),
+            ofxhost::bundlePathIn(working.str(), "HostProbe"));
+  ASSERT_EQ(host.errors().size(), 1u) << listErrors(host);
+  EXPECT_EQ(host.errors()[0].path, brokenBundle);
+}
+
 TEST(BundleScanTest, EnvironmentPathIsSearchedAfterTheGivenDirectories) {
   ScratchDir given, fromEnv;
   fromEnv.install("HostProbe");

@@ -58,6 +58,72 @@ TEST_F(Commands, ListReportsBrokenBundlesAndListsTheRest) {
       << run.err;
 }
 
+// The same plug-ins, fields and order as the text listing, as JSON.
+TEST_F(Commands, ListJsonHoldsWhatListShows) {
+  const std::vector<std::string> folders = {"--plugin-path", probeBundleDir(),
+                                            "--plugin-path", bundleDir()};
+  std::vector<std::string> args = {"list"};
+  args.insert(args.end(), folders.begin(), folders.end());
+  const RunResult text = runTool(args);
+  args.push_back("--json");
+  const RunResult json = runTool(args);
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_EQ(json.err, text.err);
+  const nlohmann::json listed = nlohmann::json::parse(json.out);
+  ASSERT_TRUE(listed.is_array());
+  const std::vector<std::string> textLines = lines(text.out);
+  ASSERT_EQ(listed.size(), textLines.size()) << json.out;
+  ASSERT_GT(listed.size(), 2u);
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const nlohmann::json &plugin = listed[i];
+    const std::string asText =
+        plugin["identifier"].get<std::string>() + "\t" +
+        std::to_string(plugin["version"]["major"].get<int>()) + "." +
+        std::to_string(plugin["version"]["minor"].get<int>()) + "\t" +
+        plugin["label"].get<std::string>() + "\t" +
+        plugin["bundle"].get<std::string>();
+    EXPECT_EQ(asText, textLines[i]);
+  }
+}
+
+// A truncated copy of a bundle early in the path is named and passed over
+// for a copy that loads; with no copy that loads, the error names it.
+TEST_F(Commands, ABrokenBundleIsNamedAndDoesNotHideAWorkingCopy) {
+  const std::string early = path("early"), late = path("late");
+  const std::string broken =
+      copyBundle(probeBundleDir(), "QfxTestPlugin", early);
+  const std::string working =
+      copyBundle(probeBundleDir(), "QfxTestPlugin", late);
+  const std::string binary =
+      broken + "/Contents/Linux-x86-64/QfxTestPlugin.ofx";
+  std::filesystem::resize_file(binary, std::filesystem::file_size(binary) / 2);
+
+  const RunResult found =
+      runTool({"describe", "probe", "--no-cache", "--plugin-path", early,
+               "--plugin-path", late});
+  EXPECT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_NE(found.out.find("bundle:       " + working), std::string::npos)
+      << found.out;
+  EXPECT_NE(found.err.find("cannot load " + broken), std::string::npos)
+      << found.err;
+  EXPECT_NE(found.err.find("; using " + working + " instead"),
+            std::string::npos)
+      << found.err;
+
+  const RunResult missing =
+      runTool({"describe", "probe", "--no-cache", "--plugin-path", early});
+  EXPECT_EQ(missing.exitCode, 2) << missing.err;
+  EXPECT_NE(
+      missing.err.find("error: no plug-in named \"probe\"; searched " + early),
+      std::string::npos)
+      << missing.err;
+  EXPECT_NE(missing.err.find("; could not load " + broken +
+                             " (see ofxrender list)\n"),
+            std::string::npos)
+      << missing.err;
+}
+
 TEST_F(Commands, DescribeJsonHoldsEveryTextAsDeclared) {
   const RunResult run = runTool(
       {"describe", "probe", "--json", "--plugin-path", probeBundleDir()});
@@ -105,6 +171,8 @@ TEST_F(Commands, DescribeJsonHoldsEveryTextAsDeclared) {
   const nlohmann::json &mode = params.at("mode");
   EXPECT_EQ(mode["options"],
             (nlohmann::json{"Normal", "Bands", "Throw", "Inspect"}));
+  EXPECT_EQ(mode["default"], 0);
+  EXPECT_EQ(mode["defaultOption"], "Normal");
   EXPECT_EQ(mode["animates"], false);
   EXPECT_EQ(mode["hint"].get<std::string>().rfind("What the render writes", 0),
             0u);
@@ -119,7 +187,8 @@ TEST_F(Commands, DescribeTextNamesTheSameThings) {
        {"net.qfx.test.probe version 1.2", "label:        \"QFX Probe\"",
         "pixel depths: Byte, Short, Float", "Source: RGBA, Alpha",
         "gain (Double)", "range:         0 to 10", "display range: 0 to 4",
-        "1: \"Bands\"", "page:          \"Controls\""})
+        "1: \"Bands\"", "default:       0 (\"Normal\")",
+        "page:          \"Controls\""})
     EXPECT_NE(run.out.find(expected), std::string::npos)
         << "missing '" << expected << "' in:\n"
         << run.out;
@@ -134,13 +203,19 @@ TEST_F(Commands, DescribeAnUnknownPluginFails) {
 }
 
 TEST_F(Commands, CommandLineNeedsACommandAndHelpSucceeds) {
-  EXPECT_EQ(runTool({}).exitCode, 2);
+  // Nothing asked for: the usage, as an error.
+  const RunResult bare = runTool({});
+  EXPECT_EQ(bare.exitCode, 2);
+  EXPECT_EQ(bare.out, "");
+  for (const char *expected : {"Usage:", "list", "describe", "render"})
+    EXPECT_NE(bare.err.find(expected), std::string::npos) << bare.err;
   EXPECT_EQ(runTool({"frobnicate"}).exitCode, 2);
   const RunResult help = runTool({"render", "--help"});
   EXPECT_EQ(help.exitCode, 0);
-  for (const char *option : {"--set", "--key", "--time", "--frames", "--scale",
-                             "--window", "--tile", "--threads", "--depth",
-                             "--alpha", "--crop", "--plugin-path", "--verbose"})
+  for (const char *option :
+       {"--set", "--key", "--time", "--frames", "--scale", "--window", "--tile",
+        "--threads", "--depth", "--alpha", "--crop", "--plugin-path",
+        "--verbose", "--dry-run"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 

@@ -64,6 +64,58 @@ TEST_F(RenderOptions, SetTakesNumbersComponentsAndChoices) {
   EXPECT_NE(byText.values, input_.values);
 }
 
+// The last value given wins; a parameter given twice (a key: twice at one
+// time) is pointed out once, by name.
+TEST_F(RenderOptions, RepeatedSetsAndKeysWarnOnceAndTheLastWins) {
+  struct Case {
+    std::vector<std::string> options;
+    float gain;
+    const char *warning; // nullptr: none
+  };
+  const Case cases[] = {
+      {{"--set", "gain=3", "--set", "gain=2", "--set", "gain=0.5"},
+       0.5f,
+       "warning: --set gives gain 3 times; the last one is used\n"},
+      {{"--key", "gain@0=3", "--key", "gain@0=0.25"},
+       0.25f,
+       "warning: --key gives gain at time 0 2 times; the last one is used\n"},
+      {{"--key", "gain@0=0.5", "--key", "gain@10=0.5"}, 0.5f, nullptr},
+      {{"--set", "gain=0.5", "--set", "tint=0,0,0,0"}, 0.5f, nullptr},
+  };
+  for (const Case &c : cases) {
+    const RunResult run =
+        render(kProbe, path("in.exr"), path("out.exr"), c.options);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, c.warning ? std::string("ofxrender: ") + c.warning : "");
+    expectGainAndTint(readFile(path("out.exr")), c.gain, {0, 0, 0, 0},
+                      c.options[1]);
+  }
+}
+
+// A dry run checks the whole job and prints each frame, writing nothing.
+TEST_F(RenderOptions, DryRunPrintsEveryFrameAndWritesNothing) {
+  for (const char *name : {"seq.1.exr", "seq.2.exr", "seq.3.exr"})
+    writeFile(path(name), 8, 6, 4, OIIO::TypeDesc::FLOAT,
+              pattern(8, 6, 4, true));
+  const std::vector<std::string> before = listDir(dir_);
+  const RunResult run = render(kProbe, path("seq.#.exr"), path("out.#.png"),
+                               {"--dry-run", "--frames", "1-3", "--depth",
+                                "short", "--set", "gain=0.5"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(listDir(dir_), before);
+  for (int frame = 1; frame <= 3; ++frame) {
+    const std::string n = std::to_string(frame);
+    const std::string line = "time " + n + ": " + path("seq." + n + ".exr") +
+                             " -> " + path("out." + n + ".png") +
+                             " (8x6, short OfxImageComponentRGBA)\n";
+    EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+  }
+  EXPECT_NE(run.out.find("settings: scale 1, depth short, --set gain=0.5\n"),
+            std::string::npos)
+      << run.out;
+}
+
 TEST_F(RenderOptions, KeysAreInterpolatedAtTheRenderTime) {
   const std::vector<std::string> keys = {
       "--key", "gain@0=0", "--key", "gain@10=1", "--key", "tint@10=0,0,0,0.5"};
@@ -224,8 +276,9 @@ TEST_F(RenderOptions, DepthChoosesTheRenderedAndWrittenType) {
 
 TEST_F(RenderOptions, PluginIsFoundByIdentifierLastLabelLabelOrPath) {
   const std::string bundle = probeBundleDir() + "/QfxTestPlugin.ofx.bundle";
-  for (const std::string &name : {std::string(kProbe), std::string("probe"),
-                                  std::string("QFX Probe"), bundle}) {
+  for (const std::string &name :
+       {std::string(kProbe), std::string("probe"), std::string("PROBE"),
+        std::string("QFX Probe"), std::string("qfx probe"), bundle}) {
     const RunResult run = render(name, path("in.exr"), path("by-name.exr"));
     EXPECT_EQ(run.exitCode, 0) << name << ": " << run.err;
   }

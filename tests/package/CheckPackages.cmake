@@ -23,8 +23,16 @@ if(NOT count EQUAL 1)
   message(FATAL_ERROR "expected one .deb in ${WORK}, found: ${debs}")
 endif()
 run(${DPKG} -x "${debs}" "${WORK}/root")
-expect_files("${WORK}/root" "${bundles};usr/bin/ofxrender;usr/libexec/ofxhost-probe" "the .deb")
+execute_process(COMMAND ${DPKG} -f "${debs}" Package OUTPUT_VARIABLE package
+  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+set(copyright "usr/share/doc/${package}/copyright")
+set(man_page "usr/share/man/man1/ofxrender.1.gz")
+expect_files("${WORK}/root"
+  "${bundles};usr/bin/ofxrender;usr/libexec/ofxhost-probe;${copyright};${man_page}"
+  "the .deb")
 run(${DPKG} --info "${debs}")
+expect_copyright("${WORK}/root/${copyright}" "${LICENSE}")
+expect_man_page("${WORK}/root/${man_page}" "${WORK}/root/usr/bin/ofxrender")
 
 file(GLOB archives "${WORK}/*.tar.gz")
 list(LENGTH archives count)
@@ -38,5 +46,5 @@ if(NOT count EQUAL 1 OR NOT top MATCHES "^qeffects-plugins-")
   message(FATAL_ERROR "the .tar.gz should hold one qeffects-plugins-* folder, holds: ${top}")
 endif()
 expect_files("${WORK}/archive/${top}"
-  "INSTALL.txt;${bundle_files}"
+  "INSTALL.txt;LICENSE;${bundle_files}"
   "the .tar.gz")

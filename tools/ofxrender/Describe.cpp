@@ -144,6 +144,20 @@ std::map<std::string, std::string> pagesOfParams(ofxhost::Descriptor &d) {
   return pageOf;
 }
 
+// A choice's default is an index; its option text is what users know it
+// by, so it is given beside it.
+void putDefaultOption(json &param) {
+  if (!param.contains("options") || !param.contains("default"))
+    return;
+  const json &options = param["options"];
+  const json &index = param["default"];
+  if (!index.is_number_integer())
+    return;
+  const long long i = index.get<long long>();
+  if (i >= 0 && static_cast<size_t>(i) < options.size())
+    param["defaultOption"] = options[static_cast<size_t>(i)];
+}
+
 json describeParam(ofxhost::Descriptor &descriptor, const std::string &name,
                    const std::map<std::string, std::string> &pageOf) {
   PropertySet &props = descriptor.paramProps(name);
@@ -165,6 +179,7 @@ json describeParam(ofxhost::Descriptor &descriptor, const std::string &name,
   putCoordinates(param, props);
   if (props.has(kOfxParamPropChoiceOption))
     param["options"] = list(props, kOfxParamPropChoiceOption);
+  putDefaultOption(param);
   param["animates"] = flag(props, kOfxParamPropAnimates, true);
   const auto page = pageOf.find(name);
   param["page"] = page == pageOf.end() ? json(nullptr) : json(page->second);
@@ -341,7 +356,11 @@ void writeParam(std::ostream &out, const json &param) {
   if (param.value("longLabel", json()) != param.value("label", json()))
     line("long label:    ", "longLabel");
   line("hint:          ", "hint");
-  line("default:       ", "default");
+  if (param.contains("defaultOption"))
+    out << "      default:       " << plain(param["default"]) << " ("
+        << plain(param["defaultOption"]) << ")\n";
+  else
+    line("default:       ", "default");
   range("range:         ", "min", "max");
   range("display range: ", "displayMin", "displayMax");
   line("increment:     ", "increment");

@@ -89,16 +89,18 @@ bool holds(const OutputFormat &format, BitDepth depth) {
   }
 }
 
+// The extension is the command line's choice, so a format that cannot be
+// written is a usage error, as is a depth the format cannot hold.
 const OutputFormat &outputFormatFor(const std::string &path) {
   auto out = OIIO::ImageOutput::create(path);
   if (!out)
-    throw fileError(path + ": no image format is known for the extension '" +
-                    fs::path(path).extension().string() + "'");
+    throw usageError(path + ": no image format is known for the extension '" +
+                     fs::path(path).extension().string() + "'");
   for (const OutputFormat &format : kOutputFormats)
     if (format.name == std::string(out->format_name()))
       return format;
-  throw fileError(path + ": cannot write " + out->format_name() +
-                  " files; use .png, .tif, .exr or .jpg");
+  throw usageError(path + ": cannot write " + out->format_name() +
+                   " files; use .png, .tif, .exr or .jpg");
 }
 
 std::string depthWords(BitDepth depth) {
@@ -281,6 +283,39 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
   return picture;
 }
 
+PictureHeader inspectPicture(const std::string &path,
+                             const ReadRequest &request) {
+  std::error_code error;
+  if (!fs::exists(path, error))
+    throw fileError(path + ": no such file");
+  if (fs::is_directory(path, error))
+    throw fileError(path + ": is a directory, not an image file");
+  MutedStderr muted;
+  auto in = OIIO::ImageInput::open(path);
+  if (!in)
+    throw fileError(path + ": cannot read: " + oneLine(OIIO::geterror()));
+  const OIIO::ImageSpec spec = in->spec();
+  if (spec.deep)
+    throw fileError(path + ": deep images are not supported");
+  if (spec.width <= 0 || spec.height <= 0 || spec.depth > 1 ||
+      spec.nchannels <= 0)
+    throw fileError(path + ": has no two-dimensional pixels");
+  pickChannels(path, spec, request.channels);
+  checkDeclaredSize(path, spec);
+
+  PictureHeader header;
+  header.width = spec.width;
+  header.height = spec.height;
+  header.fileChannels = spec.nchannels;
+  header.fileFormat = in->format_name();
+  header.fileType = spec.format.c_str();
+  header.depth = request.depth != BitDepth::None
+                     ? request.depth
+                     : naturalDepth(header.fileType);
+  header.components = request.alphaOnly ? Components::Alpha : Components::RGBA;
+  return header;
+}
+
 // ------------------------------------------------------------------ writing
 
 std::string checkOutputTarget(const std::string &path, BitDepth depth) {
@@ -297,10 +332,10 @@ std::string checkOutputTarget(const std::string &path, BitDepth depth) {
     throw fileError(path + ": is a directory");
   const OutputFormat &format = outputFormatFor(path);
   if (depth != BitDepth::None && !holds(format, depth))
-    throw fileError(path + ": " + format.display + " files cannot hold " +
-                    depthWords(depth) + " pixels (" +
-                    ofxhost::bitDepthName(depth) +
-                    "); choose another --depth or output format");
+    throw usageError(path + ": " + format.display + " files cannot hold " +
+                     depthWords(depth) + " pixels (" +
+                     ofxhost::bitDepthName(depth) +
+                     "); choose another --depth or output format");
   return format.name;
 }
 

@@ -62,13 +62,29 @@ constexpr long long kMaxPicturePixels = 1LL << 28;
 // truncated file.
 Picture readPicture(const std::string &path, const ReadRequest &request);
 
+// What reading a file would produce, from its header alone: the checks
+// readPicture makes before it reads a pixel, for a dry run.
+struct PictureHeader {
+  int width = 0, height = 0;
+  int fileChannels = 0;
+  std::string fileFormat; // OpenImageIO's format name, e.g. "png"
+  std::string fileType;   // e.g. "uint8", "half"
+  ofxhost::BitDepth depth = ofxhost::BitDepth::None; // the image's
+  ofxhost::Components components = ofxhost::Components::RGBA;
+};
+
+// Throws the file ToolError readPicture would for a missing or unreadable
+// file, a channel it lacks or a size it may not declare; reads no pixels.
+PictureHeader inspectPicture(const std::string &path,
+                             const ReadRequest &request);
+
 // The depth a file's pixel type is rendered at by default.
 ofxhost::BitDepth naturalDepth(const std::string &fileType);
 
 // Checks, before any rendering, that path can be written: its directory
-// exists and its format (from the extension) can hold depth. Throws a file
-// ToolError otherwise. Returns the format name ("png", "tiff", "openexr",
-// "jpeg").
+// exists (else a file ToolError) and its format (from the extension) can
+// hold depth (else a usage ToolError). Returns the format name ("png", "tiff",
+// "openexr", "jpeg").
 std::string checkOutputTarget(const std::string &path, ofxhost::BitDepth depth);
 
 struct WriteRequest {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "Interrupt.h"
 #include "PluginLookup.h"
 #include "SearchFolders.h"
@@ -38,15 +40,22 @@ std::string problemLine(const BundleReasons &bundle) {
   return line;
 }
 
-// The listing's lines, made before any is printed, so that a stop asked for
-// meanwhile prints none.
-std::vector<std::string> listingLines(ofxhost::Host &host) {
+struct ListedPlugin {
+  std::string identifier;
+  unsigned versionMajor = 0, versionMinor = 0;
+  std::string label; // empty when the plug-in cannot be described
+  std::string bundle;
+};
+
+// The listing, made before any of it is printed, so that a stop asked for
+// meanwhile prints nothing.
+std::vector<ListedPlugin> listing(ofxhost::Host &host) {
   std::vector<ofxhost::Plugin *> plugins = host.plugins();
   std::stable_sort(plugins.begin(), plugins.end(),
                    [](ofxhost::Plugin *a, ofxhost::Plugin *b) {
                      return a->identifier() < b->identifier();
                    });
-  std::vector<std::string> lines;
+  std::vector<ListedPlugin> listed;
   for (ofxhost::Plugin *plugin : plugins) {
     throwIfInterrupted("nothing was listed");
     const CrashNote note(plugin->identifier(), "being described");
@@ -55,14 +64,38 @@ std::vector<std::string> listingLines(ofxhost::Host &host) {
       std::fprintf(stderr, "ofxrender: cannot describe %s in %s: %s\n",
                    plugin->identifier().c_str(), plugin->bundlePath().c_str(),
                    described.message.c_str());
-    const std::string label = described.ok() ? plugin->label() : "";
-    char version[32];
-    std::snprintf(version, sizeof version, "%u.%u", plugin->versionMajor(),
-                  plugin->versionMinor());
-    lines.push_back(plugin->identifier() + "\t" + version + "\t" + label +
-                    "\t" + plugin->bundlePath());
+    listed.push_back(
+        {plugin->identifier(), plugin->versionMajor(), plugin->versionMinor(),
+         described.ok() ? plugin->label() : "", plugin->bundlePath()});
   }
-  return lines;
+  return listed;
+}
+
+std::string listingText(const std::vector<ListedPlugin> &listed) {
+  std::string text;
+  for (const ListedPlugin &plugin : listed) {
+    char version[32];
+    std::snprintf(version, sizeof version, "%u.%u", plugin.versionMajor,
+                  plugin.versionMinor);
+    text += plugin.identifier + "\t" + version + "\t" + plugin.label + "\t" +
+            plugin.bundle + "\n";
+  }
+  return text;
+}
+
+// The version as describe --json gives it; texts that are not UTF-8 have
+// their bad bytes replaced rather than failing the listing.
+std::string listingJson(const std::vector<ListedPlugin> &listed) {
+  nlohmann::ordered_json array = nlohmann::ordered_json::array();
+  for (const ListedPlugin &plugin : listed)
+    array.push_back(
+        {{"identifier", plugin.identifier},
+         {"version",
+          {{"major", plugin.versionMajor}, {"minor", plugin.versionMinor}}},
+         {"label", plugin.label},
+         {"bundle", plugin.bundle}});
+  return array.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+         "\n";
 }
 
 } // namespace
@@ -84,7 +117,7 @@ bundleProblems(const std::vector<ofxhost::BundleError> &errors) {
   return lines;
 }
 
-void listPlugins(const std::vector<std::string> &pluginPaths) {
+void listPlugins(const std::vector<std::string> &pluginPaths, bool json) {
   const ofxhost::HostOptions options = toolHostOptions();
   ofxhost::Host host(options);
   scanPlugins(host, pluginPaths);
@@ -93,14 +126,14 @@ void listPlugins(const std::vector<std::string> &pluginPaths) {
   throwIfInterrupted("nothing was listed");
   for (const std::string &problem : bundleProblems(host.errors()))
     std::fprintf(stderr, "ofxrender: cannot load %s\n", problem.c_str());
-  const std::vector<std::string> lines = listingLines(host);
+  const std::vector<ListedPlugin> listed = listing(host);
   throwIfInterrupted("nothing was listed");
 
-  if (lines.empty())
+  if (listed.empty())
     std::fprintf(stderr, "ofxrender: no plug-ins found; %s\n",
                  searchedFoldersText(options, pluginPaths).c_str());
-  for (const std::string &line : lines)
-    std::printf("%s\n", line.c_str());
+  const std::string text = json ? listingJson(listed) : listingText(listed);
+  std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
 }
 

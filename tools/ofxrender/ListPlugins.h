@@ -13,8 +13,11 @@ namespace ofxrender {
 // plug-ins that fail, is reported in one line on stderr with the reasons,
 // and the rest is still listed. With no plug-in at all, one stderr line
 // says which folders were searched. A stop asked for while scanning ends
-// the command with nothing listed.
-void listPlugins(const std::vector<std::string> &pluginPaths);
+// the command with nothing listed. With json, stdout holds one JSON array
+// instead, in the same order, of objects with the same fields:
+// {"identifier", "version": {"major", "minor"}, "label", "bundle"}.
+void listPlugins(const std::vector<std::string> &pluginPaths,
+                 bool json = false);
 
 // One "PATH: reasons" per bundle, in the order the bundles first failed:
 // the distinct reasons of its errors joined by "; ", the first few only

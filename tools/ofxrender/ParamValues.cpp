@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <set>
+#include <utility>
 
 #include "Text.h"
 #include "ToolError.h"
@@ -170,6 +172,15 @@ void checkRange(ofxhost::Param &param, const std::string &text,
   }
 }
 
+// How many components a value of param may have: "3 or 4" for a colour
+// with alpha, whose alpha may be left out.
+std::string componentCountText(ofxhost::Param &param) {
+  const int dimension = param.dimension();
+  if (param.type() == kOfxParamTypeRGBA)
+    return "3 or 4";
+  return std::to_string(dimension);
+}
+
 std::vector<double> parseNumeric(ofxhost::Param &param,
                                  const std::string &text) {
   std::vector<std::string> parts = splitAtCommas(text);
@@ -181,7 +192,7 @@ std::vector<double> parseNumeric(ofxhost::Param &param,
     throw badValue(param, text,
                    "has " + std::to_string(parts.size()) + " component(s); " +
                        typeWord(param.type()) + " takes " +
-                       std::to_string(dimension) +
+                       componentCountText(param) +
                        (dimension > 1 ? " separated by commas" : ""));
   std::vector<double> value;
   for (const std::string &part : parts) {
@@ -291,11 +302,38 @@ void applyStringValue(ofxhost::Param &param, const ParamAssignment &set) {
   throw badValue(param, set.value, "is not one of its options");
 }
 
+// The same parameter (at the same time, for keys) given twice is most
+// likely a script's mistake; the last value still wins, as with any
+// repeated option, but once per parameter the repeat is pointed out.
+void warnAboutRepeats(const std::vector<ParamAssignment> &assignments,
+                      const char *option) {
+  std::map<std::pair<std::string, double>, size_t> count;
+  for (const ParamAssignment &assignment : assignments)
+    ++count[{assignment.name, assignment.time.value_or(0.0)}];
+  std::set<std::pair<std::string, double>> warned;
+  for (const ParamAssignment &assignment : assignments) {
+    const std::pair<std::string, double> target{assignment.name,
+                                                assignment.time.value_or(0.0)};
+    if (count[target] < 2 || !warned.insert(target).second)
+      continue;
+    const std::string what =
+        assignment.time
+            ? assignment.name + " at time " + readableNumber(*assignment.time)
+            : assignment.name;
+    std::fprintf(stderr,
+                 "ofxrender: warning: %s gives %s %zu times; the last one "
+                 "is used\n",
+                 option, what.c_str(), count[target]);
+  }
+}
+
 } // namespace
 
 void applyAssignments(ofxhost::Instance &instance,
                       const std::vector<ParamAssignment> &sets,
                       const std::vector<ParamAssignment> &keys) {
+  warnAboutRepeats(sets, "--set");
+  warnAboutRepeats(keys, "--key");
   std::set<std::string> keyed;
   for (const ParamAssignment &key : keys)
     keyed.insert(key.name);

@@ -33,7 +33,8 @@ std::vector<double> parseParamValue(ofxhost::Param &param,
 // Applies every assignment (plain values first, then keys in the order
 // given). Throws a usage ToolError for an unknown parameter, a bad value, a
 // key on a parameter that does not animate, or a parameter both set and
-// keyed.
+// keyed. A parameter set twice (or keyed twice at one time) takes the last
+// value, with one warning on stderr naming it.
 void applyAssignments(ofxhost::Instance &instance,
                       const std::vector<ParamAssignment> &sets,
                       const std::vector<ParamAssignment> &keys);

@@ -1,5 +1,6 @@
 #include "PluginLookup.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +65,46 @@ std::string probeProgramBesideTool() {
   return fs::is_regular_file(program, error) ? program.string() : "";
 }
 
+// The bundles the scan could not use, each once, in the order they failed.
+std::vector<std::string> brokenBundles(const ofxhost::Host &host) {
+  std::vector<std::string> paths;
+  for (const ofxhost::BundleError &error : host.errors())
+    if (std::find(paths.begin(), paths.end(), error.path) == paths.end())
+      paths.push_back(error.path);
+  return paths;
+}
+
+std::string brokenBundlesText(const ofxhost::Host &host) {
+  const std::vector<std::string> paths = brokenBundles(host);
+  std::string text;
+  for (const std::string &path : paths)
+    text += (text.empty() ? "; could not load " : ", ") + path;
+  return text;
+}
+
+// Another folder's copy of the same bundle name.
+bool isOtherCopy(const std::string &broken, const std::string &used) {
+  if (fs::path(broken).filename() != fs::path(used).filename())
+    return false;
+  std::error_code error;
+  return !fs::equivalent(broken, used, error);
+}
+
+// One warning per bundle that cannot be used; a broken copy of the bundle
+// the plug-in came from says which copy is used instead.
+void warnAboutBrokenBundles(const ofxhost::Host &host,
+                            const ofxhost::Plugin *plugin) {
+  const std::vector<std::string> paths = brokenBundles(host);
+  const std::vector<std::string> problems = bundleProblems(host.errors());
+  for (size_t i = 0; i < problems.size(); ++i) {
+    std::string line = problems[i];
+    if (plugin && i < paths.size() &&
+        isOtherCopy(paths[i], plugin->bundlePath()))
+      line += "; using " + plugin->bundlePath() + " instead";
+    std::fprintf(stderr, "ofxrender: warning: cannot load %s\n", line.c_str());
+  }
+}
+
 } // namespace
 
 void setPluginCacheUse(bool rescan, bool noCache) {
@@ -101,22 +142,24 @@ ofxhost::Plugin &openPlugin(ofxhost::Host &host, const std::string &name,
   if (looksLikePath(name))
     return pluginFromPath(host, name);
   scanPlugins(host, paths);
-  // A stopped scan blames no bundle; otherwise each one that cannot be
-  // used is named once, as `list` names it, whatever the command.
-  if (!host.scanStopped())
-    for (const std::string &problem : bundleProblems(host.errors()))
-      std::fprintf(stderr, "ofxrender: warning: cannot load %s\n",
-                   problem.c_str());
+  const bool stopped = host.scanStopped();
   std::string error;
   ofxhost::Plugin *plugin = host.find(name, &error);
+  // A stopped scan blames no bundle; otherwise each one that cannot be
+  // used is named once, as `list` names it, whatever the command.
+  if (!stopped)
+    warnAboutBrokenBundles(host, plugin);
   if (plugin)
     return *plugin;
   if (error.empty())
     error = "no plug-in named '" + name + "'";
-  // Nothing by that name: which folders were read is the first thing to
-  // check.
-  if (error.rfind("no plug-in named", 0) == 0)
+  // Nothing by that name: which folders were read, and which bundles in
+  // them could not be, are the first things to check.
+  if (error.rfind("no plug-in named", 0) == 0) {
     error += "; " + searchedFoldersText(host.options(), paths);
+    if (!stopped)
+      error += brokenBundlesText(host);
+  }
   throw usageError(error + " (see ofxrender list)");
 }
 

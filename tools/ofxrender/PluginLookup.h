@@ -22,10 +22,12 @@ void setPluginCacheUse(bool rescan, bool noCache);
 void scanPlugins(ofxhost::Host &host, const std::vector<std::string> &paths);
 
 // The plug-in named by its identifier, the last label of its identifier
-// ("qoutline") or its label, when that names one plug-in (after scanning
-// the search paths); or, for a name that is a path to a bundle or a .ofx
-// file, the single plug-in in it (without scanning). Throws a usage
-// ToolError when nothing or several plug-ins match.
+// ("qoutline") or its label (both in any case), when that names one
+// plug-in (after scanning the search paths); or, for a name that is a path
+// to a bundle or a .ofx file, the single plug-in in it (without scanning).
+// Throws a usage ToolError when nothing or several plug-ins match, naming
+// the bundles that could not be loaded; each is also warned about on
+// stderr, with the copy used instead when one of the same name loaded.
 ofxhost::Plugin &openPlugin(ofxhost::Host &host, const std::string &name,
                             const std::vector<std::string> &paths);
 

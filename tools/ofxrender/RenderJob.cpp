@@ -1,6 +1,7 @@
 #include "RenderJob.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -108,6 +109,16 @@ std::optional<FileId> fileId(const std::string &path) {
   return FileId{info.st_dev, info.st_ino};
 }
 
+// The output is written beside itself and renamed, so its folder must
+// take new files.
+void checkFolderWritable(const std::string &output) {
+  const fs::path folder = fs::path(output).parent_path();
+  const std::string dir = folder.empty() ? "." : folder.string();
+  if (::access(dir.c_str(), W_OK | X_OK) != 0)
+    throw fileError(output + ": cannot write: the folder " + dir +
+                    " does not take new files");
+}
+
 std::optional<FrameList> frameListOf(const RenderSettings &settings) {
   if (!settings.frames)
     return std::nullopt;
@@ -196,6 +207,10 @@ public:
     // The plug-in's abort polling is how a stop reaches a render under way.
     instance_->setAbortPredicate([](long) { return interrupted(); });
     applyParameters();
+    if (settings_.dryRun) {
+      dryRun(plugin);
+      return;
+    }
 
     const double first = frameList_ ? frameList_->lowest() : frameTime();
     const double last = frameList_ ? frameList_->highest() : frameTime();
@@ -257,6 +272,7 @@ private:
                        ": only EXR outputs store half or float pixels by "
                        "choice");
     checkOutputTarget(first, depth_);
+    checkFolderWritable(first);
     forEachExistingOutput([&](const std::string &output) {
       checkExistingOutput(output, inputs);
     });
@@ -402,15 +418,18 @@ private:
   // The plug-in must take the image's format; ofxrender converts nothing
   // behind its back.
   void checkFormatSupported(const ofxhost::Image &image) {
-    const std::string depth = ofxhost::bitDepthName(image.depth());
+    checkFormatSupported(image.depth(), image.components());
+  }
+
+  void checkFormatSupported(BitDepth imageDepth, Components imageComponents) {
+    const std::string depth = ofxhost::bitDepthName(imageDepth);
     bool depthOk = false;
     for (const std::string &supported : supportedDepths_)
       depthOk = depthOk || supported == depth;
     if (!depthOk)
-      throw usageError(pluginName_ + " does not take " +
-                       depthWord(image.depth()) + " images (" + depth +
-                       "); choose another --depth");
-    const std::string components = ofxhost::componentsName(image.components());
+      throw usageError(pluginName_ + " does not take " + depthWord(imageDepth) +
+                       " images (" + depth + "); choose another --depth");
+    const std::string components = ofxhost::componentsName(imageComponents);
     bool componentsOk = sourceComponents_.empty();
     for (const std::string &supported : sourceComponents_)
       componentsOk = componentsOk || supported == components;
@@ -489,6 +508,66 @@ private:
       std::printf("  render time: %.3f ms\n  wrote %s %s\n", took.count(),
                   frame.output.c_str(),
                   rectText(writtenArea(*output, write)).c_str());
+  }
+
+  // Every check a render makes before it reads a pixel, frame by frame,
+  // then one line per frame of what would be rendered; nothing is read
+  // beyond the headers and nothing is written. As with a render, a job
+  // that fails prints nothing on stdout.
+  void dryRun(ofxhost::Plugin &plugin) {
+    std::vector<std::string> lines;
+    char line[64];
+    std::snprintf(line, sizeof line, " %u.%u from ", plugin.versionMajor(),
+                  plugin.versionMinor());
+    lines.push_back(plugin.identifier() + line + plugin.bundlePath());
+    lines.push_back("settings: " + settingsText());
+    forEachFrame([&](const Frame &frame) {
+      throwIfInterrupted("nothing was rendered");
+      ReadRequest read;
+      read.depth = depth_;
+      read.alphaOnly = settings_.alphaOnly;
+      read.channels = settings_.channels;
+      const PictureHeader header = inspectPicture(frame.input, read);
+      checkOutputTarget(frame.output, header.depth);
+      checkFolderWritable(frame.output);
+      checkFormatSupported(header.depth, header.components);
+      lines.push_back(
+          "time " + readableNumber(frame.time) + ": " + frame.input + " -> " +
+          frame.output + " (" + std::to_string(header.width) + "x" +
+          std::to_string(header.height) + ", " + depthWord(header.depth) + " " +
+          ofxhost::componentsName(header.components) + ")");
+      return true;
+    });
+    for (const std::string &text : lines)
+      std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+  }
+
+  // What the job was asked for beyond its files, as one line.
+  std::string settingsText() const {
+    std::string text = "scale " + readableNumber(settings_.scale);
+    if (!settings_.depth.empty())
+      text += ", depth " + settings_.depth;
+    if (!settings_.outputType.empty())
+      text += ", output type " + settings_.outputType;
+    if (!settings_.channels.empty())
+      text += ", channels " + settings_.channels;
+    if (settings_.alphaOnly)
+      text += ", alpha only";
+    if (settings_.window)
+      text += ", window " + *settings_.window;
+    if (settings_.tiles > 1)
+      text += ", " + std::to_string(settings_.tiles) + "x" +
+              std::to_string(settings_.tiles) + " tiles";
+    if (settings_.crop)
+      text += ", crop";
+    if (settings_.overscan)
+      text += ", overscan";
+    for (const std::string &set : settings_.sets)
+      text += ", --set " + set;
+    for (const std::string &key : settings_.keys)
+      text += ", --key " + key;
+    return text;
   }
 
   // PNG, TIFF and JPEG record no place, so they keep the input's format;

@@ -200,6 +200,10 @@ void addRenderOptions(CLI::App &render, RenderSettings &s) {
   addPluginPathOption(render, s.pluginPaths);
   render.add_flag("-v,--verbose", s.verbose,
                   "Print regions, window, format, threads and render time");
+  render.add_flag("--dry-run", s.dryRun,
+                  "Check every input, output, parameter and frame as a "
+                  "render would, print one line per frame and render "
+                  "nothing");
   render.footer(kRenderFooter);
 }
 
@@ -212,8 +216,11 @@ int run(int argc, char **argv) {
 
   CacheFlags cacheFlags;
   std::vector<std::string> listPaths;
+  bool listJson = false;
   CLI::App *list = app.add_subcommand(
       "list", "List the plug-ins found: identifier, version, label, bundle");
+  list->add_flag("--json", listJson,
+                 "One JSON array of the same fields, in the same order");
   addPluginPathOption(*list, listPaths);
   addCacheOptions(*list, cacheFlags);
 
@@ -235,6 +242,11 @@ int run(int argc, char **argv) {
   addRenderOptions(*render, renderSettings);
   addCacheOptions(*render, cacheFlags);
 
+  // Nothing asked for: what can be asked for, as an error.
+  if (argc <= 1) {
+    std::cerr << app.help();
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
@@ -252,7 +264,7 @@ int run(int argc, char **argv) {
 
   if (list->parsed()) {
     g_unfinished = "nothing was listed";
-    listPlugins(listPaths);
+    listPlugins(listPaths, listJson);
   } else if (describeCommand->parsed()) {
     g_unfinished = "nothing was described";
     describe(describeSettings);

@@ -394,9 +394,11 @@ public:
   // appear in plugins(), but no binary is opened in this process and no
   // action runs here until a plug-in's load() (or describe(), or
   // createInstance()): a command loads only the bundles it uses. A bundle
-  // name found in several directories is taken from the first one searched,
-  // and a plug-in identifier from the first bundle holding it (the others
-  // are recorded as ignored copies); bundles already open are skipped.
+  // name found in several directories is taken from the first one searched
+  // where the bundle yields a plug-in (a broken copy before it is recorded
+  // in errors() and passed over), and a plug-in identifier from the first
+  // bundle holding it (the others are recorded as ignored copies); bundles
+  // already open are skipped.
   // Linked folders are followed, each real folder searched once. Folders
   // and bundles whose names begin with '@' are left out, as packages
   // expect (addBundle still takes such a bundle when named).
@@ -418,6 +420,8 @@ public:
   const std::vector<BundleError> &errors() const;
   // A plug-in by identifier, by the last label of its identifier
   // ("qgradient"), or by its label, when that names exactly one plug-in.
+  // Last labels and labels match whatever their case; an exact label is
+  // preferred to one that differs only in case.
   // nullptr (and *error when given) if none or several match.
   Plugin *find(const std::string &name, std::string *error = nullptr);
 
