@@ -19,6 +19,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
 
 #include "ofxhost/Host.h"
 
@@ -33,13 +36,29 @@ struct FilePlacement {
   int fullWidth = 0, fullHeight = 0;
 };
 
+// The channels of a file a render leaves alone, as stored, so they can be
+// written back unchanged.
+struct KeptChannels {
+  std::vector<std::string> names;
+  std::vector<OIIO::TypeDesc> types;
+  size_t pixelBytes = 0;             // of one pixel of all of them
+  std::vector<unsigned char> pixels; // top-down, the file's W x H
+};
+
 // What reading a file produced.
 struct Picture {
   ofxhost::ImagePtr image; // bounds (0, 0, W, H), premultiplied
   FilePlacement placement;
   int fileChannels = 0;
-  std::string fileFormat; // OpenImageIO's format name, e.g. "png"
-  std::string fileType;   // e.g. "uint8", "half"
+  std::string fileFormat;  // OpenImageIO's format name, e.g. "png"
+  std::string fileType;    // e.g. "uint8", "half"
+  bool halfPixels = false; // the channels read are all half floats
+  // The output channels the image's channels go to; empty for R, G, B, A.
+  std::vector<std::string> renderedNames;
+  KeptChannels kept;
+  // The file's metadata and compression, its colour tag only if the file
+  // really carries one.
+  OIIO::ParamValueList attributes;
 };
 
 struct ReadRequest {
@@ -71,10 +90,23 @@ ofxhost::BitDepth naturalDepth(const std::string &fileType);
 // "jpeg").
 std::string checkOutputTarget(const std::string &path, ofxhost::BitDepth depth);
 
+constexpr int kDefaultJpegQuality = 98;
+
+// Checks --compression and --quality against the output format (a name
+// checkOutputTarget returns); throws a usage ToolError. Empty and 0 stand
+// for not given.
+void checkWriteOptions(const std::string &format,
+                       const std::string &compression, int quality);
+
 struct WriteRequest {
   FilePlacement inputPlacement; // of the input the image was rendered from
   bool crop = false;            // only the input's area (0, 0, W, H)
   bool halfFloat = false;       // float pixels stored as half (EXR)
+  // The picture the image was rendered from, whose other channels and
+  // metadata go into the output too; none for a bare image.
+  const Picture *input = nullptr;
+  std::string compression; // "": the input's in the same format, or zip
+  int quality = 0;         // JPEG, 1-100; 0: kDefaultJpegQuality
 };
 
 // Writes image to a temporary file beside path and renames it into place;

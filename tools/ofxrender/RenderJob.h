@@ -34,6 +34,9 @@ struct RenderSettings {
   std::string channels;   // "", a layer name or a list "R,G,B,A"
   std::vector<std::string> pluginPaths;
   bool verbose = false;
+
+  std::string compression; // "": the input's, in the same format
+  int quality = 0;         // JPEG; 0: the default
 };
 
 // Throws a ToolError on failure; nothing is left at an output path whose
