@@ -292,8 +292,21 @@ std::vector<unsigned char> composeTopDown(const ofxhost::Image &image,
                                           OIIO::TypeDesc renderedType,
                                           const KeptChannels *kept,
                                           const FilePlacement &input) {
-  const std::vector<unsigned char> packed = packTopDown(image, area);
+  std::vector<unsigned char> packed = packTopDown(image, area);
   const OIIO::TypeDesc imageType = fileTypeOf(image.depth());
+  const int imageChannels =
+      image.components() == ofxhost::Components::Alpha ? 1 : 4;
+  // The common case, whole pixels of one type and nothing kept, in one go.
+  if (!kept && count == imageChannels) {
+    if (renderedType == imageType)
+      return packed;
+    std::vector<unsigned char> converted(packed.size() / imageType.size() *
+                                         renderedType.size());
+    OIIO::convert_pixel_values(
+        imageType, packed.data(), renderedType, converted.data(),
+        static_cast<int>(packed.size() / imageType.size()));
+    return converted;
+  }
   const size_t imagePixelBytes = image.pixelBytes();
   const size_t renderedBytes = renderedType.size() * count;
   const size_t keptBytes = kept ? kept->pixelBytes : 0;

@@ -5,17 +5,22 @@
 //    source pixel (col, H - 1 - row); the source bounds are (0, 0, W, H),
 //    W x H being the data window's size. Images are y-up, files top-down.
 //  - 4-channel files are RGBA; 3-channel files get an opaque alpha; 1- and
-//    2-channel files are grey (and alpha) spread to RGB. Alpha-only images
-//    take the file's alpha (opaque for 3 channels) or its only channel.
-//  - Files storing unassociated alpha (PNG) are premultiplied on reading,
-//    rounded to the nearest value of the depth read, and un-premultiplied
-//    on writing by OpenImageIO; associated-alpha TIFF and EXR pass through
+//    2-channel files are grey (and alpha) spread to RGB, a lone channel
+//    named A or alpha is a matte over transparent black. Alpha-only images
+//    take the file's alpha or its only channel; colour alone has none.
+//  - Files storing unassociated alpha (PNG) are premultiplied at the depth
+//    rendered, rounded to the nearest value, and un-premultiplied on
+//    writing by OpenImageIO; associated-alpha TIFF and EXR pass through
 //    unchanged.
 //  - An output file holds the whole output image (or only the input's area
 //    with crop) at the rendered depth: byte -> 8 bit, short -> 16 bit,
-//    float -> 32-bit float. EXR and TIFF record a data window that keeps the
-//    input's area where the input had it, and copy the input's display
-//    window.
+//    float -> 32-bit float, or half when the channels read were. EXR and
+//    TIFF record a data window that keeps the input's area where the input
+//    had it, and copy the input's display window.
+//  - The result goes back into the channels read; an EXR output keeps the
+//    input's other channels. Compression and metadata carry over within a
+//    format, the portable metadata across formats; a colour tag only where
+//    the input had one, as no colour is managed.
 #pragma once
 
 #include <string>
