@@ -402,12 +402,14 @@ KeptChannels readKeptChannels(const std::string &path, OIIO::ImageInput &in,
                      all.data()) ||
       in.has_error())
     throw fileError(path + ": cannot read: " + oneLine(in.geterror()));
+  std::vector<size_t> offsets;
+  for (int c : kept)
+    offsets.push_back(nativeOffset(spec, c));
   unsigned char *dst = result.pixels.data();
   for (size_t p = 0; p < pixels; ++p)
-    for (int c : kept) {
-      const size_t bytes = spec.channelformat(c).size();
-      std::memcpy(dst, all.data() + p * allBytes + nativeOffset(spec, c),
-                  bytes);
+    for (size_t k = 0; k < kept.size(); ++k) {
+      const size_t bytes = result.types[k].size();
+      std::memcpy(dst, all.data() + p * allBytes + offsets[k], bytes);
       dst += bytes;
     }
   return result;
