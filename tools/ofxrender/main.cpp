@@ -29,17 +29,18 @@ a failed render never leaves a file behind.)";
 
 const char *kRenderFooter =
     R"(Pixels: the file's top row is the image's top row (y = H - 1); the input's
-pixel area is (0, 0, W, H) at the render scale. PNG alpha is premultiplied at
-the depth rendered and un-premultiplied on writing; TIFF and EXR pass through
-as they are. The output keeps the input's format: PNG, TIFF and JPEG hold the input's
+pixel area is (0, 0, W, H) at the render scale. PNG alpha is premultiplied on
+reading and un-premultiplied on writing; TIFF and EXR pass through as they
+are. The output keeps the input's format: PNG, TIFF and JPEG hold the input's
 area, EXR keeps the input's display window and holds the whole region of
 definition in its data window (--overscan: the whole region everywhere). The
 depth is the rendered one (byte -> 8-bit, short -> 16-bit, float -> 32-bit
-float; a half EXR stays half unless --output-type says otherwise). The
-input's other channels (EXR), compression and metadata are kept where the
-output format holds them. No colour management: values are written as they
-are (linear values stay linear), tagged with the input's colour space or
-none. An output that is an input is refused. Ctrl-C or SIGTERM stops the job (exit 130 or 143) and leaves no
+float; a half EXR stays half unless --output-type says otherwise), and PNG
+alpha is premultiplied at that depth. The input's other channels (EXR),
+compression and metadata are kept where the output format holds them. No
+colour management: values are written as they are (linear values stay
+linear), with the input's colour tag or none. An output that is an input is
+refused. Ctrl-C or SIGTERM stops the job (exit 130 or 143) and leaves no
 file for the unfinished frame.
 
 Run "ofxrender render PLUGIN --help" for the plug-in's parameters.)";
