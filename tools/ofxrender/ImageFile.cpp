@@ -368,11 +368,11 @@ void checkDeclaredSize(const std::string &path, const OIIO::ImageSpec &spec) {
                   " pixels ofxrender reads");
 }
 
-// Where channel c starts within a pixel of all of spec's channels, as
-// stored.
-size_t nativeOffset(const OIIO::ImageSpec &spec, int c) {
+// Where channel c starts within a pixel of spec's channels from `first`
+// on, as stored.
+size_t nativeOffset(const OIIO::ImageSpec &spec, int first, int c) {
   size_t offset = 0;
-  for (int i = 0; i < c; ++i)
+  for (int i = first; i < c; ++i)
     offset += spec.channelformat(i).size();
   return offset;
 }
@@ -384,32 +384,35 @@ KeptChannels readKeptChannels(const std::string &path, OIIO::ImageInput &in,
   if (kept.empty())
     return result;
   for (int c : kept) {
-    result.names.push_back(spec.channel_name(c));
+    result.names.emplace_back(spec.channel_name(c));
     result.types.push_back(spec.channelformat(c));
     result.pixelBytes += spec.channelformat(c).size();
   }
+  // Only the channels from the first kept to the last are read, as stored.
+  const int first = *std::min_element(kept.begin(), kept.end());
+  const int last = *std::max_element(kept.begin(), kept.end());
+  const size_t spanBytes = nativeOffset(spec, first, last + 1);
   const size_t pixels = static_cast<size_t>(spec.width) * spec.height;
-  const size_t allBytes = spec.pixel_bytes(true);
-  std::vector<unsigned char> all;
+  std::vector<unsigned char> span;
   try {
-    all.resize(pixels * allBytes);
+    span.resize(pixels * spanBytes);
     result.pixels.resize(pixels * result.pixelBytes);
   } catch (const std::bad_alloc &) {
     throw fileError(path + ": its " + std::to_string(spec.nchannels) +
                     " channels are too many to hold in memory");
   }
-  if (!in.read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UNKNOWN,
-                     all.data()) ||
+  if (!in.read_image(0, 0, first, last + 1, OIIO::TypeDesc::UNKNOWN,
+                     span.data()) ||
       in.has_error())
     throw fileError(path + ": cannot read: " + oneLine(in.geterror()));
   std::vector<size_t> offsets;
   for (int c : kept)
-    offsets.push_back(nativeOffset(spec, c));
+    offsets.push_back(nativeOffset(spec, first, c));
   unsigned char *dst = result.pixels.data();
   for (size_t p = 0; p < pixels; ++p)
     for (size_t k = 0; k < kept.size(); ++k) {
       const size_t bytes = result.types[k].size();
-      std::memcpy(dst, all.data() + p * allBytes + offsets[k], bytes);
+      std::memcpy(dst, span.data() + p * spanBytes + offsets[k], bytes);
       dst += bytes;
     }
   return result;
