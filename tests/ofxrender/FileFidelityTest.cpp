@@ -148,6 +148,25 @@ TEST_F(FileFidelity, ChosenLayerGoesBackAndTheRestStay) {
                              " drops diffuse.R, diffuse.G, diffuse.B (write "
                              "EXR to keep them)\n");
   EXPECT_EQ(readFile(path("out.0002.tif")).channels(), 4);
+
+  // A second part of a file is not rendered; that is said too.
+  auto writer = OIIO::ImageOutput::create(path("parts.exr"));
+  const OIIO::ImageSpec parts[2] = {
+      OIIO::ImageSpec(2, 2, 4, OIIO::TypeDesc::FLOAT),
+      OIIO::ImageSpec(2, 2, 4, OIIO::TypeDesc::FLOAT)};
+  const std::vector<float> pixels(16, 0.5f);
+  ASSERT_TRUE(writer->open(path("parts.exr"), 2, parts));
+  ASSERT_TRUE(writer->write_image(OIIO::TypeDesc::FLOAT, pixels.data()));
+  ASSERT_TRUE(writer->open(path("parts.exr"), parts[1],
+                           OIIO::ImageOutput::AppendSubimage));
+  ASSERT_TRUE(writer->write_image(OIIO::TypeDesc::FLOAT, pixels.data()));
+  ASSERT_TRUE(writer->close());
+  const RunResult twoParts =
+      render(kProbe, path("parts.exr"), path("parts-out.exr"));
+  ASSERT_EQ(twoParts.exitCode, 0) << twoParts.err;
+  EXPECT_EQ(twoParts.err, "ofxrender: warning: " + path("parts.exr") +
+                              " has 2 parts; only the first is rendered and "
+                              "written\n");
 }
 
 // Compression and metadata are kept in the same format, the portable

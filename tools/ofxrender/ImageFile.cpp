@@ -458,6 +458,19 @@ OIIO::ParamValueList fileAttributes(const std::string &path,
   return attributes;
 }
 
+// Only a file's first part (subimage) is read and written; the others
+// would be lost without a word.
+void warnOnceOfOtherParts(const std::string &path, int parts) {
+  static bool warned = false;
+  if (parts <= 1 || warned)
+    return;
+  std::fprintf(stderr,
+               "ofxrender: warning: %s has %d parts; only the first is "
+               "rendered and written\n",
+               path.c_str(), parts);
+  warned = true;
+}
+
 // The file's alpha channel when the file stores colour not multiplied by
 // it (PNG, some TIFF), or -1.
 int straightAlphaChannel(const OIIO::ImageSpec &spec) {
@@ -468,13 +481,9 @@ int straightAlphaChannel(const OIIO::ImageSpec &spec) {
 
 } // namespace
 
-Picture readPicture(const std::string &path, const ReadRequest &request) {
-  std::error_code error;
-  if (!fs::exists(path, error))
-    throw fileError(path + ": no such file");
-  if (fs::is_directory(path, error))
-    throw fileError(path + ": is a directory, not an image file");
+namespace {
 
+Picture readMuted(const std::string &path, const ReadRequest &request) {
   MutedStderr muted;
   // Straight alpha is read as stored and premultiplied here: OpenImageIO's
   // own premultiplication truncates, which darkens every partly
@@ -497,6 +506,7 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
 
   Picture picture;
   picture.fileChannels = spec.nchannels;
+  picture.fileParts = spec.get_int_attribute("oiio:subimages", 1);
   picture.fileFormat = in->format_name();
   picture.fileType = spec.format.c_str();
   picture.halfPixels = true;
@@ -548,6 +558,19 @@ Picture readPicture(const std::string &path, const ReadRequest &request) {
       request.alphaOnly ? Components::Alpha : Components::RGBA);
   fillFromFile(fileBytes, nch, plan.loneAlpha, *image);
   picture.image = std::move(image);
+  return picture;
+}
+
+} // namespace
+
+Picture readPicture(const std::string &path, const ReadRequest &request) {
+  std::error_code error;
+  if (!fs::exists(path, error))
+    throw fileError(path + ": no such file");
+  if (fs::is_directory(path, error))
+    throw fileError(path + ": is a directory, not an image file");
+  Picture picture = readMuted(path, request);
+  warnOnceOfOtherParts(path, picture.fileParts);
   return picture;
 }
 

@@ -55,6 +55,7 @@ struct Picture {
   ofxhost::ImagePtr image; // bounds (0, 0, W, H), premultiplied
   FilePlacement placement;
   int fileChannels = 0;
+  int fileParts = 1;       // subimages; only the first is read
   std::string fileFormat;  // OpenImageIO's format name, e.g. "png"
   std::string fileType;    // e.g. "uint8", "half"
   bool halfPixels = false; // the channels read are all half floats
