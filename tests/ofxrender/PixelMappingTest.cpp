@@ -278,7 +278,8 @@ TEST_F(ChannelRules, AlphaOnlyTakesTheAlphaOrTheOnlyChannel) {
     int channels;
     int alphaChannel; // -1: opaque
   };
-  for (const Case &c : {Case{4, 3}, Case{3, -1}, Case{2, 1}, Case{1, 0}}) {
+  // Three channels have no alpha to take, which is an error.
+  for (const Case &c : {Case{4, 3}, Case{2, 1}, Case{1, 0}}) {
     SCOPED_TRACE(std::to_string(c.channels) + " channel(s)");
     writeFile(path("in.tif"), 4, 3, c.channels, OIIO::TypeDesc::FLOAT,
               pattern(4, 3, c.channels, true));
@@ -430,7 +431,7 @@ TEST_F(Premultiplication, ExrPassesThroughAtHalfAndFloat) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const FileImage in = readFile(path("in.exr"));
     const FileImage out = readFile(path("out.exr"));
-    ASSERT_EQ(out.spec.format, OIIO::TypeDesc::FLOAT);
+    ASSERT_EQ(out.spec.format, type);
     ASSERT_EQ(out.values.size(), in.values.size());
     for (size_t i = 0; i < in.values.size(); ++i)
       ASSERT_EQ(out.values[i], in.values[i])

@@ -1,5 +1,7 @@
 #include "ChannelRules.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -51,7 +53,7 @@ void premultiplyPixels(std::vector<unsigned char> &bytes, int channels,
 
 template <class T>
 void fillImage(const std::vector<unsigned char> &fileBytes, int nch,
-               ofxhost::Image &image) {
+               bool loneAlpha, ofxhost::Image &image) {
   const T *file = reinterpret_cast<const T *>(fileBytes.data());
   const int w = image.width();
   const int h = image.height();
@@ -63,6 +65,10 @@ void fillImage(const std::vector<unsigned char> &fileBytes, int nch,
     for (int col = 0; col < w; ++col, src += nch) {
       T rgba[4];
       fileToRgba(src, nch, opaque, rgba);
+      if (loneAlpha) {
+        rgba[0] = rgba[1] = rgba[2] = T{};
+        rgba[3] = src[0];
+      }
       if (alphaOnly) {
         // A single channel is the alpha itself, not an opaque grey.
         *dst++ = nch == 1 ? src[0] : rgba[3];
@@ -104,7 +110,74 @@ std::vector<int> colourChannels(const OIIO::ImageSpec &spec,
   return picked;
 }
 
+// The name's last part (after any layer) is A or alpha, in any case.
+bool isAlphaName(const std::string &name) {
+  const size_t dot = name.rfind('.');
+  std::string last = dot == std::string::npos ? name : name.substr(dot + 1);
+  for (char &c : last)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return last == "a" || last == "alpha";
+}
+
+// The layer a channel belongs to, with its dot ("diffuse." for diffuse.R).
+std::string layerPrefix(const std::string &name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? "" : name.substr(0, dot + 1);
+}
+
+// The result goes back into the channels read; colour read from grey, and
+// an alpha the file lacked, get the standard names in the layer read.
+std::vector<std::string> renderedNamesFor(const OIIO::ImageSpec &spec,
+                                          const std::vector<int> &picked,
+                                          bool alphaOnly) {
+  std::vector<std::string> names;
+  for (int index : picked)
+    names.emplace_back(spec.channel_name(index));
+  const std::string prefix = layerPrefix(names.front());
+  const size_t n = names.size();
+  const bool hasAlpha = n == 4 || n == 2;
+  const std::string alpha =
+      hasAlpha ? names.back()
+               : (n == 1 && isAlphaName(names[0]) ? names[0] : prefix + "A");
+  if (alphaOnly)
+    return {alpha};
+  if (n >= 3)
+    return {names[0], names[1], names[2], alpha};
+  return {prefix + "R", prefix + "G", prefix + "B", alpha};
+}
+
 } // namespace
+
+ChannelPlan planChannels(const std::string &path, const OIIO::ImageSpec &spec,
+                         const std::string &request, bool alphaOnly) {
+  ChannelPlan plan;
+  plan.picked = pickChannels(path, spec, request);
+  const size_t n = plan.picked.size();
+  plan.loneAlpha =
+      n == 1 && isAlphaName(std::string(spec.channel_name(plan.picked[0])));
+  if (alphaOnly && n == 3)
+    throw fileError(path + ": has no alpha channel for --alpha among the " +
+                    "channels read (" +
+                    std::string(spec.channel_name(plan.picked[0])) + ", " +
+                    std::string(spec.channel_name(plan.picked[1])) + ", " +
+                    std::string(spec.channel_name(plan.picked[2])) + ")");
+  // A file read whole keeps the plain names it has always been written
+  // with.
+  if (request.empty() && static_cast<int>(n) == spec.nchannels)
+    return plan;
+  plan.renderedNames = renderedNamesFor(spec, plan.picked, alphaOnly);
+  for (int c = 0; c < spec.nchannels; ++c) {
+    const std::string name(spec.channel_name(c));
+    const bool read = std::find(plan.picked.begin(), plan.picked.end(), c) !=
+                      plan.picked.end();
+    const bool replaced =
+        std::find(plan.renderedNames.begin(), plan.renderedNames.end(), name) !=
+        plan.renderedNames.end();
+    if (!read && !replaced)
+      plan.kept.push_back(c);
+  }
+  return plan;
+}
 
 // Beyond four channels nothing says which are colour and which alpha (an EXR
 // may hold depth or other passes), so only named colour channels are taken.
@@ -176,9 +249,9 @@ void premultiply(std::vector<unsigned char> &pixels, int channels,
 }
 
 void fillFromFile(const std::vector<unsigned char> &fileBytes, int nch,
-                  ofxhost::Image &image) {
+                  bool loneAlpha, ofxhost::Image &image) {
   withComponentType(image.depth(), [&](auto zero) {
-    fillImage<decltype(zero)>(fileBytes, nch, image);
+    fillImage<decltype(zero)>(fileBytes, nch, loneAlpha, image);
   });
 }
 
@@ -194,9 +267,15 @@ FileChannels outputChannels(const ofxhost::Image &image,
   return channels;
 }
 
-void labelChannels(const FileChannels &channels, OIIO::ImageSpec &spec) {
+void labelChannels(const FileChannels &channels,
+                   const std::vector<std::string> &renderedNames,
+                   OIIO::ImageSpec &spec) {
+  if (!renderedNames.empty())
+    for (int c = 0; c < channels.count; ++c)
+      spec.channelnames[c] = renderedNames[c];
   if (channels.alphaOnly) {
-    spec.channelnames = {"A"};
+    if (renderedNames.empty())
+      spec.channelnames = {"A"};
     spec.alpha_channel = -1; // nothing to un-premultiply against
   }
   if (channels.count == 3)

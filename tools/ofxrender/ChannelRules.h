@@ -20,6 +20,23 @@ std::vector<int> pickChannels(const std::string &path,
                               const OIIO::ImageSpec &spec,
                               const std::string &request);
 
+// What becomes of each of a file's channels in a render.
+struct ChannelPlan {
+  std::vector<int> picked; // read into the image, as pickChannels returns
+  // A lone channel named A or alpha: transparent black of that coverage.
+  bool loneAlpha = false;
+  // The output channels the image's channels (RGBA, or A) are written to,
+  // or empty for the plain names R, G, B, A.
+  std::vector<std::string> renderedNames;
+  std::vector<int> kept; // passed through to the output unchanged
+};
+
+// The plan for a --channels request and alpha-only renders. Throws as
+// pickChannels does, and a file ToolError for an alpha-only render of a
+// file without alpha.
+ChannelPlan planChannels(const std::string &path, const OIIO::ImageSpec &spec,
+                         const std::string &request, bool alphaOnly);
+
 // Of pixels read as span channels starting at channel first, the picked
 // channels, packed in the picked order.
 std::vector<unsigned char> gatherChannels(std::vector<unsigned char> pixels,
@@ -34,9 +51,9 @@ void premultiply(std::vector<unsigned char> &pixels, int channels,
                  int alphaIndex, ofxhost::BitDepth depth);
 
 // Fills image from top-down file pixels of nch channels (grey[, alpha] or
-// R, G, B[, A]) of the image's component type.
+// R, G, B[, A], or a lone alpha) of the image's component type.
 void fillFromFile(const std::vector<unsigned char> &fileBytes, int nch,
-                  ofxhost::Image &image);
+                  bool loneAlpha, ofxhost::Image &image);
 
 // The channels an output file holds.
 struct FileChannels {
@@ -50,6 +67,9 @@ FileChannels outputChannels(const ofxhost::Image &image, bool formatHoldsAlpha);
 
 // Names spec's channels and says which is alpha: OpenImageIO
 // un-premultiplies colour by it when the format stores straight alpha.
-void labelChannels(const FileChannels &channels, OIIO::ImageSpec &spec);
+// renderedNames (see ChannelPlan) names the image's channels when given.
+void labelChannels(const FileChannels &channels,
+                   const std::vector<std::string> &renderedNames,
+                   OIIO::ImageSpec &spec);
 
 } // namespace ofxrender

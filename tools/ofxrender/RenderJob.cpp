@@ -273,6 +273,7 @@ private:
                        "choice");
     checkOutputTarget(first, depth_);
     checkFolderWritable(first);
+    checkWriteOptions(format, settings_.compression, settings_.quality);
     forEachExistingOutput([&](const std::string &output) {
       checkExistingOutput(output, inputs);
     });
@@ -474,7 +475,12 @@ private:
     WriteRequest write;
     write.inputPlacement = picture.placement;
     write.crop = keepsInputFormat(format);
-    write.halfFloat = settings_.outputType == "half";
+    // A half input stays half unless the output type is chosen.
+    write.halfFloat = settings_.outputType == "half" ||
+                      (settings_.outputType.empty() && picture.halfPixels);
+    write.input = &picture;
+    write.compression = settings_.compression;
+    write.quality = settings_.quality;
     warnOnceIfAlphaDropped(format, *output, frame.output);
 
     // Pixels that will not be written are not rendered.

@@ -36,6 +36,8 @@ struct RenderSettings {
   bool verbose = false;
   // Check everything up to the pixels and print the frames; render nothing.
   bool dryRun = false;
+  std::string compression; // "": the input's, in the same format
+  int quality = 0;         // JPEG; 0: the default
 };
 
 // Throws a ToolError on failure; nothing is left at an output path whose

@@ -9,6 +9,7 @@
 
 #include "BuildCommit.h"
 #include "Describe.h"
+#include "ImageFile.h"
 #include "Interrupt.h"
 #include "ListPlugins.h"
 #include "PluginLookup.h"
@@ -34,7 +35,11 @@ are. The output keeps the input's format: PNG, TIFF and JPEG hold the input's
 area, EXR keeps the input's display window and holds the whole region of
 definition in its data window (--overscan: the whole region everywhere). The
 depth is the rendered one (byte -> 8-bit, short -> 16-bit, float -> 32-bit
-float, or half with --output-type half). An output that is an input is
+float; a half EXR stays half unless --output-type says otherwise), and PNG
+alpha is premultiplied at that depth. The input's other channels (EXR),
+compression and metadata are kept where the output format holds them. No
+colour management: values are written as they are (linear values stay
+linear), with the input's colour tag or none. An output that is an input is
 refused. Ctrl-C or SIGTERM stops the job (exit 130 or 143) and leaves no
 file for the unfinished frame.
 
@@ -182,10 +187,22 @@ void addRenderOptions(CLI::App &render, RenderSettings &s) {
       ->transform(CLI::IsMember({"half", "float"}, CLI::ignore_case))
       ->type_name("half|float");
   render
+      .add_option("--compression", s.compression,
+                  "EXR: none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, "
+                  "dwab; TIFF: none, lzw, zip, packbits (default: the "
+                  "input's when it is of the same format, else zip)")
+      ->type_name("NAME");
+  render
+      .add_option("--quality", s.quality,
+                  "JPEG quality, 1-100 (default: " +
+                      std::to_string(kDefaultJpegQuality) + ")")
+      ->check(CLI::Range(1, 100))
+      ->type_name("N");
+  render
       .add_option("--channels", s.channels,
-                  "Input channels read: a layer name (diffuse: diffuse.R, "
-                  ".G, .B, .A) or names such as R,G,B,A (default: R, G, B, "
-                  "A)")
+                  "Input channels read and written back: a layer name "
+                  "(diffuse: diffuse.R, .G, .B, .A) or names such as R,G,B,A "
+                  "(default: R, G, B, A); an EXR output keeps the others")
       ->type_name("LAYER|NAMES");
   render.add_flag("--alpha", s.alphaOnly,
                   "Render alpha-only images (the file's alpha channel, or its "
