@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -538,6 +539,8 @@ struct RenderRequest {
   std::string field = kOfxImageFieldNone;
   bool sequential = false;
   bool interactive = false;
+  // What this render's image fetches hand out; unset: the host's policy.
+  std::optional<ImagePolicy> imagePolicy;
 };
 
 // Failures the host injects, for tests of how a plug-in copes.
