@@ -91,8 +91,8 @@ TEST_F(Trouble, ABinaryReportingOnePluginManyTimesIsOneLineEach) {
 
 // A scan of bundles that each take a quarter of a second to load is stopped
 // by the signal within a few seconds, well before the scan would end,
-// whichever command scans (a sanitized build's exit alone can take a second): nothing is
-// listed, no bundle is blamed, and the exit code names the signal.
+// whichever command scans (a sanitized build's exit alone can take a second):
+// nothing is listed, no bundle is blamed, and the exit code names the signal.
 TEST_F(Trouble, ASignalStopsAScanAtOnceAndBlamesNoBundle) {
   writeInput();
   const struct {
