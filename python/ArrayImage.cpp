@@ -58,6 +58,20 @@ ofxhost::ImageLayout topDownRows() {
   return layout;
 }
 
+// A plug-in may ask for half floats in its clip preferences.
+py::dtype dtypeOf(BitDepth depth) {
+  switch (depth) {
+  case BitDepth::Byte:
+    return py::dtype::of<uint8_t>();
+  case BitDepth::Short:
+    return py::dtype::of<uint16_t>();
+  case BitDepth::Half:
+    return py::dtype("float16");
+  default:
+    return py::dtype::of<float>();
+  }
+}
+
 } // namespace
 
 ofxhost::ImagePtr imageFromArray(const py::array &given) {
@@ -99,10 +113,7 @@ ofxhost::ImagePtr outputImage(const OfxRectI &bounds, BitDepth depth,
 }
 
 py::array arrayOfImage(const ofxhost::ImagePtr &image, bool flat) {
-  py::dtype dtype = image->depth() == BitDepth::Byte ? py::dtype::of<uint8_t>()
-                    : image->depth() == BitDepth::Short
-                        ? py::dtype::of<uint16_t>()
-                        : py::dtype::of<float>();
+  const py::dtype dtype = dtypeOf(image->depth());
   const py::ssize_t channels = ofxhost::componentCount(image->components());
   const py::ssize_t component = ofxhost::bytesPerComponent(image->depth());
   const py::ssize_t height = image->height(), width = image->width();

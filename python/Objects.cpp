@@ -187,6 +187,8 @@ std::unique_ptr<Effect> Host::instance(const std::string &name) {
       return std::make_unique<Effect>(loaded_,
                                       ofxrender::openPlugin(host, name, {}));
     } catch (const ofxrender::ToolError &error) {
+      if (PyErr_Occurred()) // a Ctrl-C stopped reading the bundle
+        throw py::error_already_set();
       if (error.code() == ofxrender::kExitUsage)
         raiseUnknownPlugin(error.what());
       raisePluginError(error.what(), kOfxStatFailed);
@@ -240,13 +242,24 @@ Effect::~Effect() {
   instance_.reset();
 }
 
+// Waits, without the GIL, while another thread renders this instance: a
+// render's last step takes the GIL back, so waiting with it would never end.
+std::unique_lock<std::mutex> Effect::claim() {
+  std::unique_lock<std::mutex> lock(busy_, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    py::gil_scoped_release release;
+    lock.lock();
+  }
+  return lock;
+}
+
 void Effect::checked(const ofxhost::ActionResult &result) const {
   if (!result.ok())
     raisePluginError(identifier_ + ": " + result.message, result.status);
 }
 
 py::object Effect::parameters() {
-  std::lock_guard<std::mutex> lock(busy_);
+  const std::unique_lock<std::mutex> lock = claim();
   nlohmann::ordered_json description;
   try {
     description = ofxrender::describePlugin(plugin_);
@@ -258,7 +271,7 @@ py::object Effect::parameters() {
 }
 
 void Effect::set(const py::kwargs &values) {
-  std::lock_guard<std::mutex> lock(busy_);
+  const std::unique_lock<std::mutex> lock = claim();
   std::vector<ofxrender::ParamAssignment> sets;
   for (const auto &[name, value] : values) {
     ofxrender::ParamAssignment assignment;
@@ -287,7 +300,7 @@ void Effect::set(const py::kwargs &values) {
 
 void Effect::key(const std::string &name, double time,
                  const py::handle &value) {
-  std::lock_guard<std::mutex> lock(busy_);
+  const std::unique_lock<std::mutex> lock = claim();
   ofxrender::ParamAssignment assignment;
   assignment.name = name;
   assignment.time = time;
@@ -298,7 +311,7 @@ void Effect::key(const std::string &name, double time,
 }
 
 py::object Effect::value(const std::string &name, double time) {
-  std::lock_guard<std::mutex> lock(busy_);
+  const std::unique_lock<std::mutex> lock = claim();
   if (!hasParam(*instance_, name))
     raiseUnknownParameter("unknown parameter '" + name + "'");
   ofxhost::Param &param = instance_->param(name);
@@ -386,12 +399,7 @@ Render Effect::render(const py::array &pixels, const RenderOptions &options) {
     throw py::value_error("tiles must be 1 or more");
   ofxhost::ImagePtr source = imageFromArray(pixels);
   checkFormatSupported(*source);
-  {
-    // Wait for another thread's render of this instance without the GIL.
-    py::gil_scoped_release release;
-    busy_.lock();
-  }
-  std::lock_guard<std::mutex> lock(busy_, std::adopt_lock);
+  const std::unique_lock<std::mutex> lock = claim();
 
   const double s = options.scale;
   const OfxPointD scale{s, s};

@@ -50,6 +50,7 @@ public:
   Render render(const pybind11::array &pixels, const RenderOptions &options);
 
 private:
+  std::unique_lock<std::mutex> claim();
   void checkFormatSupported(const ofxhost::Image &image) const;
   ofxhost::ActionResult renderTiles(const std::vector<OfxRectI> &tiles,
                                     const RenderOptions &options);

@@ -139,6 +139,13 @@ def test_threads_render_side_by_side(host):
     assert time.monotonic() - start < 1.8 * hold
     np.testing.assert_array_equal(results[0], results[1])
 
+    # A call on an instance another thread is rendering waits its turn.
+    worker = threading.Thread(target=run, args=(0,))
+    worker.start()
+    time.sleep(0.1)
+    effects[0].set(holdSeconds=0.0)
+    worker.join()
+
     outline = host.instance("qoutline")
     expected = outline.render(source).pixels
     with_threads = [None] * 4
