@@ -72,6 +72,37 @@ py::dtype dtypeOf(BitDepth depth) {
   }
 }
 
+// Plain rows in aligned, writable memory are handed to the plug-in as they
+// lie. Writable, because a plug-in that wrongly writes to its source would
+// fault on a read-only buffer where it only spoils a copy.
+bool canBorrow(const py::array &pixels) {
+  const int flags = py::detail::array_proxy(pixels.ptr())->flags;
+  const int needed = py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_ |
+                     py::detail::npy_api::NPY_ARRAY_ALIGNED_ |
+                     py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  return (flags & needed) == needed;
+}
+
+// The array's rows top row first, so the image's rows run backwards: the
+// standard's negative row bytes. The array is let go with the GIL held,
+// from whichever thread drops the image last.
+ofxhost::ImagePtr borrowedImage(const py::array &pixels, const OfxRectI &bounds,
+                                BitDepth depth, Components components) {
+  // Contiguous rows lie a row of pixels apart (numpy may give a single
+  // row's stride any value).
+  const std::ptrdiff_t rowBytes =
+      static_cast<std::ptrdiff_t>(pixels.nbytes()) / (bounds.y2 - bounds.y1);
+  auto *first = static_cast<unsigned char *>(
+      const_cast<void *>(static_cast<const void *>(pixels.data())));
+  std::shared_ptr<void> owner(new py::object(pixels), [](void *p) {
+    py::gil_scoped_acquire gil;
+    delete static_cast<py::object *>(p);
+  });
+  return std::make_shared<ofxhost::Image>(bounds, depth, components,
+                                          first + rowBytes * (bounds.y2 - 1),
+                                          -rowBytes, std::move(owner));
+}
+
 } // namespace
 
 ofxhost::ImagePtr imageFromArray(const py::array &given) {
@@ -94,13 +125,16 @@ ofxhost::ImagePtr imageFromArray(const py::array &given) {
     throw py::value_error("pixels: " + shapeText(given) +
                           " is more pixels than an image may hold");
 
-  // Views with strides of their own (a crop, a channel slice) are copied
-  // into plain rows first; plain rows are taken as they lie.
+  const OfxRectI bounds{0, 0, static_cast<int>(width),
+                        static_cast<int>(height)};
+  if (canBorrow(given))
+    return borrowedImage(given, bounds, depth, components);
+  // Views with strides of their own (a crop, a channel slice), and arrays
+  // a plug-in could not be trusted with, are copied into plain rows.
   const py::array pixels =
       py::module_::import("numpy").attr("ascontiguousarray")(given);
-  auto image = std::make_shared<ofxhost::Image>(
-      OfxRectI{0, 0, static_cast<int>(width), static_cast<int>(height)}, depth,
-      components, topDownRows());
+  auto image = std::make_shared<ofxhost::Image>(bounds, depth, components,
+                                                topDownRows());
   std::memcpy(topRow(*image), pixels.data(),
               static_cast<size_t>(pixels.nbytes()));
   return image;

@@ -10,10 +10,10 @@
 
 namespace ofxpy {
 
-// A copy of the array's pixels as a source image: H x W x 4 (RGBA),
-// H x W x 1 or H x W (alpha) of uint8, uint16 or float32. The image keeps
-// its rows top row first in memory (negative row bytes), so a C-contiguous
-// array is copied in one block; other strides are made contiguous first.
+// The array's pixels as a source image: H x W x 4 (RGBA), H x W x 1 or
+// H x W (alpha) of uint8, uint16 or float32. A C-contiguous, aligned,
+// writable array is handed over as it lies, with negative row bytes (the
+// image holds a reference to it); others are copied into such rows first.
 // Throws TypeError for another dtype and ValueError for another shape.
 ofxhost::ImagePtr imageFromArray(const pybind11::array &pixels);
 

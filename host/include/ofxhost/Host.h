@@ -92,6 +92,12 @@ class Image {
 public:
   Image(OfxRectI bounds, BitDepth depth, Components components,
         ImageLayout layout = {});
+  // An image over pixels owned elsewhere, handed to plug-ins as they lie:
+  // pixel (x1, y1) at origin, rows rowBytes apart (negative: the top row
+  // first in memory), whose size in bytes is at least a row of pixels.
+  // pixelsOwner is held for as long as the image lives.
+  Image(OfxRectI bounds, BitDepth depth, Components components, void *origin,
+        std::ptrdiff_t rowBytes, std::shared_ptr<void> pixelsOwner);
 
   const OfxRectI &bounds() const { return bounds_; }
   BitDepth depth() const { return depth_; }
@@ -132,7 +138,8 @@ private:
   Components components_;
   std::ptrdiff_t rowBytes_ = 0;
   std::vector<unsigned char> storage_;
-  unsigned char *origin_ = nullptr; // pixel (x1, y1)
+  std::shared_ptr<void> pixelsOwner_; // of pixels not in storage_
+  unsigned char *origin_ = nullptr;   // pixel (x1, y1)
 };
 using ImagePtr = std::shared_ptr<Image>;
 
