@@ -87,6 +87,13 @@ def test_tiles_windows_and_layouts_agree(host):
     whole = fx.render(source)
     tiled = fx.render(source, tiles=3, images="requested")
     np.testing.assert_array_equal(tiled.pixels, whole.pixels)
+    # A read-only array is copied, a plain one handed over; neither is
+    # changed.
+    frozen = source.copy()
+    frozen.setflags(write=False)
+    np.testing.assert_array_equal(fx.render(frozen).pixels, whole.pixels)
+    np.testing.assert_array_equal(frozen, source)
+    np.testing.assert_array_equal(source, picture(np.float32, 4))
     # A view with strides of its own renders as its copy does.
     wide = np.zeros((29, 74, 4), np.float32)
     wide[:, ::2] = source
