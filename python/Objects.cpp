@@ -236,11 +236,9 @@ Effect::Effect(std::shared_ptr<LoadedHost> host, ofxhost::Plugin &plugin)
   instance_->setAbortPredicate([this](long) { return abort_.load(); });
 }
 
-Effect::~Effect() {
-  // The destroy action may take a while; other threads go on meanwhile.
-  py::gil_scoped_release release;
-  instance_.reset();
-}
+// The destroy action runs holding the GIL, as every action but a render
+// does: the host's bookkeeping of instances is not for two threads at once.
+Effect::~Effect() = default;
 
 // Waits, without the GIL, while another thread renders this instance: a
 // render's last step takes the GIL back, so waiting with it would never end.
