@@ -57,6 +57,7 @@ Render renderPixels(Effect &effect, const py::array &pixels, double time,
 PYBIND11_MODULE(ofxhost, m) {
   using namespace ofxpy;
   m.doc() = "Renders numpy arrays through OpenFX filter plug-ins.";
+  m.attr("__version__") = QFX_PROJECT_VERSION;
   defineErrors(m);
 
   py::class_<Render>(m, "Render",

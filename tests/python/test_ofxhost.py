@@ -30,10 +30,10 @@ def oiio():
 def write_tiff(path, pixels):
     io = oiio()
     height, width, channels = pixels.shape
-    spec = io.ImageSpec(width, height, channels,
+    header = io.ImageSpec(width, height, channels,
                         OIIO_TYPES[pixels.dtype.type])
     out = io.ImageOutput.create(path)
-    assert out.open(path, spec), io.geterror()
+    assert out.open(path, header), io.geterror()
     assert out.write_image(pixels), out.geterror()
     out.close()
 
