@@ -31,7 +31,7 @@ def write_tiff(path, pixels):
     io = oiio()
     height, width, channels = pixels.shape
     header = io.ImageSpec(width, height, channels,
-                        OIIO_TYPES[pixels.dtype.type])
+                          OIIO_TYPES[pixels.dtype.type])
     out = io.ImageOutput.create(path)
     assert out.open(path, header), io.geterror()
     assert out.write_image(pixels), out.geterror()
