@@ -9,7 +9,8 @@ JOBS ?= $(shell nproc)
 # dpkg-shlibdeps, and looks at each binary with file first.
 BUILD_PACKAGES := cmake g++ make pkg-config dpkg-dev file libgtest-dev \
   libgmock-dev libopenimageio-dev libimath-dev libcli11-dev nlohmann-json3-dev \
-  libhwy-dev clang-format
+  libhwy-dev clang-format \
+  pybind11-dev python3-dev python3-pytest python3-numpy python3-openimageio
 BENCH_PACKAGES := libbenchmark-dev libopencv-dev
 # The Windows bundles: the MinGW-w64 cross compiler, Wine to run the tests,
 # and the same Highway headers and GoogleTest sources as on Linux.
@@ -17,7 +18,7 @@ WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix wine wine64 \
   libhwy-dev libgtest-dev
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 
-.PHONY: all deps deps-bench deps-fuzz configure build test demo bench \
+.PHONY: all deps deps-bench deps-fuzz configure build test demo bench python \
   deps-windows windows test-windows package-windows \
   format format-check \
   test-asan test-tsan fuzz install package clean print-build-packages
@@ -67,7 +68,7 @@ test: build format-check
 
 # The tree keeps one layout (.clang-format); format rewrites it in place,
 # format-check fails on the first file that strays and names it.
-FORMAT_SOURCES = $(shell find bench demo fuzz gradient host openfx outline \
+FORMAT_SOURCES = $(shell find bench demo fuzz gradient host openfx outline python \
   simd tests tools -name '*.h' -o -name '*.c' -o -name '*.cpp' | sort)
 format: deps
 	@clang-format -i $(FORMAT_SOURCES)
@@ -78,6 +79,11 @@ format-check: deps
 
 demo: build
 	demo/run.sh build
+
+# The ofxhost Python module in build/python, with what it renders through
+# (the effects and the bundle probe); import it with PYTHONPATH=build/python.
+python: configure
+	cmake --build build -j $(JOBS) --target ofxhost_python Rimlet Tintrow
 
 bench: deps-bench
 	cmake --preset bench

@@ -7,5 +7,6 @@ if(CPACK_GENERATOR STREQUAL "TGZ")
   # the licence.
   set(CPACK_PACKAGING_INSTALL_PREFIX "/${CPACK_PACKAGE_FILE_NAME}")
 else()
-  set(CPACK_COMPONENTS_ALL plugins tool)
+  # python: the ofxhost module, when the build has it.
+  set(CPACK_COMPONENTS_ALL plugins tool python)
 endif()

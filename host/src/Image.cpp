@@ -32,6 +32,23 @@ Image::Image(OfxRectI bounds, BitDepth depth, Components components,
     origin_ += rowSize * (height() - 1);
 }
 
+Image::Image(OfxRectI bounds, BitDepth depth, Components components,
+             void *origin, std::ptrdiff_t rowBytes,
+             std::shared_ptr<void> pixelsOwner)
+    : bounds_(bounds), depth_(depth), components_(components),
+      rowBytes_(rowBytes), pixelsOwner_(std::move(pixelsOwner)),
+      origin_(static_cast<unsigned char *>(origin)) {
+  if (bounds.x2 < bounds.x1 || bounds.y2 < bounds.y1)
+    throw std::invalid_argument("Image: bounds have x2 < x1 or y2 < y1");
+  if (pixelBytes() == 0)
+    throw std::invalid_argument("Image: no pixel depth or components");
+  const std::ptrdiff_t rowSize = rowBytes < 0 ? -rowBytes : rowBytes;
+  if (rowSize < static_cast<std::ptrdiff_t>(width()) * pixelBytes())
+    throw std::invalid_argument("Image: rows overlap (row bytes too small)");
+  if (!origin && width() > 0 && height() > 0)
+    throw std::invalid_argument("Image: no pixels");
+}
+
 int Image::pixelBytes() const {
   return bytesPerComponent(depth_) * componentCount(components_);
 }

@@ -337,8 +337,11 @@ ActionResult Instance::render(const RenderRequest &request) {
   defineRenderKind(inArgs);
   defineGpuRenderArgs(inArgs);
   RequestedImages requested(*this);
-  if (!impl_->destroyed && impl_->owner->impl()->host->options.imagePolicy ==
-                               ImagePolicy::Requested) {
+  const ImagePolicy policy =
+      impl_->destroyed ? ImagePolicy::Whole
+                       : request.imagePolicy.value_or(
+                             impl_->owner->impl()->host->options.imagePolicy);
+  if (policy == ImagePolicy::Requested) {
     const ActionResult regions = requested.prepare(request);
     if (!regions.ok())
       return regions;

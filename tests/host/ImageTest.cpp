@@ -2,7 +2,9 @@
 #include "HostTestSupport.h"
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -31,6 +33,27 @@ TEST(ImageTest, NegativeRowBytesStoreTheTopRowFirst) {
   EXPECT_EQ(bottom, image.data());
   EXPECT_EQ(top, bottom + 3 * image.rowBytes());
   EXPECT_LT(top, bottom);
+}
+
+TEST(ImageTest, BorrowedPixelsAreUsedInPlaceAndKeptAlive) {
+  auto pixels = std::make_shared<std::vector<std::uint16_t>>(2 * 3 * 4);
+  std::weak_ptr<void> watched = pixels;
+  {
+    // Rows top first, as an array shows a picture: (0, 0) is the last row.
+    Image image({0, 0, 3, 2}, BitDepth::Short, Components::RGBA,
+                pixels->data() + 3 * 4, -3 * 8, pixels);
+    pixels.reset();
+    EXPECT_EQ(image.layout().negativeRowBytes, true);
+    EXPECT_EQ(image.layout().rowPaddingBytes, 0);
+    image.pixel<std::uint16_t>(2, 1)[3] = 7; // top row, last pixel's alpha
+    EXPECT_EQ(static_cast<std::uint16_t *>(image.pixelAddress(0, 1))[11], 7);
+    EXPECT_FALSE(watched.expired());
+  }
+  EXPECT_TRUE(watched.expired());
+  std::uint8_t byte = 0;
+  EXPECT_THROW(
+      Image({0, 0, 2, 1}, BitDepth::Byte, Components::RGBA, &byte, 4, nullptr),
+      std::invalid_argument);
 }
 
 TEST(ImageTest, FillBytesLeavesThePaddingAlone) {

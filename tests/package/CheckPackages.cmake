@@ -27,9 +27,14 @@ execute_process(COMMAND ${DPKG} -f "${debs}" Package OUTPUT_VARIABLE package
   OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 set(copyright "usr/share/doc/${package}/copyright")
 set(man_page "usr/share/man/man1/ofxrender.1.gz")
-expect_files("${WORK}/root"
-  "${bundles};usr/bin/ofxrender;usr/libexec/ofxhost-probe;${copyright};${man_page}"
-  "the .deb")
+set(deb_files
+  "${bundles};usr/bin/ofxrender;usr/libexec/ofxhost-probe;${copyright};${man_page}")
+# The Python module, in the build that has it.
+if(PYTHON_MODULE)
+  string(REGEX REPLACE "^/" "" python_module "${PYTHON_MODULE}")
+  list(APPEND deb_files "${python_module}")
+endif()
+expect_files("${WORK}/root" "${deb_files}" "the .deb")
 run(${DPKG} --info "${debs}")
 expect_copyright("${WORK}/root/${copyright}" "${LICENSE}")
 expect_man_page("${WORK}/root/${man_page}" "${WORK}/root/usr/bin/ofxrender")

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -91,6 +92,12 @@ class Image {
 public:
   Image(OfxRectI bounds, BitDepth depth, Components components,
         ImageLayout layout = {});
+  // An image over pixels owned elsewhere, handed to plug-ins as they lie:
+  // pixel (x1, y1) at origin, rows rowBytes apart (negative: the top row
+  // first in memory), whose size in bytes is at least a row of pixels.
+  // pixelsOwner is held for as long as the image lives.
+  Image(OfxRectI bounds, BitDepth depth, Components components, void *origin,
+        std::ptrdiff_t rowBytes, std::shared_ptr<void> pixelsOwner);
 
   const OfxRectI &bounds() const { return bounds_; }
   BitDepth depth() const { return depth_; }
@@ -131,7 +138,8 @@ private:
   Components components_;
   std::ptrdiff_t rowBytes_ = 0;
   std::vector<unsigned char> storage_;
-  unsigned char *origin_ = nullptr; // pixel (x1, y1)
+  std::shared_ptr<void> pixelsOwner_; // of pixels not in storage_
+  unsigned char *origin_ = nullptr;   // pixel (x1, y1)
 };
 using ImagePtr = std::shared_ptr<Image>;
 
@@ -542,6 +550,8 @@ struct RenderRequest {
   std::string field = kOfxImageFieldNone;
   bool sequential = false;
   bool interactive = false;
+  // What this render's image fetches hand out; unset: the host's policy.
+  std::optional<ImagePolicy> imagePolicy = std::nullopt;
 };
 
 // Failures the host injects, for tests of how a plug-in copes.
