@@ -34,6 +34,8 @@ struct RenderSettings {
   std::string channels;   // "", a layer name or a list "R,G,B,A"
   std::vector<std::string> pluginPaths;
   bool verbose = false;
+  // Leave outputs that exist as they are and render only the others.
+  bool skipExisting = false;
 };
 
 // Throws a ToolError on failure; nothing is left at an output path whose
