@@ -180,15 +180,21 @@ void giveFinalMode(int fd, const std::string &target) {
 
 TempFile::TempFile(const std::string &target) {
   const fs::path targetPath(target);
+  const std::string hidden = "." + targetPath.filename().string();
   const Writer &writer = thisWriter();
   std::string name = (targetPath.parent_path() /
-                      ("." + targetPath.filename().string() + hostTag() +
-                       std::to_string(writer.pid) + "-" +
+                      (hidden + hostTag() + std::to_string(writer.pid) + "-" +
                        std::to_string(writer.start) + "-XXXXXX"))
                          .string();
   // mkstemp creates the file exclusively, readable by its owner alone
   // until it is complete.
-  const int fd = ::mkstemp(name.data());
+  int fd = ::mkstemp(name.data());
+  if (fd < 0 && errno == ENAMETOOLONG) {
+    // A target name near the file system's limit leaves no room for the
+    // writer's name; such a file cannot be told stale, but it is written.
+    name = (targetPath.parent_path() / (hidden + ".part-XXXXXX")).string();
+    fd = ::mkstemp(name.data());
+  }
   if (fd < 0)
     throw fileError(target + ": cannot create a temporary file beside it: " +
                     std::strerror(errno));
