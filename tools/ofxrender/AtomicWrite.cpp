@@ -123,14 +123,15 @@ std::optional<Writer> parseWriter(const std::string &rest) {
 }
 
 // Gone for sure: the id is free, or taken by a process that started at
-// another time. When in doubt (its start time cannot be read) it is alive.
+// another time. When in doubt (a start time could not be read, now or by
+// the writer) it is alive.
 bool writerIsGone(const Writer &writer) {
   if (writer.pid <= 0)
     return false;
   if (::kill(writer.pid, 0) != 0 && errno == ESRCH)
     return true;
   const std::optional<unsigned long long> start = processStartTime(writer.pid);
-  return start && *start != writer.start;
+  return start && writer.start != 0 && *start != writer.start;
 }
 
 // The target name a temporary file of this host is for, and its writer.
