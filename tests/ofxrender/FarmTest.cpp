@@ -79,7 +79,7 @@ protected:
       while (!seen && running(tool.pid)) {
         seen = !tempFilesIn(dir_).empty();
         if (!seen)
-          std::this_thread::sleep_for(std::chrono::microseconds(200));
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
       for (int n = 0; seen && n < times; ++n)
         ::kill(tool.pid, sig);
