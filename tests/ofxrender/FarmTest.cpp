@@ -81,8 +81,12 @@ protected:
         if (!seen)
           std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
-      for (int n = 0; seen && n < times; ++n)
+      // Apart, so that the second is not merged into the first.
+      for (int n = 0; seen && n < times; ++n) {
+        if (n > 0)
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ::kill(tool.pid, sig);
+      }
       result = waitTool(tool);
       if (seen && result.exitCode == 128 + sig)
         return result;

@@ -1,5 +1,6 @@
 #include "Interrupt.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,8 +32,13 @@ pid_t g_toolProcess = 0;
 // line: the handler runs on a stack of its own.
 alignas(16) char g_crashStack[64 * 1024];
 
+// stderr as it was when the handlers were installed: while a picture is
+// written, fd 2 is pointed at /dev/null to mute the libraries (see
+// MutedStderr.h), and a handler's line must not go there.
+int g_stderr = 2;
+
 void writeText(const char *text) {
-  const ssize_t ignored = ::write(2, text, std::strlen(text));
+  const ssize_t ignored = ::write(g_stderr, text, std::strlen(text));
   (void)ignored;
 }
 
@@ -53,7 +59,7 @@ extern "C" void onInterrupt(int sig) {
   // On a terminal the cursor stands after the echoed ^C or the progress
   // bar: the line starts on a line of its own.
   struct termios terminal;
-  if (::tcgetattr(2, &terminal) == 0)
+  if (::tcgetattr(g_stderr, &terminal) == 0)
     writeText("\n");
   writeText("ofxrender: error: interrupted again; exiting now\n");
   ::_exit(interruptExitCode(sig));
@@ -141,6 +147,9 @@ void installCrashHandlers() {
 } // namespace
 
 void installInterruptHandlers() {
+  const int copy = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+  if (copy >= 0)
+    g_stderr = copy;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = onInterrupt;
