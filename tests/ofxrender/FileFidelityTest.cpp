@@ -244,9 +244,10 @@ TEST_F(FileFidelity, CompressionAndMetadataCarryOver) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const FileImage in = readFile(path(c.input));
     const FileImage out = readFile(path(c.output));
-    if (c.compression)
+    if (c.compression) {
       EXPECT_EQ(attributeText(out, "compression"),
                 "\"" + std::string(c.compression) + "\"");
+    }
     for (const std::string &name : c.kept) {
       EXPECT_NE(attributeText(in, name), "(none)") << name;
       EXPECT_EQ(attributeText(out, name), attributeText(in, name)) << name;

@@ -1,6 +1,7 @@
 #include "ToolRunner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,7 +21,8 @@ namespace fs = std::filesystem;
 namespace ofxrender_test {
 
 RunningTool startTool(const std::vector<std::string> &args,
-                      const std::vector<std::string> &environment) {
+                      const std::vector<std::string> &environment,
+                      bool stdoutToClosedPipe) {
   static int started = 0;
   ::unsetenv("OFX_PLUGIN_PATH");
   const std::string base = fs::temp_directory_path() /
@@ -39,8 +41,14 @@ RunningTool startTool(const std::vector<std::string> &args,
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, tool.outPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int pipeEnds[2] = {-1, -1};
+  if (stdoutToClosedPipe && ::pipe(pipeEnds) == 0) {
+    ::close(pipeEnds[0]);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, tool.outPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   posix_spawn_file_actions_addopen(&actions, 2, tool.errPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   // The entries given come first: a name found twice is read at its first.
@@ -51,10 +59,24 @@ RunningTool startTool(const std::vector<std::string> &args,
   for (char **entry = environ; *entry; ++entry)
     env.push_back(*entry);
   env.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults, none;
+  sigemptyset(&defaults);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2})
+    sigaddset(&defaults, sig);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  const int spawned =
-      posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), env.data());
+  const int spawned = posix_spawn(&pid, cargs[0], &actions, &attributes,
+                                  cargs.data(), env.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
+  if (pipeEnds[1] >= 0)
+    ::close(pipeEnds[1]);
   if (spawned != 0) {
     ADD_FAILURE() << "cannot start " << OFXRENDER_BIN << ": "
                   << std::strerror(spawned);

@@ -31,8 +31,12 @@ struct RunningTool {
   int pid = -1;
   std::string outPath, errPath; // where its stdout and stderr go
 };
+// The tool starts with the stop signals at their default actions, as a shell
+// starts it, whatever this process ignores or blocks. With
+// stdoutToClosedPipe its stdout is a pipe nobody reads (`| head` gone).
 RunningTool startTool(const std::vector<std::string> &args,
-                      const std::vector<std::string> &environment = {});
+                      const std::vector<std::string> &environment = {},
+                      bool stdoutToClosedPipe = false);
 RunResult waitTool(const RunningTool &tool);
 // Waits until the tool has a child process (a probe of a bundle it scans),
 // for at most `limit`; false if none came.

@@ -7,12 +7,15 @@
 
 namespace ofxrender {
 
-// The file being written, beside its target. Its name is made unique by
-// creating it exclusively, so processes on several machines writing into one
-// shared folder never pick the same name (a process id alone can repeat).
-// It is removed when the object goes without commitTo having run, and on a
-// stop signal while it exists (see Interrupt.h). Throws a file ToolError
-// when it cannot be created.
+// The file being written, beside its target, named
+// ".NAME.part-HOST-PID-START-XXXXXX": the writer's host, process id and
+// process start time, so that a later run can tell a file whose writer died
+// without cleaning up (SIGKILL, the out-of-memory killer) from one still
+// being written. It is created exclusively and readable by its owner alone;
+// processes on several machines writing into one shared folder never pick
+// the same name. It is removed when the object goes without commitTo having
+// run, and on a stop signal while it exists (see Interrupt.h). Throws a
+// file ToolError when it cannot be created.
 class TempFile {
 public:
   explicit TempFile(const std::string &target);
@@ -21,7 +24,9 @@ public:
   TempFile &operator=(const TempFile &) = delete;
 
   const std::string &path() const { return path_; }
-  // Renames the file onto target. Throws a file ToolError when it cannot,
+  // Gives the file the mode a copy would have (an existing target's mode
+  // and, where allowed, its group; else what the umask leaves of 0666),
+  // then renames it onto target. Throws a file ToolError when it cannot,
   // or an interruption when a stop was asked for meanwhile.
   void commitTo(const std::string &target);
 
@@ -29,5 +34,11 @@ private:
   std::string path_;
   bool committed_ = false;
 };
+
+// Removes the temporary files left beside the outputs named by
+// outputPattern (a path, or one with runs of '#' for the frame number) by
+// writers on this host that are gone. Files of live writers and of other
+// hosts are left alone. Returns how many were removed.
+int removeStaleTempFiles(const std::string &outputPattern);
 
 } // namespace ofxrender

@@ -1,6 +1,8 @@
 #include "Interrupt.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,8 +32,13 @@ pid_t g_toolProcess = 0;
 // line: the handler runs on a stack of its own.
 alignas(16) char g_crashStack[64 * 1024];
 
+// stderr as it was when the handlers were installed: while a picture is
+// written, fd 2 is pointed at /dev/null to mute the libraries (see
+// MutedStderr.h), and a handler's line must not go there.
+int g_stderr = 2;
+
 void writeText(const char *text) {
-  const ssize_t ignored = ::write(2, text, std::strlen(text));
+  const ssize_t ignored = ::write(g_stderr, text, std::strlen(text));
   (void)ignored;
 }
 
@@ -43,10 +50,46 @@ extern "C" void onInterrupt(int sig) {
     g_signal = sig;
     return;
   }
+  // Every further write to a reader that is gone (the final flush of
+  // stdout among them) raises SIGPIPE again; nobody is asking twice.
+  if (sig == SIGPIPE)
+    return;
   if (g_haveTemp)
     ::unlink(g_tempPath);
-  writeText("ofxrender: error: interrupted again; stopped at once\n");
+  // On a terminal the cursor stands after the echoed ^C or the progress
+  // bar: the line starts on a line of its own.
+  struct termios terminal;
+  if (::tcgetattr(g_stderr, &terminal) == 0)
+    writeText("\n");
+  writeText("ofxrender: error: interrupted again; exiting now\n");
   ::_exit(interruptExitCode(sig));
+}
+
+// Every signal that asks for a stop rather than ending the process on the
+// spot: an end that skips our clean-up would leave the temporary file.
+// SIGPIPE comes from writing to a reader that went away (`| head`).
+const int kStopSignals[] = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT,
+                            SIGPIPE, SIGUSR1, SIGUSR2};
+
+const char *stopSignalName(int sig) {
+  switch (sig) {
+  case SIGINT:
+    return "SIGINT";
+  case SIGTERM:
+    return "SIGTERM";
+  case SIGHUP:
+    return "SIGHUP";
+  case SIGQUIT:
+    return "SIGQUIT";
+  case SIGPIPE:
+    return "SIGPIPE";
+  case SIGUSR1:
+    return "SIGUSR1";
+  case SIGUSR2:
+    return "SIGUSR2";
+  default:
+    return "a signal";
+  }
 }
 
 // strsignal() may allocate; these are the signals a crash ends with.
@@ -104,6 +147,9 @@ void installCrashHandlers() {
 } // namespace
 
 void installInterruptHandlers() {
+  const int copy = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+  if (copy >= 0)
+    g_stderr = copy;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = onInterrupt;
@@ -111,8 +157,15 @@ void installInterruptHandlers() {
   // No SA_RESTART: a read blocked on a slow device returns, so the job
   // notices the request instead of waiting for the data.
   action.sa_flags = 0;
-  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+  for (int sig : kStopSignals) {
+    // A signal ignored by whoever started us stays ignored: nohup's SIGHUP,
+    // a pipeline's SIGPIPE.
+    struct sigaction inherited;
+    if (::sigaction(sig, nullptr, &inherited) == 0 &&
+        inherited.sa_handler == SIG_IGN)
+      continue;
     ::sigaction(sig, &action, nullptr);
+  }
   installCrashHandlers();
 }
 
@@ -127,11 +180,8 @@ void throwIfInterrupted(const char *unfinished) {
   if (sig == 0)
     return;
   throw ToolError(static_cast<ExitCode>(interruptExitCode(sig)),
-                  std::string("interrupted by ") +
-                      (sig == SIGINT    ? "SIGINT"
-                       : sig == SIGTERM ? "SIGTERM"
-                                        : "SIGHUP") +
-                      "; " + unfinished);
+                  std::string("interrupted by ") + stopSignalName(sig) + "; " +
+                      unfinished);
 }
 
 void registerTempFile(const std::string &path) {

@@ -1,7 +1,9 @@
-// Stopping when told: SIGINT and SIGTERM ask the running command to stop at
-// its next check (a scan between bundles or while a probe runs, a plug-in
-// through its abort polling), and the temporary file being written is never
-// left behind. A second request ends the process at once.
+// Stopping when told: SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1 and
+// SIGUSR2 ask the running command to stop at its next check (a scan between
+// bundles or while a probe runs, a plug-in through its abort polling), and
+// the temporary file being written is never left behind. A second request
+// ends the process at once, with one line on stderr. A signal the parent
+// left ignored stays ignored.
 //
 // Crashing with a word of our own: a fault (SIGSEGV, SIGBUS, SIGFPE, SIGILL)
 // or an abort ends the process as it would have ended anyway, with the same

@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "AtomicWrite.h"
 #include "ImageFile.h"
 #include "Interrupt.h"
 #include "ParamValues.h"
@@ -198,6 +199,13 @@ public:
     options.cpuCount = settings_.threads;
     options.imagePolicy = settings_.images;
     host_ = std::make_unique<ofxhost::Host>(options);
+    // A dry run leaves every file as it is, stale ones too.
+    const int stale =
+        settings_.dryRun ? 0 : removeStaleTempFiles(settings_.output);
+    if (settings_.verbose && stale > 0)
+      std::printf("removed %d temporary file(s) left by a process that "
+                  "died\n",
+                  stale);
     ofxhost::Plugin &plugin =
         openPlugin(*host_, settings_.plugin, settings_.pluginPaths);
     throwIfInterrupted();
@@ -223,12 +231,16 @@ public:
     ProgressBar progress(total, !settings_.verbose);
     PluginProgress pluginProgress(*host_, progress);
     int done = 0;
+    FrameRuns skipped;
     try {
       forEachFrame([&](const Frame &frame) {
         throwIfInterrupted();
         if (sequence)
           progress.update(done, frame.output);
-        renderFrame(frame);
+        if (skipsExisting(frame))
+          skipped.add(frameList_ ? static_cast<int>(frame.time) : 0);
+        else
+          renderFrame(frame);
         ++done;
         return true;
       });
@@ -236,16 +248,40 @@ public:
       // The plug-in may hold resources for the sequence; let it go of them
       // even though the sequence ends early. The first failure is reported.
       instance_->endSequenceRender(first, last, scale);
+      progress.finish();
+      reportSkipped(skipped);
       throw;
     }
     if (sequence)
       progress.update(done, "done");
     progress.finish();
+    reportSkipped(skipped);
     checked(instance_->endSequenceRender(first, last, scale));
   }
 
 private:
   double frameTime() const { return settings_.time.value_or(0.0); }
+
+  // Checked as each frame comes, so that a frame another job wrote
+  // meanwhile is left alone too.
+  bool skipsExisting(const Frame &frame) const {
+    std::error_code error;
+    return settings_.skipExisting && fs::exists(frame.output, error);
+  }
+
+  // One line for the whole job, however many frames it left alone.
+  void reportSkipped(const FrameRuns &skipped) const {
+    if (skipped.count() == 0)
+      return;
+    if (!frameList_) {
+      std::fprintf(stderr, "ofxrender: skipped %s, which exists\n",
+                   settings_.output.c_str());
+      return;
+    }
+    std::fprintf(stderr, "ofxrender: skipped %lld existing frame%s: %s\n",
+                 skipped.count(), skipped.count() == 1 ? "" : "s",
+                 skipped.text().c_str());
+  }
 
   // Frames are made as they are needed: a list of a billion frames must not
   // be planned in memory first.
@@ -274,9 +310,14 @@ private:
     checkOutputTarget(first, depth_);
     checkFolderWritable(first);
     checkWriteOptions(format, settings_.compression, settings_.quality);
-    forEachExistingOutput([&](const std::string &output) {
-      checkExistingOutput(output, inputs);
+    // Whatever order the folder lists them in, messages name the first
+    // frame, in the job's order, that is in the way.
+    std::vector<std::pair<long long, std::string>> existing;
+    forEachExistingOutput([&](long long order, const std::string &output) {
+      existing.emplace_back(order, output);
     });
+    std::sort(existing.begin(), existing.end());
+    checkExistingOutputs(existing, inputs);
   }
 
   std::string firstOutput() const {
@@ -308,17 +349,20 @@ private:
     return inputs;
   }
 
-  // Visits the outputs of the job that exist already. A pattern's folder is
-  // listed once rather than every frame's name tried, so a long frame list
-  // costs as much as the files that are there.
+  // Visits the outputs of the job that exist already, with their place in
+  // the job's order. A pattern's folder is listed once rather than every
+  // frame's name tried, so a long frame list costs as much as the files that
+  // are there.
   template <class Visit> void forEachExistingOutput(Visit visit) const {
     const fs::path pattern(settings_.output);
     if (!frameList_ || hasFramePattern(pattern.parent_path().string())) {
+      long long order = 0;
       forEachFrame([&](const Frame &frame) {
         checkOutputTarget(frame.output, BitDepth::None);
         std::error_code error;
         if (fs::exists(frame.output, error))
-          visit(frame.output);
+          visit(order, frame.output);
+        ++order;
         return true;
       });
       return;
@@ -331,22 +375,33 @@ private:
          fs::directory_iterator(dir, error)) {
       const std::optional<int> frame =
           matchFramePattern(namePattern, entry.path().filename().string());
-      if (frame && frameList_->contains(*frame))
-        visit((pattern.parent_path() / entry.path().filename()).string());
+      const std::optional<long long> order =
+          frame ? frameList_->position(*frame) : std::nullopt;
+      if (order)
+        visit(*order,
+              (pattern.parent_path() / entry.path().filename()).string());
     }
   }
 
-  void checkExistingOutput(const std::string &output,
-                           const std::set<FileId> &inputs) const {
-    const std::optional<FileId> id = fileId(output);
-    if (id && inputs.count(*id))
-      throw fileError(output + ": is the same file as an input of this "
-                               "render; refusing to overwrite it");
-    if (fs::is_directory(output))
-      throw fileError(output + ": is a directory");
-    if (settings_.noClobber)
-      throw fileError(output + ": exists, and --no-clobber keeps existing "
-                               "files; nothing was rendered");
+  // The outputs in the way, in the job's order; the worst trouble is
+  // reported first.
+  void checkExistingOutputs(
+      const std::vector<std::pair<long long, std::string>> &existing,
+      const std::set<FileId> &inputs) const {
+    for (const auto &[order, output] : existing) {
+      const std::optional<FileId> id = fileId(output);
+      if (id && inputs.count(*id))
+        throw fileError(output + ": is the same file as an input of this "
+                                 "render; refusing to overwrite it");
+    }
+    for (const auto &[order, output] : existing)
+      if (fs::is_directory(output))
+        throw fileError(output + ": is a directory");
+    // With --skip-existing nothing that exists is replaced.
+    if (settings_.noClobber && !settings_.skipExisting && !existing.empty())
+      throw fileError(existing.front().second +
+                      ": exists, and --no-clobber keeps existing files; "
+                      "nothing was rendered");
   }
 
   // The host's message already names the action, the status and what the
@@ -529,6 +584,11 @@ private:
     lines.push_back("settings: " + settingsText());
     forEachFrame([&](const Frame &frame) {
       throwIfInterrupted("nothing was rendered");
+      if (skipsExisting(frame)) {
+        lines.push_back("time " + readableNumber(frame.time) + ": " +
+                        frame.output + " exists; skipped");
+        return true;
+      }
       ReadRequest read;
       read.depth = depth_;
       read.alphaOnly = settings_.alphaOnly;

@@ -38,6 +38,8 @@ struct RenderSettings {
   bool dryRun = false;
   std::string compression; // "": the input's, in the same format
   int quality = 0;         // JPEG; 0: the default
+  // Leave outputs that exist as they are and render only the others.
+  bool skipExisting = false;
 };
 
 // Throws a ToolError on failure; nothing is left at an output path whose

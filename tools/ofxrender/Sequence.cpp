@@ -70,11 +70,39 @@ FrameList FrameList::parse(const std::string &text) {
 }
 
 bool FrameList::contains(int frame) const {
-  for (const Span &span : spans_)
-    if (frame >= span.first && frame <= span.last &&
-        (static_cast<long long>(frame) - span.first) % span.step == 0)
-      return true;
-  return false;
+  return position(frame).has_value();
+}
+
+std::optional<long long> FrameList::position(int frame) const {
+  long long before = 0;
+  for (const Span &span : spans_) {
+    const long long offset = static_cast<long long>(frame) - span.first;
+    if (frame >= span.first && frame <= span.last && offset % span.step == 0)
+      return before + offset / span.step;
+    before += (static_cast<long long>(span.last) - span.first) / span.step + 1;
+  }
+  return std::nullopt;
+}
+
+void FrameRuns::add(int frame) {
+  ++count_;
+  if (!runs_.empty() && runs_.back().last + 1LL == frame) {
+    runs_.back().last = frame;
+    return;
+  }
+  runs_.push_back({frame, frame});
+}
+
+std::string FrameRuns::text() const {
+  std::string text;
+  for (const FrameRange &run : runs_) {
+    if (!text.empty())
+      text += ',';
+    text += std::to_string(run.first);
+    if (run.last != run.first)
+      text += '-' + std::to_string(run.last);
+  }
+  return text;
 }
 
 long long FrameList::count() const {

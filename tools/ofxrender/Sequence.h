@@ -41,12 +41,27 @@ public:
   }
 
   bool contains(int frame) const;
+  // Where frame first comes in the list (0 for the first frame listed).
+  std::optional<long long> position(int frame) const;
   long long count() const;
   int lowest() const;
   int highest() const;
 
 private:
   std::vector<Span> spans_;
+};
+
+// Frame numbers gathered one by one and shown as a short list: consecutive
+// frames become a range ("1-10,15,17").
+class FrameRuns {
+public:
+  void add(int frame);
+  long long count() const { return count_; }
+  std::string text() const;
+
+private:
+  std::vector<FrameRange> runs_;
+  long long count_ = 0;
 };
 
 bool hasFramePattern(const std::string &path);

@@ -23,9 +23,10 @@ using namespace ofxrender;
 const char *kFooter =
     R"(Exit codes: 0 success, 1 a plug-in failed (load, describe or render),
 2 bad command line (option, plug-in, parameter or value), 3 a file could not
-be read or written (or an output would replace an input), 130 or 143
-stopped by SIGINT or SIGTERM. Outputs are written to a temporary file and renamed, so
-a failed render never leaves a file behind.)";
+be read or written (or an output would replace an input), 128 + the signal
+when stopped by one: 129 SIGHUP, 130 SIGINT, 131 SIGQUIT, 138 SIGUSR1, 140
+SIGUSR2, 141 SIGPIPE, 143 SIGTERM. Outputs are written to a temporary file
+and renamed, so a failed render never leaves a file behind.)";
 
 const char *kRenderFooter =
     R"(Pixels: the file's top row is the image's top row (y = H - 1); the input's
@@ -214,6 +215,10 @@ void addRenderOptions(CLI::App &render, RenderSettings &s) {
                   "JPEG too");
   render.add_flag("-n,--no-clobber", s.noClobber,
                   "Refuse outputs that exist already");
+  render.add_flag("--skip-existing", s.skipExisting,
+                  "Leave outputs that exist already as they are and render "
+                  "only the missing frames (to resume a job; -n then has "
+                  "nothing to refuse)");
   addPluginPathOption(render, s.pluginPaths);
   render.add_flag("-v,--verbose", s.verbose,
                   "Print regions, window, format, threads and render time");
