@@ -120,6 +120,8 @@ constexpr std::int64_t kStripBytesPerRender = std::int64_t(16) << 20;
 
 bool FastOutlineProcessorBase::planStrips(const OfxRectI &area) {
   stripRows_ = 0;
+  if (stripRowsAsked_ < 0)
+    return false;
   const rimlet::FieldReach reach =
       reachOfField(quality(), static_cast<float>(widthPx_), lowestSeed_);
   if (!reach.bounded)

@@ -55,9 +55,10 @@ public:
     fieldStorage_ = storage;
   }
   // Rows of the window a strip writes; 0 (the default) lets the processor
-  // choose from the frame's width. For tests and measurements: any count
-  // gives the same pixels.
-  void setStripRows(int rows) { stripRowsAsked_ = std::max(0, rows); }
+  // choose from the frame's width, and a negative count builds one field
+  // for the window instead. For tests and measurements: any count gives
+  // the same pixels.
+  void setStripRows(int rows) { stripRowsAsked_ = rows; }
 
   rimlet::OutlineQuality quality() const;
   static rimlet::OutlineQuality qualityOf(int qualityLevel);

@@ -369,27 +369,31 @@ template <class F> class ProcessorRgbaFormats : public ::testing::Test {};
 TYPED_TEST_SUITE(ProcessorRgbaFormats, RgbaFormats, FormatNames);
 
 // A field big enough to be built on the host's threads, on one to eight of
-// them: the same image as the reference, whose field is built on one.
+// them: the same image as the reference, whose field is built on one. One
+// field for the window (strips of -1 rows) is built by the threads
+// together, strips each by its own thread.
 TYPED_TEST(ProcessorRgbaFormats, FieldBuiltOnTheHostsThreadsGivesTheReference) {
   using F = TypeParam;
   auto source = makeImage<F>({-30, -10, 680, 430});
   paintShapes<F>(*source);
-  for (int quality : {0, 1, 2}) {
-    RenderJob job;
-    job.source = source;
-    job.dstBounds = {-20, 0, 690, 420};
-    job.window = job.dstBounds;
-    job.settings = {{0.3, 1.0, 0.5}, 4.0, quality, false};
-    const auto expected = referenceRender<F>(job.source.get(), job.dstBounds,
-                                             job.window, job.settings);
-    for (unsigned cpus : {1u, 2u, 3u, 8u}) {
-      job.cpus = cpus;
-      const auto got = renderThroughHost<F>(job);
-      ASSERT_TRUE(got);
-      EXPECT_TRUE(sameImage<F>(*got, *expected))
-          << "quality " << quality << ", " << cpus << " CPUs";
+  for (int quality : {0, 1, 2})
+    for (int stripRows : {-1, 0}) {
+      RenderJob job;
+      job.source = source;
+      job.dstBounds = {-20, 0, 690, 420};
+      job.window = job.dstBounds;
+      job.settings = {{0.3, 1.0, 0.5}, 4.0, quality, false, stripRows};
+      const auto expected = referenceRender<F>(job.source.get(), job.dstBounds,
+                                               job.window, job.settings);
+      for (unsigned cpus : {1u, 2u, 3u, 8u}) {
+        job.cpus = cpus;
+        const auto got = renderThroughHost<F>(job);
+        ASSERT_TRUE(got);
+        EXPECT_TRUE(sameImage<F>(*got, *expected))
+            << "quality " << quality << ", " << cpus << " CPUs, strips of "
+            << stripRows << " rows";
+      }
     }
-  }
 }
 
 // A host may render on one of its own threads, where a multiThread call

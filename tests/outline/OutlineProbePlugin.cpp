@@ -5,7 +5,8 @@
 // quality given as a plain integer (so values outside 0 to 2 can be sent)
 // a switch that leaves colour, width and quality at the processor's
 // defaults, one that hands the processor the largest bounds there are, and
-// the rows of the processor's strips (0: its own choice).
+// the rows of the processor's strips (0: its own choice; below 0: one
+// field for the window).
 #include "FastOutlineProcessor.h"
 
 #include "ofxsImageEffect.h"
@@ -157,7 +158,7 @@ public:
 
     OFX::IntParamDescriptor *stripRows = desc.defineIntParam(kStripRows);
     stripRows->setDefault(0);
-    stripRows->setRange(0, 100000);
+    stripRows->setRange(-1, 100000);
     page->addChild(*stripRows);
   }
 
