@@ -112,7 +112,8 @@ namespace {
 
 // A strip's buffer is sized for the cache: chosen by measurement at 8K
 // (see bench/), where a row of cells is 30 KB. Each thread has one, and
-// all of a render's together stay within kStripBytesPerRender.
+// all of a render's together stay within kStripBytesPerRender as long as
+// that leaves each strip more rows of its own than of overlap.
 constexpr std::int64_t kStripBytes = std::int64_t(4) << 20;
 constexpr std::int64_t kStripBytesPerRender = std::int64_t(16) << 20;
 
@@ -135,17 +136,18 @@ bool FastOutlineProcessorBase::planStrips(const OfxRectI &area) {
   const std::int64_t beyond = 1 + reach.towardsLower + reach.towardsUpper;
   const std::int64_t fieldWidth = std::min(boundsWidth, areaWidth + beyond);
   const unsigned buffers = std::max(1u, OFX::MultiThread::getNumCPUs());
+  const bool chosen = stripRowsAsked_ == 0;
   std::int64_t rows = stripRowsAsked_;
-  if (rows == 0) {
-    const std::int64_t budget =
+  if (chosen) {
+    const std::int64_t shareRows =
         std::min(kStripBytes, kStripBytesPerRender / buffers) /
-        static_cast<std::int64_t>(sizeof(float));
-    rows = std::min<std::int64_t>(budget / fieldWidth - beyond, kTileSize);
+        static_cast<std::int64_t>(sizeof(float)) / fieldWidth;
+    rows = std::min<std::int64_t>(std::max(shareRows - beyond, beyond + 1),
+                                  kTileSize);
     // Strips that would sweep their overlap more often than their own
     // rows cost more than the field's trip through memory saves.
     if (rows < beyond - 1 && rows < areaHeight)
       return false;
-    rows = std::max<std::int64_t>(rows, 1);
   }
   rows = std::min(rows, std::max<std::int64_t>(areaHeight, 1));
   const std::int64_t fieldHeight = std::min(boundsHeight, rows + beyond);
@@ -154,6 +156,13 @@ bool FastOutlineProcessorBase::planStrips(const OfxRectI &area) {
       std::numeric_limits<std::size_t>::max() / sizeof(float));
   if (cells > maxCells / static_cast<std::int64_t>(buffers))
     throw std::bad_alloc();
+  // Buffers that together hold more than one field for the window would
+  // only take more memory (small frames, many threads).
+  if (chosen &&
+      cells * buffers >= FieldView{nullptr, fieldAreaFor(cellsReadFor(area))}
+                             .extent()
+                             .cellCount())
+    return false;
   rimlet::FieldStorage &storage =
       fieldStorage_ != nullptr ? *fieldStorage_ : ownFieldStorage_;
   stripBuffers_ = storage.reserve(cells * buffers);
