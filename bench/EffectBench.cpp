@@ -50,8 +50,12 @@ struct FrameSize {
     return std::to_string(width) + "x" + std::to_string(height);
   }
 };
-const FrameSize kSizes[] = {{1920, 1080}, {3840, 2160}};
+const FrameSize k1080p{1920, 1080};
 const FrameSize k4K{3840, 2160};
+// 133, 265 and 530 MB a frame: larger than any cache, so a copy of it
+// measures the memory rather than what the caches happen to hold.
+const FrameSize k8K{7680, 4320};
+const FrameSize kSizes[] = {k1080p, k4K, k8K};
 
 struct Format {
   BitDepth depth;
@@ -180,18 +184,88 @@ bool copyFrame(CopyJob &job) {
          kOfxStatOK;
 }
 
+// Caches emptied of everything a case touched: every thread reads its share
+// of a buffer four times the last-level cache here (32 MB), so that no line
+// of a frame, dirty or clean, is left in any level. The buffer is written
+// once when made, as pages never written all map to one zero page and
+// would evict nothing; after that it is only read, so the lines it leaves
+// behind are clean and cost the timed work nothing to replace.
+class CacheEvictor {
+public:
+  static constexpr std::size_t kBytes = std::size_t(128) << 20;
+
+  static CacheEvictor &get() {
+    static CacheEvictor evictor;
+    return evictor;
+  }
+
+  bool evict() {
+    return Rig::get().threads().multiThread(readShare, kDefaultThreads, this) ==
+           kOfxStatOK;
+  }
+
+private:
+  CacheEvictor() : words_(kBytes / sizeof(std::uint64_t)) {
+    for (std::size_t i = 0; i < words_.size(); ++i)
+      words_[i] = i * 0x9E3779B97F4A7C15ull;
+  }
+
+  static void readShare(unsigned index, unsigned count, void *arg) {
+    auto &self = *static_cast<CacheEvictor *>(arg);
+    const std::size_t n = self.words_.size();
+    const std::size_t first = n * index / count, end = n * (index + 1) / count;
+    std::uint64_t sum = 0;
+    // One word a cache line is enough to bring the line in.
+    for (std::size_t i = first; i < end; i += 8)
+      sum += self.words_[i];
+    self.checksum_.fetch_xor(sum, std::memory_order_relaxed);
+  }
+
+  std::vector<std::uint64_t> words_;
+  std::atomic<std::uint64_t> checksum_{0};
+};
+
+// Empties the caches outside the case's timing.
+bool evictCachesUntimed(benchmark::State &state) {
+  state.PauseTiming();
+  const bool evicted = CacheEvictor::get().evict();
+  state.ResumeTiming();
+  if (!evicted)
+    state.SkipWithError("multiThread failed");
+  return evicted;
+}
+
+double gigabytesPerSecond(const ofxhost::Image &source, double seconds) {
+  const OfxRectI b = source.bounds();
+  const double bytes = 2.0 * double(b.x2 - b.x1) * double(b.y2 - b.y1) *
+                       double(source.pixelBytes());
+  return seconds > 0.0 ? bytes / seconds / 1e9 : 0.0;
+}
+
+// The copy alone, from cold caches as the paired copy is: its rows must
+// answer what the paired copies answer.
 void copyCase(benchmark::State &state, FrameSize size, Format format) {
   Rig &rig = Rig::get();
   ofxhost::ImagePtr source = rig.source(size, format);
   ofxhost::ImagePtr output = outputLike(*source);
   CopyJob job{source.get(), output.get()};
+  double seconds = 0.0;
   for (auto _ : state) {
+    if (!evictCachesUntimed(state))
+      return;
+    const auto start = std::chrono::steady_clock::now();
     if (!copyFrame(job)) {
       state.SkipWithError("multiThread failed");
       return;
     }
     benchmark::ClobberMemory();
+    seconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+            .count();
   }
+  if (state.iterations() > 0)
+    state.counters["copy_GBps"] =
+        gigabytesPerSecond(*source, seconds / double(state.iterations()));
 }
 
 using Clock = std::chrono::steady_clock;
@@ -203,9 +277,12 @@ double secondsSince(Clock::time_point start) {
 // The same frame copied after each iteration of a case, outside its
 // timing, so that the case's time is set against the copy's measured side
 // by side: how fast memory is varies over minutes on a shared machine, and
-// a ratio of two cases run minutes apart can move by half. report() sets
-// the counters copy_ms (the copy's mean) and to_copy (the case's own time
-// over the copies'), both from this repetition alone.
+// a ratio of two cases run minutes apart can move by half. Both start
+// cold: the caches are emptied before the case's iteration (see
+// renderLoop) and again before each copy. report() sets the counters
+// copy_ms (the copy's mean), copy_GBps (the bandwidth the copy got: the
+// frame read and written) and to_copy (the case's own time over the
+// copies'), all from this repetition alone.
 class PairedCopy {
 public:
   explicit PairedCopy(const ofxhost::ImagePtr &source)
@@ -214,6 +291,11 @@ public:
 
   bool copyBetween(benchmark::State &state) {
     state.PauseTiming();
+    if (!CacheEvictor::get().evict()) {
+      state.ResumeTiming();
+      state.SkipWithError("multiThread failed");
+      return false;
+    }
     const Clock::time_point start = Clock::now();
     const bool copied = copyFrame(job_);
     seconds_ += secondsSince(start);
@@ -226,7 +308,9 @@ public:
   void report(benchmark::State &state, double caseSeconds) const {
     if (seconds_ <= 0.0 || state.iterations() == 0)
       return;
-    state.counters["copy_ms"] = 1e3 * seconds_ / double(state.iterations());
+    const double copySeconds = seconds_ / double(state.iterations());
+    state.counters["copy_ms"] = 1e3 * copySeconds;
+    state.counters["copy_GBps"] = gigabytesPerSecond(*source_, copySeconds);
     state.counters["to_copy"] = caseSeconds / seconds_;
   }
 
@@ -238,13 +322,16 @@ private:
 };
 
 // Renders window of the frame once per iteration, with a copy between
-// renders when paired.
+// renders when paired; a paired render starts from cold caches, as its
+// copy does.
 void renderLoop(benchmark::State &state, ofxhost::Instance &instance,
                 OfxRectI window, PairedCopy *paired = nullptr) {
   ofxhost::RenderRequest request;
   request.window = window;
   double renderSeconds = 0.0;
   for (auto _ : state) {
+    if (paired && !evictCachesUntimed(state))
+      return;
     const Clock::time_point start = Clock::now();
     const ofxhost::ActionResult result = instance.render(request);
     renderSeconds += secondsSince(start);
@@ -348,6 +435,8 @@ void trafficCase(benchmark::State &state, FrameSize size, Format format,
   PairedCopy paired(source);
   double trafficSeconds = 0.0;
   for (auto _ : state) {
+    if (!evictCachesUntimed(state))
+      return;
     const Clock::time_point start = Clock::now();
     for (const TrafficPass pass : passes) {
       TrafficJob job{source.get(), output.get(), field.data(), pass};
@@ -376,7 +465,7 @@ void gradientCase(benchmark::State &state, FrameSize size, Format format,
   instance->setOutput(outputLike(*source));
   instance->param(tintrow::names::kGradientType).setValue({double(type)});
   std::optional<PairedCopy> paired;
-  if (size.width == k4K.width && threads == kDefaultThreads)
+  if (size.width == k8K.width && threads == kDefaultThreads)
     paired.emplace(source);
   renderLoop(state, *instance, wholeFrame(size), paired ? &*paired : nullptr);
 }
@@ -390,7 +479,7 @@ void outlineCase(benchmark::State &state, FrameSize size, Format format,
   instance->setSource(source);
   instance->setOutput(outputLike(*source));
   instance->param(rimlet::names::kQuality).setValue({double(quality)});
-  const bool wholeFrameAtDefaults = size.width == k4K.width &&
+  const bool wholeFrameAtDefaults = size.width == k8K.width &&
                                     threads == kDefaultThreads &&
                                     window.x2 - window.x1 == size.width &&
                                     window.y2 - window.y1 == size.height;
@@ -666,24 +755,37 @@ benchmark::internal::Benchmark *measured(benchmark::internal::Benchmark *b) {
   return b->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 }
 
-template <class Lambda> void add(const std::string &name, Lambda &&lambda) {
-  timed(
-      benchmark::RegisterBenchmark(name.c_str(), std::forward<Lambda>(lambda)));
-}
+// 8K cases are few repetitions: each takes a second or more, and other
+// work only ever adds time to them.
+constexpr int k8KRepetitions = 3;
 
-// Grouped by size and format so each source picture is made once.
+// Grouped by size and format so each source picture is made once. The
+// ratios to a copy are set at 8K, every format; 1080p and 4K keep what
+// the scaling, window and peer rows need.
 void registerCases() {
   for (const FrameSize size : kSizes) {
     const std::string sizeName = size.name();
+    const bool is8K = size.width == k8K.width;
+    const auto add = [&](const std::string &name, auto &&lambda) {
+      auto *b = timed(benchmark::RegisterBenchmark(name.c_str(), lambda));
+      if (is8K)
+        b->Repetitions(k8KRepetitions);
+    };
     for (const Format format : kFormats) {
+      const bool byte = format.depth == BitDepth::Byte;
+      if (!is8K && !byte)
+        continue;
       const std::string tail = std::string("/") + format.name + "/" + sizeName;
-      add("copy" + tail,
-          [=](benchmark::State &s) { copyCase(s, size, format); });
-      add("traffic/gradient" + tail,
-          [=](benchmark::State &s) { trafficCase(s, size, format, {kBlend}); });
-      add("traffic/outline" + tail, [=](benchmark::State &s) {
-        trafficCase(s, size, format, {kSeed, kBackwardSweep, kRules});
-      });
+      if (is8K) {
+        add("copy" + tail,
+            [=](benchmark::State &s) { copyCase(s, size, format); });
+        add("traffic/gradient" + tail, [=](benchmark::State &s) {
+          trafficCase(s, size, format, {kBlend});
+        });
+        add("traffic/outline" + tail, [=](benchmark::State &s) {
+          trafficCase(s, size, format, {kSeed, kBackwardSweep, kRules});
+        });
+      }
       for (int type = 0; type < 2; ++type)
         add(std::string("gradient/") + kGradientNames[type] + tail,
             [=](benchmark::State &s) {
@@ -695,13 +797,15 @@ void registerCases() {
               outlineCase(s, size, format, quality, kDefaultThreads,
                           wholeFrame(size));
             });
-      if (format.depth != BitDepth::Byte || size.width != k4K.width)
+      if (!byte || size.width == k1080p.width)
         continue;
       add("gradient/linear" + tail + "/threads1",
           [=](benchmark::State &s) { gradientCase(s, size, format, 0, 1); });
       add("outline/good" + tail + "/threads1", [=](benchmark::State &s) {
         outlineCase(s, size, format, 1, 1, wholeFrame(size));
       });
+      if (is8K)
+        continue;
       add("field/good/" + sizeName + "/threads" +
               std::to_string(kDefaultThreads),
           [=](benchmark::State &s) { fieldCase(s, size, kDefaultThreads); });
@@ -711,21 +815,24 @@ void registerCases() {
         outlineCase(s, size, format, 1, kDefaultThreads, window);
       });
     }
+    if (is8K)
+      continue;
     add("field/good/" + sizeName,
         [=](benchmark::State &s) { fieldCase(s, size, 1); });
 #ifdef QFX_BENCH_HAVE_OPENCV
-    add("peer/opencv_dt/" + sizeName,
-        [=](benchmark::State &s) { openCvCase(s, size); });
-    add("peer/opencv_outline/" + sizeName,
-        [=](benchmark::State &s) { openCvOutlineCase(s, size); });
+    if (size.width == k4K.width) {
+      add("peer/opencv_dt/" + sizeName,
+          [=](benchmark::State &s) { openCvCase(s, size); });
+      add("peer/opencv_outline/" + sizeName,
+          [=](benchmark::State &s) { openCvOutlineCase(s, size); });
+    }
 #endif
   }
   // Memory: one measurement per run, each repeated as the others are.
-  for (const Format format : kFormats)
+  for (const FrameSize size : {k4K, k8K})
     measured(benchmark::RegisterBenchmark(
-        (std::string("memory/render/") + format.name + "/" + k4K.name())
-            .c_str(),
-        [=](benchmark::State &s) { renderPeakCase(s, k4K, format); }));
+        (std::string("memory/render/byte/") + size.name()).c_str(),
+        [=](benchmark::State &s) { renderPeakCase(s, size, kByte); }));
   measured(benchmark::RegisterBenchmark(
       ("memory/instances64/byte/" + k4K.name()).c_str(),
       [](benchmark::State &s) { instancesCase(s, k4K); }));

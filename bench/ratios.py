@@ -13,9 +13,20 @@ import re
 import sys
 
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
-BIG, SMALL = "3840x2160", "1920x1080"
+HUGE, BIG, SMALL = "7680x4320", "3840x2160", "1920x1080"
+HUGE_PIXELS = 7680 * 4320
 FORMATS = ("byte", "short", "float")
 PIXEL_BYTES = {"byte": 4, "short": 8, "float": 16}
+# The outline's least memory traffic: its field is built by strips that
+# stay in the cache, so what must cross memory is the source read once and
+# the output written, as for the gradient. (traffic/outline is the same
+# with a whole-frame field, written, swept back and read: what the strips
+# save, reported beside.)
+OUTLINE_FLOOR = "traffic/gradient"
+
+
+def OUTLINE_FLOOR_BYTES(pixel):
+    return 2 * pixel
 
 
 def case_name(entry):
@@ -38,6 +49,7 @@ def load_results(path):
     not only ever add there."""
     with open(path) as f:
         data = json.load(f)
+    context = data.get("context", {})
     time_preference = {"min": 0, "median": 1, None: 2}
     memory_preference = {"median": 0, None: 1}
     best, counters = {}, {}
@@ -52,7 +64,13 @@ def load_results(path):
             rank = memory_preference.get(aggregate, None)
             key = "paired/" + name
             if rank is not None and (key not in counters or rank < counters[key][0]):
-                counters[key] = (rank, {"to_copy": entry["to_copy"]})
+                counters[key] = (rank, {"to_copy": entry["to_copy"],
+                                        "copy_GBps": entry.get("copy_GBps")})
+        if "copy_GBps" in entry and "to_copy" not in entry:
+            rank = memory_preference.get(aggregate, None)
+            key = "bandwidth/" + name
+            if rank is not None and (key not in counters or rank < counters[key][0]):
+                counters[key] = (rank, {"copy_GBps": entry["copy_GBps"]})
         if is_memory(name):
             rank = memory_preference.get(aggregate, None)
             values = {k: v for k, v in entry.items() if k.endswith("_MB")}
@@ -67,7 +85,8 @@ def load_results(path):
         if name not in best or rank < best[name][0]:
             best[name] = (rank, times)
     return ({name: times for name, (rank, times) in best.items()},
-            {name: values for name, (rank, values) in counters.items()})
+            {name: values for name, (rank, values) in counters.items()},
+            context.get("mhz_per_cpu"))
 
 
 class Table:
@@ -77,20 +96,24 @@ class Table:
     render judged against a copy made between its renders, the ratio of
     the two cases run apart."""
 
-    def __init__(self, times, memory):
+    def __init__(self, times, memory, mhz=None):
         self.times = times
         self.memory = memory
+        self.mhz = mhz
         self.rows = []
 
-    def ratio(self, label, numerator, denominator, limit, floor=None):
+    def ratio(self, label, numerator, denominator, limit, floor=None,
+              floor_bytes=None, pixels=None):
         """numerator / denominator must stay at or below limit (None: only
         reported). A case measured against the copy side by side (counter
         to_copy) is judged on that paired ratio: the render and the copy
         then meet the same state of memory, each starting cold, as a
-        host's frames do. floor, when given, names the case of the same
-        memory traffic with no arithmetic: the aside then says how many
-        times that bound the render takes, a figure that does not move
-        with the copy's speed."""
+        host's frames do. Beside it, the bandwidth the paired copies got.
+        floor, when given, names the case of the same memory traffic with
+        no arithmetic (floor_bytes a pixel): the aside then gives that
+        floor as a ratio to the copy, and the arithmetic that remains
+        above it: the render's process CPU time less the floor's, in
+        cycles per pixel (pixels of the frame) at the machine's clock."""
         t = self.times
         if numerator not in t or denominator not in t:
             self.rows.append((label, None, "", "<=", limit))
@@ -101,12 +124,29 @@ class Table:
             aside.append(f"cpu {t[numerator][1] / t[denominator][1]:.3f}")
         paired = self.memory.get("paired/" + numerator)
         if paired and denominator.startswith("copy/"):
+            if paired.get("copy_GBps"):
+                aside.insert(0, f"copy {paired['copy_GBps']:.1f} GB/s")
             aside.append(f"apart {wall:.3f}")
             wall = paired["to_copy"]
             bound = self.memory.get("paired/" + floor) if floor else None
             if bound and bound.get("to_copy"):
-                aside.append(f"{wall / bound['to_copy']:.2f}x its memory bound")
+                text = f"floor {bound['to_copy']:.2f}x"
+                if floor_bytes:
+                    text += f" ({floor_bytes} B/px)"
+                aside.append(text)
+                if self.mhz and pixels and floor in t and t[numerator][1] > 0:
+                    extra_ms = max(0.0, t[numerator][1] - t[floor][1])
+                    cycles = extra_ms * 1e-3 * self.mhz * 1e6 / pixels
+                    aside.append(f"arithmetic {cycles:.1f} cycles/px")
         self.rows.append((label, wall, ", ".join(aside), "<=", limit))
+
+    def megabytes(self, label, case, counter, limit):
+        """A memory case's counter, in MB, must stay at or below limit."""
+        m = self.memory.get(case)
+        if not m or counter not in m:
+            self.rows.append((label, None, "", "<=", limit))
+            return
+        self.rows.append((label, m[counter], "MB", "<=", limit))
 
     def speedup(self, label, one, two, limit, serial=None):
         """one / two must reach limit. serial, when given, names the part
@@ -153,71 +193,75 @@ class Table:
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: ratios.py RESULTS.json")
-    times, memory = load_results(sys.argv[1])
+    times, memory, mhz = load_results(sys.argv[1])
 
     print(f"times (ms, fastest repetition)  {'wall':>10} {'process CPU':>12}")
     for name in sorted(times):
         wall, cpu = times[name]
         print(f"  {name:<48} {wall:10.3f} {cpu:12.3f}")
     print()
-    if any(not n.startswith("paired/") for n in memory):
+    bandwidth = {n[len("bandwidth/"):]: v for n, v in memory.items()
+                 if n.startswith("bandwidth/")}
+    if bandwidth:
+        print("copy alone, cold caches (GB/s: the frame read and written)")
+        for name in sorted(bandwidth):
+            print(f"  {name:<48} {bandwidth[name]['copy_GBps']:10.1f}")
+        print()
+    plain = sorted(n for n in memory
+                   if not n.startswith(("paired/", "bandwidth/")))
+    if plain:
         # render: peak resident memory of one render beyond the process at
         # rest with its images, no field block kept from before.
         # instances64: resident after 64 instances rendered one after
         # another (held), then after a purge-caches action (purged).
         print("memory (MB, median repetition)")
-        for name in sorted(n for n in memory if not n.startswith("paired/")):
+        for name in plain:
             values = "  ".join(f"{k[:-3]} {v:8.1f}" for k, v in sorted(memory[name].items()))
             print(f"  {name:<40} {values}")
         print()
 
-    table = Table(times, memory)
-    table.ratio(f"field/good vs peer/opencv_dt ({BIG})",
-                f"field/good/{BIG}", f"peer/opencv_dt/{BIG}", 1.0)
-    # The whole effect against the same outline made of OpenCV's calls.
-    table.ratio(f"outline/good/byte vs peer/opencv_outline ({BIG})",
-                f"outline/good/byte/{BIG}", f"peer/opencv_outline/{BIG}", 1.0)
-    table.ratio(f"outline/best/byte vs peer/opencv_outline ({BIG})",
-                f"outline/best/byte/{BIG}", f"peer/opencv_outline/{BIG}", None)
-    # Good's and Best's memory bound is traffic/outline; Draft, with no
-    # backward sweep, moves less and has no measured bound of its own.
-    for quality, limit in (("draft", 4.0), ("good", 5.0), ("best", 6.0)):
-        for fmt in FORMATS:
+    table = Table(times, memory, mhz)
+    # Against a copy of the same frame at 8K, each render paired with its
+    # copy and both from cold caches.
+    outline_limits = {"draft": (3.0, 2.5, 2.0), "good": (4.0, 3.0, 2.5),
+                      "best": (5.0, 3.5, 3.0)}
+    for quality, limits in outline_limits.items():
+        for fmt, limit in zip(FORMATS, limits):
+            pixel = PIXEL_BYTES[fmt]
             table.ratio(f"outline/{quality}/{fmt} vs copy/{fmt}",
-                        f"outline/{quality}/{fmt}/{BIG}", f"copy/{fmt}/{BIG}", limit,
-                        floor=None if quality == "draft" else f"traffic/outline/{fmt}/{BIG}")
+                        f"outline/{quality}/{fmt}/{HUGE}", f"copy/{fmt}/{HUGE}",
+                        limit, floor=f"{OUTLINE_FLOOR}/{fmt}/{HUGE}",
+                        floor_bytes=OUTLINE_FLOOR_BYTES(pixel),
+                        pixels=HUGE_PIXELS)
+    for kind in ("linear", "radial"):
+        for fmt, limit in zip(FORMATS, (1.5, 1.3, 1.2)):
+            table.ratio(f"gradient/{kind}/{fmt} vs copy/{fmt}",
+                        f"gradient/{kind}/{fmt}/{HUGE}", f"copy/{fmt}/{HUGE}",
+                        limit, floor=f"traffic/gradient/{fmt}/{HUGE}",
+                        floor_bytes=2 * PIXEL_BYTES[fmt], pixels=HUGE_PIXELS)
     # What memory alone costs each effect: its passes over the source, the
     # field and the output, written by ordinary stores, with no arithmetic
-    # (traffic/...), against the copy. Where an effect's ratio is far above
-    # its bound, its arithmetic holds it up; where near, memory does.
+    # (traffic/...), against the copy.
     for fmt in FORMATS:
         pixel = PIXEL_BYTES[fmt]
-        table.ratio(f"memory bound: outline {3 * pixel + 16} B/px vs copy "
-                    f"{2 * pixel} B/px, {fmt}",
-                    f"traffic/outline/{fmt}/{BIG}", f"copy/{fmt}/{BIG}", None)
-        table.ratio(f"memory bound: gradient {2 * pixel} B/px vs copy "
-                    f"{2 * pixel} B/px, {fmt}",
-                    f"traffic/gradient/{fmt}/{BIG}", f"copy/{fmt}/{BIG}", None)
-    for kind in ("linear", "radial"):
-        for fmt in FORMATS:
-            table.ratio(f"gradient/{kind}/{fmt} vs copy/{fmt}",
-                        f"gradient/{kind}/{fmt}/{BIG}", f"copy/{fmt}/{BIG}",
-                        2.5 if fmt == "float" else 1.5,
-                        floor=f"traffic/gradient/{fmt}/{BIG}")
-    table.speedup("gradient/linear/byte: 1 thread / 2 threads",
-                  f"gradient/linear/byte/{BIG}/threads1",
-                  f"gradient/linear/byte/{BIG}", 1.7)
-    # The outline's field is built once per render before the bands, on as
-    # many threads as the render has: its pixel work is the render minus
-    # the field built at the render's own thread count.
-    table.speedup("outline/good/byte pixel work: 1 thread / 2 threads",
-                  f"outline/good/byte/{BIG}/threads1",
-                  f"outline/good/byte/{BIG}", 1.7,
-                  serial=(f"field/good/{BIG}", f"field/good/{BIG}/threads2"))
-    table.speedup("outline/good/byte whole render: 1 thread / 2 threads",
-                  f"outline/good/byte/{BIG}/threads1",
-                  f"outline/good/byte/{BIG}", None)
-    table.ratio("outline/good/byte window256 vs whole frame",
+        table.ratio(f"memory bound: whole-frame field {3 * pixel + 16} B/px "
+                    f"vs copy {2 * pixel} B/px, {fmt}",
+                    f"traffic/outline/{fmt}/{HUGE}", f"copy/{fmt}/{HUGE}", None)
+        table.ratio(f"memory bound: source in, output out {2 * pixel} B/px "
+                    f"vs copy {2 * pixel} B/px, {fmt}",
+                    f"traffic/gradient/{fmt}/{HUGE}", f"copy/{fmt}/{HUGE}", None)
+    table.megabytes(f"outline: peak memory of one render ({HUGE})",
+                    f"memory/render/byte/{HUGE}", "peak_MB", 16.0)
+    for case in ("gradient/linear/byte", "outline/good/byte"):
+        table.speedup(f"{case}: 1 thread / 2 threads ({HUGE})",
+                      f"{case}/{HUGE}/threads1", f"{case}/{HUGE}", 1.7)
+    table.ratio(f"outline/good/byte vs peer/opencv_outline ({BIG})",
+                f"outline/good/byte/{BIG}", f"peer/opencv_outline/{BIG}", 0.1)
+    table.ratio(f"outline/best/byte vs peer/opencv_outline ({BIG})",
+                f"outline/best/byte/{BIG}", f"peer/opencv_outline/{BIG}", 0.15)
+    table.ratio(f"field/good vs peer/opencv_dt ({BIG})",
+                f"field/good/{BIG}", f"peer/opencv_dt/{BIG}", 1.0)
+    table.ratio(f"outline/good/byte window256 vs whole frame ({BIG})",
                 f"outline/good/byte/{BIG}/window256",
                 f"outline/good/byte/{BIG}", 0.02)
     for case in ("outline/good/byte", "gradient/linear/byte", "field/good"):

@@ -1,5 +1,6 @@
 #include "FastOutlineProcessor.h"
 
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -29,13 +30,11 @@ void FastOutlineProcessorBase::setImageBounds(const OfxRectI &bounds) {
     throw std::bad_alloc();
 }
 
-void FastOutlineProcessorBase::allocateField(const OfxRectI &area) {
-  fieldArea_ = area;
-  fieldWidth_ = static_cast<std::int64_t>(area.x2) - area.x1;
-  fieldHeight_ = static_cast<std::int64_t>(area.y2) - area.y1;
+void FastOutlineProcessorBase::allocateWholeField(const OfxRectI &area) {
   rimlet::FieldStorage &storage =
       fieldStorage_ != nullptr ? *fieldStorage_ : ownFieldStorage_;
-  field_ = storage.reserve(fieldWidth_ * fieldHeight_);
+  wholeField_.area = area;
+  wholeField_.cells = storage.reserve(wholeField_.extent().cellCount());
 }
 
 namespace {
@@ -81,10 +80,21 @@ void FastOutlineProcessorBase::buildOnHostThreads(
   pipeline.waitUntilBuilt();
 }
 
-OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI &area,
-                                                float lowestSeed) const {
+OfxRectI FastOutlineProcessorBase::cellsReadFor(const OfxRectI &area) const {
+  OfxRectI read = area;
+  // Compared before adding: bounds may end at the largest int.
+  if (quality() == rimlet::OutlineQuality::Best) {
+    if (read.x2 < bounds_.x2)
+      ++read.x2;
+    if (read.y2 < bounds_.y2)
+      ++read.y2;
+  }
+  return read;
+}
+
+OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI &area) const {
   const rimlet::FieldReach reach =
-      reachOfField(quality(), static_cast<float>(widthPx_), lowestSeed);
+      reachOfField(quality(), static_cast<float>(widthPx_), lowestSeed_);
   if (!reach.bounded)
     return bounds_;
   const auto grown = [](int edge, std::int64_t by, int limit, bool lower) {
@@ -96,6 +106,99 @@ OfxRectI FastOutlineProcessorBase::fieldAreaFor(const OfxRectI &area,
           grown(area.y1, reach.towardsLower, bounds_.y1, true),
           grown(area.x2, reach.towardsUpper, bounds_.x2, false),
           grown(area.y2, reach.towardsUpper, bounds_.y2, false)};
+}
+
+namespace {
+
+// A strip's buffer is sized for the cache: chosen by measurement at 8K
+// (see bench/), where a row of cells is 30 KB. Each thread has one, and
+// all of a render's together stay within kStripBytesPerRender as long as
+// that leaves each strip more rows of its own than of overlap.
+constexpr std::int64_t kStripBytes = std::int64_t(4) << 20;
+constexpr std::int64_t kStripBytesPerRender = std::int64_t(16) << 20;
+
+} // namespace
+
+bool FastOutlineProcessorBase::planStrips(const OfxRectI &area) {
+  stripRows_ = 0;
+  if (stripRowsAsked_ < 0)
+    return false;
+  const rimlet::FieldReach reach =
+      reachOfField(quality(), static_cast<float>(widthPx_), lowestSeed_);
+  if (!reach.bounded)
+    return false;
+  const auto boundsWidth = static_cast<std::int64_t>(bounds_.x2) - bounds_.x1;
+  const auto boundsHeight = static_cast<std::int64_t>(bounds_.y2) - bounds_.y1;
+  const auto areaWidth = static_cast<std::int64_t>(area.x2) - area.x1;
+  const auto areaHeight = static_cast<std::int64_t>(area.y2) - area.y1;
+  // Rows and columns a strip's field has beyond the strip's own: Best's
+  // block, and the reach on both sides.
+  const std::int64_t beyond = 1 + reach.towardsLower + reach.towardsUpper;
+  const std::int64_t fieldWidth = std::min(boundsWidth, areaWidth + beyond);
+  const unsigned buffers = std::max(1u, OFX::MultiThread::getNumCPUs());
+  const bool chosen = stripRowsAsked_ == 0;
+  std::int64_t rows = stripRowsAsked_;
+  if (chosen) {
+    const std::int64_t shareRows =
+        std::min(kStripBytes, kStripBytesPerRender / buffers) /
+        static_cast<std::int64_t>(sizeof(float)) / fieldWidth;
+    rows = std::min<std::int64_t>(std::max(shareRows - beyond, beyond + 1),
+                                  kTileSize);
+    // Strips that would sweep their overlap more often than their own
+    // rows cost more than the field's trip through memory saves.
+    if (rows < beyond - 1 && rows < areaHeight)
+      return false;
+  }
+  rows = std::min(rows, std::max<std::int64_t>(areaHeight, 1));
+  const std::int64_t fieldHeight = std::min(boundsHeight, rows + beyond);
+  const std::int64_t cells = fieldWidth * fieldHeight;
+  const auto maxCells = static_cast<std::int64_t>(
+      std::numeric_limits<std::size_t>::max() / sizeof(float));
+  if (cells > maxCells / static_cast<std::int64_t>(buffers))
+    throw std::bad_alloc();
+  // Buffers that together hold more than one field for the window would
+  // only take more memory (small frames, many threads).
+  if (chosen &&
+      cells * buffers >= FieldView{nullptr, fieldAreaFor(cellsReadFor(area))}
+                             .extent()
+                             .cellCount())
+    return false;
+  rimlet::FieldStorage &storage =
+      fieldStorage_ != nullptr ? *fieldStorage_ : ownFieldStorage_;
+  stripBuffers_ = storage.reserve(cells * buffers);
+  stripCells_ = cells;
+  stripRows_ = static_cast<int>(rows);
+  freeStrips_.clear();
+  for (unsigned i = buffers; i > 0; --i)
+    freeStrips_.push_back(static_cast<int>(i - 1));
+  return true;
+}
+
+FastOutlineProcessorBase::StripBuffer::StripBuffer(
+    FastOutlineProcessorBase &processor)
+    : processor_(processor) {
+  {
+    std::lock_guard<std::mutex> lock(processor.stripMutex_);
+    if (!processor.freeStrips_.empty()) {
+      slot_ = processor.freeStrips_.back();
+      processor.freeStrips_.pop_back();
+    }
+  }
+  if (slot_ >= 0) {
+    cells_ = processor.stripBuffers_ + slot_ * processor.stripCells_;
+    return;
+  }
+  // More bands at once than the host said it had threads: this one gets
+  // a buffer of its own.
+  own_.resize(static_cast<std::size_t>(processor.stripCells_));
+  cells_ = own_.data();
+}
+
+FastOutlineProcessorBase::StripBuffer::~StripBuffer() {
+  if (slot_ < 0)
+    return;
+  std::lock_guard<std::mutex> lock(processor_.stripMutex_);
+  processor_.freeStrips_.push_back(slot_);
 }
 
 rimlet::FieldReach FastOutlineProcessorBase::sourceReach(int qualityLevel,

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <limits>
 
+#include "OutlineField.h"
 #include "OutlinePixelFormat.h"
 
 namespace rimlet {
@@ -65,6 +66,42 @@ inline FalloffTable makeFalloffTable() {
   return table;
 }
 
+// Best's bound on the cells of a block whose mean is at or below
+// meanSettled, or NaN when it does not hold.
+//
+// The four cells of a block are neighbours, so in the whole field they lie
+// within a diagonal step of each other: a cell's value is the least, over
+// the seeds, of the seed plus the chamfer length of the shortest path from
+// it, and a path to one cell is a path to its neighbour one step longer.
+// The sweeps reach the shortest of those paths (one that goes straight,
+// its steps reordered so the forward sweep's come first) as long as no
+// cell is left alone for lying at or below the skip threshold, which no
+// seed above it lets happen. Rounding moves a path's value by at most half
+// an ulp a step; the paths that matter are short, and `slack` covers what
+// they lose, where it can (else NaN). So a block whose mean is at most
+// meanSettled has its lowest cell at most about that, and every cell at
+// most a diagonal step and the slack above. A partial or skipping build
+// that is exact up to the returned value then gives the same mean
+// wherever either field's mean is at or below meanSettled: the lowest cell
+// of such a block is exact, hence so are all four.
+inline double settledBlockCell(float meanSettled, float lowestSeed) {
+  if (!(lowestSeed > kSkipThreshold))
+    return std::nan("");
+  constexpr double kSlack = 0.125;
+  const double bound = double(meanSettled) + double(kDiagonalStep) + kSlack;
+  // Largest magnitude a value on such a path takes, and how many steps
+  // such a path has at most (each rising by at least half a step).
+  const double magnitude =
+      std::max(std::fabs(bound), std::fabs(double(lowestSeed))) + 2.0;
+  const double steps = 2.0 * (bound - double(lowestSeed)) + 2.0;
+  // Two paths' rounding (the cell's and its neighbour's) and the mean's
+  // three additions.
+  const double rounding = (2.0 * steps + 3.0 * 4.0) * magnitude * 0x1p-24;
+  if (!(rounding <= kSlack))
+    return std::nan("");
+  return bound;
+}
+
 // The field value above which a pixel no longer depends on the exact value:
 // any larger value gives the pixel the far value gives (cleared, or the
 // source copied). A field built over part of the destination only has to
@@ -86,13 +123,17 @@ inline double settledFieldValue(OutlineQuality quality, float w,
     break;
   }
   // Best reads the mean of a 2x2 block. Beyond w + 1 and beyond the
-  // half-strength ring's 3 the mean gives the far value's pixel; one cell
-  // of a block above the returned value keeps the mean beyond that however
-  // low the other three are (no lower than lowestSeed). The bound is
-  // checked in single precision as the mean is formed, for the big cell in
-  // each of the four places, so that rounding cannot undo it.
+  // half-strength ring's 3 the mean gives the far value's pixel.
   const float meanSettled =
       std::max(w + rule::kWindowBeyondWidth, rule::kFaintRingReach);
+  const double tight = settledBlockCell(meanSettled, lowestSeed);
+  if (!std::isnan(tight))
+    return tight;
+  // Otherwise one cell of a block above the returned value keeps the mean
+  // beyond that however low the other three are (no lower than
+  // lowestSeed). The bound is checked in single precision as the mean is
+  // formed, for the big cell in each of the four places, so that rounding
+  // cannot undo it.
   const auto mean = [](float a, float b, float c, float d) {
     return (a + b + c + d) * 0.25f;
   };

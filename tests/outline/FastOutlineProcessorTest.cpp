@@ -33,6 +33,8 @@ struct Settings {
   int quality = 1;
   // Leaves colour, width and quality at the processor's defaults.
   bool useDefaults = false;
+  // Rows of the processor's strips; 0 lets it choose.
+  int stripRows = 0;
 };
 
 using qfx_test::makeImage;
@@ -215,6 +217,7 @@ ofxhost::ImagePtr renderWithTheHostsCpus(const RenderJob &job) {
   instance->param("outlineWidth").setValue({s.width});
   instance->param("quality").setValue({static_cast<double>(s.quality)});
   instance->param("useDefaults").setValue({s.useDefaults ? 1.0 : 0.0});
+  instance->param("stripRows").setValue({static_cast<double>(s.stripRows)});
   if (job.beforeRender)
     job.beforeRender(*instance);
 
@@ -250,21 +253,29 @@ template <class F> class ProcessorAllFormats : public ::testing::Test {};
 TYPED_TEST_SUITE(ProcessorAllFormats, AllFormats, FormatNames);
 
 // Offset, unequal source and destination bounds larger than one tile, at
-// each quality, on one thread and on three (uneven bands).
+// each quality, on one thread and on three (uneven bands), in strips of the
+// processor's choice, of one row, of fewer rows than the field's reach
+// (about 6 here), of a few more, and of more rows than a band has.
 TYPED_TEST(ProcessorAllFormats, MatchesReferenceAtEveryQualityAndThreadCount) {
   using F = TypeParam;
   auto source = makeImage<F>({-60, 0, 500, 360});
   paintShapes<F>(*source);
+  struct Case {
+    unsigned cpus;
+    int stripRows;
+  };
   for (int quality : {0, 1, 2})
-    for (unsigned cpus : {1u, 3u}) {
+    for (const Case &c : {Case{1, 0}, Case{3, 0}, Case{1, 1}, Case{3, 3},
+                          Case{2, 13}, Case{3, 200}}) {
       RenderJob job;
       job.source = source;
       job.dstBounds = {-40, -20, 560, 330};
       job.window = job.dstBounds;
-      job.settings = {{1.0, 0.25, 0.0}, 3.5, quality, false};
-      job.cpus = cpus;
+      job.settings = {{1.0, 0.25, 0.0}, 3.5, quality, false, c.stripRows};
+      job.cpus = c.cpus;
       EXPECT_TRUE(rendersAsReference<F>(job))
-          << "quality " << quality << ", " << cpus << " CPUs";
+          << "quality " << quality << ", " << c.cpus << " CPUs, strips of "
+          << c.stripRows << " rows";
     }
 }
 
@@ -358,27 +369,31 @@ template <class F> class ProcessorRgbaFormats : public ::testing::Test {};
 TYPED_TEST_SUITE(ProcessorRgbaFormats, RgbaFormats, FormatNames);
 
 // A field big enough to be built on the host's threads, on one to eight of
-// them: the same image as the reference, whose field is built on one.
+// them: the same image as the reference, whose field is built on one. One
+// field for the window (strips of -1 rows) is built by the threads
+// together, strips each by its own thread.
 TYPED_TEST(ProcessorRgbaFormats, FieldBuiltOnTheHostsThreadsGivesTheReference) {
   using F = TypeParam;
   auto source = makeImage<F>({-30, -10, 680, 430});
   paintShapes<F>(*source);
-  for (int quality : {0, 1, 2}) {
-    RenderJob job;
-    job.source = source;
-    job.dstBounds = {-20, 0, 690, 420};
-    job.window = job.dstBounds;
-    job.settings = {{0.3, 1.0, 0.5}, 4.0, quality, false};
-    const auto expected = referenceRender<F>(job.source.get(), job.dstBounds,
-                                             job.window, job.settings);
-    for (unsigned cpus : {1u, 2u, 3u, 8u}) {
-      job.cpus = cpus;
-      const auto got = renderThroughHost<F>(job);
-      ASSERT_TRUE(got);
-      EXPECT_TRUE(sameImage<F>(*got, *expected))
-          << "quality " << quality << ", " << cpus << " CPUs";
+  for (int quality : {0, 1, 2})
+    for (int stripRows : {-1, 0}) {
+      RenderJob job;
+      job.source = source;
+      job.dstBounds = {-20, 0, 690, 420};
+      job.window = job.dstBounds;
+      job.settings = {{0.3, 1.0, 0.5}, 4.0, quality, false, stripRows};
+      const auto expected = referenceRender<F>(job.source.get(), job.dstBounds,
+                                               job.window, job.settings);
+      for (unsigned cpus : {1u, 2u, 3u, 8u}) {
+        job.cpus = cpus;
+        const auto got = renderThroughHost<F>(job);
+        ASSERT_TRUE(got);
+        EXPECT_TRUE(sameImage<F>(*got, *expected))
+            << "quality " << quality << ", " << cpus << " CPUs, strips of "
+            << stripRows << " rows";
+      }
     }
-  }
 }
 
 // A host may render on one of its own threads, where a multiThread call
@@ -536,26 +551,32 @@ TEST(ProcessorBounds, HugeBoundsFailAsOutOfMemory) {
 
 // Good and Best ask once per run of 256 rows; an aborted run keeps what the
 // destination held and the later runs are still written.
+// Strips shorter than a run (and not dividing it) are left or written with
+// their run.
 TEST(ProcessorAbort, AbortedFirstRunIsLeftAndLaterRunsAreWritten) {
   auto source = makeImage<ByteRGBA>({0, 0, 40, 600});
   paintShapes<ByteRGBA>(*source);
-  for (int quality : {1, 2}) {
-    RenderJob job;
-    job.source = source;
-    job.dstBounds = source->bounds();
-    job.window = job.dstBounds;
-    job.settings.quality = quality;
-    job.beforeRender = [](ofxhost::Instance &instance) {
-      instance.setAbortPredicate([](long poll) { return poll == 0; });
-    };
-    const auto got = renderThroughHost<ByteRGBA>(job);
-    ASSERT_TRUE(got);
-    auto expected = referenceRender<ByteRGBA>(source.get(), job.dstBounds,
-                                              job.window, job.settings);
-    for (int y = 0; y < 256; ++y)
-      std::memset(expected->pixel<unsigned char>(0, y), kSentinelByte, 40 * 4);
-    EXPECT_TRUE(sameImage<ByteRGBA>(*got, *expected)) << "quality " << quality;
-  }
+  for (int quality : {1, 2})
+    for (int stripRows : {0, 1, 7}) {
+      RenderJob job;
+      job.source = source;
+      job.dstBounds = source->bounds();
+      job.window = job.dstBounds;
+      job.settings.quality = quality;
+      job.settings.stripRows = stripRows;
+      job.beforeRender = [](ofxhost::Instance &instance) {
+        instance.setAbortPredicate([](long poll) { return poll == 0; });
+      };
+      const auto got = renderThroughHost<ByteRGBA>(job);
+      ASSERT_TRUE(got);
+      auto expected = referenceRender<ByteRGBA>(source.get(), job.dstBounds,
+                                                job.window, job.settings);
+      for (int y = 0; y < 256; ++y)
+        std::memset(expected->pixel<unsigned char>(0, y), kSentinelByte,
+                    40 * 4);
+      EXPECT_TRUE(sameImage<ByteRGBA>(*got, *expected))
+          << "quality " << quality << ", strips of " << stripRows << " rows";
+    }
 }
 
 TEST(ProcessorAbort, PolledOncePerRowAtDraftAndOncePerRunAtGoodAndBest) {
@@ -583,22 +604,26 @@ TEST(ProcessorAbort, PolledOncePerRowAtDraftAndOncePerRunAtGoodAndBest) {
 TEST(ProcessorAbort, DraftSkipsOnlyTheAbortedRow) {
   auto source = makeImage<ByteRGBA>({0, 0, 30, 20});
   paintShapes<ByteRGBA>(*source);
-  RenderJob job;
-  job.source = source;
-  job.dstBounds = source->bounds();
-  job.window = job.dstBounds;
-  job.settings.quality = 0;
-  job.beforeRender = [](ofxhost::Instance &instance) {
-    instance.setAbortPredicate(
-        [](long poll) { return poll == 0 || poll == 7; });
-  };
-  const auto got = renderThroughHost<ByteRGBA>(job);
-  ASSERT_TRUE(got);
-  auto expected = referenceRender<ByteRGBA>(source.get(), job.dstBounds,
-                                            job.window, job.settings);
-  for (int y : {0, 7})
-    std::memset(expected->pixel<unsigned char>(0, y), kSentinelByte, 30 * 4);
-  EXPECT_TRUE(sameImage<ByteRGBA>(*got, *expected));
+  for (int stripRows : {0, 1, 7}) {
+    RenderJob job;
+    job.source = source;
+    job.dstBounds = source->bounds();
+    job.window = job.dstBounds;
+    job.settings.quality = 0;
+    job.settings.stripRows = stripRows;
+    job.beforeRender = [](ofxhost::Instance &instance) {
+      instance.setAbortPredicate(
+          [](long poll) { return poll == 0 || poll == 7; });
+    };
+    const auto got = renderThroughHost<ByteRGBA>(job);
+    ASSERT_TRUE(got);
+    auto expected = referenceRender<ByteRGBA>(source.get(), job.dstBounds,
+                                              job.window, job.settings);
+    for (int y : {0, 7})
+      std::memset(expected->pixel<unsigned char>(0, y), kSentinelByte, 30 * 4);
+    EXPECT_TRUE(sameImage<ByteRGBA>(*got, *expected))
+        << "strips of " << stripRows << " rows";
+  }
 }
 
 } // namespace

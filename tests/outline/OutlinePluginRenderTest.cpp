@@ -287,24 +287,40 @@ TEST_F(OutlineActionTest, RegionOfDefinitionGrowsByTheWidthAtEveryScale) {
 }
 
 // The source region asked for is the window grown by every pixel that can
-// change it: at Good the width plus the deepest seed's 2, whole pixels of
-// the render, so 4 pixels at width 2.5 and 3 at width 1.25 (scale 0.5).
+// change it, in whole pixels of the render: at Good the width plus the
+// deepest seed's 2, so 4 pixels at width 2.5 and 3 at width 1.25 (scale
+// 0.5). Best reads a 2x2 block and fades out a pixel beyond the width: its
+// reach is little more than the width, and one pixel more towards larger x
+// and y for the block (at width 12, 16 and 17 pixels, where a bound from
+// one deep cell of the block alone would ask for 61).
 TEST_F(OutlineActionTest, RegionOfInterestOfTheSourceGrowsByTheOutlinesReach) {
   instance_->setSource(imageOf(BitDepth::Byte, Components::RGBA));
-  instance_->param(names::kOutlineWidth).setValue({2.5});
-  for (auto [scale, grown] : {std::pair{1.0, 4.0}, {0.5, 6.0}}) {
-    SCOPED_TRACE("scale " + std::to_string(scale));
+  struct Case {
+    int quality;
+    double width;
+    double scale;
+    double lower, upper;
+  };
+  for (const Case &c :
+       {Case{1, 2.5, 1.0, 4.0, 4.0}, Case{1, 2.5, 0.5, 6.0, 6.0},
+        Case{2, 12.0, 1.0, 16.0, 17.0}}) {
+    SCOPED_TRACE("quality " + std::to_string(c.quality) + ", width " +
+                 std::to_string(c.width) + ", scale " +
+                 std::to_string(c.scale));
+    instance_->param(names::kOutlineWidth).setValue({c.width});
+    instance_->param(names::kQuality).setValue({double(c.quality)});
     std::map<std::string, OfxRectD> rois;
     std::set<std::string> setByPlugin;
     const ofxhost::ActionResult result = instance_->regionsOfInterest(
-        0.0, {scale, scale}, {100.0, 100.0, 200.0, 200.0}, rois, &setByPlugin);
+        0.0, {c.scale, c.scale}, {100.0, 100.0, 200.0, 200.0}, rois,
+        &setByPlugin);
     ASSERT_TRUE(result.ok()) << result.message;
     EXPECT_EQ(setByPlugin, std::set<std::string>{names::kSourceClip});
     const OfxRectD &got = rois[names::kSourceClip];
-    EXPECT_EQ(got.x1, 100.0 - grown);
-    EXPECT_EQ(got.y1, 100.0 - grown);
-    EXPECT_EQ(got.x2, 200.0 + grown);
-    EXPECT_EQ(got.y2, 200.0 + grown);
+    EXPECT_EQ(got.x1, 100.0 - c.lower);
+    EXPECT_EQ(got.y1, 100.0 - c.lower);
+    EXPECT_EQ(got.x2, 200.0 + c.upper);
+    EXPECT_EQ(got.y2, 200.0 + c.upper);
   }
 }
 

@@ -4,7 +4,9 @@
 // host side. Besides the effect's own inputs it offers two test knobs: a
 // quality given as a plain integer (so values outside 0 to 2 can be sent)
 // a switch that leaves colour, width and quality at the processor's
-// defaults, and one that hands the processor the largest bounds there are.
+// defaults, one that hands the processor the largest bounds there are, and
+// the rows of the processor's strips (0: its own choice; below 0: one
+// field for the window).
 #include "FastOutlineProcessor.h"
 
 #include "ofxsImageEffect.h"
@@ -20,6 +22,7 @@ const char *const kWidth = "outlineWidth";
 const char *const kQuality = "quality";
 const char *const kUseDefaults = "useDefaults";
 const char *const kHugeBounds = "hugeBounds";
+const char *const kStripRows = "stripRows";
 
 class OutlineProbe : public OFX::ImageEffect {
 public:
@@ -32,6 +35,7 @@ public:
     quality_ = fetchIntParam(kQuality);
     useDefaults_ = fetchBooleanParam(kUseDefaults);
     hugeBounds_ = fetchBooleanParam(kHugeBounds);
+    stripRows_ = fetchIntParam(kStripRows);
   }
 
   void render(const OFX::RenderArguments &args) override {
@@ -85,6 +89,7 @@ private:
       processor.setImageBounds({INT_MIN, INT_MIN, INT_MAX, INT_MAX});
     else
       processor.setImageBounds(dst->getBounds());
+    processor.setStripRows(stripRows_->getValueAtTime(args.time));
     processor.process();
   }
 
@@ -95,6 +100,7 @@ private:
   OFX::IntParam *quality_ = nullptr;
   OFX::BooleanParam *useDefaults_ = nullptr;
   OFX::BooleanParam *hugeBounds_ = nullptr;
+  OFX::IntParam *stripRows_ = nullptr;
 };
 
 class OutlineProbeFactory
@@ -149,6 +155,11 @@ public:
         desc.defineBooleanParam(kHugeBounds);
     hugeBounds->setDefault(false);
     page->addChild(*hugeBounds);
+
+    OFX::IntParamDescriptor *stripRows = desc.defineIntParam(kStripRows);
+    stripRows->setDefault(0);
+    stripRows->setRange(-1, 100000);
+    page->addChild(*stripRows);
   }
 
   OFX::ImageEffect *createInstance(OfxImageEffectHandle handle,

@@ -51,6 +51,8 @@ struct Scene {
   double width = 2.0;
   double red = 1.0, green = 0.5, blue = 0.25;
   int quality = 1;
+  // Rows of the processor's strips; 0 lets it choose.
+  int stripRows = 0;
 };
 
 // An instance of the probe set up for one scene, rendering any window of
@@ -80,9 +82,10 @@ public:
     instance_->param("quality").setValue({static_cast<double>(scene.quality)});
   }
 
-  ofxhost::ImagePtr render(OfxRectI window, unsigned cpus) {
+  ofxhost::ImagePtr render(OfxRectI window, unsigned cpus, int stripRows = 0) {
     if (!instance_)
       return nullptr;
+    instance_->param("stripRows").setValue({static_cast<double>(stripRows)});
     ProbeHost::get().host().setCpuCount(cpus);
     auto output = makeImage<F>(scene_.dstBounds);
     output->fillBytes(kSentinelByte);
@@ -103,8 +106,9 @@ private:
 };
 
 template <class F>
-ofxhost::ImagePtr render(const Scene &scene, OfxRectI window, unsigned cpus) {
-  return SceneRenderer<F>(scene).render(window, cpus);
+ofxhost::ImagePtr render(const Scene &scene, OfxRectI window, unsigned cpus,
+                         int stripRows = 0) {
+  return SceneRenderer<F>(scene).render(window, cpus, stripRows);
 }
 
 // Every pixel of the window (inside the destination) equals the whole
@@ -324,6 +328,8 @@ TYPED_TEST_SUITE(WindowAllFormats, AllFormats, FormatNames);
 TYPED_TEST(WindowAllFormats, EveryWindowPixelEqualsTheWholeFrame) {
   using F = TypeParam;
   RandomScenes random(20261208u + F::kComponents * 7 + sizeof(typename F::PIX));
+  // Drawn apart, so that the scenes and windows stay what they were.
+  RandomScenes strips(7u + F::kComponents);
   constexpr int kScenes = 14;
   constexpr int kWindowsPerScene = 6;
   for (int s = 0; s < kScenes; ++s) {
@@ -336,14 +342,21 @@ TYPED_TEST(WindowAllFormats, EveryWindowPixelEqualsTheWholeFrame) {
       for (int i = 0; i < kWindowsPerScene; ++i) {
         const OfxRectI window = random.window(scene.dstBounds);
         const unsigned cpus = static_cast<unsigned>(random.uniformInt(1, 3));
-        const auto got = renderer.render(window, cpus);
+        // Strips of the processor's choice, of one row, shorter than the
+        // reach, or longer than the frame.
+        const int stripRows = strips.uniformInt(0, 3) == 0 ? 0
+                              : strips.uniformInt(0, 1) == 0
+                                  ? strips.uniformInt(1, 4)
+                                  : strips.uniformInt(5, 300);
+        const auto got = renderer.render(window, cpus, stripRows);
         ASSERT_TRUE(got);
         ASSERT_TRUE(windowMatchesWholeFrame<F>(*got, *whole, window))
             << "scene " << s << ", quality " << quality << ", width "
             << scene.width << ", destination " << describeRect(scene.dstBounds)
             << ", source "
             << (scene.source ? describeRect(scene.source->bounds()) : "none")
-            << ", window " << describeRect(window) << ", " << cpus << " CPUs";
+            << ", window " << describeRect(window) << ", " << cpus
+            << " CPUs, strips of " << stripRows << " rows";
       }
     }
   }
@@ -406,13 +419,17 @@ TEST(WindowFloat, DeepSeedOutsideTheWindowStillReachesIt) {
     scene.quality = quality;
     const auto whole = render<F>(scene, scene.dstBounds, 1);
     ASSERT_TRUE(whole);
-    const OfxRectI window{97, 18, 100, 22};
-    const auto got = render<F>(scene, window, 2);
-    ASSERT_TRUE(got);
     // 78 pixels from the seed: the field is -2 there, fully in the outline.
     EXPECT_EQ(whole->pixel<float>(98, 20)[3], 1.0f) << "quality " << quality;
-    EXPECT_TRUE(windowMatchesWholeFrame<F>(*got, *whole, window))
-        << "quality " << quality;
+    // The seed's reach is longer than the frame: strips of any height.
+    for (const OfxRectI window : {OfxRectI{97, 18, 100, 22}, scene.dstBounds})
+      for (int stripRows : {0, 1, 3}) {
+        const auto got = render<F>(scene, window, 2, stripRows);
+        ASSERT_TRUE(got);
+        EXPECT_TRUE(windowMatchesWholeFrame<F>(*got, *whole, window))
+            << "quality " << quality << ", window " << describeRect(window)
+            << ", strips of " << stripRows << " rows";
+      }
   }
 }
 

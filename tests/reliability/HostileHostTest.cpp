@@ -219,9 +219,9 @@ long long addressSpaceInUse() {
 }
 
 // Runs in a child process: a 4096 x 4096 RGBA render (64 MiB per image,
-// both allocated before the limit) whose outline field needs another
-// 64 MiB, twice what the limit leaves. The render must fail as out of
-// memory and hand its images back.
+// both allocated before the limit) whose outline field, built by strips,
+// needs a few MiB per thread, more than the 1 MiB the limit leaves. The
+// render must fail as out of memory and hand its images back.
 [[noreturn]] void renderOutlineWithTooLittleMemory() {
   EffectHost fixture("Rimlet");
   auto instance = fixture.createFilter();
@@ -241,7 +241,7 @@ long long addressSpaceInUse() {
     std::fprintf(stderr, "cannot read the address space in use\n");
     std::exit(2);
   }
-  const rlim_t limit = static_cast<rlim_t>(inUse + (32ll << 20));
+  const rlim_t limit = static_cast<rlim_t>(inUse + (1ll << 20));
   const rlimit rl{limit, limit};
   if (setrlimit(RLIMIT_AS, &rl) != 0) {
     std::perror("setrlimit");
