@@ -82,7 +82,4 @@ private:
   std::shared_ptr<LoadedHost> loaded_;
 };
 
-// The window cut into n x n tiles, row by row, each at least one pixel.
-std::vector<OfxRectI> splitIntoTiles(const OfxRectI &window, int n);
-
 } // namespace ofxpy

@@ -101,6 +101,25 @@ OfxRectI intersection(const OfxRectI &a, const OfxRectI &b) {
   return r;
 }
 
+std::vector<OfxRectI> splitIntoTiles(const OfxRectI &window, int n) {
+  std::vector<OfxRectI> tiles;
+  const long long width = window.x2 - window.x1;
+  const long long height = window.y2 - window.y1;
+  const int across = static_cast<int>(std::min<long long>(n, width));
+  const int down = static_cast<int>(std::min<long long>(n, height));
+  for (int row = 0; row < down; ++row) {
+    const int y1 = window.y1 + static_cast<int>(height * row / down);
+    const int y2 = window.y1 + static_cast<int>(height * (row + 1) / down);
+    for (int col = 0; col < across; ++col) {
+      const int x1 = window.x1 + static_cast<int>(width * col / across);
+      const int x2 = window.x1 + static_cast<int>(width * (col + 1) / across);
+      if (x1 < x2 && y1 < y2)
+        tiles.push_back({x1, y1, x2, y2});
+    }
+  }
+  return tiles;
+}
+
 ImageLayout Image::layout() const {
   ImageLayout layout;
   const std::ptrdiff_t rowSize = rowBytes_ < 0 ? -rowBytes_ : rowBytes_;

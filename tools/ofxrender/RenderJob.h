@@ -55,8 +55,6 @@ OfxRectI parseWindow(const std::string &text);
 OfxRectI pixelBounds(const OfxRectD &rod, double scale,
                      double pixelAspectRatio = 1.0);
 
-// The window cut into n x n tiles, row by row; never more tiles across or
-// down than the window has pixels, so each tile holds at least one.
-std::vector<OfxRectI> splitIntoTiles(const OfxRectI &window, int n);
+using ofxhost::splitIntoTiles;
 
 } // namespace ofxrender

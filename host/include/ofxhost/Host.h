@@ -76,6 +76,11 @@ OfxRectI canonicalToPixels(const OfxRectD &rect, OfxPointD scale,
 // y2 == y1, never reversed) when they do not meet.
 OfxRectI intersection(const OfxRectI &a, const OfxRectI &b);
 
+// The window cut into n x n tiles, row by row, as a host that tiles cuts
+// it; never more tiles across or down than the window has pixels, so each
+// tile holds at least one.
+std::vector<OfxRectI> splitIntoTiles(const OfxRectI &window, int n);
+
 // How an image's rows are laid out in memory, for tests of plug-ins that
 // must honour the host's row bytes.
 struct ImageLayout {
