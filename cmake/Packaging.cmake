@@ -1,7 +1,8 @@
 # Packages, built by `make package` (cpack in the build folder):
 #   a .deb installing the two effect bundles into OFX_PLUGIN_INSTALL_DIR,
-#   ofxrender into /usr/bin with its man page, and the copyright file
-#   (install components "plugins" and "tool");
+#   ofxrender into /usr/bin with its man page, the copyright file and the
+#   Python module where it is built (install components "plugins", "tool"
+#   and "python");
 #   a .tar.gz of the two bundles, an install note and the licence, for
 #   hosts' own plug-in folders (component "archive", which a plain install
 #   leaves out).
@@ -14,7 +15,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DESCRIPTION
     "Q_Outline draws an anti-aliased outline around the visible parts of an
 image; Q_Gradient blends a linear or radial two-colour gradient into it.
-ofxrender renders image files through any OpenFX filter plug-in.")
+ofxrender renders image files through any OpenFX filter plug-in, and the
+ofxhost Python module renders numpy arrays through them.")
 set(CPACK_GENERATOR "DEB;TGZ")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -23,6 +25,9 @@ set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(QFX_PYTHON AND QFX_PYTHON_RECOMMENDS)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "${QFX_PYTHON_RECOMMENDS}")
+endif()
 # Which components each generator takes is decided when cpack runs.
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/PackageComponents.cmake")
 

@@ -33,6 +33,13 @@ set(deb_files
 if(PYTHON_MODULE)
   string(REGEX REPLACE "^/" "" python_module "${PYTHON_MODULE}")
   list(APPEND deb_files "${python_module}")
+  # What the module imports must at least be recommended.
+  execute_process(COMMAND ${DPKG} -f "${debs}" Recommends
+    OUTPUT_VARIABLE recommends COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT recommends MATCHES "python3-numpy")
+    message(FATAL_ERROR "the .deb holds the Python module but does not "
+      "recommend python3-numpy: '${recommends}'")
+  endif()
 endif()
 expect_files("${WORK}/root" "${deb_files}" "the .deb")
 run(${DPKG} --info "${debs}")
