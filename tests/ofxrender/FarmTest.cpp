@@ -238,6 +238,36 @@ TEST_F(Farm, SkipExistingRendersOnlyTheMissingFramesAndSaysWhichItLeft) {
 }
 
 // Refusals name the first frame in the job's order, not the folder's.
+// An output that another job writes while this one renders the same frame
+// is kept, not replaced at the last moment, when existing outputs are to
+// be kept: -n says so and fails, --skip-existing counts it as skipped.
+TEST_F(Farm, AnOutputWrittenMeanwhileIsKeptWhenOutputsAreToBeKept) {
+  writeSmall("in.png");
+  const struct {
+    const char *option;
+    int exitCode;
+    const char *message;
+  } cases[] = {
+      {"-n", 3, "out.png: appeared while it was rendered; it is kept"},
+      {"--skip-existing", 0, "ofxrender: skipped "},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.option);
+    fs::remove(path("out.png"));
+    const RunningTool tool =
+        startTool(renderArgs(kProbe, path("in.png"), path("out.png"),
+                             {c.option, "--set", "holdSeconds=4"}));
+    // Well into the render's wait, long after the checks before it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::ofstream(path("out.png")) << "another job's frame";
+    const RunResult run = waitTool(tool);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(fileContents(path("out.png")), "another job's frame");
+    EXPECT_EQ(tempFilesIn(dir_), Names{});
+  }
+}
+
 TEST_F(Farm, RefusalsNameTheFirstFrameInTheJobsOrder) {
   for (int n = 1; n <= 9; ++n)
     writeSmall("in." + std::to_string(n) + ".png");

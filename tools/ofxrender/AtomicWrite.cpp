@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio> // renameat2
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -210,7 +211,35 @@ TempFile::~TempFile() {
   unregisterTempFile();
 }
 
-void TempFile::commitTo(const std::string &target) {
+namespace {
+
+// Moves from onto target unless target exists, in one step where the file
+// system can: a check before a plain rename would leave a window in which
+// another job's frame is replaced. Returns false when target exists.
+bool renameWithoutReplacing(const std::string &from,
+                            const std::string &target) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(),
+                  RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno == EEXIST)
+    return false;
+  if (errno != EINVAL && errno != ENOSYS)
+    throw fileError(target + ": cannot move the finished file into place: " +
+                    std::strerror(errno));
+  // A file system without it: a hard link is made only where no name is.
+  if (::link(from.c_str(), target.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST)
+    return false;
+  throw fileError(target + ": cannot move the finished file into place: " +
+                  std::strerror(errno));
+}
+
+} // namespace
+
+void TempFile::commitTo(const std::string &target, bool replace) {
   // Past this point the target is replaced: a stop asked for while the
   // file was written must win.
   throwIfInterrupted();
@@ -220,6 +249,13 @@ void TempFile::commitTo(const std::string &target) {
                     " went away: " + std::strerror(errno));
   giveFinalMode(fd, target);
   ::close(fd);
+  if (!replace) {
+    if (!renameWithoutReplacing(path_, target))
+      throw TargetAppeared(target + ": appeared while it was rendered; it is "
+                                    "kept and the render was not written");
+    committed_ = true;
+    return;
+  }
   std::error_code error;
   fs::rename(path_, target, error);
   if (error)

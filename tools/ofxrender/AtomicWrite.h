@@ -5,7 +5,18 @@
 
 #include <string>
 
+#include "ToolError.h"
+
 namespace ofxrender {
+
+// A target that came into being while its replacement was written, when
+// existing targets are to be kept (another job of a farm wrote the frame
+// meanwhile, say). Nothing was moved into place.
+class TargetAppeared : public ToolError {
+public:
+  explicit TargetAppeared(const std::string &message)
+      : ToolError(kExitFile, message) {}
+};
 
 // The file being written, beside its target, named
 // ".NAME.part-HOST-PID-START-XXXXXX": the writer's host, process id and
@@ -26,9 +37,11 @@ public:
   const std::string &path() const { return path_; }
   // Gives the file the mode a copy would have (an existing target's mode
   // and, where allowed, its group; else what the umask leaves of 0666),
-  // then renames it onto target. Throws a file ToolError when it cannot,
-  // or an interruption when a stop was asked for meanwhile.
-  void commitTo(const std::string &target);
+  // then renames it onto target. With replace false an existing target is
+  // never replaced, however late it appeared: TargetAppeared is thrown and
+  // the file removed. Throws a file ToolError when it cannot, or an
+  // interruption when a stop was asked for meanwhile.
+  void commitTo(const std::string &target, bool replace = true);
 
 private:
   std::string path_;

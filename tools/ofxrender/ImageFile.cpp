@@ -723,7 +723,7 @@ void writePicture(const std::string &path, const ofxhost::Image &image,
   const bool closed = out->close();
   if (!written || !closed)
     throw fileError(path + ": cannot write: " + oneLine(out->geterror()));
-  temp.commitTo(path);
+  temp.commitTo(path, request.replaceExisting);
 }
 
 } // namespace ofxrender

@@ -129,6 +129,9 @@ struct WriteRequest {
   const Picture *input = nullptr;
   std::string compression; // "": the input's in the same format, or zip
   int quality = 0;         // JPEG, 1-100; 0: kDefaultJpegQuality
+  // false: an output that exists by the time the picture is written is
+  // kept, and TargetAppeared thrown (see AtomicWrite.h).
+  bool replaceExisting = true;
 };
 
 // Writes image to a temporary file beside path and renames it into place;

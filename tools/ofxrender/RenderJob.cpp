@@ -237,10 +237,8 @@ public:
         throwIfInterrupted();
         if (sequence)
           progress.update(done, frame.output);
-        if (skipsExisting(frame))
+        if (skipsExisting(frame) || !renderUnlessWrittenMeanwhile(frame))
           skipped.add(frameList_ ? static_cast<int>(frame.time) : 0);
-        else
-          renderFrame(frame);
         ++done;
         return true;
       });
@@ -261,6 +259,19 @@ public:
 
 private:
   double frameTime() const { return settings_.time.value_or(0.0); }
+
+  // Renders the frame; false when, with --skip-existing, its output was
+  // written by someone else while it rendered (it is kept as they wrote it).
+  bool renderUnlessWrittenMeanwhile(const Frame &frame) {
+    try {
+      renderFrame(frame);
+      return true;
+    } catch (const TargetAppeared &) {
+      if (!settings_.skipExisting)
+        throw;
+      return false;
+    }
+  }
 
   // Checked as each frame comes, so that a frame another job wrote
   // meanwhile is left alone too.
@@ -536,6 +547,8 @@ private:
     write.input = &picture;
     write.compression = settings_.compression;
     write.quality = settings_.quality;
+    // Outputs to be kept stay kept even when they appear while rendering.
+    write.replaceExisting = !settings_.noClobber && !settings_.skipExisting;
     warnOnceIfAlphaDropped(format, *output, frame.output);
 
     // Pixels that will not be written are not rendered.
