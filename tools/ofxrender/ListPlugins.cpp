@@ -117,6 +117,14 @@ bundleProblems(const std::vector<ofxhost::BundleError> &errors) {
   return lines;
 }
 
+bool problemBundleGavePlugins(const ofxhost::Host &host,
+                              const std::string &problem) {
+  for (const ofxhost::Plugin *plugin : host.plugins())
+    if (problem.rfind(plugin->bundlePath() + ": ", 0) == 0)
+      return true;
+  return false;
+}
+
 void listPlugins(const std::vector<std::string> &pluginPaths, bool json) {
   const ofxhost::HostOptions options = toolHostOptions();
   ofxhost::Host host(options);
@@ -125,7 +133,11 @@ void listPlugins(const std::vector<std::string> &pluginPaths, bool json) {
   // short did nothing wrong: nothing is listed, no bundle is blamed.
   throwIfInterrupted("nothing was listed");
   for (const std::string &problem : bundleProblems(host.errors()))
-    std::fprintf(stderr, "ofxrender: cannot load %s\n", problem.c_str());
+    std::fprintf(stderr,
+                 problemBundleGavePlugins(host, problem)
+                     ? "ofxrender: warning: %s\n"
+                     : "ofxrender: cannot load %s\n",
+                 problem.c_str());
   const std::vector<ListedPlugin> listed = listing(host);
   throwIfInterrupted("nothing was listed");
 

@@ -26,4 +26,10 @@ void listPlugins(const std::vector<std::string> &pluginPaths,
 std::vector<std::string>
 bundleProblems(const std::vector<ofxhost::BundleError> &errors);
 
+// Whether the bundle a line of bundleProblems names still gave plug-ins:
+// the line then says what the bundle repeats or cannot use, and is a
+// warning about a bundle that was loaded, not a failure to load it.
+bool problemBundleGavePlugins(const ofxhost::Host &host,
+                              const std::string &problem);
+
 } // namespace ofxrender

@@ -101,7 +101,11 @@ void warnAboutBrokenBundles(const ofxhost::Host &host,
     if (plugin && i < paths.size() &&
         isOtherCopy(paths[i], plugin->bundlePath()))
       line += "; using " + plugin->bundlePath() + " instead";
-    std::fprintf(stderr, "ofxrender: warning: cannot load %s\n", line.c_str());
+    std::fprintf(stderr,
+                 problemBundleGavePlugins(host, problems[i])
+                     ? "ofxrender: warning: %s\n"
+                     : "ofxrender: warning: cannot load %s\n",
+                 line.c_str());
   }
 }
 
