@@ -136,7 +136,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ClampCase{"size", {0, 9999}, {1, 2160}},
                       ClampCase{"cell", {-1, 10, 5}, {0, 9, 5}},
                       // No range declared: anything goes.
-                      ClampCase{"point", {-1e6, 0, 1e6}, {-1e6, 0, 1e6}}));
+                      ClampCase{"point", {-1e6, 0, 1e6}, {-1e6, 0, 1e6}}),
+    [](const ::testing::TestParamInfo<ClampCase> &info) {
+      return std::string(info.param.name) + std::to_string(info.index);
+    });
 
 TEST_F(ParamTest, KeysInterpolateLinearlyAndHoldOutside) {
   Param &amount = param("amount");
